@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Link.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+/// All links in insertion order, owned here, plus the main list's project and status filter
+/// (the filter is not part of the database file).
+class CLinksManager : public CSerializable
+{
+public:
+    static constexpr std::string_view kClassName = "CLinksManager";
+
+    CLinksManager() = default;
+    CLinksManager(const CLinksManager&) = delete;
+    CLinksManager& operator=(const CLinksManager&) = delete;
+
+    std::string_view GetClassName() const override { return kClassName; }
+    void Serialize(CArchive& ar) override;
+
+    CLink* AddNewLink();
+    /// Returns the number of links afterwards.
+    std::size_t AddLinkCopy(const CLink& link);
+    std::size_t CopyAllFrom(const CLinksManager& source);
+    /// Appends a link that was built elsewhere (reading a file, importing).
+    void Append(std::unique_ptr<CLink> link);
+    /// Removes and deletes the link; one that is not here is ignored.
+    void RemoveLink(const CLink* link);
+    void Clear() { m_links.clear(); }
+
+    /// A snapshot of the list; the collection keeps ownership.
+    std::vector<CLink*> GetLinks() const;
+    std::size_t GetCount() const { return m_links.size(); }
+
+    std::vector<std::string> GetProjects() const;
+    std::vector<std::string> GetFromPages() const;
+    std::vector<std::string> GetToPages() const;
+    std::vector<std::string> GetAnchors(const std::string& project) const;
+
+    const std::string& GetProjectFilter() const { return m_projectFilter; }
+    void SetProjectFilter(std::string project) { m_projectFilter = std::move(project); }
+    uint32_t GetStatusFilter() const { return m_statusFilter; }
+    void SetStatusFilter(uint32_t mask) { m_statusFilter = mask; }
+    bool Matches(const CLink& link) const;
+
+private:
+    std::vector<std::unique_ptr<CLink>> m_links;
+    std::string m_projectFilter;
+    uint32_t m_statusFilter = 0;
+};

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <algorithm>
+#include <string_view>
+
+/// ASCII letters compared without case; every other byte as it is.
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}

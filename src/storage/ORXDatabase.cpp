@@ -1,0 +1,166 @@
+#include "ORXDatabase.h"
+
+#include "Archive.h"
+#include "SafeFile.h"
+#include "records/TextUtil.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kMagic[3] = {'O', 'R', 'X'};
+
+// Reads the whole file through the archive, or throws.
+template <class Body>
+void ReadFile(const std::string& path, Body body, bool* existed)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    *existed = fd >= 0 || errno != ENOENT;
+    if (fd < 0)
+        throw CArchiveException("cannot open \"" + path + "\": " + std::strerror(errno));
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    {
+        ::close(fd);
+        throw CArchiveException("\"" + path + "\" is not a regular file");
+    }
+    try
+    {
+        CArchive ar = CArchive::ForLoading(
+            [fd](uint8_t* data, std::size_t size) -> std::size_t {
+                for (;;)
+                {
+                    const ssize_t n = ::read(fd, data, size);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n < 0)
+                        throw CArchiveException(std::string("read failed: ") + std::strerror(errno));
+                    return static_cast<std::size_t>(n);
+                }
+            },
+            static_cast<uint64_t>(st.st_size));
+        body(ar);
+    }
+    catch (...)
+    {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+CORXDatabase::CORXDatabase()
+{
+    ResetCollections();
+}
+
+void CORXDatabase::ResetCollections()
+{
+    m_partners = std::make_unique<CPartnersManager>();
+    m_links = std::make_unique<CLinksManager>();
+}
+
+void CORXDatabase::Serialize(CArchive& ar)
+{
+    if (ar.IsStoring())
+    {
+        ar.WriteRaw(kMagic, sizeof kMagic);
+        ar.WriteObject(m_partners.get());
+        ar.WriteObject(m_links.get());
+        return;
+    }
+    char magic[sizeof kMagic];
+    ar.ReadRaw(magic, sizeof magic);
+    if (std::memcmp(magic, kMagic, sizeof kMagic) != 0)
+        throw CArchiveException("this is not an Orvex database file");
+    m_partners = ar.ReadObject<CPartnersManager>();
+    m_links = ar.ReadObject<CLinksManager>();
+}
+
+bool CORXDatabase::Load(const std::string& path)
+{
+    m_partners.reset();
+    m_links.reset();
+    m_path = path;
+    m_holdsUnreadableFile = false;
+    m_lastError.clear();
+    bool existed = false;
+    try
+    {
+        ReadFile(path, [this](CArchive& ar) { Serialize(ar); }, &existed);
+        return true;
+    }
+    catch (const CArchiveException& e)
+    {
+        m_lastError = e.what();
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_lastError = "not enough memory to read \"" + path + "\"";
+    }
+    ResetCollections();
+    m_holdsUnreadableFile = existed;
+    return false;
+}
+
+bool CORXDatabase::Save(const std::string& path)
+{
+    const std::string target = path.empty() ? m_path : path;
+    const bool ownFile = EqualsIgnoringCase(target, m_path);
+    m_lastError.clear();
+    if (ownFile && m_holdsUnreadableFile)
+    {
+        m_lastError = "\"" + target + "\" could not be read, so it is not saved over";
+        return false;
+    }
+    try
+    {
+        SafeFileWriter file(target);
+        file.Open();
+        CArchive ar = CArchive::ForStoring([&file](const uint8_t* data, std::size_t size) { file.Write(data, size); });
+        Serialize(ar);
+        ar.Flush();
+        file.Commit(ownFile);
+        return true;
+    }
+    catch (const CArchiveException& e)
+    {
+        m_lastError = e.what();
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_lastError = "not enough memory to save \"" + target + "\"";
+    }
+    return false;
+}
+
+bool CORXDatabase::SetAsideUnreadableFile(std::string* newName)
+{
+    if (!m_holdsUnreadableFile)
+        return true;
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    std::string candidate = m_path + ".damaged-" + stamp;
+    for (int i = 2; FileExists(candidate) && i < 100; ++i)
+        candidate = m_path + ".damaged-" + stamp + "-" + std::to_string(i);
+    if (FileExists(candidate) || ::rename(m_path.c_str(), candidate.c_str()) != 0)
+    {
+        m_lastError = "cannot rename \"" + m_path + "\": " + std::strerror(errno);
+        return false;
+    }
+    m_holdsUnreadableFile = false;
+    if (newName)
+        *newName = candidate;
+    return true;
+}

@@ -1,0 +1,89 @@
+// The file layout of the records: each body reads or writes its fields in stored order.
+#include "Archive.h"
+
+#include "records/LinksManager.h"
+#include "records/PartnersManager.h"
+
+namespace {
+
+// The smallest CLink body (every text empty) plus its 2-byte tag; likewise for CPartner.
+constexpr uint64_t kMinLinkBytes = 2 + 81;
+constexpr uint64_t kMinPartnerBytes = 2 + 4 + 11;
+
+} // namespace
+
+void CLink::Serialize(CArchive& ar)
+{
+    auto status = static_cast<int32_t>(m_status);
+    ar.Io(m_partnerId);
+    ar.Io(m_project);
+    ar.Io(m_firstPaymentDate);
+    ar.Io(m_lastPaymentDate);
+    ar.Io(m_period);
+    ar.Io(m_costMode);
+    ar.Io(m_costPerMonth);
+    ar.Io(m_costPerPeriod);
+    ar.Io(m_fromPage);
+    ar.Io(m_toPage);
+    ar.Io(m_anchor);
+    ar.Io(m_startingPR);
+    ar.Io(m_currentPR);
+    ar.Io(status);
+    ar.Io(m_previousPR);
+    ar.Io(m_reserved);
+    ar.Io(m_comment);
+    ar.Io(m_externalLinks);
+    m_status = static_cast<uint32_t>(status);
+}
+
+void CPartner::Serialize(CArchive& ar)
+{
+    ar.Io(m_id);
+    ar.Io(m_name);
+    ar.Io(m_organization);
+    ar.Io(m_email);
+    ar.Io(m_icq);
+    ar.Io(m_phone);
+    ar.Io(m_extra);
+    ar.Io(m_paymentType[0]);
+    ar.Io(m_paymentId[0]);
+    ar.Io(m_paymentType[1]);
+    ar.Io(m_paymentId[1]);
+    ar.Io(m_comments);
+}
+
+void CPartnersManager::Serialize(CArchive& ar)
+{
+    ar.Io(m_partnerFilter);
+    ar.Io(m_nextPartnerId);
+    auto count = static_cast<uint32_t>(m_partners.size());
+    ar.Io(count);
+    if (ar.IsStoring())
+    {
+        for (const auto& partner : m_partners)
+            ar.WriteObject(partner.get());
+        return;
+    }
+    m_partners.clear();
+    ar.CheckCount(count, 2);
+    m_partners.reserve(std::min<uint64_t>(count, ar.Remaining() / kMinPartnerBytes));
+    for (uint32_t i = 0; i < count; ++i)
+        Append(ar.ReadObject<CPartner>());
+}
+
+void CLinksManager::Serialize(CArchive& ar)
+{
+    auto count = static_cast<uint32_t>(m_links.size());
+    ar.Io(count);
+    if (ar.IsStoring())
+    {
+        for (const auto& link : m_links)
+            ar.WriteObject(link.get());
+        return;
+    }
+    m_links.clear();
+    ar.CheckCount(count, 2);
+    m_links.reserve(std::min<uint64_t>(count, ar.Remaining() / kMinLinkBytes));
+    for (uint32_t i = 0; i < count; ++i)
+        Append(ar.ReadObject<CLink>());
+}
