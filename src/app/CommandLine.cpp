@@ -1,0 +1,92 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// __DATE__ reads "Dec  7 2026"; users and scripts read ISO dates more easily.
+std::string BuildDate()
+{
+    static constexpr const char* kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const char* date = __DATE__;
+    const char* found = std::strstr(kMonths, std::string(date, 3).c_str());
+    const int month = found ? static_cast<int>(found - kMonths) / 3 + 1 : 0;
+    const int day = std::atoi(date + 4);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.4s-%02d-%02d", date + 7, month % 100, day % 100);
+    return text;
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args)
+{
+    CommandLine result;
+    std::string joined;
+    for (const std::string& arg : args)
+    {
+        if (arg == "--help" || arg == "-h")
+        {
+            result.action = CommandLine::Action::Help;
+            return result;
+        }
+        if (arg == "--version")
+        {
+            result.action = CommandLine::Action::Version;
+            return result;
+        }
+        if (arg.size() > 1 && arg[0] == '-')
+        {
+            result.action = CommandLine::Action::Error;
+            result.error = "unknown option: " + arg;
+            return result;
+        }
+        joined += ' ';
+        joined += arg;
+    }
+    // The scheduler's command line may carry the switch in any case and among other words.
+    result.checkMode = Lower(joined).find("/check") != std::string::npos;
+    return result;
+}
+
+std::string UsageText()
+{
+    return "Usage: orvex [/check]\n"
+           "       orvex --help | --version\n"
+           "\n"
+           "Keeps your link exchanges and paid links and checks that every partner page\n"
+           "still carries the link you paid for.\n"
+           "\n"
+           "Run modes:\n"
+           "  (none)       open the main window\n"
+           "  /check       check every link once, mail the notification letter and exit,\n"
+           "               without a window (any letter case; this is what the weekly task runs).\n"
+           "               When a copy with a window is running, that copy checks instead.\n"
+           "  --help       show this text\n"
+           "  --version    show the version and build date\n"
+           "\n"
+           "Environment:\n"
+           "  ORVEX_HOME           the program folder holding \"ORX.cfg\" and the default\n"
+           "                       database \"data.orx\" (default: the program's own folder when\n"
+           "                       an \"ORX.cfg\" lies there, else $XDG_DATA_HOME/Orvex, that is\n"
+           "                       ~/.local/share/Orvex)\n"
+           "  ORVEX_CODEPAGE       code page of 8-bit texts written by older versions that are not\n"
+           "                       UTF-8 (default CP1252; for example CP1251)\n"
+           "  ORVEX_PAGERANK_HOST  host[:port] of the PageRank service; overrides the stored\n"
+           "                       \"PageRankHost\" setting (empty: no PageRank lookups)\n"
+           "\n"
+           "Window and list settings are kept in ~/.config/Tessel Development/Orvex.conf.\n";
+}
+
+std::string VersionText()
+{
+    return "Orvex 2.0 (built " + BuildDate() + ")\n";
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform/InstanceLock.h"
+#include "platform/SettingsStore.h"
+#include "records/OleDateTime.h"
+#include "storage/ORXDatabase.h"
+#include "storage/Options.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class CInstanceChannel;
+class CMainFrame;
+
+/// The application object: run mode, the single running copy, settings, database, update values,
+/// start-up and exit. One per process; everything else reaches settings and database through it.
+class CORXApp
+{
+public:
+    static constexpr const char* kConfigFileName = "ORX.cfg";
+    static constexpr const char* kLockFileName = ".orvex.lock";
+    static constexpr const char* kUpdatePath = "/downloads/orx21.exe";
+
+    explicit CORXApp(bool checkMode);
+    ~CORXApp();
+    CORXApp(const CORXApp&) = delete;
+    CORXApp& operator=(const CORXApp&) = delete;
+
+    static CORXApp& Instance();
+
+    /// Start-up; false ends the process at once with GetExitCode(), saving nothing.
+    bool InitInstance();
+    /// The event loop in interactive mode; in check mode the unattended run. Ends with ExitInstance.
+    int Run();
+    /// Saves settings, database and update values when start-up reached its end; returns the exit code.
+    int ExitInstance();
+    int GetExitCode() const { return m_exitCode; }
+
+    bool IsCheckMode() const { return m_checkMode; }
+    bool IsInitialised() const { return m_initialised; }
+    const std::string& GetProgramFolder() const { return m_programFolder; }
+    COptions& GetOptions() { return m_options; }
+    CORXDatabase& GetDatabase() { return m_database; }
+    ISettingsStore& GetSettingsStore() { return *m_settingsStore; }
+    CMainFrame* GetMainFrame() const { return m_mainFrame.get(); }
+    int32_t GetImportHintPending() const { return m_importHintPending; }
+
+    bool LoadConfig();
+    bool SaveConfig();
+    /// Makes the path absolute (relative paths lie in the program folder) and loads it.
+    bool LoadDatabase(const std::string& path);
+    bool SaveDatabase();
+    /// Saves the current database, then loads the new one; on failure the old one comes back.
+    bool SwitchDatabase(const std::string& newPath);
+    /// Switches to the settings' database path when it differs from the open one.
+    bool ApplyDatabasePath();
+
+    void LoadUpdateInfo();
+    void SaveUpdateInfo();
+    /// "http://<UpdateHost>/downloads/orx21.exe", or "" when no update host is configured.
+    std::string GetUpdateUrl() const;
+
+    std::atomic<int> UpdateFound{0};
+    OleDateTime UpdateLastLook;
+    OleDateTime UpdateLastShow;
+
+private:
+    bool PrepareProgramFolder();
+    bool TakeInstanceLock();
+    bool HandleUnreadableDatabase();
+    void CreateMainWindow();
+    void OfferUpdate();
+    void HandleFirstStart(bool cfgLoaded);
+    void ReportError(const std::string& text) const;
+
+    bool m_checkMode;
+    std::string m_programFolder;
+    COptions m_options;
+    int32_t m_importHintPending = 0;
+    CORXDatabase m_database;
+    std::unique_ptr<ISettingsStore> m_settingsStore;
+    InstanceLock m_lock;
+    std::unique_ptr<CInstanceChannel> m_channel;
+    std::unique_ptr<CMainFrame> m_mainFrame;
+    bool m_initialised = false;
+    bool m_exited = false;
+    int m_exitCode = 0;
+};

@@ -1,0 +1,40 @@
+#include "CommandLine.h"
+#include "ORXApp.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdio>
+#include <memory>
+
+int main(int argc, char* argv[])
+{
+    const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (commandLine.action)
+    {
+    case CommandLine::Action::Help:
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::fputs(VersionText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Error:
+        std::fprintf(stderr, "orvex: %s\n\n%s", commandLine.error.c_str(), UsageText().c_str());
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+
+    // The unattended run must work with no display at all, so it never builds a QApplication.
+    std::unique_ptr<QCoreApplication> qtApp;
+    if (commandLine.checkMode)
+        qtApp = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        qtApp = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessel Development"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvex"));
+
+    CORXApp app(commandLine.checkMode);
+    if (!app.InitInstance())
+        return app.GetExitCode();
+    return app.Run();
+}

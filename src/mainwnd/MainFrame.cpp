@@ -1,0 +1,118 @@
+#include "MainFrame.h"
+
+#include "app/ORXApp.h"
+#include "platform/SettingsStore.h"
+#include "widgets/MessageBox.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolTip>
+
+namespace {
+
+QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_app(app)
+{
+    setWindowTitle(QStringLiteral("Orvex 2.0"));
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* exit = file->addAction(tr("E&xit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    QAction* about = help->addAction(tr("&About Orvex..."));
+    connect(about, &QAction::triggered, this, &CMainFrame::OnAbout);
+
+    m_summary = new QLabel(this);
+    m_summary->setAlignment(Qt::AlignCenter);
+    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setCentralWidget(m_summary);
+    statusBar()->showMessage(tr("Ready"));
+    RefreshSummary();
+
+    const auto saved = m_app.GetSettingsStore().GetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame);
+    if (!saved || !restoreGeometry(ToQByteArray(*saved)))
+    {
+        // A centred window of three quarters of the work area.
+        const QRect area = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                            : QRect(0, 0, 1024, 768);
+        const QSize size(area.width() * 3 / 4, area.height() * 3 / 4);
+        setGeometry(QRect(area.center() - QPoint(size.width() / 2, size.height() / 2), size));
+    }
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::RefreshSummary()
+{
+    const CORXDatabase& db = m_app.GetDatabase();
+    const std::size_t links = db.GetLinks() ? db.GetLinks()->GetCount() : 0;
+    const std::size_t partners = db.GetPartners() ? db.GetPartners()->GetCount() : 0;
+    m_summary->setText(tr("%1 links and %2 partners\nin %3")
+                           .arg(links)
+                           .arg(partners)
+                           .arg(QString::fromStdString(db.GetPath())));
+}
+
+void CMainFrame::ShowImportHint()
+{
+    m_importHintShown = true;
+    const QString text = tr("You can import existing data from Microsoft Excel file.");
+    statusBar()->showMessage(text, 15000);
+    QTimer::singleShot(0, this, [this, text] {
+        QToolTip::showText(menuBar()->mapToGlobal(QPoint(16, menuBar()->height())), text, menuBar(), {}, 15000);
+    });
+}
+
+void CMainFrame::PostCommand(int command)
+{
+    QTimer::singleShot(0, this, [this, command] {
+        if (command == kImportFromExcelCommand)
+            OnImportFromExcel();
+    });
+}
+
+void CMainFrame::OnImportFromExcel()
+{
+    MessageBox::Warn(this, tr("Import from Excel is not available in this version yet."));
+}
+
+void CMainFrame::OnCheckAllRequested()
+{
+    ++m_checkAllRequests;
+    statusBar()->showMessage(tr("A scheduled run asked this window to check all links; "
+                                "link checking is not available in this version yet."));
+}
+
+void CMainFrame::BringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::OnAbout()
+{
+    QMessageBox::about(this, tr("About Orvex"),
+                       tr("<b>Orvex 2.0</b><p>Keeps your link exchanges and paid links, checks that every "
+                          "partner page still carries the link you paid for, and tells you when one changes.</p>"));
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    const QByteArray geometry = saveGeometry();
+    m_app.GetSettingsStore().SetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame,
+                                       std::vector<uint8_t>(geometry.begin(), geometry.end()));
+    event->accept();
+}

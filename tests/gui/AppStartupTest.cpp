@@ -1,0 +1,232 @@
+// Start-up and exit of the application object as a user meets them: first start, damaged or
+// missing database, the update offer, a second start, and the command line.
+#include "app/CommandLine.h"
+#include "app/ORXApp.h"
+#include "mainwnd/MainFrame.h"
+#include "platform/SettingsStore.h"
+#include "storage/ORXDatabase.h"
+#include "widgets/MessageBox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kImportQuestion = QStringLiteral("Would you like to import your data from Excel document?");
+const QString kCorrupted = QStringLiteral("Database file is corrupted.");
+const QString kUpdateQuestion = QStringLiteral("The new version of Orvex is available. Update now?");
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+int Mode(const QString& path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
+}
+
+} // namespace
+
+class AppStartupTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_home;
+    QString m_folder;
+
+    QString File(const char* name) const { return m_folder + QLatin1String(name); }
+
+    // A first start, the import declined: leaves "ORX.cfg" and an empty database behind.
+    void StartAndExit()
+    {
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        CORXApp app(false);
+        QVERIFY(app.InitInstance());
+        app.ExitInstance();
+        MessageBox::ResetTestHooks();
+    }
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_home->isValid());
+        m_folder = m_home->path() + QStringLiteral("/home/");
+        qputenv("ORVEX_HOME", QFile::encodeName(m_folder));
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        MessageBox::ResetTestHooks();
+    }
+
+    void firstStartAsksForImportAndHintsOnceAtTheNextStart()
+    {
+        {
+            MessageBox::SetNextAnswer(QMessageBox::No);
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QCOMPARE(MessageBox::TakeShownTexts(), QStringList{kImportQuestion});
+            QVERIFY(app.GetMainFrame());
+            QCOMPARE(app.GetMainFrame()->windowTitle(), QStringLiteral("Orvex 2.0"));
+            QVERIFY(!app.GetMainFrame()->WasImportHintShown());
+            QCOMPARE(app.ExitInstance(), 0);
+        }
+        QCOMPARE(Mode(File("ORX.cfg")), 0600);
+        QCOMPARE(Mode(File("data.orx")), 0600);
+        QVERIFY(ReadAll(File("data.orx")).startsWith("ORX"));
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+            QVERIFY(app.GetMainFrame()->WasImportHintShown());
+            app.ExitInstance();
+        }
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QVERIFY(!app.GetMainFrame()->WasImportHintShown());
+            app.ExitInstance();
+        }
+    }
+
+    void damagedDatabaseIsNeverSavedOverWithoutYes()
+    {
+        StartAndExit();
+        const QByteArray garbage("ORX\xff\xff\x01\x00\x05\x00Bogus and more", 26);
+        WriteAll(File("data.orx"), garbage);
+        QFile::remove(File("data.orx.bak"));
+
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        {
+            CORXApp app(false);
+            QVERIFY(!app.InitInstance());
+            app.ExitInstance();
+        }
+        const QStringList asked = MessageBox::TakeShownTexts();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked[0].startsWith(kCorrupted));
+        QVERIFY(asked[0].contains(File("data.orx")));
+        QCOMPARE(ReadAll(File("data.orx")), garbage);
+        QVERIFY(!QFile::exists(File("data.orx.bak")));
+
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        MessageBox::SetNextAnswer(QMessageBox::Ok);
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QVERIFY(app.GetDatabase().IsUsable());
+            app.ExitInstance();
+        }
+        const QStringList kept = QDir(m_folder).entryList({QStringLiteral("data.orx.damaged-*")});
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(ReadAll(m_folder + kept[0]), garbage);
+        CORXDatabase reread;
+        QVERIFY(reread.Load(File("data.orx").toStdString()));
+    }
+
+    void missingDatabaseAfterFirstStartIsReported()
+    {
+        StartAndExit();
+        QVERIFY(QFile::remove(File("data.orx")));
+        CORXApp app(false);
+        QVERIFY(app.InitInstance());
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{kCorrupted});
+        app.ExitInstance();
+        QVERIFY(QFile::exists(File("data.orx")));
+    }
+
+    void updateIsOfferedOnlyAfterTenDays_data()
+    {
+        QTest::addColumn<double>("daysAgo");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("10 days and an hour") << 10.0 + 1.0 / 24 << true;
+        QTest::newRow("9 days") << 9.0 << false;
+    }
+
+    void updateIsOfferedOnlyAfterTenDays()
+    {
+        QFETCH(double, daysAgo);
+        QFETCH(bool, offered);
+        StartAndExit();
+        auto store = OpenSettingsStore();
+        store->SetInt(SettingsNames::kRootSection, SettingsNames::kUpdateFound, 1);
+        const OleDateTime shown = OleDateTime::Now() - OleDateTimeSpan(daysAgo);
+        const auto bytes = ToSystemTimeBytes(shown);
+        store->SetBinary(SettingsNames::kRootSection, SettingsNames::kUpdateLastShow,
+                         std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        store->Sync();
+
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        CORXApp app(false);
+        QVERIFY(app.InitInstance());
+        QCOMPARE(MessageBox::TakeShownTexts().contains(kUpdateQuestion), offered);
+        app.ExitInstance();
+
+        // Declining moves the next offer ten days on; no offer leaves the date alone.
+        const auto stored = OpenSettingsStore()->GetBinary(SettingsNames::kRootSection, SettingsNames::kUpdateLastShow);
+        QVERIFY(stored && stored->size() == 16);
+        const double age = (OleDateTime::Now() - FromSystemTimeBytes(stored->data(), 16)).GetDays();
+        if (offered)
+            QVERIFY(age < 0.01);
+        else
+            QVERIFY(qAbs(age - daysAgo) < 0.01);
+    }
+
+    void secondStartHandsOverAndSavesNothing()
+    {
+        StartAndExit();
+        CORXApp app(false);
+        QVERIFY(app.InitInstance());
+        const QByteArray before = ReadAll(File("data.orx"));
+        const QDateTime modified = QFileInfo(File("data.orx")).lastModified();
+
+        QProcess check;
+        check.start(QStringLiteral(ORVEX_BINARY), {QStringLiteral("/Check")});
+        QVERIFY(check.waitForFinished(15000));
+        QCOMPARE(check.exitCode(), 0);
+        QTRY_COMPARE(app.GetMainFrame()->GetCheckAllRequests(), 1);
+
+        QProcess plain;
+        plain.start(QStringLiteral(ORVEX_BINARY), {});
+        QVERIFY(plain.waitForFinished(15000));
+        QCOMPARE(plain.exitCode(), 0);
+        QTest::qWait(200);
+        QCOMPARE(app.GetMainFrame()->GetCheckAllRequests(), 1);
+
+        QCOMPARE(ReadAll(File("data.orx")), before);
+        QCOMPARE(QFileInfo(File("data.orx")).lastModified(), modified);
+        app.ExitInstance();
+    }
+
+    void commandLineSelectsTheRunMode()
+    {
+        using Args = std::vector<std::string>;
+        QVERIFY(ParseCommandLine(Args{"/CHECK"}).checkMode);
+        QVERIFY(ParseCommandLine(Args{"foo", "/Check", "bar"}).checkMode);
+        QVERIFY(ParseCommandLine(Args{"x/checky"}).checkMode);
+        QVERIFY(!ParseCommandLine(Args{"/chec"}).checkMode);
+        QVERIFY(!ParseCommandLine(Args{}).checkMode);
+        QCOMPARE(ParseCommandLine(Args{"/check", "--help"}).action, CommandLine::Action::Help);
+        QCOMPARE(ParseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
+        QCOMPARE(ParseCommandLine(Args{"--frobnicate"}).action, CommandLine::Action::Error);
+        QVERIFY(QString::fromStdString(VersionText()).startsWith(QStringLiteral("Orvex 2.0")));
+    }
+};
+
+QTEST_MAIN(AppStartupTest)
+#include "AppStartupTest.moc"
