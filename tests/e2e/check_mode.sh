@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The unattended run with no display at all, the informational options, and a damaged database.
+set -uo pipefail
+orvex=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export XDG_CONFIG_HOME=$tmp/config
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+failures=0
+passes=0
+check() { # description, then a command that must succeed
+    local what=$1; shift
+    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+mode() { stat -c %a "$1"; }
+
+home=$tmp/home
+ORVEX_HOME=$home "$orvex" /check >"$tmp/out" 2>"$tmp/err"
+check "/check on an empty folder exits 0" test $? -eq 0
+check "/check on success prints nothing" test ! -s "$tmp/out" -a ! -s "$tmp/err"
+check "ORX.cfg written" test -f "$home/ORX.cfg"
+check "data.orx written" test -f "$home/data.orx"
+check "data.orx starts with the magic" test "$(head -c 3 "$home/data.orx")" = ORX
+check "ORX.cfg owner-only" test "$(mode "$home/ORX.cfg")" = 600
+check "data.orx owner-only" test "$(mode "$home/data.orx")" = 600
+
+cp "$home/data.orx" "$tmp/first.orx"
+ORVEX_HOME=$home "$orvex" some words /CHECK more >/dev/null 2>&1
+check "/CHECK among other words is the unattended run" test $? -eq 0
+check "the second save keeps the first as .bak" cmp -s "$home/data.orx.bak" "$tmp/first.orx"
+
+out=$(ORVEX_HOME=$tmp/never/made "$orvex" --version)
+check "--version exits 0" test $? -eq 0
+check "--version names Orvex 2.0" grep -q '^Orvex 2.0 (built [0-9-]*)$' <<<"$out"
+check "--version touches no program folder" test ! -e "$tmp/never"
+"$orvex" --help | grep -q ORVEX_HOME
+check "--help lists the environment" test $? -eq 0
+"$orvex" --no-such-option >"$tmp/out" 2>"$tmp/err"
+check "an unknown option exits 2" test $? -eq 2
+check "an unknown option prints usage on stderr" grep -q '^Usage:' "$tmp/err"
+
+printf 'ORX\xff\xff\x01\x00\x05\x00Bogus' >"$home/data.orx"
+cp "$home/data.orx" "$tmp/damaged.orx"
+cp "$home/data.orx.bak" "$tmp/bak.orx"
+ORVEX_HOME=$home "$orvex" /check >"$tmp/out" 2>"$tmp/err"
+check "/check on a damaged database exits non-zero" test $? -ne 0
+check "the message names the file" grep -q "$home/data.orx" "$tmp/err"
+check "the damaged file is left as it was" cmp -s "$home/data.orx" "$tmp/damaged.orx"
+check "the backup is left as it was" cmp -s "$home/data.orx.bak" "$tmp/bak.orx"
+
+echo "$passes passed, $failures failed"
+test $failures -eq 0
