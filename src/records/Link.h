@@ -5,6 +5,7 @@
 #include "Serializable.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 /// One paid or exchanged hyperlink: a partner's page (From page) that must carry a link to one
@@ -16,6 +17,8 @@ public:
 
     CLink();
     CLink(const CLink&) = default;
+    /// An empty link whose fields a file is about to fill: skips asking the clock for today.
+    static std::unique_ptr<CLink> CreateForReading() { return std::unique_ptr<CLink>(new CLink(ForReading{})); }
     CLink& operator=(const CLink&) = default;
 
     std::string_view GetClassName() const override { return kClassName; }
@@ -81,6 +84,10 @@ public:
     bool HasPRChanged() const { return m_status != 0 && m_currentPR != m_previousPR; }
 
 private:
+    struct ForReading
+    {
+    };
+    explicit CLink(ForReading) {}
     int BegunMonths() const;
 
     int32_t m_partnerId = -1;

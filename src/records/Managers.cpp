@@ -113,7 +113,8 @@ bool CLinksManager::Matches(const CLink& link) const
 CPartner* CPartnersManager::AddPartner(std::string name)
 {
     // A damaged file may carry a counter below identifiers already handed out; never hand one out twice.
-    while (FindById(m_nextPartnerId))
+    // Nor -1: it means "no partner", so a partner holding it could never be found.
+    while (m_nextPartnerId == -1 || FindById(m_nextPartnerId))
         m_nextPartnerId = static_cast<int32_t>(static_cast<uint32_t>(m_nextPartnerId) + 1u);
     auto partner = std::make_unique<CPartner>(std::move(name));
     partner->SetId(m_nextPartnerId);

@@ -74,14 +74,23 @@ public:
         if (header.kind == ObjectHeader::Kind::Existing)
         {
             if constexpr (std::is_copy_constructible_v<T>)
+            {
+                ChargeCopy(header.existingBytes);
                 return std::make_unique<T>(static_cast<const T&>(*header.existing));
+            }
             else
                 throw CArchiveException("a collection is referenced twice");
         }
-        auto object = std::make_unique<T>();
+        std::unique_ptr<T> object;
+        if constexpr (requires { T::CreateForReading(); })
+            object = T::CreateForReading();
+        else
+            object = std::make_unique<T>();
         object->SetSchema(header.schema);
-        RegisterObject(object.get(), header.classNumber);
+        const std::size_t entry = RegisterObject(object.get(), header.classNumber);
+        const uint64_t before = m_remaining;
         object->Serialize(*this);
+        m_entries[entry].bodyBytes = before - m_remaining;
         return object;
     }
 
@@ -93,6 +102,7 @@ private:
     {
         enum class Kind { Null, Existing, New } kind = Kind::Null;
         CSerializable* existing = nullptr;
+        uint64_t existingBytes = 0;
         uint32_t classNumber = 0;
         uint16_t schema = 1;
     };
@@ -103,6 +113,7 @@ private:
         std::string_view className; // for objects: the class they belong to
         uint16_t schema = 1;
         CSerializable* object = nullptr;
+        uint64_t bodyBytes = 0; // for objects: how much of the file their fields took
     };
     struct WrittenClass
     {
@@ -112,7 +123,11 @@ private:
 
     explicit CArchive(bool storing);
     ObjectHeader ReadObjectHeader(std::string_view expectedClass);
-    void RegisterObject(CSerializable* object, uint32_t classNumber);
+    /// Returns the object's index in m_entries.
+    std::size_t RegisterObject(CSerializable* object, uint32_t classNumber);
+    /// A two-byte reference could otherwise copy a large record thousands of times, so copies
+    /// together may take about as much as the file itself. Our own files never hold a reference.
+    void ChargeCopy(uint64_t bodyBytes);
     uint64_t ReadTextLength();
     void WriteTextLength(uint64_t length);
     void Refill();
@@ -125,6 +140,7 @@ private:
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
     uint64_t m_remaining = 0;
+    uint64_t m_copyBudget = 0; // reading
 
     std::vector<Entry> m_entries;          // reading
     std::vector<WrittenClass> m_classes;   // writing
