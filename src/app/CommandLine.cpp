@@ -31,20 +31,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine result;
     std::string joined;
-    for (const std::string& arg : args)
-    {
-        if (arg == "--help" || arg == "-h")
-        {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
             result.action = CommandLine::Action::Help;
             return result;
         }
-        if (arg == "--version")
-        {
+        if (arg == "--version") {
             result.action = CommandLine::Action::Version;
             return result;
         }
-        if (arg.size() > 1 && arg[0] == '-')
-        {
+        if (arg.size() > 1 && arg[0] == '-') {
             result.action = CommandLine::Action::Error;
             result.error = "unknown option: " + arg;
             return result;

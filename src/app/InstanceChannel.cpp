@@ -16,7 +16,8 @@ CInstanceChannel::~CInstanceChannel() = default;
 
 QString CInstanceChannel::ServerName(const std::string& programFolder)
 {
-    const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(programFolder), QCryptographicHash::Sha1);
+    const QByteArray hash =
+        QCryptographicHash::hash(QByteArray::fromStdString(programFolder), QCryptographicHash::Sha1);
     return QStringLiteral("orvex-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash.toHex().left(16)));
 }
 
@@ -27,8 +28,7 @@ bool CInstanceChannel::Listen(QString* error)
     QLocalServer::removeServer(name);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(name))
-    {
+    if (!m_server->listen(name)) {
         if (error)
             *error = m_server->errorString();
         return false;
@@ -39,12 +39,10 @@ bool CInstanceChannel::Listen(QString* error)
 
 void CInstanceChannel::OnNewConnection()
 {
-    while (QLocalSocket* socket = m_server->nextPendingConnection())
-    {
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine())
-            {
+            if (!socket->canReadLine()) {
                 if (socket->bytesAvailable() > 64)
                     socket->abort();
                 return;
@@ -66,17 +64,14 @@ bool CInstanceChannel::Send(const std::string& programFolder, const QByteArray& 
     const QString name = ServerName(programFolder);
     const QDeadlineTimer deadline(timeoutMs);
     // The running copy may hold the lock a moment before it listens: try again until the deadline.
-    while (!deadline.hasExpired())
-    {
+    while (!deadline.hasExpired()) {
         QLocalSocket socket;
         socket.connectToServer(name);
-        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
-        {
+        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
             socket.write(request + '\n');
             if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
                 return false;
-            while (!socket.canReadLine() && socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-            {
+            while (!socket.canReadLine() && socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
             }
             return socket.readLine().trimmed() == "ok";
         }

@@ -63,21 +63,16 @@ bool CORXApp::InitInstance()
 
     const bool cfgLoaded = LoadConfig();
     const bool dbLoaded = LoadDatabase(m_options.GetDatabasePath());
-    if (!dbLoaded)
-    {
-        if (m_database.HoldsUnreadableFile())
-        {
+    if (!dbLoaded) {
+        if (m_database.HoldsUnreadableFile()) {
             if (!HandleUnreadableDatabase())
                 return false;
-        }
-        else if (!m_checkMode && cfgLoaded)
-        {
+        } else if (!m_checkMode && cfgLoaded) {
             MessageBox::Warn(nullptr, QStringLiteral("Database file is corrupted."));
         }
     }
 
-    if (!m_checkMode)
-    {
+    if (!m_checkMode) {
         CreateMainWindow();
         OfferUpdate();
         HandleFirstStart(cfgLoaded);
@@ -99,8 +94,7 @@ bool CORXApp::PrepareProgramFolder()
 bool CORXApp::TakeInstanceLock()
 {
     std::string error;
-    switch (m_lock.TryAcquire(m_programFolder + kLockFileName, &error))
-    {
+    switch (m_lock.TryAcquire(m_programFolder + kLockFileName, &error)) {
     case InstanceLock::Result::Acquired:
         return true;
     case InstanceLock::Result::HeldElsewhere:
@@ -121,8 +115,7 @@ bool CORXApp::HandleUnreadableDatabase()
 {
     const std::string path = m_database.GetPath();
     const std::string reason = m_database.GetLastError();
-    if (m_checkMode)
-    {
+    if (m_checkMode) {
         ReportError("the database file \"" + path + "\" could not be read (" + reason +
                     "); it was left as it is and nothing was saved.");
         m_exitCode = 1;
@@ -134,14 +127,12 @@ bool CORXApp::HandleUnreadableDatabase()
                        "Start with a new empty database? The damaged file is kept under another name.\n"
                        "Choose No to quit without changing anything.")
             .arg(Q(path), Q(reason));
-    if (!MessageBox::AskYesNo(nullptr, question, QMessageBox::Warning))
-    {
+    if (!MessageBox::AskYesNo(nullptr, question, QMessageBox::Warning)) {
         m_exitCode = 0;
         return false;
     }
     std::string keptAs;
-    if (!m_database.SetAsideUnreadableFile(&keptAs))
-    {
+    if (!m_database.SetAsideUnreadableFile(&keptAs)) {
         ReportError(m_database.GetLastError());
         m_exitCode = 1;
         return false;
@@ -169,8 +160,8 @@ void CORXApp::OfferUpdate()
     const OleDateTime now = OleDateTime::Now();
     if (UpdateFound == 0 || !((now - UpdateLastShow).GetDays() > kUpdateOfferIntervalDays))
         return;
-    if (!MessageBox::AskYesNo(m_mainFrame.get(), QStringLiteral("The new version of Orvex is available. Update now?")))
-    {
+    if (!MessageBox::AskYesNo(m_mainFrame.get(),
+                              QStringLiteral("The new version of Orvex is available. Update now?"))) {
         UpdateLastShow = now;
         return;
     }
@@ -184,16 +175,13 @@ void CORXApp::OfferUpdate()
 
 void CORXApp::HandleFirstStart(bool cfgLoaded)
 {
-    if (!cfgLoaded)
-    {
+    if (!cfgLoaded) {
         if (MessageBox::AskYesNo(m_mainFrame.get(),
                                  QStringLiteral("Would you like to import your data from Excel document?")))
             m_mainFrame->PostCommand(CMainFrame::kImportFromExcelCommand);
         else
             m_importHintPending = 1;
-    }
-    else if (m_importHintPending == 1)
-    {
+    } else if (m_importHintPending == 1) {
         m_mainFrame->ShowImportHint();
         m_importHintPending = 0;
     }
@@ -213,12 +201,10 @@ int CORXApp::ExitInstance()
     if (m_exited)
         return m_exitCode;
     m_exited = true;
-    if (m_initialised)
-    {
+    if (m_initialised) {
         if (!SaveConfig() && m_checkMode)
             ReportError("cannot save \"" + m_programFolder + kConfigFileName + "\"");
-        if (!SaveDatabase())
-        {
+        if (!SaveDatabase()) {
             // Whatever was changed since the last save would be gone: never let that pass quietly.
             ReportError("the database could not be saved: " + m_database.GetLastError());
             m_exitCode = 1;

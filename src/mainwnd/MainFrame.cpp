@@ -41,8 +41,7 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
     RefreshSummary();
 
     const auto saved = m_app.GetSettingsStore().GetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame);
-    if (!saved || !restoreGeometry(ToQByteArray(*saved)))
-    {
+    if (!saved || !restoreGeometry(ToQByteArray(*saved))) {
         // A centred window of three quarters of the work area.
         const QRect area = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                             : QRect(0, 0, 1024, 768);
@@ -58,10 +57,8 @@ void CMainFrame::RefreshSummary()
     const CORXDatabase& db = m_app.GetDatabase();
     const std::size_t links = db.GetLinks() ? db.GetLinks()->GetCount() : 0;
     const std::size_t partners = db.GetPartners() ? db.GetPartners()->GetCount() : 0;
-    m_summary->setText(tr("%1 links and %2 partners\nin %3")
-                           .arg(links)
-                           .arg(partners)
-                           .arg(QString::fromStdString(db.GetPath())));
+    m_summary->setText(
+        tr("%1 links and %2 partners\nin %3").arg(links).arg(partners).arg(QString::fromStdString(db.GetPath())));
 }
 
 void CMainFrame::ShowImportHint()

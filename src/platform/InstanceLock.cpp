@@ -15,14 +15,12 @@ InstanceLock::Result InstanceLock::TryAcquire(const std::string& lockFilePath, s
 {
     Release();
     const int fd = ::open(lockFilePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-    {
+    if (fd < 0) {
         if (error)
             *error = "cannot open \"" + lockFilePath + "\": " + std::strerror(errno);
         return Result::Failed;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-    {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int saved = errno;
         ::close(fd);
         if (saved == EWOULDBLOCK)
@@ -37,8 +35,7 @@ InstanceLock::Result InstanceLock::TryAcquire(const std::string& lockFilePath, s
 
 void InstanceLock::Release()
 {
-    if (m_fd >= 0)
-    {
+    if (m_fd >= 0) {
         ::flock(m_fd, LOCK_UN);
         ::close(m_fd);
         m_fd = -1;

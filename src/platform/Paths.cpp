@@ -45,14 +45,13 @@ std::string DefaultDataFolder()
 std::string FindProgramFolder()
 {
     const std::string home = Env("ORVEX_HOME");
-    if (!home.empty())
-    {
+    if (!home.empty()) {
         std::error_code ec;
         const auto absolute = std::filesystem::absolute(home, ec);
         return WithSlash(ec ? home : absolute.string());
     }
     const std::string exeFolder = ExecutableFolder();
-    struct stat st{};
+    struct stat st = {};
     if (::stat((exeFolder + "ORX.cfg").c_str(), &st) == 0)
         return exeFolder;
     return DefaultDataFolder();
@@ -62,22 +61,19 @@ bool EnsureFolder(const std::string& folder, std::string* error)
 {
     std::string partial;
     std::size_t pos = 0;
-    while (pos != std::string::npos)
-    {
+    while (pos != std::string::npos) {
         pos = folder.find('/', pos + 1);
         partial = folder.substr(0, pos);
         if (partial.empty())
             continue;
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-        {
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
             if (error)
                 *error = "cannot create \"" + partial + "\": " + std::strerror(errno);
             return false;
         }
     }
-    struct stat st{};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    {
+    struct stat st = {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (error)
             *error = "\"" + folder + "\" is not a folder";
         return false;

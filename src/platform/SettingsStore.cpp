@@ -56,8 +56,8 @@ public:
 
     void SetBinary(std::string_view section, std::string_view name, const std::vector<uint8_t>& value) override
     {
-        m_settings.setValue(Key(section, name),
-                            QByteArray(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size())));
+        m_settings.setValue(Key(section, name), QByteArray(reinterpret_cast<const char*>(value.data()),
+                                                           static_cast<qsizetype>(value.size())));
     }
 
     bool Sync() override

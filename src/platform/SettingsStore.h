@@ -37,13 +37,13 @@ inline constexpr std::string_view kUpdateLastShow = "UpdateLastShow"; // 16-byte
 inline constexpr std::string_view kUpdateHost = "UpdateHost";         // text, "" = never look for updates
 inline constexpr std::string_view kPageRankHost = "PageRankHost";     // text, "" = no PageRank lookups
 
-inline constexpr std::string_view kMainFrame = "mainframe";                        // window geometry
-inline constexpr std::string_view kLinksListSettings = "settings";                 // 192-byte column layout
-inline constexpr std::string_view kProjectFilter = "Project filter";               // text
-inline constexpr std::string_view kPartnerFilter = "Partner filter";               // text
+inline constexpr std::string_view kMainFrame = "mainframe";                         // window geometry
+inline constexpr std::string_view kLinksListSettings = "settings";                  // 192-byte column layout
+inline constexpr std::string_view kProjectFilter = "Project filter";                // text
+inline constexpr std::string_view kPartnerFilter = "Partner filter";                // text
 inline constexpr std::string_view kPartnersListSettings = "Partners List Settings"; // 124-byte column layout
-inline constexpr std::string_view kPartnersListDialog = "Partners List Dialog";    // window geometry
-inline constexpr std::string_view kImportDialog = "Import Dialog";                 // window geometry
+inline constexpr std::string_view kPartnersListDialog = "Partners List Dialog";     // window geometry
+inline constexpr std::string_view kImportDialog = "Import Dialog";                  // window geometry
 
 inline constexpr std::string_view kDefaultProjectFilter = "(All projects)";
 inline constexpr std::string_view kDefaultPartnerFilter = "(All partners)";

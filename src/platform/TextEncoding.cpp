@@ -19,23 +19,16 @@ constexpr char16_t kCp1252High[32] = {
 
 void AppendUtf8(std::string& out, char32_t cp)
 {
-    if (cp < 0x80)
-    {
+    if (cp < 0x80) {
         out += static_cast<char>(cp);
-    }
-    else if (cp < 0x800)
-    {
+    } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else if (cp < 0x10000)
-    {
+    } else if (cp < 0x10000) {
         out += static_cast<char>(0xE0 | (cp >> 12));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else
-    {
+    } else {
         out += static_cast<char>(0xF0 | (cp >> 18));
         out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
@@ -48,54 +41,42 @@ void AppendUtf8(std::string& out, char32_t cp)
 bool DecodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp)
 {
     const auto b0 = static_cast<unsigned char>(s[pos]);
-    if (b0 < 0x80)
-    {
+    if (b0 < 0x80) {
         cp = b0;
         ++pos;
         return true;
     }
     int extra = 0;
     char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0)
-    {
+    if ((b0 & 0xE0) == 0xC0) {
         extra = 1;
         cp = b0 & 0x1F;
         min = 0x80;
-    }
-    else if ((b0 & 0xF0) == 0xE0)
-    {
+    } else if ((b0 & 0xF0) == 0xE0) {
         extra = 2;
         cp = b0 & 0x0F;
         min = 0x800;
-    }
-    else if ((b0 & 0xF8) == 0xF0)
-    {
+    } else if ((b0 & 0xF8) == 0xF0) {
         extra = 3;
         cp = b0 & 0x07;
         min = 0x10000;
-    }
-    else
-    {
+    } else {
         ++pos;
         return false;
     }
-    if (pos + extra >= s.size())
-    {
+    if (pos + extra >= s.size()) {
         ++pos;
         return false;
     }
-    for (int i = 1; i <= extra; ++i)
-    {
+    for (int i = 1; i <= extra; ++i) {
         const auto b = static_cast<unsigned char>(s[pos + i]);
-        if ((b & 0xC0) != 0x80)
-        {
+        if ((b & 0xC0) != 0x80) {
             ++pos;
             return false;
         }
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    {
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
         ++pos;
         return false;
     }
@@ -107,8 +88,7 @@ std::string Cp1252ToUtf8(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + text.size() / 2);
-    for (const char c : text)
-    {
+    for (const char c : text) {
         const auto b = static_cast<unsigned char>(c);
         if (b >= 0x80 && b < 0xA0)
             AppendUtf8(out, kCp1252High[b - 0x80]);
@@ -128,14 +108,12 @@ bool IconvToUtf8(const std::string& codePage, std::string_view text, std::string
     char* in = const_cast<char*>(text.data());
     std::size_t inLeft = text.size();
     char buffer[1024];
-    while (inLeft > 0)
-    {
+    while (inLeft > 0) {
         char* outPtr = buffer;
         std::size_t outLeft = sizeof buffer;
         const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
         out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG)
-        {
+        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
             AppendUtf8(out, kReplacement);
             ++in;
             --inLeft;
@@ -172,20 +150,14 @@ std::string Utf16ToUtf8(std::u16string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i)
-    {
+    for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-        {
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u - 0xD800) << 10) | (text[i + 1] - 0xDC00)));
             ++i;
-        }
-        else if (u >= 0xD800 && u <= 0xDFFF)
-        {
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
             AppendUtf8(out, kReplacement);
-        }
-        else
-        {
+        } else {
             AppendUtf8(out, u);
         }
     }
@@ -197,19 +169,15 @@ std::u16string Utf8ToUtf16(std::string_view text)
     std::u16string out;
     out.reserve(text.size());
     std::size_t pos = 0;
-    while (pos < text.size())
-    {
+    while (pos < text.size()) {
         char32_t cp = 0;
         if (!DecodeUtf8(text, pos, cp))
             cp = kReplacement;
-        if (cp >= 0x10000)
-        {
+        if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
             out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        }
-        else
-        {
+        } else {
             out += static_cast<char16_t>(cp);
         }
     }
@@ -227,8 +195,7 @@ std::string LegacyToUtf8(std::string_view text)
     if (IsValidUtf8(text))
         return std::string(text);
     const std::string codePage = LegacyCodePage();
-    if (codePage != "CP1252" && codePage != "cp1252" && codePage != "WINDOWS-1252" && codePage != "windows-1252")
-    {
+    if (codePage != "CP1252" && codePage != "cp1252" && codePage != "WINDOWS-1252" && codePage != "windows-1252") {
         std::string out;
         if (IconvToUtf8(codePage, text, out))
             return out;

@@ -26,7 +26,9 @@ int32_t Clamp32(int64_t value)
 
 } // namespace
 
-CLink::CLink() : m_firstPaymentDate(OleDateTime::Today()), m_lastPaymentDate(m_firstPaymentDate) {}
+CLink::CLink() : m_firstPaymentDate(OleDateTime::Today()), m_lastPaymentDate(m_firstPaymentDate)
+{
+}
 
 void CLink::SetFirstPaymentDate(const OleDateTime& date)
 {
@@ -40,8 +42,7 @@ void CLink::SetLastPaymentDate(const OleDateTime& date)
 
 void CLink::SetPeriod(const OleDateTimeSpan& span)
 {
-    if (!span.IsValid())
-    {
+    if (!span.IsValid()) {
         m_period = span;
         return;
     }

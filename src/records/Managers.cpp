@@ -14,8 +14,7 @@ std::vector<std::string> DistinctTexts(const std::vector<std::unique_ptr<CLink>>
 {
     std::vector<std::string> result;
     std::set<std::string_view> seen;
-    for (const auto& link : links)
-    {
+    for (const auto& link : links) {
         const std::string* text = pick(*link);
         if (text && seen.insert(*text).second)
             result.push_back(*text);
@@ -23,16 +22,14 @@ std::vector<std::string> DistinctTexts(const std::vector<std::unique_ptr<CLink>>
     return result;
 }
 
-template <class T>
-void RemoveOwned(std::vector<std::unique_ptr<T>>& items, const T* item)
+template <class T> void RemoveOwned(std::vector<std::unique_ptr<T>>& items, const T* item)
 {
     auto it = std::find_if(items.begin(), items.end(), [item](const auto& p) { return p.get() == item; });
     if (item && it != items.end())
         items.erase(it);
 }
 
-template <class T>
-std::vector<T*> Snapshot(const std::vector<std::unique_ptr<T>>& items)
+template <class T> std::vector<T*> Snapshot(const std::vector<std::unique_ptr<T>>& items)
 {
     std::vector<T*> result;
     result.reserve(items.size());
@@ -83,8 +80,7 @@ std::vector<CLink*> CLinksManager::GetLinks() const
 
 std::vector<std::string> CLinksManager::GetProjects() const
 {
-    return DistinctTexts(m_links,
-                         [](const CLink& l) { return l.GetProject().empty() ? nullptr : &l.GetProject(); });
+    return DistinctTexts(m_links, [](const CLink& l) { return l.GetProject().empty() ? nullptr : &l.GetProject(); });
 }
 
 std::vector<std::string> CLinksManager::GetFromPages() const
@@ -99,8 +95,7 @@ std::vector<std::string> CLinksManager::GetToPages() const
 
 std::vector<std::string> CLinksManager::GetAnchors(const std::string& project) const
 {
-    return DistinctTexts(m_links,
-                         [&](const CLink& l) { return l.GetProject() == project ? &l.GetAnchor() : nullptr; });
+    return DistinctTexts(m_links, [&](const CLink& l) { return l.GetProject() == project ? &l.GetAnchor() : nullptr; });
 }
 
 bool CLinksManager::Matches(const CLink& link) const

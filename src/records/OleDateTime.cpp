@@ -87,11 +87,11 @@ OleDateTime OleDateTime::FromLinear(double linear)
 
 OleDateTime OleDateTime::FromParts(int year, int month, int day, int hour, int minute, int second)
 {
-    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
         return Invalid();
-    const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-                         kOleEpochInUnixDays;
+    const int64_t days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kOleEpochInUnixDays;
     const double time = static_cast<double>(hour * 3600 + minute * 60 + second) / kSecondsPerDay;
     return FromLinear(static_cast<double>(days) + time);
 }
@@ -126,8 +126,7 @@ DateParts OleDateTime::GetParts() const
     const auto totalSeconds = static_cast<int64_t>(std::floor(linear * kSecondsPerDay + 0.5));
     int64_t day = totalSeconds / kSecondsPerDay;
     int64_t secs = totalSeconds % kSecondsPerDay;
-    if (secs < 0)
-    {
+    if (secs < 0) {
         secs += kSecondsPerDay;
         --day;
     }
@@ -190,19 +189,16 @@ OleDateTime AddMonths(const OleDateTime& date, int n)
     const OleDateTimeSpan oneDay(1.0);
     const int startDay = date.GetDay();
     OleDateTime current = date;
-    for (int step = 0; step < n; ++step)
-    {
+    for (int step = 0; step < n; ++step) {
         const OleDateTime base = current + OleDateTimeSpan(28.0);
         const int month = base.GetMonth();
         OleDateTime candidate = base;
         for (int i = 0; i < 3 && candidate.GetDay() != startDay; ++i)
             candidate = candidate + oneDay;
-        if (candidate.GetDay() != startDay)
-        {
+        if (candidate.GetDay() != startDay) {
             // The starting day does not exist in this month: take its last day.
             candidate = base;
-            for (int i = 0; i < 3; ++i)
-            {
+            for (int i = 0; i < 3; ++i) {
                 const OleDateTime next = candidate + oneDay;
                 if (next.GetMonth() != month)
                     break;
@@ -231,8 +227,7 @@ std::array<uint8_t, 16> ToSystemTimeBytes(const OleDateTime& date)
     if (p.year < 0)
         return bytes;
     const int fields[8] = {p.year, p.month, p.dayOfWeek, p.day, p.hour, p.minute, p.second, 0};
-    for (int i = 0; i < 8; ++i)
-    {
+    for (int i = 0; i < 8; ++i) {
         bytes[2 * i] = static_cast<uint8_t>(fields[i] & 0xFF);
         bytes[2 * i + 1] = static_cast<uint8_t>((fields[i] >> 8) & 0xFF);
     }

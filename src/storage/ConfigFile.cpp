@@ -19,7 +19,7 @@ std::string ReadSmallFile(const std::string& path)
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rbe"), &std::fclose);
     if (!f)
         throw CArchiveException("cannot open \"" + path + "\": " + std::strerror(errno));
-    struct stat st{};
+    struct stat st = {};
     if (::fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxConfigSize)
         throw CArchiveException("\"" + path + "\" is not a settings file");
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
@@ -33,8 +33,7 @@ ConfigLoadResult LoadConfigFile(const std::string& path, COptions& options, int3
                                 std::string* error)
 {
     bool applied = false;
-    try
-    {
+    try {
         const std::string bytes = ReadSmallFile(path);
         CArchive ar = CArchive::ForLoading(bytes);
         std::unique_ptr<COptions> read = ar.ReadObject<COptions>();
@@ -46,14 +45,10 @@ ConfigLoadResult LoadConfigFile(const std::string& path, COptions& options, int3
         ar.Io(flag);
         importHintPending = flag;
         return ConfigLoadResult::Loaded;
-    }
-    catch (const CArchiveException& e)
-    {
+    } catch (const CArchiveException& e) {
         if (error)
             *error = e.what();
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         if (error)
             *error = "not enough memory";
     }
@@ -62,8 +57,7 @@ ConfigLoadResult LoadConfigFile(const std::string& path, COptions& options, int3
 
 bool SaveConfigFile(const std::string& path, const COptions& options, int32_t importHintPending, std::string* error)
 {
-    try
-    {
+    try {
         SafeFileWriter file(path);
         file.Open();
         CArchive ar = CArchive::ForStoring([&file](const uint8_t* data, std::size_t size) { file.Write(data, size); });
@@ -72,12 +66,9 @@ bool SaveConfigFile(const std::string& path, const COptions& options, int32_t im
         ar.Flush();
         file.Commit(true);
         return true;
-    }
-    catch (const CArchiveException& e)
-    {
+    } catch (const CArchiveException& e) {
         if (error)
             *error = e.what();
     }
     return false;
 }
-

@@ -7,9 +7,9 @@
 /// What reading "ORX.cfg" gave.
 enum class ConfigLoadResult
 {
-    Loaded,          ///< settings and the import flag
-    SettingsOnly,    ///< the settings were read and applied, the file ended before the import flag
-    Unreadable,      ///< missing, damaged or of another kind: the settings keep what they had
+    Loaded,       ///< settings and the import flag
+    SettingsOnly, ///< the settings were read and applied, the file ended before the import flag
+    Unreadable,   ///< missing, damaged or of another kind: the settings keep what they had
 };
 
 /// Reads the settings object and `importHintPending`; a settings object read whole is applied

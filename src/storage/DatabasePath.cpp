@@ -6,8 +6,7 @@ std::string ResolveDatabasePath(const std::string& path, const std::string& prog
 {
     if (!path.empty() && path[0] == '/')
         return path;
-    if (path.size() >= 2 && path[0] == '~' && path[1] == '/')
-    {
+    if (path.size() >= 2 && path[0] == '~' && path[1] == '/') {
         const char* home = std::getenv("HOME");
         if (home && *home)
             return std::string(home) + path.substr(1);

@@ -17,25 +17,21 @@ namespace {
 constexpr char kMagic[3] = {'O', 'R', 'X'};
 
 // Reads the whole file through the archive, or throws.
-template <class Body>
-void ReadFile(const std::string& path, Body body, bool* existed)
+template <class Body> void ReadFile(const std::string& path, Body body, bool* existed)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     *existed = fd >= 0 || errno != ENOENT;
     if (fd < 0)
         throw CArchiveException("cannot open \"" + path + "\": " + std::strerror(errno));
-    struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    {
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         throw CArchiveException("\"" + path + "\" is not a regular file");
     }
-    try
-    {
+    try {
         CArchive ar = CArchive::ForLoading(
             [fd](uint8_t* data, std::size_t size) -> std::size_t {
-                for (;;)
-                {
+                for (;;) {
                     const ssize_t n = ::read(fd, data, size);
                     if (n < 0 && errno == EINTR)
                         continue;
@@ -46,9 +42,7 @@ void ReadFile(const std::string& path, Body body, bool* existed)
             },
             static_cast<uint64_t>(st.st_size));
         body(ar);
-    }
-    catch (...)
-    {
+    } catch (...) {
         ::close(fd);
         throw;
     }
@@ -70,8 +64,7 @@ void CORXDatabase::ResetCollections()
 
 void CORXDatabase::Serialize(CArchive& ar)
 {
-    if (ar.IsStoring())
-    {
+    if (ar.IsStoring()) {
         ar.WriteRaw(kMagic, sizeof kMagic);
         ar.WriteObject(m_partners.get());
         ar.WriteObject(m_links.get());
@@ -93,17 +86,13 @@ bool CORXDatabase::Load(const std::string& path)
     m_holdsUnreadableFile = false;
     m_lastError.clear();
     bool existed = false;
-    try
-    {
-        ReadFile(path, [this](CArchive& ar) { Serialize(ar); }, &existed);
+    try {
+        ReadFile(
+            path, [this](CArchive& ar) { Serialize(ar); }, &existed);
         return true;
-    }
-    catch (const CArchiveException& e)
-    {
+    } catch (const CArchiveException& e) {
         m_lastError = e.what();
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         m_lastError = "not enough memory to read \"" + path + "\"";
     }
     ResetCollections();
@@ -116,13 +105,11 @@ bool CORXDatabase::Save(const std::string& path)
     const std::string target = path.empty() ? m_path : path;
     const bool ownFile = EqualsIgnoringCase(target, m_path);
     m_lastError.clear();
-    if (ownFile && m_holdsUnreadableFile)
-    {
+    if (ownFile && m_holdsUnreadableFile) {
         m_lastError = "\"" + target + "\" could not be read, so it is not saved over";
         return false;
     }
-    try
-    {
+    try {
         SafeFileWriter file(target);
         file.Open();
         CArchive ar = CArchive::ForStoring([&file](const uint8_t* data, std::size_t size) { file.Write(data, size); });
@@ -130,13 +117,9 @@ bool CORXDatabase::Save(const std::string& path)
         ar.Flush();
         file.Commit(ownFile);
         return true;
-    }
-    catch (const CArchiveException& e)
-    {
+    } catch (const CArchiveException& e) {
         m_lastError = e.what();
-    }
-    catch (const std::bad_alloc&)
-    {
+    } catch (const std::bad_alloc&) {
         m_lastError = "not enough memory to save \"" + target + "\"";
     }
     return false;
@@ -154,8 +137,7 @@ bool CORXDatabase::SetAsideUnreadableFile(std::string* newName)
     std::string candidate = m_path + ".damaged-" + stamp;
     for (int i = 2; FileExists(candidate) && i < 100; ++i)
         candidate = m_path + ".damaged-" + stamp + "-" + std::to_string(i);
-    if (FileExists(candidate) || ::rename(m_path.c_str(), candidate.c_str()) != 0)
-    {
+    if (FileExists(candidate) || ::rename(m_path.c_str(), candidate.c_str()) != 0) {
         m_lastError = "cannot rename \"" + m_path + "\": " + std::strerror(errno);
         return false;
     }

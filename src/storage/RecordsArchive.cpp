@@ -58,8 +58,7 @@ void CPartnersManager::Serialize(CArchive& ar)
     ar.Io(m_nextPartnerId);
     auto count = static_cast<uint32_t>(m_partners.size());
     ar.Io(count);
-    if (ar.IsStoring())
-    {
+    if (ar.IsStoring()) {
         for (const auto& partner : m_partners)
             ar.WriteObject(partner.get());
         return;
@@ -75,8 +74,7 @@ void CLinksManager::Serialize(CArchive& ar)
 {
     auto count = static_cast<uint32_t>(m_links.size());
     ar.Io(count);
-    if (ar.IsStoring())
-    {
+    if (ar.IsStoring()) {
         for (const auto& link : m_links)
             ar.WriteObject(link.get());
         return;

@@ -28,8 +28,7 @@ std::string DirectoryOf(const std::string& path)
 bool WriteAll(int fd, const void* data, std::size_t size)
 {
     const auto* p = static_cast<const char*>(data);
-    while (size > 0)
-    {
+    while (size > 0) {
         const ssize_t n = ::write(fd, p, size);
         if (n < 0 && errno == EINTR)
             continue;
@@ -44,8 +43,7 @@ bool WriteAll(int fd, const void* data, std::size_t size)
 void SyncDirectory(const std::string& dir)
 {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0)
-    {
+    if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
@@ -55,7 +53,7 @@ void SyncDirectory(const std::string& dir)
 
 bool FileExists(const std::string& path)
 {
-    struct stat st{};
+    struct stat st = {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -63,8 +61,7 @@ SafeFileWriter::SafeFileWriter(std::string target) : m_target(std::move(target))
 {
     // Saving through a symbolic link replaces the file it points to, not the link.
     std::error_code ec;
-    if (std::filesystem::is_symlink(m_target, ec))
-    {
+    if (std::filesystem::is_symlink(m_target, ec)) {
         const auto resolved = std::filesystem::canonical(m_target, ec);
         if (!ec)
             m_target = resolved.string();
@@ -73,8 +70,7 @@ SafeFileWriter::SafeFileWriter(std::string target) : m_target(std::move(target))
 
 SafeFileWriter::~SafeFileWriter()
 {
-    if (m_fd >= 0)
-    {
+    if (m_fd >= 0) {
         ::close(m_fd);
         ::unlink(m_temp.c_str());
     }
@@ -86,7 +82,7 @@ void SafeFileWriter::Open()
     m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
     if (m_fd < 0)
         Fail("cannot create a file beside", m_target);
-    struct stat st{};
+    struct stat st = {};
     const mode_t mode = ::stat(m_target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
     ::fchmod(m_fd, mode);
 }
@@ -101,34 +97,28 @@ void SafeFileWriter::Commit(bool keepBackup)
 {
     if (::fsync(m_fd) != 0)
         Fail("cannot write", m_temp);
-    if (::close(m_fd) != 0)
-    {
+    if (::close(m_fd) != 0) {
         m_fd = -1;
         ::unlink(m_temp.c_str());
         Fail("cannot write", m_temp);
     }
     m_fd = -1;
 
-    if (keepBackup && FileExists(m_target))
-    {
+    if (keepBackup && FileExists(m_target)) {
         // A hard link keeps the old file as it is without copying a byte; filesystems without
         // links get a copy.
         const std::string backup = m_target + ".bak";
         const std::string linkTemp = backup + ".tmp";
         ::unlink(linkTemp.c_str());
-        if (::link(m_target.c_str(), linkTemp.c_str()) == 0)
-        {
+        if (::link(m_target.c_str(), linkTemp.c_str()) == 0) {
             if (::rename(linkTemp.c_str(), backup.c_str()) != 0)
                 ::unlink(linkTemp.c_str());
-        }
-        else
-        {
+        } else {
             CopyFileReplacing(m_target, backup);
         }
     }
 
-    if (::rename(m_temp.c_str(), m_target.c_str()) != 0)
-    {
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
         const int saved = errno;
         ::unlink(m_temp.c_str());
         errno = saved;
@@ -143,13 +133,11 @@ bool CopyFileReplacing(const std::string& from, const std::string& to)
     if (in < 0)
         return false;
     bool ok = false;
-    try
-    {
+    try {
         SafeFileWriter out(to);
         out.Open();
         char buffer[64 * 1024];
-        for (;;)
-        {
+        for (;;) {
             const ssize_t n = ::read(in, buffer, sizeof buffer);
             if (n < 0 && errno == EINTR)
                 continue;
@@ -161,9 +149,7 @@ bool CopyFileReplacing(const std::string& from, const std::string& to)
         }
         out.Commit(false);
         ok = true;
-    }
-    catch (const CArchiveException&)
-    {
+    } catch (const CArchiveException&) {
     }
     ::close(in);
     return ok;

@@ -15,8 +15,7 @@ QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const 
                                  QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
     g_shownTexts << text;
-    if (!g_nextAnswers.empty())
-    {
+    if (!g_nextAnswers.empty()) {
         const QMessageBox::StandardButton answer = g_nextAnswers.front();
         g_nextAnswers.pop_front();
         return answer;

@@ -37,7 +37,7 @@ void WriteAll(const QString& path, const QByteArray& bytes)
 
 int Mode(const QString& path)
 {
-    struct stat st{};
+    struct stat st = {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
 }
 

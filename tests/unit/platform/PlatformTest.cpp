@@ -69,7 +69,7 @@ TEST(ProgramFolder, EnsureFolderCreatesParentsOwnerOnly)
     const std::string folder = tmp.Path() + "/a/b/c/";
     std::string error;
     ASSERT_TRUE(Paths::EnsureFolder(folder, &error)) << error;
-    struct stat st{};
+    struct stat st = {};
     ASSERT_EQ(::stat(folder.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
