@@ -1,6 +1,7 @@
 #include "ORXApp.h"
 
 #include "InstanceChannel.h"
+#include "QuitSignals.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/Paths.h"
 #include "records/TextUtil.h"
@@ -36,6 +37,7 @@ CORXApp::CORXApp(bool checkMode)
 
 CORXApp::~CORXApp()
 {
+    m_quitSignals.reset();
     m_mainFrame.reset();
     m_channel.reset();
     if (g_app == this)
@@ -153,6 +155,13 @@ void CORXApp::CreateMainWindow()
     QObject::connect(m_channel.get(), &CInstanceChannel::CheckAllRequested, m_mainFrame.get(),
                      &CMainFrame::OnCheckAllRequested);
     QObject::connect(m_channel.get(), &CInstanceChannel::ShowRequested, m_mainFrame.get(), &CMainFrame::BringToFront);
+
+    // Closing the window ends the event loop, and exit then saves as after File > Exit.
+    m_quitSignals = std::make_unique<CQuitSignals>([this] {
+        if (m_mainFrame)
+            m_mainFrame->close();
+        QCoreApplication::quit();
+    });
 }
 
 void CORXApp::OfferUpdate()
@@ -211,6 +220,7 @@ int CORXApp::ExitInstance()
         }
         SaveUpdateInfo();
     }
+    m_quitSignals.reset();
     m_mainFrame.reset();
     m_channel.reset();
     m_lock.Release();

@@ -12,6 +12,7 @@
 
 class CInstanceChannel;
 class CMainFrame;
+class CQuitSignals;
 
 /// The application object: run mode, the single running copy, settings, database, update values,
 /// start-up and exit. One per process; everything else reaches settings and database through it.
@@ -83,6 +84,7 @@ private:
     InstanceLock m_lock;
     std::unique_ptr<CInstanceChannel> m_channel;
     std::unique_ptr<CMainFrame> m_mainFrame;
+    std::unique_ptr<CQuitSignals> m_quitSignals;
     bool m_initialised = false;
     bool m_exited = false;
     int m_exitCode = 0;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The unattended run with no display at all, the informational options, and a damaged database.
+# The unattended run with no display at all, the informational options, a damaged database,
+# and a window ended by a signal.
 set -uo pipefail
 orvex=$1
 tmp=$(mktemp -d)
@@ -47,6 +48,22 @@ check "/check on a damaged database exits non-zero" test $? -ne 0
 check "the message names the file" grep -q "$home/data.orx" "$tmp/err"
 check "the damaged file is left as it was" cmp -s "$home/data.orx" "$tmp/damaged.orx"
 check "the backup is left as it was" cmp -s "$home/data.orx.bak" "$tmp/bak.orx"
+
+# A window closed by a signal (Ctrl+C, kill, logout) still saves on the way out.
+rm -f "$home/data.orx" "$home/data.orx.bak"
+ORVEX_HOME=$home "$orvex" /check >/dev/null 2>&1
+QT_QPA_PLATFORM=offscreen ORVEX_HOME=$home "$orvex" >"$tmp/out" 2>&1 &
+pid=$!
+for _ in $(seq 100); do
+    flock -n "$home/.orvex.lock" true || break
+    sleep 0.1
+done
+sleep 1
+kill -TERM $pid
+wait $pid
+check "SIGTERM ends the window with exit 0" test $? -eq 0
+check "SIGTERM saves the database on the way out" test -f "$home/data.orx.bak"
+check "SIGTERM stores the window placement" grep -q '^mainframe=' "$XDG_CONFIG_HOME/Tessel Development/Orvex.conf"
 
 echo "$passes passed, $failures failed"
 test $failures -eq 0
