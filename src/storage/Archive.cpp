@@ -17,16 +17,17 @@ constexpr uint16_t kBigObjectTag = 0x7FFF;
 constexpr uint32_t kBigClassTag = 0x80000000;
 constexpr uint16_t kUnicodeMarker = 0xFFFE;
 constexpr std::size_t kMaxClassNameLength = 64;
+// Copies made for back-references may take the file's size plus this much; a small file may
+// still repeat a record a few times.
+constexpr uint64_t kCopySlack = 64 * 1024;
 
 // Every class a file of ours may name.
-constexpr std::array<std::string_view, 5> kKnownClasses = {"COptions", "CPartnersManager", "CPartner",
-                                                           "CLinksManager", "CLink"};
+constexpr std::array<std::string_view, 5> kKnownClasses = {"COptions", "CPartnersManager", "CPartner", "CLinksManager",
+                                                           "CLink"};
 
-template <class T>
-T FromLittleEndian(T value)
+template <class T> T FromLittleEndian(T value)
 {
-    if constexpr (std::endian::native == std::endian::big)
-    {
+    if constexpr (std::endian::native == std::endian::big) {
         auto bytes = std::bit_cast<std::array<uint8_t, sizeof(T)>>(value);
         std::reverse(bytes.begin(), bytes.end());
         return std::bit_cast<T>(bytes);
@@ -34,15 +35,16 @@ T FromLittleEndian(T value)
     return value;
 }
 
-template <class T>
-T ToLittleEndian(T value)
+template <class T> T ToLittleEndian(T value)
 {
     return FromLittleEndian(value);
 }
 
 } // namespace
 
-CArchive::CArchive(bool storing) : m_storing(storing), m_buffer(kBufferSize) {}
+CArchive::CArchive(bool storing) : m_storing(storing), m_buffer(kBufferSize)
+{
+}
 
 CArchive::CArchive(CArchive&&) noexcept = default;
 
@@ -60,6 +62,7 @@ CArchive CArchive::ForLoading(Source source, uint64_t totalSize)
     CArchive ar(false);
     ar.m_source = std::move(source);
     ar.m_remaining = totalSize;
+    ar.m_copyBudget = totalSize + kCopySlack;
     return ar;
 }
 
@@ -78,8 +81,7 @@ CArchive CArchive::ForLoading(std::string_view bytes)
 
 void CArchive::Flush()
 {
-    if (m_storing && m_pos > 0)
-    {
+    if (m_storing && m_pos > 0) {
         m_sink(m_buffer.data(), m_pos);
         m_pos = 0;
     }
@@ -88,8 +90,7 @@ void CArchive::Flush()
 void CArchive::Put(const void* data, std::size_t size)
 {
     const auto* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0)
-    {
+    while (size > 0) {
         if (m_pos == m_buffer.size())
             Flush();
         const std::size_t n = std::min(size, m_buffer.size() - m_pos);
@@ -110,8 +111,7 @@ void CArchive::Refill()
     // Called with an empty buffer, so every unread byte is still owed; a short source means the file shrank.
     const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(m_buffer.size(), m_remaining));
     std::size_t got = 0;
-    while (got < want)
-    {
+    while (got < want) {
         const std::size_t n = m_source(m_buffer.data() + got, want - got);
         if (n == 0)
             throw CArchiveException("the file ended early");
@@ -126,8 +126,7 @@ void CArchive::ReadRaw(void* data, std::size_t size)
     if (size > m_remaining)
         throw CArchiveException("the file ended early");
     auto* out = static_cast<uint8_t*>(data);
-    while (size > 0)
-    {
+    while (size > 0) {
         if (m_pos == m_end)
             Refill();
         const std::size_t n = std::min(size, m_end - m_pos);
@@ -139,16 +138,12 @@ void CArchive::ReadRaw(void* data, std::size_t size)
     }
 }
 
-template <class T>
-static void IoScalar(CArchive& ar, T& v)
+template <class T> static void IoScalar(CArchive& ar, T& v)
 {
-    if (ar.IsStoring())
-    {
+    if (ar.IsStoring()) {
         const T le = ToLittleEndian(v);
         ar.WriteRaw(&le, sizeof le);
-    }
-    else
-    {
+    } else {
         T le;
         ar.ReadRaw(&le, sizeof le);
         v = FromLittleEndian(le);
@@ -228,24 +223,21 @@ uint64_t CArchive::ReadTextLength()
 
 void CArchive::WriteTextLength(uint64_t length)
 {
-    if (length < 0xFF)
-    {
+    if (length < 0xFF) {
         uint8_t b = static_cast<uint8_t>(length);
         Io(b);
         return;
     }
     uint8_t b = 0xFF;
     Io(b);
-    if (length < 0xFFFE)
-    {
+    if (length < 0xFFFE) {
         uint16_t w = static_cast<uint16_t>(length);
         Io(w);
         return;
     }
     uint16_t w = 0xFFFF;
     Io(w);
-    if (length < 0xFFFFFFFF)
-    {
+    if (length < 0xFFFFFFFF) {
         uint32_t d = static_cast<uint32_t>(length);
         Io(d);
         return;
@@ -257,10 +249,8 @@ void CArchive::WriteTextLength(uint64_t length)
 
 void CArchive::Io(std::string& text)
 {
-    if (IsStoring())
-    {
-        if (TextEncoding::IsAscii(text))
-        {
+    if (IsStoring()) {
+        if (TextEncoding::IsAscii(text)) {
             WriteTextLength(text.size());
             WriteRaw(text.data(), text.size());
             return;
@@ -272,8 +262,7 @@ void CArchive::Io(std::string& text)
         Io(b);
         Io(marker);
         WriteTextLength(wide.size());
-        for (char16_t unit : wide)
-        {
+        for (char16_t unit : wide) {
             uint16_t u = unit;
             Io(u);
         }
@@ -284,40 +273,28 @@ void CArchive::Io(std::string& text)
     bool wide = false;
     uint8_t b = 0;
     Io(b);
-    if (b < 0xFF)
-    {
+    if (b < 0xFF) {
         length = b;
-    }
-    else
-    {
+    } else {
         uint16_t w = 0;
         Io(w);
-        if (w == kUnicodeMarker)
-        {
+        if (w == kUnicodeMarker) {
             wide = true;
             length = ReadTextLength();
-        }
-        else if (w < 0xFFFF)
-        {
+        } else if (w < 0xFFFF) {
             length = w;
-        }
-        else
-        {
+        } else {
             uint32_t d = 0;
             Io(d);
-            if (d < 0xFFFFFFFF)
-            {
+            if (d < 0xFFFFFFFF) {
                 length = d;
-            }
-            else
-            {
+            } else {
                 Io(length);
             }
         }
     }
 
-    if (wide)
-    {
+    if (wide) {
         if (length > m_remaining / 2)
             throw CArchiveException("a text is longer than the file");
         std::u16string units(static_cast<std::size_t>(length), u'\0');
@@ -343,16 +320,14 @@ void CArchive::CheckCount(uint64_t count, uint64_t minBytesEach) const
 
 void CArchive::WriteObject(const CSerializable* object)
 {
-    if (!object)
-    {
+    if (!object) {
         uint16_t tag = kNullTag;
         Io(tag);
         return;
     }
     const std::string_view name = object->GetClassName();
     auto known = std::find_if(m_classes.begin(), m_classes.end(), [&](const auto& c) { return c.name == name; });
-    if (known == m_classes.end())
-    {
+    if (known == m_classes.end()) {
         uint16_t tag = kNewClassTag;
         uint16_t schema = object->GetSchema();
         uint16_t nameLength = static_cast<uint16_t>(name.size());
@@ -361,14 +336,10 @@ void CArchive::WriteObject(const CSerializable* object)
         Io(nameLength);
         WriteRaw(name.data(), name.size());
         m_classes.push_back({name, m_nextNumber++});
-    }
-    else if (known->number < kBigObjectTag)
-    {
+    } else if (known->number < kBigObjectTag) {
         uint16_t tag = static_cast<uint16_t>(kClassTag | known->number);
         Io(tag);
-    }
-    else
-    {
+    } else {
         uint16_t tag = kBigObjectTag;
         uint32_t number = kBigClassTag | known->number;
         Io(tag);
@@ -388,8 +359,7 @@ CArchive::ObjectHeader CArchive::ReadObjectHeader(std::string_view expectedClass
 
     uint32_t classNumber = 0;
     uint32_t objectNumber = 0;
-    if (tag == kNewClassTag)
-    {
+    if (tag == kNewClassTag) {
         uint16_t schema = 0;
         uint16_t nameLength = 0;
         Io(schema);
@@ -404,9 +374,7 @@ CArchive::ObjectHeader CArchive::ReadObjectHeader(std::string_view expectedClass
             throw CArchiveException("the file names an unknown class");
         m_entries.push_back({true, *known, schema, nullptr});
         classNumber = static_cast<uint32_t>(m_entries.size());
-    }
-    else if (tag == kBigObjectTag)
-    {
+    } else if (tag == kBigObjectTag) {
         uint32_t number = 0;
         Io(number);
         if (number & kBigClassTag)
@@ -415,18 +383,13 @@ CArchive::ObjectHeader CArchive::ReadObjectHeader(std::string_view expectedClass
             objectNumber = number;
         if (classNumber == 0 && objectNumber == 0)
             throw CArchiveException("a reference to object number 0");
-    }
-    else if (tag & kClassTag)
-    {
+    } else if (tag & kClassTag) {
         classNumber = tag & ~kClassTag;
-    }
-    else
-    {
+    } else {
         objectNumber = tag;
     }
 
-    if (objectNumber != 0)
-    {
+    if (objectNumber != 0) {
         if (objectNumber > m_entries.size() || m_entries[objectNumber - 1].isClass)
             throw CArchiveException("a reference to an object that was not read");
         const Entry& entry = m_entries[objectNumber - 1];
@@ -434,6 +397,7 @@ CArchive::ObjectHeader CArchive::ReadObjectHeader(std::string_view expectedClass
             throw CArchiveException("an object of the wrong class");
         header.kind = ObjectHeader::Kind::Existing;
         header.existing = entry.object;
+        header.existingBytes = entry.bodyBytes;
         return header;
     }
 
@@ -448,7 +412,15 @@ CArchive::ObjectHeader CArchive::ReadObjectHeader(std::string_view expectedClass
     return header;
 }
 
-void CArchive::RegisterObject(CSerializable* object, uint32_t classNumber)
+std::size_t CArchive::RegisterObject(CSerializable* object, uint32_t classNumber)
 {
     m_entries.push_back({false, m_entries[classNumber - 1].className, 0, object});
+    return m_entries.size() - 1;
+}
+
+void CArchive::ChargeCopy(uint64_t bodyBytes)
+{
+    if (bodyBytes > m_copyBudget)
+        throw CArchiveException("too many references to earlier objects");
+    m_copyBudget -= bodyBytes;
 }

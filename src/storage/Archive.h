@@ -65,20 +65,16 @@ public:
 
     /// Reads an object of class T, or null for the null reference. A reference to an object read
     /// earlier yields a copy of it, so that every record keeps exactly one owner.
-    template <class T>
-    std::unique_ptr<T> ReadObject()
+    template <class T> std::unique_ptr<T> ReadObject()
     {
         const ObjectHeader header = ReadObjectHeader(T::kClassName);
         if (header.kind == ObjectHeader::Kind::Null)
             return nullptr;
-        if (header.kind == ObjectHeader::Kind::Existing)
-        {
-            if constexpr (std::is_copy_constructible_v<T>)
-            {
+        if (header.kind == ObjectHeader::Kind::Existing) {
+            if constexpr (std::is_copy_constructible_v<T>) {
                 ChargeCopy(header.existingBytes);
                 return std::make_unique<T>(static_cast<const T&>(*header.existing));
-            }
-            else
+            } else
                 throw CArchiveException("a collection is referenced twice");
         }
         std::unique_ptr<T> object;
@@ -100,7 +96,12 @@ public:
 private:
     struct ObjectHeader
     {
-        enum class Kind { Null, Existing, New } kind = Kind::Null;
+        enum class Kind
+        {
+            Null,
+            Existing,
+            New
+        } kind = Kind::Null;
         CSerializable* existing = nullptr;
         uint64_t existingBytes = 0;
         uint32_t classNumber = 0;
@@ -142,7 +143,7 @@ private:
     uint64_t m_remaining = 0;
     uint64_t m_copyBudget = 0; // reading
 
-    std::vector<Entry> m_entries;          // reading
-    std::vector<WrittenClass> m_classes;   // writing
-    uint32_t m_nextNumber = 1;             // writing
+    std::vector<Entry> m_entries;        // reading
+    std::vector<WrittenClass> m_classes; // writing
+    uint32_t m_nextNumber = 1;           // writing
 };

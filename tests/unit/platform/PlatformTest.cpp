@@ -3,6 +3,8 @@
 #include "platform/Paths.h"
 #include "platform/SettingsStore.h"
 
+#include "../TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,41 +12,8 @@
 #include <fstream>
 #include <sys/stat.h>
 
-namespace {
-
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        char pattern[] = "/tmp/orvex-platform-XXXXXX";
-        m_path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { std::filesystem::remove_all(m_path); }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv() { m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
-} // namespace
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
 
 TEST(ProgramFolder, OrvexHomeWinsAndEndsWithSlash)
 {
@@ -65,7 +34,7 @@ TEST(ProgramFolder, FallsBackToTheXdgDataFolder)
 
 TEST(ProgramFolder, EnsureFolderCreatesParentsOwnerOnly)
 {
-    TempFolder tmp;
+    TempDir tmp;
     const std::string folder = tmp.Path() + "/a/b/c/";
     std::string error;
     ASSERT_TRUE(Paths::EnsureFolder(folder, &error)) << error;
@@ -80,7 +49,7 @@ TEST(ProgramFolder, EnsureFolderCreatesParentsOwnerOnly)
 
 TEST(InstanceLockTest, OnlyOneHolderUntilReleased)
 {
-    TempFolder tmp;
+    TempDir tmp;
     const std::string path = tmp.Path() + "/.orvex.lock";
     InstanceLock first;
     InstanceLock second;
@@ -97,7 +66,7 @@ TEST(InstanceLockTest, OnlyOneHolderUntilReleased)
 
 TEST(SettingsStoreTest, ValuesKeepTheirTypesAcrossStores)
 {
-    TempFolder tmp;
+    TempDir tmp;
     ScopedEnv config("XDG_CONFIG_HOME", tmp.Path().c_str());
     {
         auto store = OpenSettingsStore();

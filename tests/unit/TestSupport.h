@@ -1,0 +1,186 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+
+namespace testsupport {
+
+/// A fresh directory under $TMPDIR, removed with everything in it.
+class TempDir
+{
+public:
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orvex-test-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string File(std::string_view name) const { return m_path + "/" + std::string(name); }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+inline std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::string& path, std::string_view bytes)
+{
+    // A fresh file rather than a truncated one: some filesystems flush a truncated file on close,
+    // which makes loops over thousands of small files crawl.
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string DataFile(std::string_view name)
+{
+    return std::string(ORVEX_TEST_DATA) + "/" + std::string(name);
+}
+
+inline unsigned FileMode(const std::string& path)
+{
+    struct stat st = {};
+    if (::stat(path.c_str(), &st) != 0)
+        return 0xFFFF;
+    return st.st_mode & 07777;
+}
+
+/// Sets (or, with null, removes) an environment variable for one scope and puts the old value back.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+/// Little-endian archive bytes built by hand, so tests state layouts without going through the
+/// writer under test.
+class Bytes
+{
+public:
+    Bytes& Raw(std::string_view s)
+    {
+        m_data += s;
+        return *this;
+    }
+    Bytes& U8(uint8_t v)
+    {
+        m_data += static_cast<char>(v);
+        return *this;
+    }
+    Bytes& U16(uint16_t v) { return Le(v, 2); }
+    Bytes& I32(int32_t v) { return Le(static_cast<uint32_t>(v), 4); }
+    Bytes& U32(uint32_t v) { return Le(v, 4); }
+    Bytes& U64(uint64_t v) { return Le(v, 8); }
+    Bytes& F64(double v)
+    {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        return Le(bits, 8);
+    }
+    /// Short text (below 255 characters) with its one-byte prefix.
+    Bytes& Text(std::string_view s)
+    {
+        U8(static_cast<uint8_t>(s.size()));
+        return Raw(s);
+    }
+    Bytes& ClassRecord(std::string_view name, uint16_t schema = 1)
+    {
+        U16(0xFFFF).U16(schema).U16(static_cast<uint16_t>(name.size()));
+        return Raw(name);
+    }
+    Bytes& Date(int32_t status, double value) { return I32(status).F64(value); }
+    /// The CPartner body with every text empty but the name.
+    Bytes& PartnerBody(int32_t id, std::string_view name)
+    {
+        I32(id).Text(name);
+        for (int i = 0; i < 10; ++i)
+            U8(0);
+        return *this;
+    }
+    /// The CLink body with every text empty but the project.
+    Bytes& LinkBody(int32_t partnerId, std::string_view project)
+    {
+        I32(partnerId).Text(project);
+        Date(0, 41000.0).Date(0, 41365.0).Date(0, 365.0);
+        I32(0).I32(0).I32(0);
+        U8(0).U8(0).U8(0);
+        I32(0).I32(-1).I32(0).I32(-1).I32(0);
+        U8(0);
+        return I32(0);
+    }
+
+    const std::string& Str() const { return m_data; }
+    std::size_t Size() const { return m_data.size(); }
+
+private:
+    Bytes& Le(uint64_t v, int n)
+    {
+        for (int i = 0; i < n; ++i)
+            m_data += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return *this;
+    }
+
+    std::string m_data;
+};
+
+/// Bytes of `s` as hex pairs, for readable failure messages.
+inline std::string Hex(std::string_view s)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+        out += ' ';
+    }
+    return out;
+}
+
+} // namespace testsupport
