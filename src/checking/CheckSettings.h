@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+/// What the checking code needs from the settings, as one snapshot. The application sets it at
+/// start-up and after the options change; every fetch and check reads a copy, so worker threads
+/// never touch the settings objects themselves.
+struct CheckSettings
+{
+    bool useProxy = false;
+    std::string proxyHost;
+    int proxyPort = 8888;
+    /// host[:port] of the PageRank service; "" means no lookups at all (rank -1 at once).
+    std::string pageRankHost;
+    /// A link counts as expiring this many days before its expiry date.
+    int warningDays = 7;
+
+    long connectTimeoutSeconds = 30;
+    long requestTimeoutSeconds = 120;
+    /// Extra certificate authorities (PEM file); "" = the system's store only. Tests use it to
+    /// trust a certificate they made.
+    std::string caFile;
+};
+
+void SetCheckSettings(const CheckSettings& settings);
+CheckSettings GetCheckSettings();

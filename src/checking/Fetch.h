@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+/// Partner pages and robots.txt files are read up to this many characters (plus one line).
+constexpr std::size_t kMaxPageLength = 5242880;
+
+/// One HTTP client configured from the current CheckSettings (proxy, time-outs, CA file). Each
+/// thread keeps one and reuses its connections between fetches; fetches stay independent.
+class CInternetClient;
+
+/// A client for this thread, or null when one cannot be made (a malformed proxy setting).
+CInternetClient* OpenInternetClient();
+
+/// GET following redirects (at most 10). The text is read line by line: every CR dropped, each
+/// line ending in "\n", converted to UTF-8 from the charset a meta line declares (UTF-8 until one
+/// does). Reading stops at the first line end at or after `maxLength` characters. The status is
+/// not judged here. `headers`, when given, gets the final response's raw header lines (CR LF).
+/// On failure `text` keeps its old value.
+bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
+                   std::size_t maxLength);
+
+/// The same request; the body as lines without conversion, while their total length is below
+/// `maxLength`. On failure the lines read so far stay.
+bool FetchLines(const std::string& url, std::vector<std::string>& lines, uint32_t& status, std::string* headers,
+                std::size_t maxLength);
+
+/// HEAD; true only for a 2xx answer.
+bool UrlExists(const std::string& url);
+
+/// GET into a file; the file appears only when the whole body arrived.
+bool DownloadToFile(const std::string& url, const std::string& path);
+
+inline bool IsHttpSuccess(uint32_t status)
+{
+    return status >= 200 && status < 300;
+}

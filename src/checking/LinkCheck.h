@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CLink;
+
+/// One anchor element of the page that names the To Page, as the check saw it.
+struct MatchingAnchor
+{
+    std::string href;
+    std::string rel;
+    std::string text;
+};
+
+/// What the walk over one page found.
+struct PageFindings
+{
+    bool found = false;
+    bool nofollowSeen = false;
+    bool textOk = false;
+    int externalLinks = 0;
+    std::vector<MatchingAnchor> matches;
+};
+
+/// Walks the page text as HTML (no script runs) and applies the link rules: matching anchors,
+/// their text and nofollow (rel nofollow/sponsored/ugc, NOINDEX sections, a robots or googlebot
+/// meta element, an X-Robots-Tag header in `headers`), and the distinct external followed links.
+/// False when the HTML could not be parsed.
+bool ScanPage(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
+              const std::string& toPage, const std::string& anchor, PageFindings& findings);
+
+/// Fetches the From page and stores exactly one status in the link (and its external link count
+/// when the page was parsed). `changed` when the status differs from before. False when the page
+/// could not be fetched (Can't open page stored) or parsed (nothing stored), or without a link.
+/// With `datesOnly` it is CheckLinkDates. `report`, when given, receives what the walk found.
+bool CheckLink(CLink* link, bool& changed, bool datesOnly = false, PageFindings* report = nullptr);
+
+/// Recomputes Ok, Expiring and Expired from the dates, for links in one of those (or never checked).
+bool CheckLinkDates(CLink* link, bool& changed);
+
+/// Same service (http and https count as one when each uses its default port or both the same),
+/// host without case, object without case unless either is "/*", same port.
+bool UrlsMatch(const std::string& urlA, const std::string& urlB, bool ignoreWww);
+
+/// A href starting with "/" or "#", one that cannot be split, or one on the page's host (with or
+/// without a leading "www.").
+bool IsInternalLink(const std::string& pageUrl, const std::string& href);
