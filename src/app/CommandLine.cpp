@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -30,6 +31,34 @@ std::string BuildDate()
 CommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine result;
+    // Its arguments are addresses that may well contain "/check", so it is taken apart first.
+    if (!args.empty() && args[0] == "--check-link") {
+        std::size_t first = 1;
+        if (args.size() > 2 && args[1] == "--expires") {
+            int y = 0, m = 0, d = 0;
+            char tail = 0;
+            if (std::sscanf(args[2].c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3)
+                result.expires = OleDateTime::FromParts(y, m, d);
+            if (!result.expires.IsValid()) {
+                result.action = CommandLine::Action::Error;
+                result.error = "--expires takes a date as YYYY-MM-DD";
+                return result;
+            }
+            first = 3;
+        }
+        const std::size_t count = args.size() - first;
+        if (count < 2 || count > 3) {
+            result.action = CommandLine::Action::Error;
+            result.error = "--check-link takes [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]";
+            return result;
+        }
+        result.action = CommandLine::Action::CheckLink;
+        result.fromPage = args[first];
+        result.toPage = args[first + 1];
+        if (count == 3)
+            result.anchor = args[first + 2];
+        return result;
+    }
     std::string joined;
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
@@ -56,6 +85,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
 std::string UsageText()
 {
     return "Usage: orvex [/check]\n"
+           "       orvex --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -66,6 +96,13 @@ std::string UsageText()
            "  /check       check every link once, mail the notification letter and exit,\n"
            "               without a window (any letter case; this is what the weekly task runs).\n"
            "               When a copy with a window is running, that copy checks instead.\n"
+           "  --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]\n"
+           "               check one link as a check run would (ANCHOR defaults to \"*\", any\n"
+           "               text; the paid period ends a year from today unless --expires says\n"
+           "               otherwise) and print its status, the page's external links, its\n"
+           "               PageRank and every anchor that names TO_PAGE; no database is touched.\n"
+           "               Exit 0 for Ok, Expiring or Expired, 1 for any other status, 2 for\n"
+           "               bad arguments\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"

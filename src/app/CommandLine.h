@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/OleDateTime.h"
+
 #include <string>
 #include <vector>
 
@@ -10,13 +12,20 @@ struct CommandLine
         Run,
         Help,
         Version,
-        Error, ///< usage on stderr, exit 2
+        CheckLink, ///< check one link and print why it has its status
+        Error,     ///< usage on stderr, exit 2
     };
 
     Action action = Action::Run;
     /// "/check" in any letter case anywhere on the command line: the unattended run.
     bool checkMode = false;
     std::string error;
+    /// --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]; the anchor defaults to "*".
+    std::string fromPage;
+    std::string toPage;
+    std::string anchor = "*";
+    /// The paid period's end for --check-link; invalid when not given (a year ahead is used).
+    OleDateTime expires = OleDateTime::Invalid();
 };
 
 /// `args` without the program name.

@@ -2,6 +2,7 @@
 
 #include "InstanceChannel.h"
 #include "QuitSignals.h"
+#include "checking/Fetch.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/Paths.h"
 #include "records/TextUtil.h"
@@ -13,12 +14,13 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
 CORXApp* g_app = nullptr;
 
-constexpr double kUpdateOfferIntervalDays = 10.0;
+constexpr double kUpdateIntervalDays = 10.0;
 constexpr double kNeverLookedDays = 11.0;
 
 QString Q(const std::string& text)
@@ -64,6 +66,7 @@ bool CORXApp::InitInstance()
         return false;
 
     const bool cfgLoaded = LoadConfig();
+    ApplyCheckSettings();
     const bool dbLoaded = LoadDatabase(m_options.GetDatabasePath());
     if (!dbLoaded) {
         if (m_database.HoldsUnreadableFile()) {
@@ -167,19 +170,22 @@ void CORXApp::CreateMainWindow()
 void CORXApp::OfferUpdate()
 {
     const OleDateTime now = OleDateTime::Now();
-    if (UpdateFound == 0 || !((now - UpdateLastShow).GetDays() > kUpdateOfferIntervalDays))
+    if (UpdateFound == 0 || !((now - UpdateLastShow).GetDays() > kUpdateIntervalDays))
         return;
     if (!MessageBox::AskYesNo(m_mainFrame.get(),
                               QStringLiteral("The new version of Orvex is available. Update now?"))) {
         UpdateLastShow = now;
         return;
     }
-    // A downloaded program is never started from here: the user's browser fetches it.
+    // The update is fetched into the program folder but never started from here: the user's browser
+    // shows the download page, and the user decides what to run.
     const std::string url = GetUpdateUrl();
-    if (!url.empty() && QDesktopServices::openUrl(QUrl(Q(url))))
+    if (!url.empty() && DownloadToFile(url, m_programFolder + kUpdateFileName)) {
+        QDesktopServices::openUrl(QUrl(Q(url)));
         UpdateLastShow = now;
-    else
+    } else {
         MessageBox::Warn(m_mainFrame.get(), QStringLiteral("Downloading ORX update failed."));
+    }
 }
 
 void CORXApp::HandleFirstStart(bool cfgLoaded)
@@ -286,6 +292,7 @@ void CORXApp::LoadUpdateInfo()
 
 void CORXApp::SaveUpdateInfo()
 {
+    std::lock_guard lock(m_updateMutex);
     m_settingsStore->SetInt(SettingsNames::kRootSection, SettingsNames::kUpdateFound, UpdateFound);
     auto save = [this](std::string_view name, const OleDateTime& date) {
         const auto bytes = ToSystemTimeBytes(date);
@@ -303,4 +310,40 @@ std::string CORXApp::GetUpdateUrl() const
     if (host.empty())
         return {};
     return (host.find("://") == std::string::npos ? "http://" + host : host) + kUpdatePath;
+}
+
+bool CORXApp::IsUpdateLookDue() const
+{
+    std::lock_guard lock(m_updateMutex);
+    return UpdateFound == 0 && (OleDateTime::Now() - UpdateLastLook).GetDays() > kUpdateIntervalDays;
+}
+
+void CORXApp::LookForUpdate()
+{
+    const std::string url = GetUpdateUrl();
+    const bool found = !url.empty() && UrlExists(url);
+    std::lock_guard lock(m_updateMutex);
+    if (found)
+        UpdateFound = 1;
+    UpdateLastLook = OleDateTime::Now();
+}
+
+CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettingsStore& store)
+{
+    CheckSettings settings;
+    settings.useProxy = options.GetUseProxy();
+    settings.proxyHost = options.GetProxyHost();
+    settings.proxyPort = options.GetProxyPort();
+    settings.warningDays = options.GetWarningDays();
+    if (const char* host = std::getenv("ORVEX_PAGERANK_HOST"))
+        settings.pageRankHost = host;
+    else
+        settings.pageRankHost =
+            store.GetString(SettingsNames::kRootSection, SettingsNames::kPageRankHost).value_or(std::string());
+    return settings;
+}
+
+void CORXApp::ApplyCheckSettings()
+{
+    SetCheckSettings(BuildCheckSettings(m_options, *m_settingsStore));
 }

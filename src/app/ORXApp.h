@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checking/CheckSettings.h"
 #include "platform/InstanceLock.h"
 #include "platform/SettingsStore.h"
 #include "records/OleDateTime.h"
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class CInstanceChannel;
@@ -22,6 +24,7 @@ public:
     static constexpr const char* kConfigFileName = "ORX.cfg";
     static constexpr const char* kLockFileName = ".orvex.lock";
     static constexpr const char* kUpdatePath = "/downloads/orx21.exe";
+    static constexpr const char* kUpdateFileName = "orx21.exe";
 
     explicit CORXApp(bool checkMode);
     ~CORXApp();
@@ -61,9 +64,20 @@ public:
     void SaveUpdateInfo();
     /// "http://<UpdateHost>/downloads/orx21.exe", or "" when no update host is configured.
     std::string GetUpdateUrl() const;
+    /// No newer version known yet and the last look is more than ten days old.
+    bool IsUpdateLookDue() const;
+    /// Asks the update server (HEAD) whether a newer version is there; runs on a thread of its
+    /// own beside a check run. Sets UpdateFound on a 2xx answer and UpdateLastLook always.
+    void LookForUpdate();
+
+    /// The checking code's view of the settings: proxy and warning period from "ORX.cfg", the
+    /// PageRank endpoint from $ORVEX_PAGERANK_HOST or the stored "PageRankHost".
+    static CheckSettings BuildCheckSettings(const COptions& options, const ISettingsStore& store);
+    /// Hands the current settings to the checking code; after start-up and after every change.
+    void ApplyCheckSettings();
 
     std::atomic<int> UpdateFound{0};
-    OleDateTime UpdateLastLook;
+    OleDateTime UpdateLastLook; ///< guarded by m_updateMutex once a look-up thread may run
     OleDateTime UpdateLastShow;
 
 private:
@@ -85,6 +99,7 @@ private:
     std::unique_ptr<CInstanceChannel> m_channel;
     std::unique_ptr<CMainFrame> m_mainFrame;
     std::unique_ptr<CQuitSignals> m_quitSignals;
+    mutable std::mutex m_updateMutex;
     bool m_initialised = false;
     bool m_exited = false;
     int m_exitCode = 0;

@@ -1,3 +1,4 @@
+#include "CheckLinkCommand.h"
 #include "CommandLine.h"
 #include "ORXApp.h"
 
@@ -19,6 +20,8 @@ int main(int argc, char* argv[])
     case CommandLine::Action::Error:
         std::fprintf(stderr, "orvex: %s\n\n%s", commandLine.error.c_str(), UsageText().c_str());
         return 2;
+    case CommandLine::Action::CheckLink:
+        return RunCheckLinkCommand(commandLine);
     case CommandLine::Action::Run:
         break;
     }

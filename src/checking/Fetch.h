@@ -19,7 +19,9 @@ CInternetClient* OpenInternetClient();
 /// GET following redirects (at most 10). The text is read line by line: every CR dropped, each
 /// line ending in "\n", converted to UTF-8 from the charset a meta line declares (UTF-8 until one
 /// does). Reading stops at the first line end at or after `maxLength` characters. The status is
-/// not judged here. `headers`, when given, gets the final response's raw header lines (CR LF).
+/// not judged here. `headers`, when given, gets the final response's raw header lines, the status
+/// line first, each followed by CR LF (no empty line at the end). The limit counts the UTF-8 text
+/// gathered; a line still without end 1 MiB past the limit is cut there and ends the reading.
 /// On failure `text` keeps its old value.
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
                    std::size_t maxLength);
@@ -32,7 +34,8 @@ bool FetchLines(const std::string& url, std::vector<std::string>& lines, uint32_
 /// HEAD; true only for a 2xx answer.
 bool UrlExists(const std::string& url);
 
-/// GET into a file; the file appears only when the whole body arrived.
+/// GET into a file; the file appears only when the whole body arrived (the status is not judged:
+/// a 404 page is a body too). Written beside the target and renamed into place.
 bool DownloadToFile(const std::string& url, const std::string& path);
 
 inline bool IsHttpSuccess(uint32_t status)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class CLink;
+class OleDateTime;
 
 /// One anchor element of the page that names the To Page, as the check saw it.
 struct MatchingAnchor
@@ -30,6 +32,10 @@ struct PageFindings
 /// False when the HTML could not be parsed.
 bool ScanPage(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
               const std::string& toPage, const std::string& anchor, PageFindings& findings);
+
+/// The status the findings give the link at `now`, before robots.txt is asked: Not present,
+/// Nofollow, Ok/Expiring/Expired by the dates, or Invalid text.
+uint32_t DecideStatus(const PageFindings& findings, const CLink& link, const OleDateTime& now, int warningDays);
 
 /// Fetches the From page and stores exactly one status in the link (and its external link count
 /// when the page was parsed). `changed` when the status differs from before. False when the page

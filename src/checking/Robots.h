@@ -1,12 +1,44 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-/// The robots.txt address of a page: its scheme, host and port with "/robots.txt"; "" when the
-/// page URL cannot be split.
+/// The robots.txt address of a page: its scheme, host and port with "/robots.txt" (a default port
+/// is not written); "" when the page URL cannot be split or is neither http nor https.
 std::string RobotsTxtUrl(const std::string& pageUrl);
+
+/// The Allow and Disallow rules of one robots.txt file that apply to one crawler: the groups
+/// naming its product token, else the "*" groups, else none (which allows everything). Patterns
+/// are stored percent-normalised, longest first.
+class CRobotsRules
+{
+public:
+    /// Parses robots.txt `lines` (line ends already removed) for the crawler `userAgent`.
+    static CRobotsRules Parse(const std::vector<std::string>& lines, std::string_view userAgent = "googlebot");
+
+    /// Whether the rules let the crawler fetch `pathAndQuery`: the longest matching pattern wins,
+    /// Allow wins a tie, no match allows, "/robots.txt" is always allowed.
+    bool Allows(std::string_view pathAndQuery) const;
+
+    bool AllowsEverything() const { return m_rules.empty(); }
+    std::size_t RuleCount() const { return m_rules.size(); }
+
+private:
+    struct Rule
+    {
+        bool allow = false;
+        std::string pattern;      // normalised, as written (for the priority)
+        std::size_t literals = 0; // characters other than '*' and a final '$'
+    };
+    std::vector<Rule> m_rules;
+};
 
 /// Whether robots.txt `lines` let the crawler `userAgent` (a product token such as "googlebot")
 /// fetch `pathAndQuery`, read as the major search engine reads it: the most specific matching
@@ -14,6 +46,27 @@ std::string RobotsTxtUrl(const std::string& pageUrl);
 bool RobotsAllows(const std::vector<std::string>& lines, std::string_view pathAndQuery,
                   std::string_view userAgent = "googlebot");
 
-/// Fetches the page's robots.txt and asks RobotsAllows for the page. A missing, unreachable or
-/// unreadable file blocks nothing.
-bool IsBlockedByRobots(const std::string& pageUrl);
+/// The parsed robots.txt rules of each site within one run, keyed by the robots.txt URL, so a
+/// file is fetched once per scheme, host and port. Safe to share between threads: the first
+/// caller for a URL fetches it, later callers for the same URL wait for that outcome.
+class CRobotsCache
+{
+public:
+    using RulesPtr = std::shared_ptr<const CRobotsRules>;
+    using Loader = std::function<RulesPtr(const std::string& robotsUrl)>;
+
+    /// The rules for `robotsUrl`, made with `load` (default: fetch and parse for "googlebot")
+    /// on the first request. A failed load counts as "allow all" and is kept as well.
+    RulesPtr Get(const std::string& robotsUrl, const Loader& load = {});
+
+    std::size_t Size() const;
+    void Clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::shared_future<RulesPtr>> m_entries;
+};
+
+/// Fetches the page's robots.txt (through `cache` when given) and asks the rules for the page.
+/// A missing, unreachable or unreadable file blocks nothing.
+bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache = nullptr);

@@ -84,6 +84,59 @@ bool DecodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp)
     return true;
 }
 
+char32_t FoldCodePoint(char32_t c)
+{
+    if (c < 0x80)
+        return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
+    if (c == 0xB5)
+        return 0x3BC; // micro sign folds to Greek mu
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return c + 0x20;
+    if (c >= 0x100 && c <= 0x17F) {
+        if (c == 0x130)
+            return 'i';
+        if (c == 0x178)
+            return 0xFF;
+        if (c == 0x17F)
+            return 's';
+        // Pairs start on even code points except in the two runs that start on odd ones.
+        const bool oddRun = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        if (c == 0x131 || c == 0x138 || c == 0x149)
+            return c;
+        if (oddRun)
+            return (c & 1) ? c + 1 : c;
+        return (c & 1) ? c : c + 1;
+    }
+    if (c >= 0x370 && c <= 0x3FF) {
+        if (c >= 0x391 && c <= 0x3AB && c != 0x3A2)
+            return c + 0x20;
+        if (c == 0x386)
+            return 0x3AC;
+        if (c >= 0x388 && c <= 0x38A)
+            return c + 0x25;
+        if (c == 0x38C)
+            return 0x3CC;
+        if (c == 0x38E || c == 0x38F)
+            return c + 0x3F;
+        if (c == 0x3C2)
+            return 0x3C3;
+        return c;
+    }
+    if (c >= 0x400 && c <= 0x4FF) {
+        if (c <= 0x40F)
+            return c + 0x50;
+        if (c <= 0x42F)
+            return c + 0x20;
+        if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x4FF))
+            return (c & 1) ? c : c + 1;
+        if (c == 0x4C0)
+            return 0x4CF;
+        if (c >= 0x4C1 && c <= 0x4CE)
+            return (c & 1) ? c + 1 : c;
+    }
+    return c;
+}
+
 std::string Cp1252ToUtf8(std::string_view text)
 {
     std::string out;
@@ -201,6 +254,33 @@ std::string LegacyToUtf8(std::string_view text)
             return out;
     }
     return Cp1252ToUtf8(text);
+}
+
+std::string FoldCase(std::string_view utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const auto b = static_cast<unsigned char>(utf8[pos]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char>((b >= 'A' && b <= 'Z') ? b + 0x20 : b));
+            ++pos;
+            continue;
+        }
+        const std::size_t start = pos;
+        char32_t cp = 0;
+        if (!DecodeUtf8(utf8, pos, cp)) {
+            out.append(utf8.substr(start, pos - start));
+            continue;
+        }
+        const char32_t folded = FoldCodePoint(cp);
+        if (folded == cp)
+            out.append(utf8.substr(start, pos - start));
+        else
+            AppendUtf8(out, folded);
+    }
+    return out;
 }
 
 } // namespace TextEncoding

@@ -22,4 +22,9 @@ std::string LegacyToUtf8(std::string_view text);
 /// The code page name LegacyToUtf8 uses.
 std::string LegacyCodePage();
 
+/// Lower case for comparing texts without regard to case: ASCII, Latin-1 Supplement, Latin
+/// Extended-A, Greek and Cyrillic letters (final sigma folds to sigma); everything else,
+/// malformed bytes included, is copied as it is.
+std::string FoldCase(std::string_view utf8);
+
 } // namespace TextEncoding

@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr double kHalfSecond = 1.0 / 172800.0;
 constexpr int64_t kSecondsPerDay = 86400;
 // Day 0 of the OLE calendar (30 December 1899) counted from 1 January 1970.
 constexpr int64_t kOleEpochInUnixDays = -25569;
@@ -49,8 +48,6 @@ bool InRange(double value)
 {
     return std::isfinite(value) && value >= OleDateTime::kMinDate && value < OleDateTime::kMaxDate;
 }
-
-constexpr int32_t kValid = static_cast<int32_t>(DateStatus::Valid);
 
 } // namespace
 

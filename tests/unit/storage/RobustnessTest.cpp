@@ -192,6 +192,36 @@ void operator delete[](void* p, std::size_t) noexcept
     Release(p);
 }
 
+// The no-throw forms must come from the same allocator, or a delete of their memory (std::stable_sort
+// uses them) would hand a foreign block to Release.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    Release(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    Release(p);
+}
+
 TEST(DatabaseRobustness, AllocationTrackerSeesLoads)
 {
     TempDir dir;

@@ -1,0 +1,67 @@
+#include "CheckLinkCommand.h"
+
+#include "CommandLine.h"
+#include "ORXApp.h"
+#include "checking/LinkCheck.h"
+#include "checking/PageRank.h"
+#include "platform/Paths.h"
+#include "records/Link.h"
+#include "storage/ConfigFile.h"
+
+#include <cstdio>
+
+namespace {
+
+// The dates of a one-off check are not the user's business: a year ahead keeps them out of the verdict.
+constexpr double kOneYearDays = 365.0;
+
+std::string Quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+} // namespace
+
+int RunCheckLinkCommand(const CommandLine& commandLine)
+{
+    // Read-only: the settings file is used when there is one, nothing is created or saved.
+    const std::string folder = Paths::FindProgramFolder();
+    COptions options(folder);
+    int32_t importHintPending = 0;
+    LoadConfigFile(folder + CORXApp::kConfigFileName, options, importHintPending);
+    SetCheckSettings(CORXApp::BuildCheckSettings(options, *OpenSettingsStore()));
+
+    CLink link;
+    link.SetFromPage(commandLine.fromPage);
+    link.SetToPage(commandLine.toPage);
+    link.SetAnchor(commandLine.anchor);
+    if (commandLine.expires.IsValid()) {
+        // A period of no days makes the expiry date the last payment date itself.
+        link.SetLastPaymentDate(commandLine.expires);
+        link.SetPeriod(OleDateTimeSpan(0.0));
+    } else {
+        link.SetLastPaymentDate(OleDateTime::Today());
+        link.SetPeriod(OleDateTimeSpan(kOneYearDays));
+    }
+
+    bool changed = false;
+    PageFindings findings;
+    CheckLink(&link, changed, false, &findings);
+    CheckPageRank(&link, changed);
+
+    std::printf("status: %s\n", GetStatusName(link.GetStatus()).c_str());
+    std::printf("external links: %d\n", link.GetExternalLinks());
+    std::printf("pagerank: %d\n", link.GetCurrentPR());
+    for (const MatchingAnchor& match : findings.matches)
+        std::printf("anchor: href=%s rel=%s text=%s\n", Quoted(match.href).c_str(), Quoted(match.rel).c_str(),
+                    Quoted(match.text).c_str());
+
+    const uint32_t status = link.GetStatus();
+    return status == StatusOk || status == StatusExpiring || status == StatusExpired ? 0 : 1;
+}

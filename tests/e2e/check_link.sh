@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# `orvex --check-link` against partner sites on a local web server: every status a check can give,
+# the http/https rule, the robots.txt rules and the nofollow signals beyond rel="nofollow".
+set -uo pipefail
+orvex=$1
+fakes=$2
+tmp=$(mktemp -d)
+server=
+cleanup() { [ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$tmp"; }
+trap cleanup EXIT
+export XDG_CONFIG_HOME=$tmp/config ORVEX_HOME=$tmp/home
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY ORVEX_PAGERANK_HOST
+
+root=$tmp/www
+page() { mkdir -p "$(dirname "$root/$1")"; printf '%s\n' "$2" >"$root/$1"; }
+
+/usr/bin/python3 "$fakes/http_server.py" --root "$root" --port 0 --ready-file "$tmp/ready" --log "$tmp/log" &
+server=$!
+for _ in $(seq 100); do [ -s "$tmp/ready" ] && break; sleep 0.1; done
+port=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$tmp/ready")
+p=http://partner.localhost:$port
+mine=http://mysite.localhost:$port/
+
+page partner.localhost/ok.html "<html><body><a href=\"$mine\">MY SITE</a> <a href=\"http://other.localhost/x\">x</a></body></html>"
+page partner.localhost/nofollow.html "<a href=\"$mine\" rel=\"NoFollow\">my site</a>"
+page partner.localhost/sponsored.html "<a href=\"$mine\" rel=\"sponsored\">my site</a>"
+page partner.localhost/meta.html "<html><head><meta name=\"googlebot\" content=\"NOFOLLOW\"></head><body><a href=\"$mine\">my site</a></body></html>"
+page partner.localhost/noindex.html "<noindex><a href=\"$mine\">my site</a></noindex>"
+page partner.localhost/afternoindex.html "<noindex>x</noindex><a href=\"$mine\">my site</a>"
+page partner.localhost/missing.html "<a href=\"/\">home</a>"
+page partner.localhost/wrongtext.html "<a href=\"$mine\">something else</a>"
+page partner.localhost/https.html "<a href=\"https://mysite.localhost/\">my site</a>"
+page partner.localhost/wild.html "<a href=\"http://mysite.localhost:$port/any/page.html\">my site</a>"
+page blocked.localhost/robots.txt "$(printf 'User-agent: *\nDisallow: /\n')"
+page blocked.localhost/page.html "<a href=\"$mine\">my site</a>"
+page googleonly.localhost/robots.txt "$(printf 'User-agent: *\nAllow: /\n\nUser-agent: Googlebot\nDisallow: /private\n')"
+page googleonly.localhost/private/page.html "<a href=\"$mine\">my site</a>"
+page googleonly.localhost/public.html "<a href=\"$mine\">my site</a>"
+page longest.localhost/robots.txt "$(printf 'User-agent:*\nDisallow: /docs\nAllow: /docs/open\n')"
+page longest.localhost/docs/open/page.html "<a href=\"$mine\">my site</a>"
+page longest.localhost/docs/closed.html "<a href=\"$mine\">my site</a>"
+page longest.localhost/DOCS/page.html "<a href=\"$mine\">my site</a>"
+
+passes=0
+failures=0
+# expect STATUS EXIT [--expires DATE] FROM TO [ANCHOR]
+expect() {
+    local want=$1 wantExit=$2
+    shift 2
+    "$orvex" --check-link "$@" >"$tmp/out" 2>"$tmp/err"
+    local rc=$?
+    local got
+    got=$(sed -n 's/^status: //p' "$tmp/out")
+    if [ "$got" = "$want" ] && [ $rc -eq "$wantExit" ]; then
+        passes=$((passes + 1))
+    else
+        echo "FAIL: $* -> status '$got' exit $rc, expected '$want' exit $wantExit"
+        cat "$tmp/out" "$tmp/err"
+        failures=$((failures + 1))
+    fi
+}
+
+future=$(date -d '+60 days' +%F)
+soon=$(date -d '+3 days' +%F)
+past=$(date -d '-3 days' +%F)
+
+expect "Ok" 0 "$p/ok.html" "mysite.localhost:$port" " my site "
+expect "Expiring" 0 --expires "$soon" "$p/ok.html" "$mine" "my site"
+expect "Expired" 0 --expires "$past" "$p/ok.html" "$mine" "my site"
+expect "Ok" 0 --expires "$future" "$p/ok.html" "$mine" "my site"
+expect "Not present" 1 "$p/missing.html" "$mine"
+expect "Invalid text" 1 "$p/wrongtext.html" "$mine" "my site"
+expect "nofollow" 1 "$p/nofollow.html" "$mine"
+expect "nofollow" 1 "$p/sponsored.html" "$mine"
+expect "nofollow" 1 "$p/meta.html" "$mine"
+expect "nofollow" 1 "$p/noindex.html" "$mine"
+expect "Ok" 0 "$p/afternoindex.html" "$mine"
+expect "nofollow" 1 "$p/_headers?X-Robots-Tag=nofollow&body=/ok.html" "$mine"
+expect "Ok" 0 "$p/_headers?X-Robots-Tag=otherbot:%20nofollow&body=/ok.html" "$mine"
+expect "Can't open page" 1 "$p/_status/404" "$mine"
+expect "Can't open page" 1 "" "$mine"
+expect "Ok" 0 "$p/_redirect?to=$p/ok.html" "$mine"
+expect "Ok" 0 "$p/https.html" "http://mysite.localhost/"
+expect "Ok" 0 "$p/wild.html" "mysite.localhost:$port/*"
+expect "robots.txt" 1 "http://blocked.localhost:$port/page.html" "$mine"
+expect "robots.txt" 1 "http://googleonly.localhost:$port/private/page.html" "$mine"
+expect "Ok" 0 "http://googleonly.localhost:$port/public.html" "$mine"
+expect "Ok" 0 "http://longest.localhost:$port/docs/open/page.html" "$mine"
+expect "robots.txt" 1 "http://longest.localhost:$port/docs/closed.html" "$mine"
+expect "Ok" 0 "http://longest.localhost:$port/DOCS/page.html" "$mine"
+# Expiring links are not tested against robots.txt.
+expect "Expiring" 0 --expires "$soon" "http://blocked.localhost:$port/page.html" "$mine"
+
+mkdir -p "$root/pr.localhost"
+printf '{"info:%s/ok.html": "Rank_1:1:4\\n"}' "$p" >"$root/pr.localhost/ranks.json"
+ORVEX_PAGERANK_HOST=pr.localhost:$port "$orvex" --check-link "$p/ok.html" "$mine" >"$tmp/out"
+if grep -qx 'external links: 2' "$tmp/out" && grep -qx 'pagerank: 4' "$tmp/out" &&
+    grep -q "^anchor: href=\"$mine\" rel=\"\" text=\"MY SITE\"$" "$tmp/out"; then
+    passes=$((passes + 1))
+else
+    echo "FAIL: report lines"; cat "$tmp/out"; failures=$((failures + 1))
+fi
+
+"$orvex" --check-link only-one-argument >/dev/null 2>&1
+if [ $? -eq 2 ]; then passes=$((passes + 1)); else echo "FAIL: bad arguments exit 2"; failures=$((failures + 1)); fi
+
+echo "$passes passed, $failures failed"
+test $failures -eq 0

@@ -1,0 +1,273 @@
+#include "checking/PageScan.h"
+#include "checking/LinkCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+const std::string kPage = "http://partner.example/links.html";
+const std::string kTo = "mysite.example";
+
+PageFindings Scan(const std::string& html, const std::string& toPage = kTo, const std::string& anchor = "my site",
+                  const std::string& headers = {})
+{
+    PageFindings findings;
+    EXPECT_TRUE(ScanPage(kPage, html, headers, toPage, anchor, findings));
+    return findings;
+}
+
+const std::string kLink = R"(<a href="http://mysite.example/">MY SITE</a>)";
+
+TEST(PageScan, MatchesNormalisedTargetAndTrimmedTextWithoutCase)
+{
+    const PageFindings f = Scan("<p>Friends: " + kLink + "</p>", kTo, " my site ");
+    EXPECT_TRUE(f.found);
+    EXPECT_TRUE(f.textOk);
+    EXPECT_FALSE(f.nofollowSeen);
+    ASSERT_EQ(f.matches.size(), 1u);
+    EXPECT_EQ(f.matches[0].href, "http://mysite.example/");
+    EXPECT_EQ(f.matches[0].text, "MY SITE");
+}
+
+TEST(PageScan, InnerTextCollapsesWhiteSpaceAcrossDescendants)
+{
+    const PageFindings f =
+        Scan("<a href='http://mysite.example/'>\n  <b>My</b>\t\n  <i>site</i><script>x()</script> </a>");
+    ASSERT_EQ(f.matches.size(), 1u);
+    EXPECT_EQ(f.matches[0].text, "My site");
+    EXPECT_TRUE(f.textOk);
+}
+
+TEST(PageScan, NonAsciiAnchorTextComparesWithoutCase)
+{
+    EXPECT_TRUE(Scan("<a href='http://mysite.example/'>ПРИВЕТ МИР</a>", kTo, "привет мир").textOk);
+    EXPECT_TRUE(Scan("<a href='http://mysite.example/'>ΚΑΛΗΜΈΡΑ</a>", kTo, "καλημέρα").textOk);
+    EXPECT_TRUE(Scan("<a href='http://mysite.example/'>ÉCOLE ŁÓDŹ</a>", kTo, "école łódź").textOk);
+    EXPECT_FALSE(Scan("<a href='http://mysite.example/'>привет</a>", kTo, "пока").textOk);
+}
+
+TEST(PageScan, WrongTextAndImageOnlyLinks)
+{
+    EXPECT_FALSE(Scan("<a href='http://mysite.example/'>other words</a>").textOk);
+    const std::string image = "<a href='http://mysite.example/'><img src='b.png' alt='My site'></a>";
+    EXPECT_TRUE(Scan(image, kTo, "*").textOk);
+    const PageFindings f = Scan(image, kTo, "My site");
+    EXPECT_TRUE(f.found);
+    EXPECT_FALSE(f.textOk);
+}
+
+TEST(PageScan, FlagsAreStickyOverThePage)
+{
+    const PageFindings f = Scan("<a href='http://mysite.example/'>wrong</a>"
+                                "<a href='http://mysite.example/' rel='NoFollow'>my site</a>"
+                                "<a href='http://mysite.example/'>also wrong</a>");
+    EXPECT_TRUE(f.found);
+    EXPECT_TRUE(f.textOk);
+    EXPECT_TRUE(f.nofollowSeen);
+    EXPECT_EQ(f.matches.size(), 3u);
+}
+
+TEST(PageScan, RelValuesThatWithholdTheLink)
+{
+    for (const char* rel : {"nofollow", "NOFOLLOW noopener", "sponsored", "noopener UGC"}) {
+        SCOPED_TRACE(rel);
+        const PageFindings f = Scan(std::string("<a rel='") + rel + "' href='http://mysite.example/'>my site</a>" +
+                                    "<a rel='" + rel + "' href='http://other.example/'>x</a>");
+        EXPECT_TRUE(f.nofollowSeen);
+        EXPECT_EQ(f.externalLinks, 0);
+    }
+    for (const char* rel : {"noopener", "sponsoredby", "external"}) {
+        SCOPED_TRACE(rel);
+        const PageFindings f = Scan(std::string("<a rel='") + rel + "' href='http://mysite.example/'>my site</a>");
+        EXPECT_FALSE(f.nofollowSeen);
+        EXPECT_EQ(f.externalLinks, 1);
+    }
+}
+
+TEST(PageScan, NoindexSectionEndsAtItsEndTagOrWhereTheParserClosesIt)
+{
+    EXPECT_TRUE(Scan("<noindex>" + kLink + "</noindex>").nofollowSeen);
+    EXPECT_TRUE(Scan("<NoIndex><div><p>" + kLink + "</p></div></NoIndex>").nofollowSeen);
+    EXPECT_FALSE(Scan("<noindex>hidden</noindex>" + kLink).nofollowSeen);
+    // Sections do not nest: the first end tag ends the section.
+    EXPECT_FALSE(Scan("<noindex>a<noindex>b</noindex>" + kLink + "</noindex>").nofollowSeen);
+    // The cell closes the unclosed noindex element, and the section with it.
+    EXPECT_FALSE(Scan("<table><tr><td><noindex>x</td><td>" + kLink + "</td></tr></table>").nofollowSeen);
+    EXPECT_FALSE(Scan("<!-- <noindex> -->" + kLink).nofollowSeen);
+}
+
+TEST(PageScan, RobotsMetaAnywhereOnThePage)
+{
+    const std::string meta = "<meta name='ROBOTS' content='INDEX, NOFOLLOW'>";
+    EXPECT_TRUE(Scan("<head>" + meta + "</head><body>" + kLink).nofollowSeen);
+    EXPECT_TRUE(Scan("<body>" + kLink + meta + "</body>").nofollowSeen);
+    EXPECT_TRUE(Scan(kLink + "<meta name='googlebot' content='none'>").nofollowSeen);
+    EXPECT_FALSE(Scan(kLink + "<meta name='robots' content='noindex'>").nofollowSeen);
+    EXPECT_FALSE(Scan(kLink + "<meta name='bingbot' content='nofollow'>").nofollowSeen);
+    EXPECT_FALSE(Scan(kLink + "<meta name='description' content='nofollow'>").nofollowSeen);
+    EXPECT_FALSE(Scan(meta).found);
+}
+
+TEST(PageScan, RobotsResponseHeader)
+{
+    auto nofollow = [](const std::string& headers) { return Scan(kLink, kTo, "my site", headers).nofollowSeen; };
+    EXPECT_TRUE(nofollow("HTTP/1.1 200 OK\r\nX-Robots-Tag: noindex, nofollow\r\n\r\n"));
+    EXPECT_TRUE(nofollow("HTTP/1.1 200 OK\r\nx-robots-tag: NONE\r\n\r\n"));
+    EXPECT_TRUE(nofollow("HTTP/1.1 200 OK\r\nX-Robots-Tag: googlebot: nofollow\r\n"));
+    EXPECT_TRUE(nofollow("HTTP/1.1 200 OK\r\nX-Robots-Tag: unavailable_after: 2020-01-01, nofollow\r\n"));
+    EXPECT_FALSE(nofollow("HTTP/1.1 200 OK\r\nX-Robots-Tag: otherbot: nofollow\r\n"));
+    EXPECT_FALSE(nofollow("HTTP/1.1 200 OK\r\nX-Robots-Tag: otherbot: noindex, nofollow\r\n"));
+    EXPECT_FALSE(nofollow("HTTP/1.1 200 OK\r\nX-Robots-Tag: noindex\r\nX-Note: nofollow\r\n"));
+}
+
+TEST(PageScan, HrefsThatNeverMatch)
+{
+    // A relative href is not resolved against the page.
+    EXPECT_FALSE(Scan("<a href='/'>my site</a>", "partner.example").found);
+    EXPECT_FALSE(Scan("<a href='/links.html'>my site</a>", "partner.example/links.html").found);
+    EXPECT_FALSE(Scan("<a href='http://www.mysite.example/'>my site</a>").found);
+    EXPECT_FALSE(Scan("<a href=''>my site</a><a>my site</a>").found);
+    EXPECT_FALSE(Scan(kLink, "").found);
+    EXPECT_FALSE(Scan("<a href='mailto:me@mysite.example'>my site</a>", "mailto:me@mysite.example").found);
+}
+
+TEST(PageScan, TargetsThatMatch)
+{
+    EXPECT_TRUE(Scan("<a href='HTTP://MySite.Example/Deep/Page.html'>x</a>", "mysite.example/deep/page.html").found);
+    EXPECT_TRUE(Scan("<a href='https://mysite.example/any/page?x=1'>x</a>", "mysite.example/*").found);
+    EXPECT_TRUE(Scan("<a href='https://mysite.example/'>x</a>", "mysite.example").found);
+    EXPECT_FALSE(Scan("<a href='https://mysite.example:8443/'>x</a>", "mysite.example").found);
+    EXPECT_TRUE(Scan("<a href='http://mysite.example/page#top'>x</a>", "mysite.example/page").found);
+}
+
+TEST(PageScan, CountsDistinctExternalFollowedLinks)
+{
+    const PageFindings f = Scan("<a href='http://other.example/page'>1</a>"
+                                "<a href='http://other.example/page'>2</a>"
+                                "<a href='http://OTHER.example/page'>3</a>"
+                                "<a href='http://fourth.example/' rel='nofollow'>4</a>"
+                                "<a href='MAILTO:someone@else.example'>5</a>"
+                                "<a href='http://www.partner.example/about'>6</a>"
+                                "<a href='http://PARTNER.example:8080/x'>7</a>"
+                                "<a href='/local'>8</a><a href='#top'>9</a><a href='page2.html'>10</a>");
+    EXPECT_EQ(f.externalLinks, 1);
+    EXPECT_FALSE(f.found);
+}
+
+TEST(PageScan, ExternalCountWhenThePageAddressCannotBeSplit)
+{
+    PageFindings f;
+    ASSERT_TRUE(
+        ScanPage("", "<a href='page2.html'>a</a><a href='/x'>b</a><a href='http://a.example/'>c</a>", "", kTo, "*", f));
+    EXPECT_EQ(f.externalLinks, 2);
+}
+
+// ---- Hostile pages ---------------------------------------------------------------------------
+
+std::string Repeat(const std::string& piece, int times)
+{
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (int i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+TEST(PageScanHostile, DeepNestingKeepsTheLinkAfterIt)
+{
+    for (const char* open : {"<div>", "<span>", "<b>", "<i><b>", "<table>", "<x>", "<noindex>", "<ul><li>", "<div/>",
+                             "<span><div></span>", "<svg><g>"}) {
+        SCOPED_TRACE(open);
+        const std::string page = Repeat(open, 100000) + kLink;
+        const PageFindings f = Scan(page);
+        EXPECT_TRUE(f.found);
+    }
+}
+
+TEST(PageScanHostile, NestingLimitLeavesOrdinaryPagesAlone)
+{
+    std::string out;
+    EXPECT_FALSE(pagescan::LimitNesting(Repeat("<div><p>a<p>b<li>c<b>d</div>", 20000), out));
+    EXPECT_FALSE(pagescan::LimitNesting(Repeat("<table><tr><td><font>x</td><td>y</table>", 20000), out));
+    EXPECT_FALSE(pagescan::LimitNesting(Repeat("<script>'<div><div><div>'</script><!-- <div> -->", 20000), out));
+    EXPECT_FALSE(pagescan::LimitNesting(Repeat("<a href=x><span>", 20000), out));
+    EXPECT_TRUE(pagescan::LimitNesting(Repeat("<div>", pagescan::kMaxNesting + 1), out));
+    EXPECT_EQ(out, Repeat("<div>", pagescan::kMaxNesting));
+}
+
+TEST(PageScanHostile, HugeAttributeBinaryAndManyAnchors)
+{
+    const std::string big(1 << 20, 'x');
+    PageFindings f = Scan("<a title='" + big + "' href='http://mysite.example/'>my site</a><a href='http://" + big +
+                          ".example/'>x</a>");
+    EXPECT_TRUE(f.found);
+    EXPECT_EQ(f.externalLinks, 2); // the To Page is an external followed link as well
+
+    std::string binary;
+    for (int i = 0; i < 300000; ++i)
+        binary.push_back(static_cast<char>((i * 7919) ^ (i >> 3)));
+    PageFindings g;
+    EXPECT_TRUE(ScanPage(kPage, binary + kLink, "", kTo, "*", g));
+
+    std::string many;
+    for (int i = 0; i < 100000; ++i)
+        many += "<a href='http://site" + std::to_string(i % 5000) + ".example/'>" + std::to_string(i) + "</a>";
+    many += kLink;
+    f = Scan(many);
+    EXPECT_EQ(f.externalLinks, 5001);
+    EXPECT_TRUE(f.found);
+}
+
+TEST(PageScanHostile, UnterminatedConstructs)
+{
+    for (const char* page : {"<a href='http://mysite.example/", "<!-- never closed <a href=x>", "<a", "<", "</",
+                             "<script>", "<noindex", "<a href=\"http://mysite.example/\">my site"}) {
+        SCOPED_TRACE(page);
+        PageFindings f;
+        EXPECT_TRUE(ScanPage(kPage, page, "", kTo, "my site", f));
+    }
+    EXPECT_TRUE(Scan("<a href=\"http://mysite.example/\">my site").textOk);
+}
+
+// Every HTML file the machine's documentation carries: real-world markup of all ages.
+TEST(PageScanRealWorld, DocumentationPagesParse)
+{
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             "/usr/share/doc", std::filesystem::directory_options::skip_permission_denied, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string ext = it->path().extension().string();
+        if ((ext == ".html" || ext == ".htm") && it->is_regular_file(ec))
+            files.push_back(it->path());
+    }
+    // A machine without HTML documentation still walks one generated page of every construct.
+    if (files.empty()) {
+        PageFindings f = Scan("<!DOCTYPE html><html><head><meta name=robots content=index><title>t</title>"
+                              "<style>a{}</style></head><body><table><tr><td>" +
+                              kLink +
+                              "</td></tr></table>"
+                              "<noindex><a href='http://other.example/'>o</a></noindex><svg><a href='x'/></svg>"
+                              "</body></html>");
+        EXPECT_TRUE(f.found);
+        EXPECT_EQ(f.externalLinks, 1);
+        return;
+    }
+    int anchors = 0;
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        PageFindings f;
+        ASSERT_TRUE(ScanPage("file://" + file.string(), text, "", "www.gnu.org/*", "*", f)) << file;
+        anchors += static_cast<int>(f.matches.size()) + f.externalLinks;
+    }
+    RecordProperty("files", static_cast<int>(files.size()));
+    EXPECT_GT(anchors, 0) << files.size() << " files and not one anchor seen";
+}
+
+} // namespace
