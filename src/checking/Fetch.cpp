@@ -568,7 +568,8 @@ bool DownloadToFile(const std::string& url, const std::string& path)
         writer.Open();
         FileSink sink(writer);
         const TransferResult result = Transfer(url, &sink, nullptr);
-        if (!result.ok)
+        // An error page saved under the download's name would pass for the file itself.
+        if (!result.ok || !IsHttpSuccess(result.status))
             return false; // the writer removes its temporary file
         writer.Commit(false);
         return true;

@@ -34,8 +34,8 @@ bool FetchLines(const std::string& url, std::vector<std::string>& lines, uint32_
 /// HEAD; true only for a 2xx answer.
 bool UrlExists(const std::string& url);
 
-/// GET into a file; the file appears only when the whole body arrived (the status is not judged:
-/// a 404 page is a body too). Written beside the target and renamed into place.
+/// GET into a file; the file appears only when the whole body of a 2xx answer arrived (an error
+/// page is no download). Written beside the target and renamed into place.
 bool DownloadToFile(const std::string& url, const std::string& path);
 
 inline bool IsHttpSuccess(uint32_t status)

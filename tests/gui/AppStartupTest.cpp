@@ -2,6 +2,7 @@
 // missing database, the update offer, a second start, and the command line.
 #include "app/CommandLine.h"
 #include "app/ORXApp.h"
+#include "fakes/FakeServers.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/SettingsStore.h"
 #include "storage/ORXDatabase.h"
@@ -185,6 +186,43 @@ private slots:
             QVERIFY(age < 0.01);
         else
             QVERIFY(qAbs(age - daysAgo) < 0.01);
+    }
+
+    void updateLookupAsksTheServerAndRemembersTheAnswer()
+    {
+        StartAndExit();
+        QTemporaryDir www;
+        QDir(www.path()).mkpath(QStringLiteral("default/downloads"));
+        WriteAll(www.path() + QStringLiteral("/default/downloads/orx21.exe"), "new version");
+        fakes::FakeHttpServer server;
+        server.Start(www.path().toStdString());
+        const std::string host = "127.0.0.1:" + std::to_string(server.HttpPort());
+
+        auto store = OpenSettingsStore();
+        store->SetString(SettingsNames::kRootSection, SettingsNames::kUpdateHost, host + "/elsewhere");
+        store->Sync();
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QVERIFY(app.IsUpdateLookDue());
+            app.LookForUpdate(); // nothing at that address
+            QCOMPARE(app.UpdateFound.load(), 0);
+            QVERIFY(!app.IsUpdateLookDue()); // looked just now
+            app.ExitInstance();
+        }
+        store->SetString(SettingsNames::kRootSection, SettingsNames::kUpdateHost, host);
+        store->SetBinary(SettingsNames::kRootSection, SettingsNames::kUpdateLastLook, {});
+        store->Sync();
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QVERIFY(app.IsUpdateLookDue());
+            app.LookForUpdate();
+            QCOMPARE(app.UpdateFound.load(), 1);
+            app.ExitInstance();
+        }
+        QCOMPARE(OpenSettingsStore()->GetInt(SettingsNames::kRootSection, SettingsNames::kUpdateFound), 1);
+        QCOMPARE(server.CountRequests("/downloads/orx21.exe"), std::size_t(1));
     }
 
     void secondStartHandsOverAndSavesNothing()

@@ -622,6 +622,8 @@ TEST_F(FetchTest, DownloadToFileWritesTheBodyOnlyOnSuccess)
     EXPECT_FALSE(DownloadToFile(Url("/_slow?ms=3000&path=/page.html"), target));
     EXPECT_EQ(std::filesystem::file_size(target), 300000u);
     EXPECT_FALSE(DownloadToFile(Url("/page.html"), s_dir->File("no-such-folder/page.bin")));
+    EXPECT_FALSE(DownloadToFile(Url("/_status/404"), missing));
+    EXPECT_FALSE(std::filesystem::exists(missing));
 
     std::size_t entries = 0;
     for (const auto& entry : std::filesystem::directory_iterator(s_dir->File("download"))) {
