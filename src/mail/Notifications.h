@@ -1,0 +1,75 @@
+#pragma once
+
+#include "SMTPConnection.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CLink;
+class CLinksManager;
+class CPartnersManager;
+
+/// The mail settings the letters use.
+struct MailSettings
+{
+    std::string smtpServer;
+    int smtpPort = 25;
+    bool smtpAuth = false;
+    std::string smtpUser;
+    std::string smtpPassword;
+    std::string mailTo;
+    std::string mailFrom;
+};
+
+/// Where the manager finds the current settings and collections (the application's, which a
+/// database switch may replace, hence functions rather than pointers).
+struct NotificationSources
+{
+    std::function<MailSettings()> settings;
+    std::function<const CPartnersManager*()> partners;
+    std::function<const CLinksManager*()> links;
+};
+
+/// Builds and mails the notification letter and the test letter.
+class CNotificationsManager
+{
+public:
+    CNotificationsManager() = default;
+    virtual ~CNotificationsManager();
+
+    void SetSources(NotificationSources sources) { m_sources = std::move(sources); }
+
+    /// 0 sent or nothing to send, 1 no connection, 2 sending failed.
+    int SendNotification(const std::vector<CLink*>& changedLinks, const std::vector<CLink*>& expiringLinks);
+    /// The letter with every link of the database, sent with the values the dialog holds.
+    /// 0 sent, 1 connecting failed, 2 connected but sending failed. `lastResponse` gets the
+    /// server's last reply (or the error's text) for the user.
+    int SendTestNotification(const std::string& mailTo, const std::string& server, int port,
+                             const std::string& mailFrom, bool auth, const std::string& userName,
+                             const std::string& password, std::string* lastResponse = nullptr);
+    /// 1 connected (or already), 0 not.
+    int Connect();
+    int Disconnect();
+
+    std::string BuildLetter(const std::vector<CLink*>& changedLinks, const std::vector<CLink*>& expiringLinks);
+
+    static std::string MakeCell(const std::string& text, uint32_t background, uint32_t fontColor, int width,
+                                bool bold, bool centered);
+    static std::string ShortenText(const std::string& text, std::size_t maxLength);
+    static std::string GetLetterHead();
+    static std::string GetLetterSignature();
+
+    /// For tests: the reply time-out of the connections this manager opens.
+    void SetReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+
+private:
+    std::string PartnerName(const CLink& link, std::size_t maxLength) const;
+
+    NotificationSources m_sources;
+    CQRMSMTPConnection m_connection;
+    int m_replyTimeoutMs = 60000;
+};
+
+CNotificationsManager* GetNotificationsManager();
+void FreeNotificationsManager();
