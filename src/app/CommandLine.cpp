@@ -59,6 +59,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.anchor = args[first + 2];
         return result;
     }
+    if (!args.empty() && args[0] == "--test-mail") {
+        if (args.size() > 1) {
+            result.action = CommandLine::Action::Error;
+            result.error = "--test-mail takes no arguments";
+            return result;
+        }
+        result.action = CommandLine::Action::TestMail;
+        return result;
+    }
     std::string joined;
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
@@ -86,6 +95,7 @@ std::string UsageText()
 {
     return "Usage: orvex [/check]\n"
            "       orvex --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]\n"
+           "       orvex --test-mail\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -103,6 +113,11 @@ std::string UsageText()
            "               PageRank and every anchor that names TO_PAGE; no database is touched.\n"
            "               Exit 0 for Ok, Expiring or Expired, 1 for any other status, 2 for\n"
            "               bad arguments\n"
+           "  --test-mail  send the test letter (the signature and a table of every link of\n"
+           "               the database) to the recipients of \"ORX.cfg\" through its SMTP\n"
+           "               server, as the \"Test\" button of the SMTP settings does, and print\n"
+           "               the outcome and, on failure, the server's last reply. Nothing is\n"
+           "               written. Exit 0 when the server took the letter, 1 otherwise\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"

@@ -13,6 +13,7 @@ struct CommandLine
         Help,
         Version,
         CheckLink, ///< check one link and print why it has its status
+        TestMail,  ///< send the test letter with the stored mail settings
         Error,     ///< usage on stderr, exit 2
     };
 

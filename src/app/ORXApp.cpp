@@ -3,6 +3,7 @@
 #include "InstanceChannel.h"
 #include "QuitSignals.h"
 #include "checking/Fetch.h"
+#include "mail/Notifications.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/Paths.h"
 #include "records/TextUtil.h"
@@ -67,6 +68,12 @@ bool CORXApp::InitInstance()
 
     const bool cfgLoaded = LoadConfig();
     ApplyCheckSettings();
+    // Functions rather than copies: the options dialog and a database switch change what a later
+    // letter must use.
+    if (CNotificationsManager* notifications = GetNotificationsManager())
+        notifications->SetSources({[this] { return BuildMailSettings(m_options); },
+                                   [this]() -> const CPartnersManager* { return m_database.GetPartners(); },
+                                   [this]() -> const CLinksManager* { return m_database.GetLinks(); }});
     const bool dbLoaded = LoadDatabase(m_options.GetDatabasePath());
     if (!dbLoaded) {
         if (m_database.HoldsUnreadableFile()) {
@@ -226,6 +233,7 @@ int CORXApp::ExitInstance()
         }
         SaveUpdateInfo();
     }
+    FreeNotificationsManager();
     m_quitSignals.reset();
     m_mainFrame.reset();
     m_channel.reset();
@@ -340,6 +348,19 @@ CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettin
     else
         settings.pageRankHost =
             store.GetString(SettingsNames::kRootSection, SettingsNames::kPageRankHost).value_or(std::string());
+    return settings;
+}
+
+MailSettings CORXApp::BuildMailSettings(const COptions& options)
+{
+    MailSettings settings;
+    settings.smtpServer = options.GetSmtpServer();
+    settings.smtpPort = options.GetSmtpPort();
+    settings.smtpAuth = options.GetSmtpAuth();
+    settings.smtpUser = options.GetSmtpUser();
+    settings.smtpPassword = options.GetSmtpPassword();
+    settings.mailTo = options.GetMailTo();
+    settings.mailFrom = options.GetMailFrom();
     return settings;
 }
 

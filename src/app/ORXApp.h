@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+struct MailSettings;
 class CInstanceChannel;
 class CMainFrame;
 class CQuitSignals;
@@ -73,6 +74,8 @@ public:
     /// The checking code's view of the settings: proxy and warning period from "ORX.cfg", the
     /// PageRank endpoint from $ORVEX_PAGERANK_HOST or the stored "PageRankHost".
     static CheckSettings BuildCheckSettings(const COptions& options, const ISettingsStore& store);
+    /// The mail part of the settings, as the letters read it.
+    static MailSettings BuildMailSettings(const COptions& options);
     /// Hands the current settings to the checking code; after start-up and after every change.
     void ApplyCheckSettings();
 

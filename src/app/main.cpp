@@ -1,6 +1,7 @@
 #include "CheckLinkCommand.h"
 #include "CommandLine.h"
 #include "ORXApp.h"
+#include "TestMailCommand.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -22,6 +23,8 @@ int main(int argc, char* argv[])
         return 2;
     case CommandLine::Action::CheckLink:
         return RunCheckLinkCommand(commandLine);
+    case CommandLine::Action::TestMail:
+        return RunTestMailCommand(commandLine);
     case CommandLine::Action::Run:
         break;
     }

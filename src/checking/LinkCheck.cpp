@@ -49,7 +49,7 @@ bool CheckLinkDates(CLink* link, bool& changed)
     return true;
 }
 
-bool CheckLink(CLink* link, bool& changed, bool datesOnly, PageFindings* report)
+bool CheckLink(CLink* link, bool& changed, bool datesOnly, PageFindings* report, CRobotsCache* robots)
 {
     changed = false;
     if (!link)
@@ -77,7 +77,7 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, PageFindings* report)
         uint32_t status = DecideStatus(findings, *link, OleDateTime::Now(), GetCheckSettings().warningDays);
         // Expiring, expired, missing and nofollow links are reported as they are, whatever
         // robots.txt says; only a link that would otherwise count is held against it.
-        if ((status == StatusOk || status == StatusInvalidText) && IsBlockedByRobots(pageUrl))
+        if ((status == StatusOk || status == StatusInvalidText) && IsBlockedByRobots(pageUrl, robots))
             status = StatusRobots;
         link->SetStatus(status);
         changed = status != old;

@@ -6,6 +6,7 @@
 #include <vector>
 
 class CLink;
+class CRobotsCache;
 class OleDateTime;
 
 /// One anchor element of the page that names the To Page, as the check saw it.
@@ -41,7 +42,9 @@ uint32_t DecideStatus(const PageFindings& findings, const CLink& link, const Ole
 /// when the page was parsed). `changed` when the status differs from before. False when the page
 /// could not be fetched (Can't open page stored) or parsed (nothing stored), or without a link.
 /// With `datesOnly` it is CheckLinkDates. `report`, when given, receives what the walk found.
-bool CheckLink(CLink* link, bool& changed, bool datesOnly = false, PageFindings* report = nullptr);
+/// `robots`, when given, is the run's robots.txt cache (one fetch per site within a run).
+bool CheckLink(CLink* link, bool& changed, bool datesOnly = false, PageFindings* report = nullptr,
+               CRobotsCache* robots = nullptr);
 
 /// Recomputes Ok, Expiring and Expired from the dates, for links in one of those (or never checked).
 bool CheckLinkDates(CLink* link, bool& changed);

@@ -54,8 +54,8 @@ public:
 
     std::string BuildLetter(const std::vector<CLink*>& changedLinks, const std::vector<CLink*>& expiringLinks);
 
-    static std::string MakeCell(const std::string& text, uint32_t background, uint32_t fontColor, int width,
-                                bool bold, bool centered);
+    static std::string MakeCell(const std::string& text, uint32_t background, uint32_t fontColor, int width, bool bold,
+                                bool centered);
     static std::string ShortenText(const std::string& text, std::size_t maxLength);
     static std::string GetLetterHead();
     static std::string GetLetterSignature();

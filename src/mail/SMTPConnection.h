@@ -15,7 +15,8 @@ public:
     static constexpr uint32_t kFacilityLibrary = 4;
     static constexpr uint32_t kFacilitySystem = 7;
 
-    CQRMSMTPException(uint32_t code, uint32_t facility, std::string lastResponse);
+    /// `detail` replaces the system's text for facility 7 (the socket layer's own, TLS reasons).
+    CQRMSMTPException(uint32_t code, uint32_t facility, std::string lastResponse, const std::string& detail = {});
     /// code | ((facility | 0x8000) << 16)
     uint32_t GetErrorCode() const { return m_error; }
     uint32_t GetCode() const { return m_error & 0xFFFF; }
@@ -62,8 +63,8 @@ public:
     ~CQRMSMTPConnection() override;
 
     /// Throws CQRMSMTPException; on return the connection is ready for SendMail.
-    void Open(const std::string& host, SmtpAuthMethod method, const std::string& userName,
-              const std::string& password, int port = 25);
+    void Open(const std::string& host, SmtpAuthMethod method, const std::string& userName, const std::string& password,
+              int port = 25);
     void SendMail(const CQRMSMTPMessage& message);
     /// Graceful: QUIT first. Throws what the QUIT step raised, after closing in every case.
     void Close(bool graceful = true);
@@ -74,6 +75,8 @@ public:
     void SetTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
     int GetTimeout() const { return m_timeoutMs; }
     void SetHeloHostname(std::string name) { m_heloHostname = std::move(name); }
+    /// The port on which Open speaks TLS from the first byte (465 unless changed; 0 = none).
+    void SetImplicitTlsPort(int port) { m_implicitTlsPort = port; }
     const std::string& GetHeloHostname() const { return m_heloHostname; }
 
 protected:
@@ -97,6 +100,8 @@ protected:
 
 private:
     void Write(const std::string& text);
+    /// TLS over the open connection; a failed handshake closes it without QUIT.
+    void StartTls(const std::string& host);
     [[noreturn]] void Raise(uint32_t code) const;
 
     CWSocket m_socket;
@@ -105,4 +110,5 @@ private:
     std::string m_heloHostname;
     int m_timeoutMs = 60000;
     int m_lastResponseCode = 0;
+    int m_implicitTlsPort = 465;
 };

@@ -70,6 +70,13 @@ inline unsigned FileMode(const std::string& path)
     return st.st_mode & 07777;
 }
 
+/// A host name that never resolves and never leaves the machine: a label longer than 63 characters
+/// is refused by the resolver before any query is built.
+inline std::string UnresolvableHost()
+{
+    return std::string(70, 'x') + ".invalid";
+}
+
 /// Sets (or, with null, removes) an environment variable for one scope and puts the old value back.
 class ScopedEnv
 {

@@ -1,0 +1,63 @@
+#include "TestMailCommand.h"
+
+#include "CommandLine.h"
+#include "ORXApp.h"
+#include "mail/Notifications.h"
+#include "platform/Paths.h"
+#include "storage/ConfigFile.h"
+#include "storage/DatabasePath.h"
+#include "storage/ORXDatabase.h"
+
+#include <cstdio>
+
+int RunTestMailCommand(const CommandLine& /*commandLine*/)
+{
+    // Read-only: a missing settings file leaves the defaults (and no server, so nothing is tried),
+    // and the database is never saved, so a run cannot change what the user keeps.
+    const std::string folder = Paths::FindProgramFolder();
+    COptions options(folder);
+    int32_t importHintPending = 0;
+    LoadConfigFile(folder + CORXApp::kConfigFileName, options, importHintPending);
+
+    // A database that is missing or does not load leaves both collections empty: the letter then
+    // carries the signature alone, which is all a test of the mail settings needs.
+    CORXDatabase database;
+    database.Load(ResolveDatabasePath(options.GetDatabasePath(), folder));
+
+    CNotificationsManager* manager = GetNotificationsManager();
+    if (!manager) {
+        std::puts("Can not connect to specified server.");
+        return 1;
+    }
+    manager->SetSources({[&options] { return CORXApp::BuildMailSettings(options); },
+                         [&database]() -> const CPartnersManager* { return database.GetPartners(); },
+                         [&database]() -> const CLinksManager* { return database.GetLinks(); }});
+
+    std::string lastResponse;
+    const int result = manager->SendTestNotification(
+        options.GetMailTo(), options.GetSmtpServer(), options.GetSmtpPort(), options.GetMailFrom(),
+        options.GetSmtpAuth(), options.GetSmtpUser(), options.GetSmtpPassword(), &lastResponse);
+    FreeNotificationsManager();
+
+    switch (result) {
+    case 0:
+        std::puts("Test notification sended successfully.");
+        return 0;
+    case 1:
+        std::puts("Can not connect to specified server.");
+        break;
+    default:
+        std::puts("Connection completed successful but message sending failed.");
+        break;
+    }
+    // A reply of several lines still reads as one line of output.
+    std::string reply;
+    for (const char c : lastResponse) {
+        if (c == '\n')
+            reply += ' ';
+        else if (c != '\r')
+            reply += c;
+    }
+    std::printf("Server reply: %s\n", reply.empty() ? "(none)" : reply.c_str());
+    return 1;
+}

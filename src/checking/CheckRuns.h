@@ -1,0 +1,92 @@
+#pragma once
+
+#include "Robots.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CLink;
+
+/// What one link's check found, kept per link so that a parallel run can report in list order.
+struct LinkCheckOutcome
+{
+    bool checked = false;     ///< a worker took and checked it (false when the run stopped first)
+    bool pageChecked = false; ///< CheckLink decided from a parsed page (or dates)
+    bool statusChanged = false;
+    bool prChanged = false;
+    uint32_t oldStatus = 0;
+    int oldPR = -1;
+};
+
+/// Shared by a run, its workers and whoever shows the progress.
+struct CheckProgress
+{
+    std::atomic<int> done{0};
+    std::atomic<int> total{0};
+    std::atomic<int> cancel{0};
+    std::mutex queueLock;
+    /// Links still to check with their place in the run, in the order given.
+    std::deque<std::pair<CLink*, std::size_t>> queue;
+    /// One outcome per link of the run, by place.
+    std::vector<LinkCheckOutcome> outcomes;
+    /// robots.txt is fetched once per site within one run.
+    CRobotsCache robots;
+};
+
+/// Takes links from the queue until it is empty or the run is cancelled; checks each page and
+/// then its PageRank, on this thread.
+void CheckWorker(CheckProgress& progress);
+
+/// A run of the five workers over a list of links. Nothing here blocks a user interface: Start
+/// returns at once, and the caller polls the progress, cancels or waits.
+class CCheckRun
+{
+public:
+    static constexpr int kWorkers = 5;
+
+    explicit CCheckRun(const std::vector<CLink*>& links);
+    ~CCheckRun(); ///< cancels and waits
+    CCheckRun(const CCheckRun&) = delete;
+    CCheckRun& operator=(const CCheckRun&) = delete;
+
+    /// Starts the workers; false when they could not all be made (then no link is checked).
+    bool Start(int workers = kWorkers);
+    /// Workers finish the link they hold and take no more.
+    void Cancel() { m_progress.cancel.store(1); }
+    /// Returns when every worker has ended.
+    void Wait();
+    bool IsFinished() const { return m_finished.load(); }
+
+    CheckProgress& Progress() { return m_progress; }
+    const std::vector<CLink*>& Links() const { return m_links; }
+
+private:
+    std::vector<CLink*> m_links;
+    CheckProgress m_progress;
+    std::vector<std::thread> m_threads;
+    std::mutex m_gate;
+    bool m_go = false; ///< guarded by m_gate
+    std::atomic<bool> m_finished{false};
+};
+
+/// The lists a letter is made of, in the order of the links given.
+struct NotificationLists
+{
+    std::vector<CLink*> changedLinks;
+    std::vector<CLink*> expiringLinks;
+};
+
+/// Sorts the outcomes of a finished run into the letter's lists: a link whose PageRank changed, or
+/// whose status changed to anything but Ok, is changed; every link in its warning period (expired
+/// ones too) is expiring. Links the run did not reach are left out.
+NotificationLists CollectScheduledResults(const std::vector<CLink*>& links,
+                                          const std::vector<LinkCheckOutcome>& outcomes, int warningDays);
+
+/// The date refresh: recomputes Ok, Expiring and Expired from the dates of every link, and returns
+/// the links whose date status changed to something other than Ok, and the expiring ones.
+NotificationLists RefreshLinkDates(const std::vector<CLink*>& links, int warningDays);

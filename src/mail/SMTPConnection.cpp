@@ -1,0 +1,575 @@
+#include "SMTPConnection.h"
+
+#include "Ntlm.h"
+
+#include <openssl/rand.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kQuitRefused = 518; // a free number in the library's range
+constexpr uint32_t kStartTlsRefused = 541;
+
+// The texts of the library codes; "%s" receives the server's last reply.
+const char* RegisteredMessage(uint32_t code)
+{
+    switch (code) {
+    case 512:
+        return "The mail server did not greet with 220. Server response: %s";
+    case 513:
+        return "A MIME part header could not be built. Server response: %s";
+    case 514:
+        return "A MIME part body could not be built. Server response: %s";
+    case 515:
+        return "A MIME part trailer could not be built. Server response: %s";
+    case 516:
+        return "EHLO was not accepted, or the server offers no usable authentication method. Server response: %s";
+    case 517:
+        return "HELO was not accepted. Server response: %s";
+    case kQuitRefused:
+        return "QUIT was not answered with 221. Server response: %s";
+    case 519:
+        return "MAIL FROM was not accepted. Server response: %s";
+    case 520:
+        return "DATA was not accepted. Server response: %s";
+    case 521:
+        return "The message was not accepted at the end of data. Server response: %s";
+    case 522:
+    case 523:
+        return "The prepared message could not be sent. Server response: %s";
+    case 524:
+        return "A recipient was not accepted. Server response: %s";
+    case 525:
+        return "AUTH LOGIN was not accepted. Server response: %s";
+    case 526:
+        return "The server did not ask for the user name. Server response: %s";
+    case 527:
+        return "The user name was not accepted. Server response: %s";
+    case 528:
+        return "The server did not ask for the password. Server response: %s";
+    case 529:
+        return "Login failed: user name or password rejected. Server response: %s";
+    case 530:
+        return "AUTH PLAIN was not accepted. Server response: %s";
+    case 531:
+    case 532:
+    case 533:
+        return "The AUTH PLAIN dialogue failed. Server response: %s";
+    case 534:
+        return "Login failed: user name or password rejected (AUTH PLAIN). Server response: %s";
+    case 535:
+        return "AUTH CRAM-MD5 was not accepted. Server response: %s";
+    case 536:
+        return "Login failed: CRAM-MD5 digest rejected. Server response: %s";
+    case 538:
+        return "NTLM authentication failed. Server response: %s";
+    case 539:
+        return "The server's reply is not valid base64. Server response: %s";
+    case 540:
+        return "Base64 encoding failed. Server response: %s";
+    case kStartTlsRefused:
+        return "STARTTLS was offered but not accepted. Server response: %s";
+    default:
+        return "SMTP error. Server response: %s";
+    }
+}
+
+std::string MakeErrorText(uint32_t code, uint32_t facility, const std::string& response, const std::string& detail)
+{
+    if (facility == CQRMSMTPException::kFacilityLibrary) {
+        std::string text = RegisteredMessage(code);
+        const std::size_t at = text.find("%s");
+        if (at != std::string::npos)
+            text.replace(at, 2, response);
+        return text;
+    }
+    if (!detail.empty())
+        return detail;
+    return std::system_category().message(static_cast<int>(code));
+}
+
+uint32_t ResolveCode(uint32_t code, uint32_t facility)
+{
+    if (code == 0 && facility == CQRMSMTPException::kFacilitySystem)
+        return static_cast<uint32_t>(errno);
+    return code;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Servers word the LOGIN prompts differently ("Username:", "User Name\0"); only the letters count.
+bool PromptIs(std::string_view prompt, std::string_view word)
+{
+    std::string letters;
+    for (const char c : prompt) {
+        if (std::isalpha(static_cast<unsigned char>(c)))
+            letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return letters == word;
+}
+
+std::string AfterCode(const std::string& response)
+{
+    return response.size() > 4 ? response.substr(4) : std::string();
+}
+
+// An EHLO reply offers STARTTLS when one of its lines carries that keyword.
+bool OffersStartTls(const std::string& reply)
+{
+    std::size_t start = 0;
+    while (start < reply.size()) {
+        std::size_t end = reply.find("\r\n", start);
+        if (end == std::string::npos)
+            end = reply.size();
+        if (end - start >= 4) {
+            const std::string_view keyword = std::string_view(reply).substr(start + 4, end - start - 4);
+            if (EqualsNoCase(keyword.substr(0, keyword.find(' ')), "STARTTLS"))
+                return true;
+        }
+        start = end + 2;
+    }
+    return false;
+}
+
+std::string LocalHostName()
+{
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "auto";
+    return name;
+}
+
+std::string RandomHex(std::size_t bytes)
+{
+    std::vector<unsigned char> raw(bytes);
+    if (RAND_bytes(raw.data(), static_cast<int>(raw.size())) != 1)
+        throw CQRMSMTPException(EIO, CQRMSMTPException::kFacilitySystem, {}, "no random bytes available");
+    std::string out;
+    char hex[3];
+    for (const unsigned char c : raw) {
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        out += hex;
+    }
+    return out;
+}
+
+} // namespace
+
+CQRMSMTPException::CQRMSMTPException(uint32_t code, uint32_t facility, std::string lastResponse,
+                                     const std::string& detail)
+    : std::runtime_error(MakeErrorText(ResolveCode(code, facility), facility, lastResponse, detail)),
+      m_error((ResolveCode(code, facility) & 0xFFFF) | ((facility | 0x8000) << 16)),
+      m_lastResponse(std::move(lastResponse))
+{
+}
+
+CQRMSMTPConnection::CQRMSMTPConnection() : m_heloHostname(LocalHostName())
+{
+}
+
+CQRMSMTPConnection::~CQRMSMTPConnection()
+{
+    try {
+        if (m_connected)
+            Close(true);
+    } catch (...) {
+        // A destructor has no one to tell.
+    }
+}
+
+void CQRMSMTPConnection::Raise(uint32_t code) const
+{
+    throw CQRMSMTPException(code, CQRMSMTPException::kFacilityLibrary, m_lastResponse);
+}
+
+namespace {
+
+[[noreturn]] void RaiseSocket(const CWSocketException& e)
+{
+    throw CQRMSMTPException(static_cast<uint32_t>(e.GetErrorNumber()), CQRMSMTPException::kFacilitySystem, {},
+                            e.what());
+}
+
+} // namespace
+
+void CQRMSMTPConnection::Write(const std::string& text)
+{
+    if (text.empty())
+        return;
+    try {
+        m_socket.SendAll(text);
+    } catch (const CWSocketException& e) {
+        RaiseSocket(e);
+    }
+}
+
+void CQRMSMTPConnection::Open(const std::string& host, SmtpAuthMethod method, const std::string& userName,
+                              const std::string& password, int port)
+{
+    if (m_connected) {
+        try {
+            Close(true);
+        } catch (const CQRMSMTPException&) {
+            // The old session is over either way.
+        }
+    }
+    try {
+        m_socket.CreateSocket(true);
+        m_socket.ConnectTo(host, port, m_timeoutMs);
+    } catch (const CWSocketException& e) {
+        m_socket.CloseSocket();
+        RaiseSocket(e);
+    }
+    m_connected = true;
+
+    try {
+        if (m_implicitTlsPort > 0 && port == m_implicitTlsPort)
+            StartTls(host);
+        if (!Expect(220))
+            Raise(512);
+        if (method == AuthNone)
+            GreetPlain();
+        else
+            GreetExtended(method, userName, password, host);
+    } catch (const CQRMSMTPException&) {
+        try {
+            Close(true);
+        } catch (const CQRMSMTPException&) {
+            // The failure that got us here is the one to report.
+        }
+        throw;
+    }
+}
+
+void CQRMSMTPConnection::StartTls(const std::string& host)
+{
+    try {
+        m_socket.StartTls(host);
+    } catch (const CWSocketException& e) {
+        // A session whose handshake failed cannot carry a QUIT.
+        m_connected = false;
+        m_socket.CloseSocket();
+        RaiseSocket(e);
+    }
+}
+
+void CQRMSMTPConnection::GreetPlain()
+{
+    Write("HELO " + m_heloHostname + "\r\n");
+    if (!Expect(250))
+        Raise(517);
+}
+
+void CQRMSMTPConnection::GreetExtended(SmtpAuthMethod method, const std::string& userName, const std::string& password,
+                                       const std::string& host)
+{
+    Write("EHLO " + m_heloHostname + "\r\n");
+    if (!Expect(250))
+        Raise(516);
+
+    if (!m_socket.IsTls() && OffersStartTls(m_lastResponse)) {
+        Write("STARTTLS\r\n");
+        if (!Expect(220))
+            Raise(kStartTlsRefused);
+        StartTls(host);
+        // What the server offers may change once the channel is private, the AUTH line above all.
+        Write("EHLO " + m_heloHostname + "\r\n");
+        if (!Expect(250))
+            Raise(516);
+    }
+
+    if (method == AuthAutomatic) {
+        // Only a continuation line counts, as servers list AUTH before their final line.
+        const std::size_t at = m_lastResponse.find("250-AUTH ");
+        if (at != std::string::npos) {
+            const std::size_t from = at + 9;
+            const std::size_t end = m_lastResponse.find("\r\n", from);
+            std::string line = m_lastResponse.substr(from, end == std::string::npos ? std::string::npos : end - from);
+            std::transform(line.begin(), line.end(), line.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            method = PickAuthMethod(line);
+        }
+    }
+
+    switch (method) {
+    case ::AuthCramMd5:
+        AuthCramMd5(userName, password);
+        break;
+    case ::AuthLogin:
+        AuthLogin(userName, password);
+        break;
+    case ::AuthPlain:
+        AuthPlain(userName, password);
+        break;
+    case AuthNtlm:
+        try {
+            NtlmAuthenticate(userName, password);
+        } catch (const ntlm::CNtlmFormatError&) {
+            Raise(538);
+        } catch (const CQRMSMTPException&) {
+            throw;
+        } catch (const std::runtime_error& e) {
+            throw CQRMSMTPException(EIO, CQRMSMTPException::kFacilitySystem, m_lastResponse, e.what());
+        }
+        break;
+    default:
+        Raise(516);
+    }
+}
+
+SmtpAuthMethod CQRMSMTPConnection::PickAuthMethod(const std::string& authLine) const
+{
+    if (authLine.find("NTLM") != std::string::npos)
+        return AuthNtlm;
+    if (authLine.find("CRAM-MD5") != std::string::npos)
+        return ::AuthCramMd5;
+    if (authLine.find("LOGIN") != std::string::npos)
+        return ::AuthLogin;
+    if (authLine.find("PLAIN") != std::string::npos)
+        return ::AuthPlain;
+    return AuthAutomatic;
+}
+
+void CQRMSMTPConnection::AuthLogin(const std::string& userName, const std::string& password)
+{
+    Write("AUTH LOGIN\r\n");
+    if (!Expect(334))
+        Raise(525);
+    std::string prompt;
+    if (!MailEncoding::Base64Decode(AfterCode(m_lastResponse), prompt) || !PromptIs(prompt, "username"))
+        Raise(526);
+    Write(MailEncoding::Base64Encode(userName) + "\r\n");
+    if (!Expect(334))
+        Raise(527);
+    if (!MailEncoding::Base64Decode(AfterCode(m_lastResponse), prompt) || !PromptIs(prompt, "password"))
+        Raise(528);
+    Write(MailEncoding::Base64Encode(password) + "\r\n");
+    if (!Expect(235))
+        Raise(529);
+}
+
+void CQRMSMTPConnection::AuthPlain(const std::string& userName, const std::string& password)
+{
+    // RFC 4616: empty authorisation identity, then user and password, in one response.
+    const std::string credentials = MailEncoding::Base64Encode(std::string(1, '\0') + userName + '\0' + password);
+    Write("AUTH PLAIN " + credentials + "\r\n");
+    if (!ReadReply())
+        Raise(530);
+    if (m_lastResponseCode == 334) {
+        // A server that wants the credentials on a line of their own asks with an empty challenge.
+        Write(credentials + "\r\n");
+        if (!Expect(235))
+            Raise(534);
+    } else if (m_lastResponseCode != 235) {
+        Raise(m_lastResponseCode == 535 ? 534 : 530);
+    }
+}
+
+void CQRMSMTPConnection::AuthCramMd5(const std::string& userName, const std::string& password)
+{
+    Write("AUTH CRAM-MD5\r\n");
+    if (!Expect(334))
+        Raise(535);
+    std::string challenge;
+    if (!MailEncoding::Base64Decode(AfterCode(m_lastResponse), challenge))
+        Raise(539);
+    std::string digest;
+    try {
+        digest = ntlm::HmacMd5(password, challenge);
+    } catch (const std::runtime_error& e) {
+        throw CQRMSMTPException(ENOSYS, CQRMSMTPException::kFacilitySystem, m_lastResponse, e.what());
+    }
+    std::string hex;
+    char pair[3];
+    for (const char c : digest) {
+        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+        hex += pair;
+    }
+    Write(MailEncoding::Base64Encode(userName + " " + hex) + "\r\n");
+    if (!Expect(235))
+        Raise(536);
+}
+
+void CQRMSMTPConnection::SendNtlmFirstToken(const std::string& tokenBase64)
+{
+    Write("AUTH NTLM " + tokenBase64 + "\r\n");
+}
+
+std::string CQRMSMTPConnection::ReadNtlmChallenge()
+{
+    if (!Expect(334))
+        Raise(538);
+    std::string challenge;
+    if (!MailEncoding::Base64Decode(AfterCode(m_lastResponse), challenge))
+        Raise(539);
+    return challenge;
+}
+
+void CQRMSMTPConnection::SendNtlmResponse(const std::string& tokenBase64)
+{
+    Write(tokenBase64 + "\r\n");
+    if (!Expect(235))
+        Raise(538);
+}
+
+std::string CQRMSMTPConnection::BuildMailFrom(const CQRMSMTPMessage& message) const
+{
+    const std::string& sender = message.m_From.m_emailAddress;
+    if (message.m_dwDSNFlags == -1)
+        return "MAIL FROM:<" + sender + ">\r\n";
+    const std::string envelopeId = message.m_sENVID.empty() ? RandomHex(16) : message.m_sENVID;
+    return "MAIL FROM:<" + sender + "> RET=" + (message.m_DSNReturnType != 0 ? "FULL" : "HDRS") +
+           " ENVID=" + envelopeId + "\r\n";
+}
+
+void CQRMSMTPConnection::SendRecipient(const CQRMSMTPMessage& message, const CQRMSMTPAddress& recipient)
+{
+    std::string command = "RCPT TO:<" + recipient.m_emailAddress + ">";
+    if (message.m_dwDSNFlags != -1) {
+        std::string notify;
+        const char* names[] = {"SUCCESS", "FAILURE", "DELAY"};
+        for (int bit = 0; bit < 3; ++bit) {
+            if (message.m_dwDSNFlags & (1 << bit))
+                notify += (notify.empty() ? "" : ",") + std::string(names[bit]);
+        }
+        command += " NOTIFY=" + (notify.empty() ? std::string("NEVER") : notify);
+    }
+    Write(command + "\r\n");
+    if (!ExpectEither(250, 251))
+        Raise(524);
+}
+
+void CQRMSMTPConnection::SendMail(const CQRMSMTPMessage& message)
+{
+    if (!m_connected)
+        throw CQRMSMTPException(ENOTCONN, CQRMSMTPException::kFacilitySystem, {});
+
+    Write(BuildMailFrom(message));
+    if (!Expect(250))
+        Raise(519);
+    for (const auto type : {CQRMSMTPMessage::RecipientTo, CQRMSMTPMessage::RecipientCc, CQRMSMTPMessage::RecipientBcc})
+        for (const auto& recipient : message.GetRecipients(type))
+            SendRecipient(message, recipient);
+    Write("DATA\r\n");
+    if (!Expect(354))
+        Raise(520);
+
+    Write(message.BuildHeaderBlock() + "\r\n");
+    const CQRMSMTPBodyPart& root = message.m_RootPart;
+    if (root.GetNumberOfChildBodyParts() > 0 || message.IsMimeEnabled())
+        WritePart(root, true);
+    else
+        Write(MailEncoding::StuffDots(root.GetText()));
+
+    Write("\r\n.\r\n");
+    if (!Expect(250))
+        Raise(521);
+}
+
+void CQRMSMTPConnection::WritePart(const CQRMSMTPBodyPart& part, bool root)
+{
+    auto build = [this](uint32_t code, auto&& make) {
+        try {
+            return make();
+        } catch (const std::exception&) {
+            Raise(code);
+        }
+    };
+    if (!root)
+        Write(build(513, [&] { return part.BuildPartHeader(); }));
+    Write(build(514, [&] { return part.BuildPartBody(true); }));
+    const std::size_t children = part.GetNumberOfChildBodyParts();
+    for (std::size_t i = 0; i < children; ++i)
+        WritePart(*part.GetChildBodyPart(i), false);
+    if (children > 0)
+        Write(build(515, [&] { return part.BuildPartTrailer(); }));
+}
+
+void CQRMSMTPConnection::Close(bool graceful)
+{
+    std::optional<CQRMSMTPException> remembered;
+    if (m_connected && graceful) {
+        try {
+            Write("QUIT\r\n");
+            if (!Expect(221))
+                remembered.emplace(kQuitRefused, CQRMSMTPException::kFacilityLibrary, m_lastResponse);
+        } catch (const CQRMSMTPException& e) {
+            remembered = e;
+        }
+    }
+    m_connected = false;
+    m_socket.CloseSocket();
+    if (remembered)
+        throw *remembered;
+}
+
+bool CQRMSMTPConnection::Expect(int code)
+{
+    return ReadReply() && m_lastResponseCode == code;
+}
+
+bool CQRMSMTPConnection::ExpectEither(int code1, int code2)
+{
+    return ReadReply() && (m_lastResponseCode == code1 || m_lastResponseCode == code2);
+}
+
+bool CQRMSMTPConnection::ReadReply()
+{
+    std::vector<char> buffer(256);
+    std::size_t received = 0;
+    std::size_t lastLineStart = 0;
+    auto keep = [&] { m_lastResponse.assign(buffer.data(), received); };
+
+    for (;;) {
+        int count = 0;
+        try {
+            if (!m_socket.WaitReadable(m_timeoutMs)) {
+                keep();
+                return false;
+            }
+            const std::size_t room = buffer.size() - received - 1; // one byte stays for a terminator
+            count = m_socket.ReceiveBytes(buffer.data() + received, room);
+            if (count > 0 && static_cast<std::size_t>(count) == room)
+                buffer.resize(buffer.size() + 4096);
+        } catch (const CWSocketException& e) {
+            keep();
+            throw CQRMSMTPException(static_cast<uint32_t>(e.GetErrorNumber()), CQRMSMTPException::kFacilitySystem,
+                                    m_lastResponse, e.what());
+        }
+        if (count <= 0) {
+            keep();
+            return false;
+        }
+        received += static_cast<std::size_t>(count);
+
+        if (received > 5 && buffer[received - 2] == '\r' && buffer[received - 1] == '\n') {
+            // The shortest last line is "250 \r\n", so its start lies at least six bytes before the end.
+            for (std::size_t i = received - 6 + 1; i-- > 0;) {
+                if (buffer[i] == '\r' && buffer[i + 1] == '\n') {
+                    lastLineStart = i + 2;
+                    break;
+                }
+            }
+            if (lastLineStart + 3 < received && buffer[lastLineStart + 3] == ' ') {
+                m_lastResponse.assign(buffer.data(), received - 2);
+                m_lastResponseCode = std::atoi(std::string(buffer.data() + lastLineStart, 3).c_str());
+                return true;
+            }
+        }
+    }
+}
