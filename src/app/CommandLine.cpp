@@ -78,6 +78,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.action = CommandLine::Action::Version;
             return result;
         }
+        if (arg == "--verbose") {
+            result.verbose = true;
+            continue;
+        }
         if (arg.size() > 1 && arg[0] == '-') {
             result.action = CommandLine::Action::Error;
             result.error = "unknown option: " + arg;
@@ -93,7 +97,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
 
 std::string UsageText()
 {
-    return "Usage: orvex [/check]\n"
+    return "Usage: orvex [/check [--verbose]]\n"
            "       orvex --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]\n"
            "       orvex --test-mail\n"
            "       orvex --help | --version\n"
@@ -106,6 +110,11 @@ std::string UsageText()
            "  /check       check every link once, mail the notification letter and exit,\n"
            "               without a window (any letter case; this is what the weekly task runs).\n"
            "               When a copy with a window is running, that copy checks instead.\n"
+           "               Nothing is printed on success; Ctrl+C stops taking new links, saves\n"
+           "               what was checked and exits non-zero.\n"
+           "  /check --verbose\n"
+           "               also print a line for each link whose status or PageRank changed,\n"
+           "               and a summary\n"
            "  --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]\n"
            "               check one link as a check run would (ANCHOR defaults to \"*\", any\n"
            "               text; the paid period ends a year from today unless --expires says\n"

@@ -20,6 +20,8 @@ struct CommandLine
     Action action = Action::Run;
     /// "/check" in any letter case anywhere on the command line: the unattended run.
     bool checkMode = false;
+    /// With "/check": a line per changed link and a summary.
+    bool verbose = false;
     std::string error;
     /// --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]; the anchor defaults to "*".
     std::string fromPage;

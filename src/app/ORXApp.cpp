@@ -31,9 +31,9 @@ QString Q(const std::string& text)
 
 } // namespace
 
-CORXApp::CORXApp(bool checkMode)
-    : m_checkMode(checkMode), m_programFolder(Paths::FindProgramFolder()), m_options(m_programFolder),
-      m_settingsStore(OpenSettingsStore())
+CORXApp::CORXApp(bool checkMode, bool verbose)
+    : m_checkMode(checkMode), m_verbose(verbose), m_programFolder(Paths::FindProgramFolder()),
+      m_options(m_programFolder), m_settingsStore(OpenSettingsStore())
 {
     g_app = this;
 }
@@ -211,8 +211,14 @@ void CORXApp::HandleFirstStart(bool cfgLoaded)
 
 int CORXApp::Run()
 {
-    if (m_checkMode)
-        return ExitInstance(); // the unattended check run attaches here
+    if (m_checkMode) {
+        const ScheduledCheckReport report = RunScheduledCheck(m_verbose, true);
+        const int exitCode = ExitInstance();
+        // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
+        if (report.stopSignal != 0)
+            return 128 + report.stopSignal;
+        return exitCode;
+    }
     const int rc = QApplication::exec();
     const int exitCode = ExitInstance();
     return rc != 0 ? rc : exitCode;

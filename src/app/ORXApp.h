@@ -14,6 +14,17 @@
 
 struct MailSettings;
 class CInstanceChannel;
+
+/// What an unattended run did, for its caller (exit code, summary).
+struct ScheduledCheckReport
+{
+    int checked = 0;
+    bool cancelled = false;
+    int stopSignal = 0; ///< SIGINT or SIGTERM when one stopped the run
+    std::size_t changed = 0;
+    std::size_t expiring = 0;
+    int mailResult = -1; ///< -1 no letter was due; else SendNotification's 0, 1 or 2
+};
 class CMainFrame;
 class CQuitSignals;
 
@@ -27,7 +38,7 @@ public:
     static constexpr const char* kUpdatePath = "/downloads/orx21.exe";
     static constexpr const char* kUpdateFileName = "orx21.exe";
 
-    explicit CORXApp(bool checkMode);
+    explicit CORXApp(bool checkMode, bool verbose = false);
     ~CORXApp();
     CORXApp(const CORXApp&) = delete;
     CORXApp& operator=(const CORXApp&) = delete;
@@ -40,6 +51,11 @@ public:
     int Run();
     /// Saves settings, database and update values when start-up reached its end; returns the exit code.
     int ExitInstance();
+
+    /// Checks every link once with the five workers and mails the letter when links changed; does
+    /// nothing when notifications are off. `handleSignals`: SIGINT/SIGTERM stop the run (the
+    /// workers finish the links they hold). Blocks until the run has ended.
+    ScheduledCheckReport RunScheduledCheck(bool verbose = false, bool handleSignals = false);
     int GetExitCode() const { return m_exitCode; }
 
     bool IsCheckMode() const { return m_checkMode; }
@@ -93,6 +109,7 @@ private:
     void ReportError(const std::string& text) const;
 
     bool m_checkMode;
+    bool m_verbose = false;
     std::string m_programFolder;
     COptions m_options;
     int32_t m_importHintPending = 0;

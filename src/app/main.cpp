@@ -38,7 +38,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Tessel Development"));
     QCoreApplication::setApplicationName(QStringLiteral("Orvex"));
 
-    CORXApp app(commandLine.checkMode);
+    CORXApp app(commandLine.checkMode, commandLine.verbose);
     if (!app.InitInstance())
         return app.GetExitCode();
     return app.Run();

@@ -6,6 +6,7 @@
 #include "records/Link.h"
 #include "records/LinkStatus.h"
 
+#include <chrono>
 #include <exception>
 #include <system_error>
 
@@ -83,6 +84,25 @@ void CCheckRun::Wait()
             t.join();
     m_threads.clear();
     m_finished.store(true);
+}
+
+void RunInteractiveCheck(const std::vector<CLink*>& links, const std::function<bool(const CheckProgress&)>& onTick,
+                         int tickMs)
+{
+    CCheckRun run(links);
+    // Without workers no link is checked, as when the threads cannot be had at all.
+    const bool started = run.Start();
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(tickMs));
+        const CheckProgress& progress = run.Progress();
+        if (!onTick(progress)) {
+            run.Cancel();
+            break;
+        }
+        if (!started || progress.done.load() >= progress.total.load() || progress.cancel.load())
+            break;
+    }
+    run.Wait();
 }
 
 NotificationLists CollectScheduledResults(const std::vector<CLink*>& links,

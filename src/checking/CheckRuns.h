@@ -74,6 +74,12 @@ private:
     std::atomic<bool> m_finished{false};
 };
 
+/// The interactive run without its window: the five workers over `links` in the order given;
+/// `onTick` is called every `tickMs` until every link is done or the run is stopped, and returns
+/// false when the user pressed Stop. Returns when every worker has ended. Sends no letter.
+void RunInteractiveCheck(const std::vector<CLink*>& links, const std::function<bool(const CheckProgress&)>& onTick,
+                         int tickMs = 500);
+
 /// The lists a letter is made of, in the order of the links given.
 struct NotificationLists
 {
