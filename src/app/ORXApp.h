@@ -56,6 +56,8 @@ public:
     /// nothing when notifications are off. `handleSignals`: SIGINT/SIGTERM stop the run (the
     /// workers finish the links they hold). Blocks until the run has ended.
     ScheduledCheckReport RunScheduledCheck(bool verbose = false, bool handleSignals = false);
+    /// Asks a running RunScheduledCheck (on another thread) to stop taking links.
+    void StopScheduledCheck();
     int GetExitCode() const { return m_exitCode; }
 
     bool IsCheckMode() const { return m_checkMode; }
@@ -120,6 +122,8 @@ private:
     std::unique_ptr<CMainFrame> m_mainFrame;
     std::unique_ptr<CQuitSignals> m_quitSignals;
     mutable std::mutex m_updateMutex;
+    std::mutex m_runMutex;
+    std::atomic<int>* m_runCancel = nullptr; ///< the running unattended run's flag; guarded by m_runMutex
     bool m_initialised = false;
     bool m_exited = false;
     int m_exitCode = 0;

@@ -64,13 +64,21 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
     const std::vector<CLink*> all = links->GetLinks();
     CCheckRun run(all);
     {
+        std::lock_guard lock(m_runMutex);
+        m_runCancel = &run.Progress().cancel;
+    }
+    {
         std::unique_ptr<StopSignals> signals;
         if (handleSignals)
             signals = std::make_unique<StopSignals>(run.Progress().cancel);
         if (!run.Start())
             CheckWorker(run.Progress()); // no threads to be had: the same work on this one
         run.Wait();
-        report.stopSignal = g_signal;
+        report.stopSignal = handleSignals ? static_cast<int>(g_signal) : 0;
+    }
+    {
+        std::lock_guard lock(m_runMutex);
+        m_runCancel = nullptr;
     }
     report.checked = run.Progress().done.load();
     report.cancelled = run.Progress().cancel.load() != 0;
@@ -108,4 +116,11 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
                     report.changed, report.expiring, letter);
     }
     return report;
+}
+
+void CORXApp::StopScheduledCheck()
+{
+    std::lock_guard lock(m_runMutex);
+    if (m_runCancel)
+        m_runCancel->store(1);
 }

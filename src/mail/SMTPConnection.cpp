@@ -444,8 +444,11 @@ void CQRMSMTPConnection::SendRecipient(const CQRMSMTPMessage& message, const CQR
         std::string notify;
         const char* names[] = {"SUCCESS", "FAILURE", "DELAY"};
         for (int bit = 0; bit < 3; ++bit) {
-            if (message.m_dwDSNFlags & (1 << bit))
-                notify += (notify.empty() ? "" : ",") + std::string(names[bit]);
+            if (message.m_dwDSNFlags & (1 << bit)) {
+                if (!notify.empty())
+                    notify += ',';
+                notify += names[bit];
+            }
         }
         command += " NOTIFY=" + (notify.empty() ? std::string("NEVER") : notify);
     }

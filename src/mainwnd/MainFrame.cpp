@@ -1,6 +1,5 @@
 #include "MainFrame.h"
 
-#include "app/ORXApp.h"
 #include "platform/SettingsStore.h"
 #include "widgets/MessageBox.h"
 
@@ -32,6 +31,10 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     QAction* about = help->addAction(tr("&About Orvex..."));
     connect(about, &QAction::triggered, this, &CMainFrame::OnAbout);
+
+    m_runPoll = new QTimer(this);
+    m_runPoll->setInterval(500);
+    connect(m_runPoll, &QTimer::timeout, this, &CMainFrame::PollScheduledRun);
 
     m_summary = new QLabel(this);
     m_summary->setAlignment(Qt::AlignCenter);
@@ -87,8 +90,29 @@ void CMainFrame::OnImportFromExcel()
 void CMainFrame::OnCheckAllRequested()
 {
     ++m_checkAllRequests;
-    statusBar()->showMessage(tr("A scheduled run asked this window to check all links; "
-                                "link checking is not available in this version yet."));
+    if (m_scheduledRun.valid()) {
+        statusBar()->showMessage(tr("A check of all links is already running."));
+        return;
+    }
+    statusBar()->showMessage(tr("Checking all links for the scheduled run..."));
+    m_scheduledRun = std::async(std::launch::async, [this] { return m_app.RunScheduledCheck(); });
+    m_runPoll->start();
+}
+
+void CMainFrame::PollScheduledRun()
+{
+    if (!m_scheduledRun.valid() || m_scheduledRun.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    m_runPoll->stop();
+    const ScheduledCheckReport report = m_scheduledRun.get();
+    RefreshSummary();
+    // The statuses and ranks the run found are the user's data: keep them at once.
+    m_app.SaveDatabase();
+    if (!m_app.GetOptions().GetNotifyStatusChanges())
+        statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
+    else
+        statusBar()->showMessage(
+            tr("Scheduled check: %1 links checked, %2 changed.").arg(report.checked).arg(report.changed));
 }
 
 void CMainFrame::BringToFront()
@@ -108,6 +132,13 @@ void CMainFrame::OnAbout()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    if (m_scheduledRun.valid()) {
+        // The workers finish the links they hold; the results are saved at exit.
+        m_app.StopScheduledCheck();
+        m_scheduledRun.wait();
+        m_scheduledRun.get();
+        m_runPoll->stop();
+    }
     const QByteArray geometry = saveGeometry();
     m_app.GetSettingsStore().SetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame,
                                        std::vector<uint8_t>(geometry.begin(), geometry.end()));

@@ -1,9 +1,12 @@
 #pragma once
 
-#include <QMainWindow>
+#include "app/ORXApp.h"
 
-class CORXApp;
+#include <QMainWindow>
+#include <future>
+
 class QLabel;
+class QTimer;
 
 /// The main window. For now it shows what the database holds; the links list, the toolbar and
 /// the commands take their places here.
@@ -23,8 +26,10 @@ public:
     void ShowImportHint();
     /// Runs a menu command after the current event (start-up posts the import this way).
     void PostCommand(int command);
-    /// A second "/check" start asked this copy to check every link.
+    /// A second "/check" start asked this copy to check every link: the unattended run goes on in
+    /// the background, and the window shows its result and saves when it ends.
     void OnCheckAllRequested();
+    bool IsScheduledRunActive() const { return m_scheduledRun.valid(); }
     /// A second start asked this copy to come to the front.
     void BringToFront();
 
@@ -35,6 +40,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void PollScheduledRun();
     void OnImportFromExcel();
     void OnAbout();
 
@@ -42,4 +48,6 @@ private:
     QLabel* m_summary = nullptr;
     bool m_importHintShown = false;
     int m_checkAllRequests = 0;
+    std::future<ScheduledCheckReport> m_scheduledRun;
+    QTimer* m_runPoll = nullptr;
 };

@@ -238,6 +238,7 @@ private slots:
         QVERIFY(check.waitForFinished(15000));
         QCOMPARE(check.exitCode(), 0);
         QTRY_COMPARE(app.GetMainFrame()->GetCheckAllRequests(), 1);
+        QTRY_VERIFY(!app.GetMainFrame()->IsScheduledRunActive());
 
         QProcess plain;
         plain.start(QStringLiteral(ORVEX_BINARY), {});

@@ -1,0 +1,120 @@
+// Check runs against slow partner sites: 1,000 links on 100 hosts of a local server that answers
+// every request after 50 ms. Five workers can at best finish 5 / (requests per link x 50 ms) links
+// a second; both the interactive and the unattended run should reach 90% of that bound.
+#include "LocalHttpServer.h"
+
+#include "checking/CheckRuns.h"
+#include "checking/CheckSettings.h"
+#include "records/Link.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kLinks = 1000;
+constexpr int kHosts = 100;
+constexpr double kDelaySeconds = 0.050;
+
+LocalHttpResponse Answer(const LocalHttpRequest& request)
+{
+    static const auto page =
+        std::make_shared<const std::string>("<html><body><p>Partners</p><a href=\"http://mine.localhost/\">my site</a>"
+                                            "<a href=\"http://elsewhere.localhost/\">another</a></body></html>");
+    static const auto robots = std::make_shared<const std::string>("User-agent: *\nDisallow: /private/\n");
+    static const auto rank = std::make_shared<const std::string>("Rank_1:1:5\n");
+    LocalHttpResponse response;
+    if (request.target == "/robots.txt") {
+        response.contentType = "text/plain";
+        response.body = robots;
+    } else if (request.target.rfind("/tbr?", 0) == 0) {
+        response.contentType = "text/plain";
+        response.body = rank;
+    } else {
+        response.body = page;
+    }
+    return response;
+}
+
+struct Figures
+{
+    double seconds = 0;
+    std::size_t requests = 0;
+};
+
+template <class Run> Figures Measure(CLocalHttpServer& server, std::vector<std::unique_ptr<CLink>>& links, Run run)
+{
+    std::vector<CLink*> pointers;
+    for (auto& l : links) {
+        l->SetStatus(0);
+        pointers.push_back(l.get());
+    }
+    const std::size_t before = server.RequestsServed();
+    const auto start = std::chrono::steady_clock::now();
+    run(pointers);
+    Figures f;
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.requests = server.RequestsServed() - before;
+    return f;
+}
+
+bool Report(const char* name, const Figures& f)
+{
+    const double perLink = static_cast<double>(f.requests) / kLinks;
+    const double bound = CCheckRun::kWorkers / (perLink * kDelaySeconds);
+    const double rate = kLinks / f.seconds;
+    const bool met = rate >= 0.9 * bound;
+    std::printf("%-18s %7.1f links/s   %.2f requests/link   bound %.1f links/s   %5.1f%% of it   goal >= 90%%  %s\n",
+                name, rate, perLink, bound, 100.0 * rate / bound, met ? "met" : "MISSED");
+    return met;
+}
+
+} // namespace
+
+int main()
+{
+    CLocalHttpServer::Options options;
+    options.responseDelay = std::chrono::milliseconds(50);
+    CLocalHttpServer server(&Answer, options);
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
+        return 2;
+    }
+    CheckSettings settings;
+    settings.pageRankHost = "pagerank.localhost:" + std::to_string(server.Port());
+    SetCheckSettings(settings);
+
+    // Every name under .localhost is the loopback address to libcurl: 100 sites, one server.
+    std::vector<std::unique_ptr<CLink>> links;
+    for (int i = 0; i < kLinks; ++i) {
+        auto link = std::make_unique<CLink>();
+        link->SetFromPage("http://partner" + std::to_string(i % kHosts) +
+                          ".localhost:" + std::to_string(server.Port()) + "/links" + std::to_string(i) + ".html");
+        link->SetToPage("http://mine.localhost/");
+        link->SetAnchor("my site");
+        link->SetPeriod(OleDateTimeSpan(365));
+        links.push_back(std::move(link));
+    }
+
+    const Figures interactive = Measure(server, links, [](const std::vector<CLink*>& all) {
+        RunInteractiveCheck(
+            all, [](const CheckProgress&) { return true; }, 100);
+    });
+    const Figures unattended = Measure(server, links, [](const std::vector<CLink*>& all) {
+        // What the unattended run does before its letter: the same pool, then the lists in link order.
+        CCheckRun run(all);
+        if (!run.Start())
+            CheckWorker(run.Progress());
+        run.Wait();
+        CollectScheduledResults(all, run.Progress().outcomes, 7);
+    });
+    std::printf("%d links on %d hosts, every answer after %.0f ms, %d workers\n", kLinks, kHosts, kDelaySeconds * 1000,
+                CCheckRun::kWorkers);
+    const bool a = Report("interactive run", interactive);
+    const bool b = Report("unattended run", unattended);
+    return a && b ? 0 : 1;
+}
