@@ -107,7 +107,8 @@ void CMainFrame::PollScheduledRun()
     const ScheduledCheckReport report = m_scheduledRun.get();
     RefreshSummary();
     // The statuses and ranks the run found are the user's data: keep them at once.
-    m_app.SaveDatabase();
+    if (report.checked > 0)
+        m_app.SaveDatabase();
     if (!m_app.GetOptions().GetNotifyStatusChanges())
         statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
     else
