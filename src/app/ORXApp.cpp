@@ -40,6 +40,7 @@ CORXApp::CORXApp(bool checkMode, bool verbose)
 
 CORXApp::~CORXApp()
 {
+    WaitForUpdateLookup();
     m_quitSignals.reset();
     m_mainFrame.reset();
     m_channel.reset();
@@ -229,6 +230,7 @@ int CORXApp::ExitInstance()
     if (m_exited)
         return m_exitCode;
     m_exited = true;
+    WaitForUpdateLookup();
     if (m_initialised) {
         if (!SaveConfig() && m_checkMode)
             ReportError("cannot save \"" + m_programFolder + kConfigFileName + "\"");
@@ -330,6 +332,19 @@ bool CORXApp::IsUpdateLookDue() const
 {
     std::lock_guard lock(m_updateMutex);
     return UpdateFound == 0 && (OleDateTime::Now() - UpdateLastLook).GetDays() > kUpdateIntervalDays;
+}
+
+void CORXApp::StartUpdateLookupIfDue()
+{
+    if (m_updateThread.joinable() || !IsUpdateLookDue())
+        return;
+    m_updateThread = std::thread([this] { LookForUpdate(); });
+}
+
+void CORXApp::WaitForUpdateLookup()
+{
+    if (m_updateThread.joinable())
+        m_updateThread.join();
 }
 
 void CORXApp::LookForUpdate()

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 
 struct MailSettings;
@@ -88,6 +89,11 @@ public:
     /// Asks the update server (HEAD) whether a newer version is there; runs on a thread of its
     /// own beside a check run. Sets UpdateFound on a 2xx answer and UpdateLastLook always.
     void LookForUpdate();
+    /// Starts LookForUpdate on a thread of its own when a look is due and none runs: the
+    /// interactive check run does this beside its workers.
+    void StartUpdateLookupIfDue();
+    /// Returns when a look-up started by StartUpdateLookupIfDue has ended (after Stop, and at exit).
+    void WaitForUpdateLookup();
 
     /// The checking code's view of the settings: proxy and warning period from "ORX.cfg", the
     /// PageRank endpoint from $ORVEX_PAGERANK_HOST or the stored "PageRankHost".
@@ -122,6 +128,7 @@ private:
     std::unique_ptr<CMainFrame> m_mainFrame;
     std::unique_ptr<CQuitSignals> m_quitSignals;
     mutable std::mutex m_updateMutex;
+    std::thread m_updateThread;
     std::mutex m_runMutex;
     std::atomic<int>* m_runCancel = nullptr; ///< the running unattended run's flag; guarded by m_runMutex
     bool m_initialised = false;

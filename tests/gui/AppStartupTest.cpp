@@ -217,8 +217,11 @@ private slots:
             CORXApp app(false);
             QVERIFY(app.InitInstance());
             QVERIFY(app.IsUpdateLookDue());
-            app.LookForUpdate();
+            app.StartUpdateLookupIfDue(); // on a thread of its own, as beside a check run
+            app.WaitForUpdateLookup();
             QCOMPARE(app.UpdateFound.load(), 1);
+            app.StartUpdateLookupIfDue(); // found: no second look
+            app.WaitForUpdateLookup();
             app.ExitInstance();
         }
         QCOMPARE(OpenSettingsStore()->GetInt(SettingsNames::kRootSection, SettingsNames::kUpdateFound), 1);
