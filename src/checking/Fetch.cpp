@@ -208,29 +208,7 @@ public:
     {
         if (m_cd == kNone)
             return SanitizeUtf8(line);
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        std::string out;
-        out.reserve(line.size() + line.size() / 2);
-        char* in = const_cast<char*>(line.data());
-        std::size_t inLeft = line.size();
-        char buffer[1024];
-        while (inLeft > 0) {
-            char* outPtr = buffer;
-            std::size_t outLeft = sizeof buffer;
-            const std::size_t rc = iconv(m_cd, &in, &inLeft, &outPtr, &outLeft);
-            out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-            if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-                out += "\xEF\xBF\xBD"; // U+FFFD for a byte the charset lacks
-                ++in;
-                --inLeft;
-                iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-            }
-        }
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        iconv(m_cd, nullptr, nullptr, &outPtr, &outLeft); // flush a stateful encoding
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        return out;
+        return TextEncoding::ConvertToUtf8(m_cd, line);
     }
 
 private:

@@ -151,13 +151,24 @@ std::string Cp1252ToUtf8(std::string_view text)
     return out;
 }
 
-// Any other code page goes through the C library's converter; bytes it cannot map become U+FFFD.
+// Any other code page goes through the C library's converter.
 bool IconvToUtf8(const std::string& codePage, std::string_view text, std::string& out)
 {
     iconv_t cd = iconv_open("UTF-8", codePage.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
-    out.clear();
+    out = ConvertToUtf8(cd, text);
+    iconv_close(cd);
+    return true;
+}
+
+} // namespace
+
+std::string ConvertToUtf8(iconv_t cd, std::string_view text)
+{
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
     char* in = const_cast<char*>(text.data());
     std::size_t inLeft = text.size();
     char buffer[1024];
@@ -173,11 +184,12 @@ bool IconvToUtf8(const std::string& codePage, std::string_view text, std::string
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
     }
-    iconv_close(cd);
-    return true;
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &outPtr, &outLeft); // flush a stateful encoding
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    return out;
 }
-
-} // namespace
 
 bool IsAscii(std::string_view text)
 {

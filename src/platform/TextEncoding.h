@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iconv.h>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ std::u16string Utf8ToUtf16(std::string_view text);
 /// Text from an old 8-bit writer: valid UTF-8 is taken as it is, anything else is read in the
 /// legacy code page (Windows-1252 unless $ORVEX_CODEPAGE names another, such as CP1251).
 std::string LegacyToUtf8(std::string_view text);
+
+/// Runs an open iconv descriptor (converting to UTF-8) over the text; a byte the source charset
+/// lacks becomes U+FFFD. The descriptor is reset first, so one can serve many texts.
+std::string ConvertToUtf8(iconv_t cd, std::string_view text);
 
 /// The code page name LegacyToUtf8 uses.
 std::string LegacyCodePage();
