@@ -214,10 +214,21 @@ int CORXApp::Run()
 {
     if (m_checkMode) {
         const ScheduledCheckReport report = RunScheduledCheck(m_verbose, true);
+        // A letter that did not go out must not pass for a quiet success in the cron job's mail.
+        if (report.mailResult == 1)
+            std::fprintf(stderr,
+                         "orvex: the notification letter was not sent: no connection to the mail server "
+                         "\"%s\"\n",
+                         m_options.GetSmtpServer().c_str());
+        else if (report.mailResult == 2)
+            std::fprintf(stderr, "orvex: the notification letter was not sent: the mail server \"%s\" refused it\n",
+                         m_options.GetSmtpServer().c_str());
         const int exitCode = ExitInstance();
         // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
         if (report.stopSignal != 0)
             return 128 + report.stopSignal;
+        if (exitCode == 0 && report.mailResult > 0)
+            return kExitLetterNotSent;
         return exitCode;
     }
     const int rc = QApplication::exec();

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 
 struct MailSettings;
 class CInstanceChannel;
@@ -38,6 +38,8 @@ public:
     static constexpr const char* kLockFileName = ".orvex.lock";
     static constexpr const char* kUpdatePath = "/downloads/orx21.exe";
     static constexpr const char* kUpdateFileName = "orx21.exe";
+    /// "/check" checked and saved everything, but the letter could not be mailed.
+    static constexpr int kExitLetterNotSent = 3;
 
     explicit CORXApp(bool checkMode, bool verbose = false);
     ~CORXApp();

@@ -231,6 +231,19 @@ def main():
         check("switch off: saved", os.path.exists(os.path.join(home3, "data.orx.bak")))
         check("switch off: status untouched", read_database(os.path.join(home3, "data.orx"))[0]["status"] == 1)
 
+        # --- a mail server that is not there: checked and saved, but said so -----------------------
+        home5 = os.path.join(tmp, "home5")
+        import socket
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        dead_port = s.getsockname()[1]
+        s.close()
+        write_folder(home5, dead_port, 1, [link(0, url("c.localhost"), mine, 0x01)])
+        r = run_orvex(home5, ["/check"], env)
+        check("no mail server: exit 3", r.returncode == 3, r.returncode)
+        check("no mail server: said on stderr", "notification letter was not sent" in r.stderr, r.stderr)
+        check("no mail server: results saved", read_database(os.path.join(home5, "data.orx"))[0]["status"] == 8)
+
         # --- Ctrl+C: the workers finish what they hold, the rest stays, everything is saved -------
         slow, slow_ports = start([os.path.join(FAKES, "http_server.py"), "--root", www, "--port", "0",
                                   "--delay-ms", "400"], tmp, "slow")
