@@ -1,0 +1,10 @@
+# Regenerates the sample into the build tree and compares it with the committed one.
+file(REMOVE ${OUTPUT})
+execute_process(COMMAND ${TOOL} ${OUTPUT} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "orvex-make-sample failed (${result})")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${EXPECTED} RESULT_VARIABLE differs)
+if(NOT differs EQUAL 0)
+    message(FATAL_ERROR "examples/sample.orx is out of date: run examples/make-sample-database")
+endif()

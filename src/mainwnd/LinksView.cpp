@@ -1,0 +1,511 @@
+#include "LinksView.h"
+
+#include "platform/SettingsStore.h"
+#include "records/Link.h"
+#include "records/LinkStatus.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kHoverDelayMs = 1500;
+constexpr int kBalloonShowMs = 3000;
+constexpr int kDefaultWidth = 70;
+constexpr int kMaxWidth = 4000;
+const QColor kGridLine(241, 241, 241);
+
+void PutInt(std::vector<uint8_t>& out, int32_t v)
+{
+    const auto u = static_cast<uint32_t>(v);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>(u >> shift));
+}
+
+int32_t GetInt(const std::vector<uint8_t>& in, std::size_t& pos)
+{
+    uint32_t u = 0;
+    for (int i = 0; i < 4; ++i)
+        u |= static_cast<uint32_t>(in[pos + static_cast<std::size_t>(i)]) << (8 * i);
+    pos += 4;
+    return static_cast<int32_t>(u);
+}
+
+int HeaderIndexOf(const std::vector<int>& shown, int kind)
+{
+    const auto it = std::find(shown.begin(), shown.end(), kind);
+    return it == shown.end() ? -1 : static_cast<int>(it - shown.begin());
+}
+
+} // namespace
+
+ListLayout ListLayout::Defaults()
+{
+    ListLayout layout;
+    for (int i = 0; i < kLinkColumnCount; ++i) {
+        layout.columnOrder[static_cast<std::size_t>(i)] = i;
+        layout.columnVisible[static_cast<std::size_t>(i)] = i == ColumnFirstStart ? 0 : 1;
+        layout.columnWidth[static_cast<std::size_t>(i)] = kDefaultWidth;
+    }
+    return layout;
+}
+
+ListLayout ListLayout::FromBytes(const std::vector<uint8_t>& bytes)
+{
+    if (bytes.size() != kBytes)
+        return Defaults();
+    ListLayout layout;
+    std::size_t pos = 0;
+    layout.columnCount = GetInt(bytes, pos);
+    for (auto& v : layout.columnOrder)
+        v = GetInt(bytes, pos);
+    for (auto& v : layout.columnVisible)
+        v = GetInt(bytes, pos);
+    for (auto& v : layout.columnWidth)
+        v = GetInt(bytes, pos);
+    layout.sortColumn = GetInt(bytes, pos);
+    layout.sortDescending = GetInt(bytes, pos);
+    return layout;
+}
+
+std::vector<uint8_t> ListLayout::ToBytes() const
+{
+    std::vector<uint8_t> out;
+    out.reserve(kBytes);
+    PutInt(out, columnCount);
+    for (int32_t v : columnOrder)
+        PutInt(out, v);
+    for (int32_t v : columnVisible)
+        PutInt(out, v);
+    for (int32_t v : columnWidth)
+        PutInt(out, v);
+    PutInt(out, sortColumn);
+    PutInt(out, sortDescending);
+    return out;
+}
+
+std::vector<int> ListLayout::ShownKinds() const
+{
+    std::vector<int> shown;
+    for (int kind = 0; kind < kLinkColumnCount; ++kind)
+        if (columnVisible[static_cast<std::size_t>(kind)] != 0)
+            shown.push_back(kind);
+    return shown;
+}
+
+void CLinkRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const bool selected = option.state & QStyle::State_Selected;
+    const bool focused = option.state & QStyle::State_Active;
+    const LinkRowColors colors =
+        GetLinkRowColors(index.data(CLinksModel::StatusRole).toUInt(), selected, focused, option.palette);
+    const QRect r = option.rect;
+    painter->save();
+    painter->fillRect(r, colors.background);
+    painter->setPen(kGridLine);
+    painter->drawLine(r.topLeft(), r.topRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+    const QRect cell = r.adjusted(0, 1, -1, -1);
+    painter->setPen(selected ? QColor(Qt::black) : colors.background);
+    painter->drawRect(cell.adjusted(0, 0, -1, -1));
+    const QRect textRect = cell.adjusted(2, 0, -2, 0);
+    painter->setPen(colors.text);
+    painter->setFont(option.font);
+    const QString text = ShortenText(index.data(Qt::DisplayRole).toString(), option.fontMetrics, textRect.width());
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    painter->restore();
+}
+
+bool CLinkRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index)
+{
+    // Tips only for texts the cell cuts off.
+    if (event->type() == QEvent::ToolTip && index.isValid()) {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (option.fontMetrics.horizontalAdvance(text) > option.rect.width() - 4) {
+            QToolTip::showText(event->globalPos(), text, view, option.rect);
+            return true;
+        }
+        QToolTip::hideText();
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
+CLinksListCtrl::CLinksListCtrl(QWidget* parent) : QTableView(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(false);
+    setWordWrap(false);
+    setMouseTracking(true);
+    setFrameShape(QFrame::NoFrame);
+    setItemDelegate(new CLinkRowDelegate(this));
+    verticalHeader()->hide();
+    // One fixed row height keeps scrolling 100,000 rows from measuring any of them.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    QHeaderView* header = horizontalHeader();
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    header->setMouseTracking(true);
+}
+
+void CLinksListCtrl::keyboardSearch(const QString& search)
+{
+    // No type-ahead: the main window decides what typed characters do.
+    emit TextTyped(search);
+}
+
+void CLinksListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_F2:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit EditRequested();
+        return;
+    case Qt::Key_Delete:
+        emit DeleteRequested();
+        return;
+    default:
+        QTableView::keyPressEvent(event);
+    }
+}
+
+void CLinksListCtrl::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        emit RowMenuRequested(viewport()->mapToGlobal(QPoint(0, 0)));
+    else
+        emit RowMenuRequested(event->globalPos());
+}
+
+CLinksView::CLinksView(ISettingsStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+{
+    setCursor(Qt::ArrowCursor);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_model = new CLinksModel(this);
+    m_list = new CLinksListCtrl(this);
+    m_list->setModel(m_model);
+    layout->addWidget(m_list);
+    setFocusProxy(m_list);
+
+    const auto bytes = m_store.GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings);
+    ApplyLayout(bytes ? ListLayout::FromBytes(*bytes) : ListLayout::Defaults());
+
+    QHeaderView* header = m_list->horizontalHeader();
+    connect(header, &QHeaderView::sectionClicked, this, &CLinksView::OnHeaderClicked);
+    connect(header, &QWidget::customContextMenuRequested, this, &CLinksView::ShowColumnMenu);
+    connect(m_list, &CLinksListCtrl::EditRequested, this, &CLinksView::EditRequested);
+    connect(m_list, &CLinksListCtrl::DeleteRequested, this, &CLinksView::DeleteRequested);
+    connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid())
+            emit EditRequested();
+    });
+    connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { HideStatusBalloon(); });
+
+    m_hoverTimer.setSingleShot(true);
+    m_hoverTimer.setInterval(kHoverDelayMs);
+    connect(&m_hoverTimer, &QTimer::timeout, this, [this] {
+        if (!QApplication::focusWidget() || !window()->isActiveWindow()) {
+            HideStatusBalloon();
+            return;
+        }
+        OnHoverTimeout(m_list->rowAt(m_list->viewport()->mapFromGlobal(QCursor::pos()).y()));
+    });
+    m_balloonTimer.setSingleShot(true);
+    m_balloonTimer.setInterval(kBalloonShowMs);
+    connect(&m_balloonTimer, &QTimer::timeout, this, [this] { HideStatusBalloon(true); });
+
+    m_list->viewport()->installEventFilter(this);
+    header->installEventFilter(this);
+}
+
+CLinksView::~CLinksView()
+{
+    SaveLayout();
+}
+
+void CLinksView::Attach(CLinksManager* links, CPartnersManager* partners)
+{
+    m_model->Attach(links, partners);
+    UpdateSortIndicator();
+    HideStatusBalloon();
+}
+
+void CLinksView::FillList(bool full)
+{
+    if (full) {
+        // Column widths and order the user changed since survive a rebuild and the next save.
+        m_layout = ReadLayout();
+        m_model->FillList(true);
+        UpdateSortIndicator();
+        HideStatusBalloon();
+    } else {
+        m_model->FillList(false);
+    }
+}
+
+ListLayout CLinksView::ReadLayout() const
+{
+    ListLayout layout = m_layout;
+    const QHeaderView* header = m_list->horizontalHeader();
+    std::vector<int> shown;
+    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+        const bool visible = !header->isSectionHidden(kind);
+        layout.columnVisible[static_cast<std::size_t>(kind)] = visible ? 1 : 0;
+        if (visible) {
+            shown.push_back(kind);
+            layout.columnWidth[static_cast<std::size_t>(kind)] = header->sectionSize(kind);
+        }
+    }
+    layout.columnCount = static_cast<int32_t>(shown.size());
+    std::size_t i = 0;
+    for (int visual = 0; visual < kLinkColumnCount; ++visual) {
+        const int kind = header->logicalIndex(visual);
+        if (kind >= 0 && !header->isSectionHidden(kind))
+            layout.columnOrder[i++] = HeaderIndexOf(shown, kind);
+    }
+    for (; i < layout.columnOrder.size(); ++i)
+        layout.columnOrder[i] = static_cast<int32_t>(i);
+    const int sortHeader = HeaderIndexOf(shown, m_model->GetSortKind());
+    if (sortHeader >= 0)
+        layout.sortColumn = sortHeader;
+    layout.sortDescending = m_model->IsSortDescending() ? 1 : 0;
+    return layout;
+}
+
+void CLinksView::ApplyLayout(const ListLayout& stored)
+{
+    m_layout = stored;
+    const std::vector<int> shown = stored.ShownKinds();
+    const int count = static_cast<int>(shown.size());
+
+    // An order that is not a permutation of the header indexes came from another layout; the
+    // kinds then simply stand in kind order.
+    std::vector<int> order(static_cast<std::size_t>(count));
+    bool valid = stored.columnCount == count;
+    std::vector<char> seen(static_cast<std::size_t>(count), 0);
+    for (int i = 0; valid && i < count; ++i) {
+        const int h = stored.columnOrder[static_cast<std::size_t>(i)];
+        valid = h >= 0 && h < count && !seen[static_cast<std::size_t>(h)];
+        if (valid) {
+            seen[static_cast<std::size_t>(h)] = 1;
+            order[static_cast<std::size_t>(i)] = h;
+        }
+    }
+    if (!valid)
+        for (int i = 0; i < count; ++i)
+            order[static_cast<std::size_t>(i)] = i;
+
+    QHeaderView* header = m_list->horizontalHeader();
+    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+        const int width = stored.columnWidth[static_cast<std::size_t>(kind)];
+        m_layout.columnWidth[static_cast<std::size_t>(kind)] = std::clamp(width, 0, kMaxWidth);
+        header->setSectionHidden(kind, stored.columnVisible[static_cast<std::size_t>(kind)] == 0);
+        header->resizeSection(kind, std::clamp(width, 0, kMaxWidth));
+    }
+    for (int i = 0; i < count; ++i) {
+        const int kind = shown[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])];
+        header->moveSection(header->visualIndex(kind), i);
+    }
+
+    int sortKind = ColumnProject;
+    if (stored.sortColumn >= 0 && stored.sortColumn < count)
+        sortKind = shown[static_cast<std::size_t>(stored.sortColumn)];
+    else if (count > 0)
+        sortKind = shown.front();
+    m_model->SetSort(sortKind, stored.sortDescending != 0);
+    UpdateSortIndicator();
+}
+
+void CLinksView::SaveLayout()
+{
+    m_layout = ReadLayout();
+    m_store.SetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings, m_layout.ToBytes());
+}
+
+void CLinksView::UpdateSortIndicator()
+{
+    m_list->horizontalHeader()->setSortIndicator(
+        m_model->GetSortKind(), m_model->IsSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void CLinksView::OnHeaderClicked(int kind)
+{
+    const bool descending = kind == m_model->GetSortKind() ? !m_model->IsSortDescending() : false;
+    m_model->sort(kind, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    UpdateSortIndicator();
+}
+
+void CLinksView::ToggleColumn(int kind)
+{
+    if (kind < 0 || kind >= kLinkColumnCount)
+        return;
+    ListLayout layout = ReadLayout();
+    const std::vector<int> shownBefore = layout.ShownKinds();
+    const int count = layout.columnCount;
+    std::vector<int> order(layout.columnOrder.begin(), layout.columnOrder.begin() + count);
+    auto& visible = layout.columnVisible[static_cast<std::size_t>(kind)];
+    if (visible) {
+        const int h = HeaderIndexOf(shownBefore, kind);
+        order.erase(std::find(order.begin(), order.end(), h));
+        for (int& v : order)
+            if (v > h)
+                --v;
+        visible = 0;
+    } else {
+        visible = 1;
+        const int h = HeaderIndexOf(layout.ShownKinds(), kind);
+        for (int& v : order)
+            if (v >= h)
+                ++v;
+        // The new header item takes its header index as display position too.
+        order.insert(order.begin() + std::min<int>(h, static_cast<int>(order.size())), h);
+    }
+    layout.columnCount = static_cast<int32_t>(order.size());
+    for (std::size_t i = 0; i < layout.columnOrder.size(); ++i)
+        layout.columnOrder[i] = i < order.size() ? order[i] : static_cast<int32_t>(i);
+    // The sort stays on its kind while it is shown; a hidden sort kind passes its header index on.
+    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
+    if (sortHeader >= 0)
+        layout.sortColumn = sortHeader;
+    ApplyLayout(layout);
+    FillList(true);
+}
+
+void CLinksView::ShowColumnMenu(const QPoint& pos)
+{
+    QMenu menu(this);
+    const QHeaderView* header = m_list->horizontalHeader();
+    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+        QAction* action = menu.addAction(LinkColumnName(kind));
+        action->setCheckable(true);
+        action->setChecked(!header->isSectionHidden(kind));
+        action->setData(kind);
+    }
+    m_menuOpen = true;
+    HideStatusBalloon();
+    QAction* chosen = menu.exec(header->viewport()->mapToGlobal(pos));
+    m_menuOpen = false;
+    if (chosen)
+        ToggleColumn(chosen->data().toInt());
+}
+
+std::vector<int> CLinksView::GetSelectedRows() const
+{
+    std::vector<int> rows;
+    const QItemSelection selection = m_list->selectionModel()->selection();
+    for (const QItemSelectionRange& range : selection)
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void CLinksView::SelectOnly(int row)
+{
+    const QModelIndex index = m_model->index(row, 0);
+    if (!index.isValid())
+        return;
+    QItemSelectionModel* selection = m_list->selectionModel();
+    selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    m_list->scrollTo(index);
+}
+
+QString CLinksView::CopySelectionAsText() const
+{
+    const ListLayout layout = ReadLayout();
+    const std::vector<int> shown = layout.ShownKinds();
+    std::vector<int> kinds;
+    for (int i = 0; i < layout.columnCount; ++i)
+        kinds.push_back(shown[static_cast<std::size_t>(layout.columnOrder[static_cast<std::size_t>(i)])]);
+    return m_model->CopyRowsAsText(GetSelectedRows(), kinds);
+}
+
+void CLinksView::SetMenuOpen(bool open)
+{
+    m_menuOpen = open;
+    if (open)
+        HideStatusBalloon();
+}
+
+void CLinksView::HideStatusBalloon(bool keepLink)
+{
+    m_hoverTimer.stop();
+    m_balloonTimer.stop();
+    if (m_balloonVisible)
+        QToolTip::hideText();
+    m_balloonVisible = false;
+    if (!keepLink)
+        m_balloonLink = nullptr;
+}
+
+void CLinksView::OnHotRow(int row)
+{
+    const CLink* link = m_model->GetLink(row);
+    if (!link || m_menuOpen) {
+        HideStatusBalloon();
+        return;
+    }
+    if (link == m_balloonLink)
+        return;
+    HideStatusBalloon();
+    if (link->GetStatus() != StatusOk)
+        m_hoverTimer.start();
+}
+
+void CLinksView::OnHoverTimeout(int row)
+{
+    const CLink* link = m_model->GetLink(row);
+    if (link && !m_menuOpen)
+        ShowStatusBalloon(link);
+    else
+        HideStatusBalloon();
+}
+
+void CLinksView::ShowStatusBalloon(const CLink* link)
+{
+    if (m_balloonVisible && m_balloonLink == link)
+        return;
+    QToolTip::showText(QCursor::pos(), StatusBalloonText(*link, OleDateTime::Now()), m_list->viewport(), QRect(),
+                       kBalloonShowMs);
+    m_balloonVisible = true;
+    m_balloonLink = link;
+    m_balloonTimer.start();
+}
+
+bool CLinksView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list->viewport()) {
+        if (event->type() == QEvent::MouseMove)
+            OnHotRow(m_list->rowAt(static_cast<QMouseEvent*>(event)->position().toPoint().y()));
+        else if (event->type() == QEvent::Leave || event->type() == QEvent::Wheel)
+            HideStatusBalloon();
+    } else if (watched == m_list->horizontalHeader()) {
+        if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
+            HideStatusBalloon();
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,482 @@
+// The links list as the user meets it: cells, colours, sorting, the stored layout, copying and
+// the three filter boxes of the toolbar.
+#include "mainwnd/Filters.h"
+#include "mainwnd/LinksModel.h"
+#include "mainwnd/LinksView.h"
+#include "platform/SettingsStore.h"
+#include "records/LinksManager.h"
+#include "records/PartnersManager.h"
+
+#include <QAbstractItemModelTester>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+struct LinkSpec
+{
+    const char* project = "site";
+    uint32_t status = StatusOk;
+    int32_t cost = 0;
+    OleDateTime start = OleDateTime::FromParts(2012, 3, 29);
+    int32_t partnerId = -1;
+    const char* anchor = "anchor";
+};
+
+CLink* AddLink(CLinksManager& links, const LinkSpec& spec)
+{
+    CLink* link = links.AddNewLink();
+    link->SetProject(spec.project);
+    link->SetStatus(spec.status);
+    link->SetCostMode(1);
+    link->SetCostPerPeriodValue(spec.cost);
+    link->SetCostPerMonthValue(spec.cost);
+    link->SetLastPaymentDate(spec.start);
+    link->SetFirstPaymentDate(spec.start);
+    link->SetPeriod(OleDateTimeSpan(30.0));
+    link->SetPartnerId(spec.partnerId);
+    link->SetAnchor(spec.anchor);
+    link->SetFromPage("http://partner.example/page");
+    link->SetToPage("http://mine.example/");
+    return link;
+}
+
+QStringList Column(const CLinksModel& model, int kind)
+{
+    QStringList texts;
+    for (int row = 0; row < model.rowCount(); ++row)
+        texts << model.CellText(row, kind);
+    return texts;
+}
+
+QStringList Strs(std::initializer_list<const char*> items)
+{
+    QStringList texts;
+    for (const char* item : items)
+        texts << QString::fromUtf8(item);
+    return texts;
+}
+
+QStringList Entries(const QComboBox& box)
+{
+    QStringList texts;
+    for (int i = 0; i < box.count(); ++i)
+        texts << box.itemText(i);
+    return texts;
+}
+
+} // namespace
+
+class LinksListTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ISettingsStore> m_store;
+
+private slots:
+    void init()
+    {
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        m_store = OpenSettingsStore();
+    }
+
+    void ModelPassesTheItemModelTester()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        for (int i = 0; i < 20; ++i)
+            AddLink(links, {.project = i % 2 ? "a" : "b", .status = i % 3 ? StatusOk : StatusNone, .cost = i});
+        CLinksModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.Attach(&links, &partners);
+        QCOMPARE(model.rowCount(), 20);
+        model.sort(ColumnFullCost, Qt::AscendingOrder);
+        links.GetLinks()[3]->SetStatus(StatusCantOpen);
+        model.FillList(false);
+        links.SetProjectFilter("a");
+        model.FillList(true);
+        QCOMPARE(model.rowCount(), 10);
+        model.Attach(nullptr, &partners);
+        QCOMPARE(model.rowCount(), 0);
+    }
+
+    void NeverCheckedLinkShowsPlaceholders()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        CPartner* known = partners.AddPartner("Known");
+        AddLink(links, {.status = StatusNone, .partnerId = known->GetId() + 7});
+        CLink* checked = AddLink(links, {.status = StatusOk, .partnerId = known->GetId()});
+        checked->SetCurrentPR(-1);
+        checked->SetExternalLinks(12);
+        CLinksModel model;
+        model.Attach(&links, &partners);
+        model.sort(ColumnStatus, Qt::AscendingOrder);
+
+        // The unchecked link sorts first by status, ahead of "Ok".
+        QCOMPARE(Column(model, ColumnStatus), (QStringList{QStringLiteral("?"), QStringLiteral("Ok")}));
+        QCOMPARE(Column(model, ColumnCurrentPR), (QStringList{QStringLiteral("-"), QStringLiteral("-1")}));
+        QCOMPARE(Column(model, ColumnExternalLinks), (QStringList{QStringLiteral("-"), QStringLiteral("12")}));
+        QCOMPARE(Column(model, ColumnPartner), (QStringList{QString(), QStringLiteral("Known")}));
+        QCOMPARE(model.CellText(0, ColumnStart), QStringLiteral("03/29/12"));
+        QCOMPARE(model.data(model.index(0, ColumnCurrentPR), CLinksModel::SortKeyRole).toLongLong(), -1);
+        // Unchecked rows take the view's own colours.
+        QVERIFY(!model.data(model.index(0, ColumnStatus), Qt::BackgroundRole).isValid());
+
+        CLink* odd = links.GetLinks()[0];
+        odd->SetFirstPaymentDate(OleDateTime::Null());
+        odd->SetLastPaymentDate(OleDateTime::Invalid());
+        const int row = model.RowOf(odd);
+        QCOMPARE(model.CellText(row, ColumnFirstStart), QString());
+        QCOMPARE(model.CellText(row, ColumnStart), QStringLiteral("Invalid DateTime"));
+    }
+
+    void SortsTextNumberAndDateKeysBothWays()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        AddLink(links, {.project = "b", .cost = 10, .start = OleDateTime::FromParts(2011, 1, 5)});
+        AddLink(links, {.project = "B", .cost = 9, .start = OleDateTime::FromParts(2012, 1, 5)});
+        AddLink(links, {.project = "", .cost = -3, .start = OleDateTime::FromParts(2010, 6, 1)});
+        AddLink(links, {.project = "\xc3\xa4", .cost = 100, .start = OleDateTime::FromParts(1899, 12, 29)});
+        CLinksModel model;
+        model.Attach(&links, &partners);
+
+        // Bytes compare as unsigned: upper case before lower, UTF-8 after ASCII, empty first.
+        model.sort(ColumnProject, Qt::AscendingOrder);
+        QCOMPARE(Column(model, ColumnProject),
+                 (QStringList{QString(), QStringLiteral("B"), QStringLiteral("b"), QString::fromUtf8("\xc3\xa4")}));
+        model.sort(ColumnProject, Qt::DescendingOrder);
+        QCOMPARE(Column(model, ColumnProject),
+                 (QStringList{QString::fromUtf8("\xc3\xa4"), QStringLiteral("b"), QStringLiteral("B"), QString()}));
+
+        // Numerically, not as texts ("-3" < "9" < "10" < "100").
+        model.sort(ColumnFullCost, Qt::AscendingOrder);
+        QCOMPARE(Column(model, ColumnFullCost),
+                 (QStringList{QStringLiteral("-3"), QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("100")}));
+        model.sort(ColumnFullCost, Qt::DescendingOrder);
+        QCOMPARE(model.CellText(0, ColumnFullCost), QStringLiteral("100"));
+
+        // Chronologically, not by text ("01/05/12" against "06/01/10"), and the day before the
+        // epoch before everything later.
+        model.sort(ColumnStart, Qt::AscendingOrder);
+        QCOMPARE(Column(model, ColumnStart), (QStringList{QStringLiteral("12/29/99"), QStringLiteral("06/01/10"),
+                                                          QStringLiteral("01/05/11"), QStringLiteral("01/05/12")}));
+        model.sort(ColumnStart, Qt::DescendingOrder);
+        QCOMPARE(model.CellText(0, ColumnStart), QStringLiteral("01/05/12"));
+    }
+
+    void HeaderClicksWithHiddenColumns()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        AddLink(links, {.project = "a", .cost = 2});
+        AddLink(links, {.project = "c", .cost = 1});
+        AddLink(links, {.project = "b", .cost = 3});
+
+        ListLayout layout = ListLayout::Defaults();
+        layout.columnVisible[ColumnStatus] = 0;
+        layout.columnVisible[ColumnFirstStart] = 1;
+        layout.columnCount = 14;
+        layout.sortColumn = 0;
+        layout.sortDescending = 0;
+        m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings, layout.ToBytes());
+
+        CLinksView view(*m_store);
+        view.Attach(&links, &partners);
+        CLinksModel& model = *view.GetModel();
+        // Header index 0 is the first shown kind: Project, with Status hidden.
+        QCOMPARE(model.GetSortKind(), int(ColumnProject));
+        QCOMPARE(Column(model, ColumnProject), Strs({"a", "b", "c"}));
+
+        QHeaderView* header = view.GetList()->horizontalHeader();
+        view.OnHeaderClicked(header->logicalIndex(header->visualIndex(ColumnProject)));
+        QCOMPARE(Column(model, ColumnProject), Strs({"c", "b", "a"}));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
+        view.OnHeaderClicked(ColumnFullCost);
+        QCOMPARE(Column(model, ColumnFullCost), Strs({"1", "2", "3"}));
+        QCOMPARE(header->sortIndicatorSection(), int(ColumnFullCost));
+        QCOMPARE(view.ReadLayout().sortColumn, 6); // Project, Partner, Anchor, First Start, Start, End before it
+    }
+
+    void RowColoursFollowTheStatus()
+    {
+        QPalette palette;
+        palette.setColor(QPalette::Base, Qt::white);
+        palette.setColor(QPalette::Text, Qt::black);
+        palette.setColor(QPalette::HighlightedText, Qt::yellow);
+        palette.setColor(QPalette::Button, Qt::gray);
+        palette.setColor(QPalette::ButtonText, Qt::darkGreen);
+        const QColor red(255, 0, 0), orange(255, 180, 7);
+
+        for (uint32_t problem :
+             {StatusExpired, StatusNotPresent, StatusInvalidText, StatusNofollow, StatusRobots, StatusCantOpen}) {
+            const LinkRowColors c = GetLinkRowColors(problem, false, true, palette);
+            QCOMPARE(c.background, red);
+            QCOMPARE(c.text, QColor(Qt::white));
+        }
+        QCOMPARE(GetLinkRowColors(StatusExpiring, false, true, palette).background, orange);
+        QCOMPARE(GetLinkRowColors(StatusExpiring, false, true, palette).text, QColor(Qt::black));
+        QCOMPARE(GetLinkRowColors(StatusOk, false, true, palette).background, QColor(Qt::white));
+        QCOMPARE(GetLinkRowColors(StatusNone, false, true, palette).background, QColor(Qt::white));
+
+        // Selected in a focused window.
+        const LinkRowColors plain = GetLinkRowColors(StatusOk, true, true, palette);
+        QCOMPARE(plain.background, QColor(182, 202, 234));
+        QCOMPARE(plain.text, QColor(Qt::black));
+        QCOMPARE(GetLinkRowColors(StatusExpired, true, true, palette).background, QColor(182, 37, 68));
+        QCOMPARE(GetLinkRowColors(StatusExpiring, true, true, palette).background, QColor(182, 136, 68));
+        QCOMPARE(GetLinkRowColors(StatusExpiring, true, true, palette).text, QColor(Qt::yellow));
+        // Selected without focus: button face whatever the status.
+        const LinkRowColors unfocused = GetLinkRowColors(StatusCantOpen, true, false, palette);
+        QCOMPARE(unfocused.background, QColor(Qt::gray));
+        QCOMPARE(unfocused.text, QColor(Qt::darkGreen));
+    }
+
+    void ShortensWithDots()
+    {
+        const QFontMetrics fm(QFont{});
+        const QString text = QStringLiteral("http://www.partner.example/a/long/path.html");
+        QCOMPARE(ShortenText(text, fm, fm.horizontalAdvance(text)), text);
+        const QString cut = ShortenText(text, fm, fm.horizontalAdvance(text) / 2);
+        QVERIFY(cut.endsWith(QStringLiteral("...")));
+        QVERIFY(text.startsWith(cut.chopped(3)));
+        QVERIFY(fm.horizontalAdvance(cut) <= fm.horizontalAdvance(text) / 2);
+        // One more character would not have fitted.
+        const QString longer = text.left(cut.size() - 2) + QStringLiteral("...");
+        QVERIFY(fm.horizontalAdvance(longer) > fm.horizontalAdvance(text) / 2);
+        QCOMPARE(ShortenText(text, fm, 1), QStringLiteral("..."));
+    }
+
+    void CopiesSelectedRowsInDisplayOrder()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        AddLink(links, {.project = "p1", .status = StatusNone, .cost = 5, .anchor = "one"});
+        AddLink(links, {.project = "p2", .status = StatusExpired, .cost = 7, .anchor = "two"});
+        AddLink(links, {.project = "p3", .cost = 9, .anchor = "three"});
+
+        ListLayout layout = ListLayout::Defaults();
+        layout.columnVisible.fill(0);
+        layout.columnVisible[ColumnStatus] = 1;
+        layout.columnVisible[ColumnAnchor] = 1;
+        layout.columnVisible[ColumnFullCost] = 1;
+        layout.columnCount = 3;
+        layout.columnOrder[0] = 2; // Full cost, Status, Anchor
+        layout.columnOrder[1] = 0;
+        layout.columnOrder[2] = 1;
+        layout.sortColumn = 2;
+        layout.sortDescending = 0;
+        m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings, layout.ToBytes());
+
+        CLinksView view(*m_store);
+        view.Attach(&links, &partners);
+        QCOMPARE(Column(*view.GetModel(), ColumnAnchor), Strs({"one", "two", "three"}));
+        view.SelectOnly(1);
+        QCOMPARE(view.CopySelectionAsText(), QStringLiteral("7\t\tExpired\t\ttwo\r\n"));
+        view.GetList()->selectionModel()->select(view.GetModel()->index(0, 0),
+                                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(view.CopySelectionAsText(), QStringLiteral("5\t\t?\t\tone\r\n7\t\tExpired\t\ttwo\r\n"));
+    }
+
+    void LayoutSurvivesTheStoreAndRejectsWrongSizes()
+    {
+        {
+            CLinksView view(*m_store);
+            const ListLayout defaults = view.ReadLayout();
+            QCOMPARE(defaults.columnVisible[ColumnFirstStart], 0);
+            QCOMPARE(defaults.columnCount, 14);
+            QCOMPARE(defaults.columnWidth[ColumnComment], 70);
+            QCOMPARE(defaults.sortColumn, 1);
+            QCOMPARE(defaults.sortDescending, 1);
+
+            view.ToggleColumn(ColumnFirstStart);
+            view.ToggleColumn(ColumnAnchor);
+            QHeaderView* header = view.GetList()->horizontalHeader();
+            header->resizeSection(ColumnComment, 123);
+            header->moveSection(header->visualIndex(ColumnComment), 0);
+            view.OnHeaderClicked(ColumnPrice);
+        }
+        const auto bytes = m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings);
+        QVERIFY(bytes);
+        QCOMPARE(bytes->size(), std::size_t(192));
+        const ListLayout saved = ListLayout::FromBytes(*bytes);
+        QCOMPARE(saved.ToBytes(), *bytes);
+        QCOMPARE(saved.columnCount, 14);
+        QCOMPARE(saved.columnVisible[ColumnFirstStart], 1);
+        QCOMPARE(saved.columnVisible[ColumnAnchor], 0);
+        QCOMPARE(saved.columnWidth[ColumnComment], 123);
+        QCOMPARE(saved.columnOrder[0], 13); // Comment is the last of fourteen header items
+        QCOMPARE(saved.columnOrder[1], 0);
+        QCOMPARE(saved.sortColumn, 7); // Price after Status, Project, Partner, First Start, Start, End, Full cost
+        QCOMPARE(saved.sortDescending, 0);
+        // Little-endian words at their offsets.
+        QCOMPARE(int((*bytes)[124 + 4 * ColumnComment]), 123);
+        QCOMPARE(int((*bytes)[64 + 4 * ColumnAnchor]), 0);
+
+        {
+            CLinksView view(*m_store);
+            const ListLayout reread = view.ReadLayout();
+            QCOMPARE(reread.ToBytes(), *bytes);
+            QCOMPARE(view.GetList()->horizontalHeader()->logicalIndex(0), int(ColumnComment));
+            QCOMPARE(view.GetModel()->GetSortKind(), int(ColumnPrice));
+        }
+
+        std::vector<uint8_t> shorter = *bytes;
+        shorter.pop_back();
+        m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings, shorter);
+        CLinksView view(*m_store);
+        QCOMPARE(view.ReadLayout().ToBytes(), [] {
+            ListLayout d = ListLayout::Defaults();
+            d.columnCount = 14;
+            return d.ToBytes();
+        }());
+    }
+
+    void UpdateRepaintsOnlyChangedRows()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        for (int i = 0; i < 10; ++i)
+            AddLink(links, {.cost = i});
+        CLinksModel model;
+        model.SetSort(ColumnFullCost, false);
+        model.Attach(&links, &partners);
+        QCOMPARE(model.GetTotalCost(), 45);
+        QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
+
+        links.GetLinks()[3]->SetStatus(StatusCantOpen);
+        links.GetLinks()[4]->SetStatus(StatusCantOpen);
+        links.GetLinks()[8]->SetCostPerPeriodValue(100);
+        model.FillList(false);
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy[0][0].toModelIndex().row(), 3);
+        QCOMPARE(spy[0][1].toModelIndex().row(), 4);
+        QCOMPARE(spy[1][0].toModelIndex().row(), 8);
+        QCOMPARE(model.GetTotalCost(), 45 - 8 + 100);
+        QCOMPARE(model.CellText(3, ColumnStatus), QStringLiteral("Can't open page"));
+
+        // A link that left the filter keeps its row, but no longer counts.
+        spy.clear();
+        links.SetStatusFilter(StatusOk);
+        model.FillList(false);
+        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(model.GetTotalCost(), 45 - 3 - 4 - 8 + 100);
+
+        // Most rows changed: one signal for all of them.
+        for (CLink* link : links.GetLinks())
+            link->SetStatus(StatusOk);
+        links.SetStatusFilter(0);
+        for (int i = 0; i < 6; ++i)
+            links.GetLinks()[static_cast<std::size_t>(i)]->SetComment("x");
+        model.FillList(false);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy[0][0].toModelIndex(), model.index(0, 0));
+        QCOMPARE(spy[0][1].toModelIndex(), model.index(9, kLinkColumnCount - 1));
+    }
+
+    void BalloonTexts()
+    {
+        CLink link;
+        link.SetStatus(StatusExpiring);
+        link.SetLastPaymentDate(OleDateTime::FromParts(2020, 4, 5));
+        link.SetPeriod(OleDateTimeSpan(30.0));
+        QVERIFY(link.GetExpiryDate().IsValid());
+        // Three days and fifteen hours before the expiry.
+        const OleDateTime now = link.GetExpiryDate() - OleDateTimeSpan(3.625);
+        QCOMPARE(StatusBalloonText(link, now), QStringLiteral("The item(s) will be expired in 4 days"));
+        link.SetStatus(StatusNone);
+        QCOMPARE(StatusBalloonText(link, now), QStringLiteral("Unknown status"));
+        link.SetStatus(StatusCantOpen);
+        QCOMPARE(StatusBalloonText(link, now), QStringLiteral("\"From page\" is inaccessible"));
+        link.SetStatus(StatusOk);
+        QCOMPARE(StatusBalloonText(link, now), QString());
+
+        // Hovering an Ok row starts nothing; a troubled one arms the delay.
+        CLinksManager links;
+        CPartnersManager partners;
+        AddLink(links, {.status = StatusOk});
+        CLinksView view(*m_store);
+        view.Attach(&links, &partners);
+        view.OnHotRow(0);
+        QVERIFY(!view.IsBalloonVisible());
+        links.GetLinks()[0]->SetStatus(StatusExpired);
+        view.OnHotRow(0);
+        view.OnHoverTimeout(0);
+        QVERIFY(view.IsBalloonVisible());
+        QCOMPARE(view.GetBalloonLink(), links.GetLinks()[0]);
+        view.HideStatusBalloon(true);
+        view.OnHotRow(0); // the same row does not bring it back
+        QVERIFY(!view.IsBalloonVisible());
+        view.FillList(true);
+        QCOMPARE(view.GetBalloonLink(), nullptr);
+    }
+
+    void FilterBoxes()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        CPartner* acme = partners.AddPartner("Acme");
+        CPartner* globex = partners.AddPartner("Globex");
+        AddLink(links, {.project = "Shop", .status = StatusNone, .partnerId = acme->GetId()});
+        const uint32_t all[] = {StatusOk,          StatusExpiring, StatusExpired, StatusNotPresent,
+                                StatusInvalidText, StatusNofollow, StatusRobots,  StatusCantOpen};
+        for (uint32_t s : all)
+            AddLink(links, {.project = "Blog", .status = s, .partnerId = globex->GetId()});
+
+        m_store->SetString(SettingsNames::kGuiSection, SettingsNames::kProjectFilter, "sHOP");
+        m_store->SetString(SettingsNames::kGuiSection, SettingsNames::kPartnerFilter, "globex");
+        QComboBox project, status, partner;
+        CLinkFilters filters(&project, &status, &partner, *m_store);
+        filters.Attach(&links, &partners);
+        filters.RefreshFilters();
+
+        QCOMPARE(Entries(project), Strs({"(All projects)", "Shop", "Blog"}));
+        QCOMPARE(project.currentText(), QStringLiteral("Shop"));
+        QCOMPARE(links.GetProjectFilter(), std::string("Shop"));
+        QCOMPARE(Entries(status),
+                 Strs({"(All links)", "(All Ok)", "(All Expiring)", "(All Problematic)", "Ok", "Expiring", "Expired",
+                       "Not present", "Invalid text", "nofollow", "robots.txt", "Can't open page"}));
+        QCOMPARE(status.currentIndex(), 0);
+        QCOMPARE(Entries(partner), Strs({"(All partners)", "Acme", "Globex"}));
+        QCOMPARE(partner.currentText(), QStringLiteral("Globex"));
+        QCOMPARE(partners.GetPartnerFilter(), globex->GetId());
+
+        // Choosing entries: the project and partner go back to everything, the status narrows.
+        QSignalSpy changed(&filters, &CLinkFilters::FiltersChanged);
+        project.setCurrentIndex(0);
+        emit project.activated(0);
+        partner.setCurrentIndex(0);
+        emit partner.activated(0);
+        status.setCurrentIndex(3);
+        emit status.activated(3);
+        QCOMPARE(changed.count(), 3);
+        QCOMPARE(status.currentText(), QStringLiteral("(All Problematic)"));
+        CLinksModel model;
+        model.Attach(&links, &partners);
+        QStringList shown = Column(model, ColumnStatus);
+        shown.sort();
+        QCOMPARE(shown, Strs({"Can't open page", "Expired", "Invalid text", "Not present", "nofollow", "robots.txt"}));
+        QCOMPARE(m_store->GetString(SettingsNames::kGuiSection, SettingsNames::kProjectFilter),
+                 std::string("(All projects)"));
+
+        // A renamed project leaves the remembered text behind: back to all projects.
+        project.setCurrentIndex(1);
+        emit project.activated(1);
+        QCOMPARE(links.GetProjectFilter(), std::string("Shop"));
+        links.GetLinks()[0]->SetProject("Store");
+        filters.RefreshFilters();
+        QCOMPARE(project.currentIndex(), 0);
+        QCOMPARE(links.GetProjectFilter(), std::string());
+        QCOMPARE(m_store->GetString(SettingsNames::kGuiSection, SettingsNames::kProjectFilter), std::string("Shop"));
+    }
+};
+
+QTEST_MAIN(LinksListTest)
+#include "LinksListTest.moc"
