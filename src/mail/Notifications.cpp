@@ -327,6 +327,7 @@ int CNotificationsManager::SendNotification(const std::vector<CLink*>& changedLi
     if (changedLinks.empty())
         return 0;
 
+    std::lock_guard lock(m_sendMutex);
     bool openedHere = false;
     if (!m_connection.IsConnected()) {
         if (!Connect())

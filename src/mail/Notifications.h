@@ -3,6 +3,7 @@
 #include "SMTPConnection.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,7 @@ private:
     std::string PartnerName(const CLink& link, std::size_t maxLength) const;
 
     NotificationSources m_sources;
+    std::mutex m_sendMutex; ///< the date refresh and a handed-over run may both want to mail
     CQRMSMTPConnection m_connection;
     int m_replyTimeoutMs = 60000;
 };

@@ -1,22 +1,65 @@
 #include "MainFrame.h"
 
+#include "Filters.h"
+#include "LinksCheckProgressDlg.h"
+#include "LinksView.h"
+#include "checking/LinkCheck.h"
+#include "checking/Url.h"
+#include "mail/Notifications.h"
 #include "platform/SettingsStore.h"
+#include "widgets/Icons.h"
 #include "widgets/MessageBox.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolTip>
+#include <QUrl>
 
 namespace {
+
+constexpr int kSaveIntervalMs = 30000;
+constexpr int kRefreshIntervalMs = 60000;
 
 QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+// Commands whose dialogs arrive with later versions: shown, never enabled.
+bool IsNotYetAvailable(int command)
+{
+    switch (command) {
+    case CMainFrame::CmdAdd:
+    case CMainFrame::CmdAddPack:
+    case CMainFrame::CmdDuplicate:
+    case CMainFrame::CmdEdit:
+    case CMainFrame::CmdRenew:
+    case CMainFrame::CmdAddPartner:
+    case CMainFrame::CmdFindDuplicates:
+    case CMainFrame::CmdImportExcel:
+    case CMainFrame::CmdExportText:
+    case CMainFrame::CmdExportExcel:
+    case CMainFrame::CmdPartnerList:
+    case CMainFrame::CmdOptions:
+    case CMainFrame::CmdViewSource:
+    case CMainFrame::CmdExternalLinks:
+    case CMainFrame::CmdFind:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -24,44 +67,396 @@ QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_app(app)
 {
     setWindowTitle(QStringLiteral("Orvex 2.0"));
+    setWindowIcon(OrvexIcon(QStringLiteral("orvex")));
 
-    QMenu* file = menuBar()->addMenu(tr("&File"));
-    QAction* exit = file->addAction(tr("E&xit"));
-    connect(exit, &QAction::triggered, this, &QWidget::close);
-    QMenu* help = menuBar()->addMenu(tr("&Help"));
-    QAction* about = help->addAction(tr("&About Orvex..."));
-    connect(about, &QAction::triggered, this, &CMainFrame::OnAbout);
+    m_view = new CLinksView(m_app.GetSettingsStore(), this);
+    setCentralWidget(m_view);
+    BuildMenus();
+    BuildToolBar();
 
-    m_runPoll = new QTimer(this);
-    m_runPoll->setInterval(500);
-    connect(m_runPoll, &QTimer::timeout, this, &CMainFrame::PollScheduledRun);
+    m_totalPane = new QLabel(this);
+    m_selectedPane = new QLabel(this);
+    statusBar()->addWidget(m_totalPane, 1);
+    statusBar()->addWidget(m_selectedPane, 1);
 
-    m_summary = new QLabel(this);
-    m_summary->setAlignment(Qt::AlignCenter);
-    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    setCentralWidget(m_summary);
-    statusBar()->showMessage(tr("Ready"));
-    RefreshSummary();
+    connect(m_view, &CLinksView::EditRequested, this, [this] { RunCommand(CmdEdit); });
+    connect(m_view, &CLinksView::DeleteRequested, this, [this] { RunCommand(CmdDelete); });
+    connect(m_view->GetList(), &CLinksListCtrl::RowMenuRequested, this, &CMainFrame::ShowListMenu);
+    connect(m_view->GetList()->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        UpdateCommandStates();
+        UpdateStatusPanes();
+    });
+    connect(m_filters, &CLinkFilters::FiltersChanged, this, [this] { FillList(true); });
+
+    AttachDatabase();
+
+    m_saveTimer = new QTimer(this);
+    m_saveTimer->setInterval(kSaveIntervalMs);
+    connect(m_saveTimer, &QTimer::timeout, this, &CMainFrame::OnSaveTimer);
+    m_saveTimer->start();
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setInterval(kRefreshIntervalMs);
+    m_refreshTimer->setSingleShot(true);
+    connect(m_refreshTimer, &QTimer::timeout, this, &CMainFrame::StartDateRefresh);
+    m_poll = new QTimer(this);
+    m_poll->setInterval(200);
+    connect(m_poll, &QTimer::timeout, this, &CMainFrame::PollBackgroundWork);
+    StartDateRefresh();
 
     const auto saved = m_app.GetSettingsStore().GetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame);
     if (!saved || !restoreGeometry(ToQByteArray(*saved))) {
-        // A centred window of three quarters of the work area.
+        // The middle three quarters of the work area.
         const QRect area = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                             : QRect(0, 0, 1024, 768);
-        const QSize size(area.width() * 3 / 4, area.height() * 3 / 4);
-        setGeometry(QRect(area.center() - QPoint(size.width() / 2, size.height() / 2), size));
+        setGeometry(QRect(area.x() + area.width() / 8, area.y() + area.height() / 8, area.width() * 3 / 4,
+                          area.height() * 3 / 4));
     }
 }
 
-CMainFrame::~CMainFrame() = default;
-
-void CMainFrame::RefreshSummary()
+CMainFrame::~CMainFrame()
 {
-    const CORXDatabase& db = m_app.GetDatabase();
-    const std::size_t links = db.GetLinks() ? db.GetLinks()->GetCount() : 0;
-    const std::size_t partners = db.GetPartners() ? db.GetPartners()->GetCount() : 0;
-    m_summary->setText(
-        tr("%1 links and %2 partners\nin %3").arg(links).arg(partners).arg(QString::fromStdString(db.GetPath())));
+    if (m_refresh.valid())
+        m_refresh.wait();
+    if (m_scheduledRun.valid())
+        m_scheduledRun.wait();
+}
+
+QAction* CMainFrame::MakeAction(int command, const QString& text, const QString& icon, const QKeySequence& key)
+{
+    auto* action = new QAction(text, this);
+    if (!icon.isEmpty())
+        action->setIcon(OrvexIcon(icon));
+    if (!key.isEmpty()) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    connect(action, &QAction::triggered, this, [this, command] { RunCommand(command); });
+    m_actions[command] = action;
+    return action;
+}
+
+void CMainFrame::BuildMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(MakeAction(CmdAdd, tr("&Add..."), QStringLiteral("add"), QKeySequence(Qt::CTRL | Qt::Key_N)));
+    file->addAction(MakeAction(CmdAddPack, tr("Add &Pack..."), QStringLiteral("add-pack")));
+    file->addAction(MakeAction(CmdDuplicate, tr("&Duplicate"), QStringLiteral("duplicate")));
+    file->addAction(MakeAction(CmdEdit, tr("&Edit..."), QStringLiteral("edit"), QKeySequence(Qt::Key_F2)));
+    file->addAction(MakeAction(CmdDelete, tr("&Delete"), QStringLiteral("delete")));
+    file->addSeparator();
+    file->addAction(MakeAction(CmdCheckLink, tr("&Check Link"), QStringLiteral("check"), QKeySequence(Qt::Key_F5)));
+    file->addAction(MakeAction(CmdCheckAll, tr("Check A&ll Links"), QStringLiteral("check-all")));
+    file->addAction(MakeAction(CmdRenew, tr("&Renew Links"), QStringLiteral("renew")));
+    file->addAction(MakeAction(CmdAddPartner, tr("Add New &Partner..."), QStringLiteral("partner-add"),
+                               QKeySequence(Qt::CTRL | Qt::Key_T)));
+    file->addAction(MakeAction(CmdFindDuplicates, tr("Find duplicates..."), QStringLiteral("find")));
+    file->addSeparator();
+    file->addAction(MakeAction(CmdImportExcel, tr("Import &from Excel..."), QStringLiteral("import-excel"),
+                               QKeySequence(Qt::CTRL | Qt::Key_I)));
+    QMenu* exportMenu = file->addMenu(tr("Export &to ..."));
+    exportMenu->addAction(MakeAction(CmdExportText, tr("&Text file..."), QStringLiteral("export-text")));
+    exportMenu->addAction(MakeAction(CmdExportExcel, tr("&Excel workbook..."), QStringLiteral("export-excel")));
+    file->addSeparator();
+    file->addAction(MakeAction(CmdExit, tr("E&xit")));
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addAction(MakeAction(CmdPartnerList, tr("&Partner List..."), QStringLiteral("partner-list"),
+                               QKeySequence(Qt::Key_F8)));
+    view->addAction(MakeAction(CmdOptions, tr("&Options..."), QStringLiteral("options"),
+                               QKeySequence(Qt::ALT | Qt::Key_F7)));
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(MakeAction(CmdHelp, tr("&Help"), QStringLiteral("help"), QKeySequence(Qt::Key_F1)));
+    help->addAction(MakeAction(CmdWebSite, tr("Product &Web Site"), QStringLiteral("website")));
+    help->addAction(MakeAction(CmdEmailSupport, tr("Email to &Support"), QStringLiteral("email-support")));
+    help->addSeparator();
+    help->addAction(MakeAction(CmdAbout, tr("&About"), QStringLiteral("about")));
+
+    // Commands only the list's menu offers, and Ctrl+F.
+    MakeAction(CmdViewSource, tr("View Link &Source..."), QStringLiteral("view-source"));
+    MakeAction(CmdCopy, tr("Copy to Clipboard"), QStringLiteral("copy"));
+    MakeAction(CmdExternalLinks, tr("External Links Info..."), QStringLiteral("external-links"));
+    MakeAction(CmdOpenInBrowser, tr("Open in browser"), QStringLiteral("open-browser"));
+    addAction(MakeAction(CmdFind, tr("Find..."), QStringLiteral("find"), QKeySequence(Qt::CTRL | Qt::Key_F)));
+
+    m_listMenu = new QMenu(this);
+    for (int id : {CmdAdd, CmdAddPack, CmdDuplicate, CmdEdit, CmdDelete})
+        m_listMenu->addAction(m_actions[id]);
+    m_listMenu->addSeparator();
+    for (int id : {CmdCheckLink, CmdCheckAll, CmdRenew})
+        m_listMenu->addAction(m_actions[id]);
+    m_listMenu->addSeparator();
+    for (int id : {CmdViewSource, CmdCopy, CmdExternalLinks})
+        m_listMenu->addAction(m_actions[id]);
+    m_listMenu->addSeparator();
+    m_listMenu->addAction(m_actions[CmdOpenInBrowser]);
+}
+
+void CMainFrame::BuildToolBar()
+{
+    QToolBar* bar = addToolBar(tr("Main"));
+    bar->setObjectName(QStringLiteral("MainToolBar"));
+    bar->setIconSize(QSize(32, 32));
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setMovable(false);
+    const auto caption = [this](int id, const QString& text) {
+        QAction* a = m_actions[id];
+        a->setIconText(text);
+        return a;
+    };
+    bar->addAction(caption(CmdAdd, tr("Add")));
+    bar->addAction(caption(CmdAddPack, tr("Add Pack")));
+    bar->addSeparator();
+    bar->addAction(caption(CmdEdit, tr("Edit")));
+    bar->addSeparator();
+    bar->addAction(caption(CmdCheckLink, tr("Check")));
+    bar->addAction(caption(CmdCheckAll, tr("Check All")));
+    bar->addSeparator();
+    bar->addAction(caption(CmdOptions, tr("Options")));
+    bar->addSeparator();
+    m_projectBox = new QComboBox(bar);
+    m_statusBox = new QComboBox(bar);
+    m_partnerBox = new QComboBox(bar);
+    m_projectBox->setMinimumWidth(140);
+    m_statusBox->setMinimumWidth(140);
+    m_partnerBox->setMinimumWidth(180);
+    bar->addWidget(m_projectBox);
+    bar->addSeparator();
+    bar->addWidget(m_statusBox);
+    bar->addWidget(m_partnerBox);
+    m_filters = new CLinkFilters(m_projectBox, m_statusBox, m_partnerBox, m_app.GetSettingsStore(), this);
+}
+
+bool CMainFrame::IsAttached() const
+{
+    return m_app.GetDatabase().IsUsable();
+}
+
+void CMainFrame::AttachDatabase()
+{
+    CORXDatabase& db = m_app.GetDatabase();
+    m_view->Attach(db.GetLinks(), db.GetPartners());
+    m_filters->Attach(db.GetLinks(), db.GetPartners());
+    RefreshFilters();
+    FillList(true);
+}
+
+void CMainFrame::RefreshFilters()
+{
+    m_filters->RefreshFilters();
+}
+
+void CMainFrame::FillList(bool full)
+{
+    m_view->FillList(full);
+    UpdateCommandStates();
+    UpdateStatusPanes();
+}
+
+std::vector<CLink*> CMainFrame::SelectedLinks() const
+{
+    std::vector<CLink*> links;
+    for (int row : m_view->GetSelectedRows())
+        if (CLink* link = m_view->GetLink(row))
+            links.push_back(link);
+    return links;
+}
+
+bool CMainFrame::IsCommandEnabled(int command) const
+{
+    if (IsNotYetAvailable(command))
+        return false;
+    const std::size_t selected = m_view->GetSelectedRows().size();
+    switch (command) {
+    case CmdDelete:
+    case CmdCheckLink:
+    case CmdCopy:
+        return IsAttached() && selected >= 1;
+    case CmdCheckAll:
+        return IsAttached();
+    case CmdOpenInBrowser:
+        return IsAttached() && selected == 1;
+    default:
+        return true;
+    }
+}
+
+QAction* CMainFrame::GetAction(int command) const
+{
+    const auto it = m_actions.find(command);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CMainFrame::UpdateCommandStates()
+{
+    for (const auto& [id, action] : m_actions)
+        action->setEnabled(IsCommandEnabled(id));
+}
+
+QString CMainFrame::GetTotalPaneText() const
+{
+    return tr("Total number of links : %1     Total cost : %2     Total price : %3")
+        .arg(m_view->GetRowCount())
+        .arg(m_view->GetTotalCost())
+        .arg(m_view->GetTotalPrice());
+}
+
+QString CMainFrame::GetSelectedPaneText() const
+{
+    int64_t cost = 0;
+    int64_t price = 0;
+    const std::vector<CLink*> links = SelectedLinks();
+    for (const CLink* link : links) {
+        cost += link->GetCostPerPeriod();
+        price += link->GetCostPerMonth();
+    }
+    return tr("Selected links : %1     Selected cost : %2     Selected price : %3")
+        .arg(links.size())
+        .arg(cost)
+        .arg(price);
+}
+
+void CMainFrame::UpdateStatusPanes()
+{
+    m_totalPane->setText(GetTotalPaneText());
+    m_selectedPane->setText(GetSelectedPaneText());
+}
+
+void CMainFrame::ShowListMenu(const QPoint& globalPos)
+{
+    UpdateCommandStates();
+    m_view->SetMenuOpen(true);
+    m_listMenu->exec(globalPos);
+    m_view->SetMenuOpen(false);
+}
+
+void CMainFrame::RunCommand(int command)
+{
+    if (!IsCommandEnabled(command))
+        return;
+    switch (command) {
+    case CmdDelete:
+        OnDelete();
+        break;
+    case CmdCheckLink:
+        OnCheckLinks(SelectedLinks());
+        break;
+    case CmdCheckAll:
+        OnCheckAll();
+        break;
+    case CmdCopy:
+        OnCopy();
+        break;
+    case CmdOpenInBrowser:
+        OnOpenInBrowser();
+        break;
+    case CmdHelp:
+        OnHelp();
+        break;
+    case CmdWebSite:
+        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kProductWebSite)));
+        break;
+    case CmdEmailSupport:
+        QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress)));
+        break;
+    case CmdAbout:
+        OnAbout();
+        break;
+    case CmdExit:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::PostCommand(int command)
+{
+    QTimer::singleShot(0, this, [this, command] {
+        if (command == kImportFromExcelCommand)
+            OnImportFromExcel();
+        else
+            RunCommand(command);
+    });
+}
+
+void CMainFrame::OnDelete()
+{
+    const std::vector<CLink*> links = SelectedLinks();
+    if (links.empty() ||
+        !MessageBox::AskYesNo(this, tr("Are you sure you want to delete selected link(s)?"), QMessageBox::Warning))
+        return;
+    CLinksManager* collection = m_app.GetDatabase().GetLinks();
+    // The list refers to the records: empty it before they go.
+    m_view->Attach(nullptr, nullptr);
+    for (CLink* link : links)
+        collection->RemoveLink(link);
+    AttachDatabase();
+}
+
+void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
+{
+    // No save while the workers write the records; the lock tells closing that a run is on.
+    std::unique_lock lock(m_checkRunLock);
+    m_saveTimer->stop();
+    m_app.StartUpdateLookupIfDue();
+    CLinksCheckProgressDlg dialog(links, this);
+    dialog.exec();
+    if (dialog.WasStopped())
+        m_app.WaitForUpdateLookup();
+    m_saveTimer->start(kSaveIntervalMs);
+    lock.unlock();
+    RefreshFilters();
+    FillList(false);
+    m_view->GetList()->setFocus();
+}
+
+void CMainFrame::OnCheckAll()
+{
+    if (!MessageBox::AskYesNo(this, tr("Are you sure you want to check all links?")))
+        return;
+    OnCheckLinks(m_app.GetDatabase().GetLinks()->GetLinks());
+}
+
+void CMainFrame::OnCopy()
+{
+    QGuiApplication::clipboard()->setText(m_view->CopySelectionAsText());
+}
+
+void CMainFrame::OnOpenInBrowser()
+{
+    const std::vector<CLink*> links = SelectedLinks();
+    if (links.size() == 1)
+        QDesktopServices::openUrl(QUrl(QString::fromStdString(NormalizeUrl(links.front()->GetFromPage()))));
+}
+
+void CMainFrame::OnHelp()
+{
+    // Beside the program first (a build or a portable copy), then the installed data folder.
+    QStringList places = {QCoreApplication::applicationDirPath() + QStringLiteral("/orx-help.html"),
+                          QStringLiteral("/usr/local/share/orvex/orx-help.html"),
+                          QStringLiteral("/usr/share/orvex/orx-help.html")};
+    for (const QString& path : places) {
+        if (QFileInfo::exists(path)) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+            return;
+        }
+    }
+    MessageBox::Warn(this, tr("The help file \"orx-help.html\" was not found beside the program."));
+}
+
+void CMainFrame::OnAbout()
+{
+    QMessageBox::about(this, tr("About Orvex 2.0"),
+                       tr("<b>Orvex 2.0</b> Built on %1<p>Keeps your link exchanges and paid links, checks that "
+                          "every partner page still carries the link you paid for, and tells you when one "
+                          "changes.</p><p><a href=\"%2\">%2</a></p>")
+                           .arg(QStringLiteral(__DATE__), QString::fromLatin1(kProductWebSite)));
+}
+
+void CMainFrame::OnImportFromExcel()
+{
+    MessageBox::Warn(this, tr("Import from Excel is not available in this version yet."));
 }
 
 void CMainFrame::ShowImportHint()
@@ -74,17 +469,27 @@ void CMainFrame::ShowImportHint()
     });
 }
 
-void CMainFrame::PostCommand(int command)
+void CMainFrame::OnSaveTimer()
 {
-    QTimer::singleShot(0, this, [this, command] {
-        if (command == kImportFromExcelCommand)
-            OnImportFromExcel();
-    });
+    m_app.SaveDatabase();
 }
 
-void CMainFrame::OnImportFromExcel()
+void CMainFrame::StartDateRefresh()
 {
-    MessageBox::Warn(this, tr("Import from Excel is not available in this version yet."));
+    if (m_refresh.valid() || !IsAttached())
+        return;
+    m_refreshTimer->stop();
+    const std::vector<CLink*> links = m_app.GetDatabase().GetLinks()->GetLinks();
+    const int warningDays = m_app.GetOptions().GetWarningDays();
+    const bool notify = m_app.GetOptions().GetNotifyStatusChanges();
+    m_refresh = std::async(std::launch::async, [links, warningDays, notify] {
+        NotificationLists lists = RefreshLinkDates(links, warningDays);
+        if (notify && !lists.changedLinks.empty())
+            if (CNotificationsManager* mailer = GetNotificationsManager())
+                mailer->SendNotification(lists.changedLinks, lists.expiringLinks);
+        return lists;
+    });
+    m_poll->start();
 }
 
 void CMainFrame::OnCheckAllRequested()
@@ -96,24 +501,35 @@ void CMainFrame::OnCheckAllRequested()
     }
     statusBar()->showMessage(tr("Checking all links for the scheduled run..."));
     m_scheduledRun = std::async(std::launch::async, [this] { return m_app.RunScheduledCheck(); });
-    m_runPoll->start();
+    m_poll->start();
 }
 
-void CMainFrame::PollScheduledRun()
+void CMainFrame::PollBackgroundWork()
 {
-    if (!m_scheduledRun.valid() || m_scheduledRun.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-        return;
-    m_runPoll->stop();
-    const ScheduledCheckReport report = m_scheduledRun.get();
-    RefreshSummary();
-    // The statuses and ranks the run found are the user's data: keep them at once.
-    if (report.checked > 0)
-        m_app.SaveDatabase();
-    if (!m_app.GetOptions().GetNotifyStatusChanges())
-        statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
-    else
-        statusBar()->showMessage(
-            tr("Scheduled check: %1 links checked, %2 changed.").arg(report.checked).arg(report.changed));
+    const auto ready = [](const auto& future) {
+        return future.valid() && future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    };
+    if (ready(m_refresh)) {
+        const NotificationLists lists = m_refresh.get();
+        if (!lists.changedLinks.empty())
+            FillList(false);
+        m_refreshTimer->start(kRefreshIntervalMs);
+    }
+    if (ready(m_scheduledRun)) {
+        const ScheduledCheckReport report = m_scheduledRun.get();
+        RefreshFilters();
+        FillList(true);
+        // The statuses and ranks the run found are the user's data: keep them at once.
+        if (report.checked > 0)
+            m_app.SaveDatabase();
+        if (!m_app.GetOptions().GetNotifyStatusChanges())
+            statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
+        else
+            statusBar()->showMessage(
+                tr("Scheduled check: %1 links checked, %2 changed.").arg(report.checked).arg(report.changed));
+    }
+    if (!m_refresh.valid() && !m_scheduledRun.valid())
+        m_poll->stop();
 }
 
 void CMainFrame::BringToFront()
@@ -124,11 +540,16 @@ void CMainFrame::BringToFront()
     activateWindow();
 }
 
-void CMainFrame::OnAbout()
+void CMainFrame::moveEvent(QMoveEvent* event)
 {
-    QMessageBox::about(this, tr("About Orvex"),
-                       tr("<b>Orvex 2.0</b><p>Keeps your link exchanges and paid links, checks that every "
-                          "partner page still carries the link you paid for, and tells you when one changes.</p>"));
+    m_view->HideStatusBalloon();
+    QMainWindow::moveEvent(event);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event)
+{
+    m_view->HideStatusBalloon();
+    QMainWindow::resizeEvent(event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -138,8 +559,11 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         m_app.StopScheduledCheck();
         m_scheduledRun.wait();
         m_scheduledRun.get();
-        m_runPoll->stop();
     }
+    m_refreshTimer->stop();
+    if (m_refresh.valid())
+        m_refresh.wait();
+    m_view->SaveLayout();
     const QByteArray geometry = saveGeometry();
     m_app.GetSettingsStore().SetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame,
                                        std::vector<uint8_t>(geometry.begin(), geometry.end()));

@@ -1,53 +1,137 @@
 #pragma once
 
 #include "app/ORXApp.h"
+#include "checking/CheckRuns.h"
 
 #include <QMainWindow>
 #include <future>
+#include <map>
+#include <mutex>
 
+class CLinkFilters;
+class CLinksView;
+class QAction;
+class QComboBox;
 class QLabel;
+class QMenu;
 class QTimer;
 
-/// The main window. For now it shows what the database holds; the links list, the toolbar and
-/// the commands take their places here.
+/// The main window: menu bar, toolbar with the three filter boxes, the links list, the two totals
+/// panes, the command table with its enabling rules, the 30-second save and the one-minute date
+/// refresh.
 class CMainFrame : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    static constexpr int kImportFromExcelCommand = 32780;
+    /// Command identifiers, as the menus, toolbar and keys know them.
+    enum Command
+    {
+        CmdAdd = 32771,
+        CmdAddPack = 32772,
+        CmdEdit = 32773,
+        CmdDelete = 32774,
+        CmdCheckLink = 32775,
+        CmdCheckAll = 32776,
+        CmdRenew = 32777,
+        CmdAddPartner = 32778,
+        CmdImportExcel = 32780,
+        CmdOptions = 32786,
+        CmdPartnerList = 32794,
+        CmdWebSite = 32795,
+        CmdHelp = 32796,
+        CmdEmailSupport = 32797,
+        CmdExportText = 32802,
+        CmdExportExcel = 32803,
+        CmdAbout = 32804,
+        CmdDuplicate = 32811,
+        CmdViewSource = 32812,
+        CmdCopy = 32823,
+        CmdExternalLinks = 32825,
+        CmdFind = 32826,
+        CmdOpenInBrowser = 32830,
+        CmdFindDuplicates = 32831,
+        CmdExit = 57665,
+    };
+    static constexpr int kImportFromExcelCommand = CmdImportExcel;
+    static constexpr const char* kProductWebSite = "https://orvex.example.com/";
+    static constexpr const char* kSupportAddress = "support@orvex.example.com";
 
     explicit CMainFrame(CORXApp& app, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    /// Refreshes the summary of links and partners.
-    void RefreshSummary();
+    /// Takes the open database's collections (again, after a switch) and fills the list.
+    void AttachDatabase();
+    void RefreshFilters();
+    void FillList(bool full);
+
     /// The one-time balloon at the main menu after the first start declined the import.
     void ShowImportHint();
-    /// Runs a menu command after the current event (start-up posts the import this way).
+    /// Runs a command after the current event (start-up posts the import this way).
     void PostCommand(int command);
     /// A second "/check" start asked this copy to check every link: the unattended run goes on in
-    /// the background, and the window shows its result and saves when it ends.
+    /// the background, and the list shows its result when it ends.
     void OnCheckAllRequested();
-    bool IsScheduledRunActive() const { return m_scheduledRun.valid(); }
     /// A second start asked this copy to come to the front.
     void BringToFront();
 
+    /// Runs a command as the menu would; a command whose rule says no is ignored.
+    void RunCommand(int command);
+    bool IsCommandEnabled(int command) const;
+    QAction* GetAction(int command) const;
+    CLinksView* GetView() const { return m_view; }
+    QString GetTotalPaneText() const;
+    QString GetSelectedPaneText() const;
+
     bool WasImportHintShown() const { return m_importHintShown; }
     int GetCheckAllRequests() const { return m_checkAllRequests; }
+    bool IsScheduledRunActive() const { return m_scheduledRun.valid(); }
+    bool IsDateRefreshRunning() const { return m_refresh.valid(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void PollScheduledRun();
-    void OnImportFromExcel();
+    QAction* MakeAction(int command, const QString& text, const QString& icon = {},
+                        const QKeySequence& key = {});
+    void BuildMenus();
+    void BuildToolBar();
+    void UpdateCommandStates();
+    void UpdateStatusPanes();
+    bool IsAttached() const;
+    std::vector<CLink*> SelectedLinks() const;
+    void ShowListMenu(const QPoint& globalPos);
+
+    void OnDelete();
+    void OnCheckLinks(const std::vector<CLink*>& links);
+    void OnCheckAll();
+    void OnCopy();
+    void OnOpenInBrowser();
+    void OnHelp();
     void OnAbout();
+    void OnImportFromExcel();
+    void OnSaveTimer();
+    void StartDateRefresh();
+    void PollBackgroundWork();
 
     CORXApp& m_app;
-    QLabel* m_summary = nullptr;
+    CLinksView* m_view = nullptr;
+    CLinkFilters* m_filters = nullptr;
+    QComboBox* m_projectBox = nullptr;
+    QComboBox* m_statusBox = nullptr;
+    QComboBox* m_partnerBox = nullptr;
+    QLabel* m_totalPane = nullptr;
+    QLabel* m_selectedPane = nullptr;
+    QMenu* m_listMenu = nullptr;
+    std::map<int, QAction*> m_actions;
+    QTimer* m_saveTimer = nullptr;    ///< timer 1: the database every 30 seconds
+    QTimer* m_refreshTimer = nullptr; ///< timer 4: the date refresh a minute after the last one
+    QTimer* m_poll = nullptr;         ///< looks after the background runs' ends
+    std::mutex m_checkRunLock;        ///< held for an interactive run; taken for good at close
+    std::future<NotificationLists> m_refresh; ///< the running date refresh, if any
+    std::future<ScheduledCheckReport> m_scheduledRun;
     bool m_importHintShown = false;
     int m_checkAllRequests = 0;
-    std::future<ScheduledCheckReport> m_scheduledRun;
-    QTimer* m_runPoll = nullptr;
 };
