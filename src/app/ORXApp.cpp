@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QTimer>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
@@ -158,6 +159,16 @@ void CORXApp::CreateMainWindow()
 {
     m_mainFrame = std::make_unique<CMainFrame>(*this);
     m_mainFrame->show();
+    // For documentation: $ORVEX_SCREENSHOT names a PNG that the window writes of itself, then it closes.
+    const QString screenshot = qEnvironmentVariable("ORVEX_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        m_mainFrame->resize(1180, 640);
+        QTimer::singleShot(1500, m_mainFrame.get(), [this, screenshot] {
+            if (!m_mainFrame->grab().save(screenshot))
+                std::fprintf(stderr, "orvex: cannot write %s\n", qPrintable(screenshot));
+            m_mainFrame->close();
+        });
+    }
 
     m_channel = std::make_unique<CInstanceChannel>(m_programFolder);
     QString error;

@@ -160,10 +160,10 @@ void CMainFrame::BuildMenus()
     file->addAction(MakeAction(CmdExit, tr("E&xit")));
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addAction(MakeAction(CmdPartnerList, tr("&Partner List..."), QStringLiteral("partner-list"),
-                               QKeySequence(Qt::Key_F8)));
-    view->addAction(MakeAction(CmdOptions, tr("&Options..."), QStringLiteral("options"),
-                               QKeySequence(Qt::ALT | Qt::Key_F7)));
+    view->addAction(
+        MakeAction(CmdPartnerList, tr("&Partner List..."), QStringLiteral("partner-list"), QKeySequence(Qt::Key_F8)));
+    view->addAction(
+        MakeAction(CmdOptions, tr("&Options..."), QStringLiteral("options"), QKeySequence(Qt::ALT | Qt::Key_F7)));
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(MakeAction(CmdHelp, tr("&Help"), QStringLiteral("help"), QKeySequence(Qt::Key_F1)));

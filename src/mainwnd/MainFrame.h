@@ -94,8 +94,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QAction* MakeAction(int command, const QString& text, const QString& icon = {},
-                        const QKeySequence& key = {});
+    QAction* MakeAction(int command, const QString& text, const QString& icon = {}, const QKeySequence& key = {});
     void BuildMenus();
     void BuildToolBar();
     void UpdateCommandStates();
@@ -126,10 +125,10 @@ private:
     QLabel* m_selectedPane = nullptr;
     QMenu* m_listMenu = nullptr;
     std::map<int, QAction*> m_actions;
-    QTimer* m_saveTimer = nullptr;    ///< timer 1: the database every 30 seconds
-    QTimer* m_refreshTimer = nullptr; ///< timer 4: the date refresh a minute after the last one
-    QTimer* m_poll = nullptr;         ///< looks after the background runs' ends
-    std::mutex m_checkRunLock;        ///< held for an interactive run; taken for good at close
+    QTimer* m_saveTimer = nullptr;            ///< timer 1: the database every 30 seconds
+    QTimer* m_refreshTimer = nullptr;         ///< timer 4: the date refresh a minute after the last one
+    QTimer* m_poll = nullptr;                 ///< looks after the background runs' ends
+    std::mutex m_checkRunLock;                ///< held for an interactive run; taken for good at close
     std::future<NotificationLists> m_refresh; ///< the running date refresh, if any
     std::future<ScheduledCheckReport> m_scheduledRun;
     bool m_importHintShown = false;

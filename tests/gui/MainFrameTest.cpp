@@ -1,0 +1,162 @@
+// The main window as a user drives it: which commands are offered for a selection, Delete, Check
+// Link through the progress dialog, copying rows and the totals panes.
+#include "mainwnd/MainFrame.h"
+#include "app/ORXApp.h"
+#include "mainwnd/LinksView.h"
+#include "records/LinkStatus.h"
+#include "widgets/MessageBox.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+class MainFrameTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<CORXApp> m_app;
+
+    CMainFrame& Frame() { return *m_app->GetMainFrame(); }
+
+    // Links whose pages nobody serves: a check ends at once with "Can't open page".
+    void AddLinks(int count)
+    {
+        CLinksManager* links = m_app->GetDatabase().GetLinks();
+        for (int i = 0; i < count; ++i) {
+            CLink* link = links->AddNewLink();
+            link->SetProject("Shop");
+            link->SetFromPage("http://127.0.0.1:9/page" + std::to_string(i) + ".html");
+            link->SetToPage("http://mine.localhost/");
+            link->SetCostMode(0);
+            link->SetCostPerMonthValue(10 * (i + 1));
+            link->SetStatus(StatusOk);
+        }
+        Frame().AttachDatabase();
+    }
+
+    void Select(std::initializer_list<int> rows)
+    {
+        CLinksListCtrl* list = Frame().GetView()->GetList();
+        list->clearSelection();
+        for (int row : rows)
+            list->selectionModel()->select(list->model()->index(row, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        qputenv("ORVEX_HOME", QFile::encodeName(m_home->path() + QStringLiteral("/home/")));
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        MessageBox::ResetTestHooks();
+        m_app = std::make_unique<CORXApp>(false);
+        QVERIFY(m_app->InitInstance());
+        MessageBox::ResetTestHooks();
+    }
+
+    void cleanup()
+    {
+        m_app->ExitInstance();
+        m_app.reset();
+    }
+
+    void commandsFollowTheSelection()
+    {
+        AddLinks(3);
+        CMainFrame& f = Frame();
+        Select({});
+        for (int id : {CMainFrame::CmdDelete, CMainFrame::CmdCheckLink, CMainFrame::CmdCopy,
+                       CMainFrame::CmdOpenInBrowser, CMainFrame::CmdEdit})
+            QVERIFY2(!f.GetAction(id)->isEnabled(), qPrintable(QString::number(id)));
+        QVERIFY(f.GetAction(CMainFrame::CmdCheckAll)->isEnabled());
+        QVERIFY(f.GetAction(CMainFrame::CmdAbout)->isEnabled());
+
+        Select({1});
+        QVERIFY(f.GetAction(CMainFrame::CmdDelete)->isEnabled());
+        QVERIFY(f.GetAction(CMainFrame::CmdCheckLink)->isEnabled());
+        QVERIFY(f.GetAction(CMainFrame::CmdOpenInBrowser)->isEnabled());
+
+        Select({0, 2});
+        QVERIFY(f.GetAction(CMainFrame::CmdCheckLink)->isEnabled());
+        QVERIFY(!f.GetAction(CMainFrame::CmdOpenInBrowser)->isEnabled());
+        // Dialogs of later versions are listed but never offered.
+        QVERIFY(!f.GetAction(CMainFrame::CmdAdd)->isEnabled());
+        QVERIFY(!f.GetAction(CMainFrame::CmdOptions)->isEnabled());
+    }
+
+    void deleteAsksFirst()
+    {
+        AddLinks(3);
+        Select({0, 2});
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        Frame().RunCommand(CMainFrame::CmdDelete);
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{QStringLiteral("Are you sure you want to delete selected link(s)?")});
+        QCOMPARE(m_app->GetDatabase().GetLinks()->GetCount(), std::size_t(3));
+
+        Select({0, 2});
+        const std::string kept = Frame().GetView()->GetLink(1)->GetFromPage();
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        Frame().RunCommand(CMainFrame::CmdDelete);
+        QCOMPARE(m_app->GetDatabase().GetLinks()->GetCount(), std::size_t(1));
+        QCOMPARE(Frame().GetView()->GetRowCount(), 1);
+        QCOMPARE(m_app->GetDatabase().GetLinks()->GetLinks()[0]->GetFromPage(), kept);
+    }
+
+    void checkLinkRunsTheSelectedLinksOnly()
+    {
+        AddLinks(3);
+        Select({1});
+        const CLink* chosen = Frame().GetView()->GetLink(1);
+        Frame().RunCommand(CMainFrame::CmdCheckLink); // the progress dialog closes by itself
+        for (const CLink* link : m_app->GetDatabase().GetLinks()->GetLinks())
+            QCOMPARE(link->GetStatus(), uint32_t(link == chosen ? StatusCantOpen : StatusOk));
+    }
+
+    void checkAllAsksFirst()
+    {
+        AddLinks(2);
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        for (CLink* link : m_app->GetDatabase().GetLinks()->GetLinks())
+            QCOMPARE(link->GetStatus(), uint32_t(StatusOk));
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        for (CLink* link : m_app->GetDatabase().GetLinks()->GetLinks())
+            QCOMPARE(link->GetStatus(), uint32_t(StatusCantOpen));
+    }
+
+    void copyAndTotalsFollowTheRows()
+    {
+        AddLinks(3);
+        Select({0, 1});
+        const CLink* a = Frame().GetView()->GetLink(0);
+        const CLink* b = Frame().GetView()->GetLink(1);
+        const CLink* other = Frame().GetView()->GetLink(2);
+        Frame().RunCommand(CMainFrame::CmdCopy);
+        const QString copied = QGuiApplication::clipboard()->text();
+        QVERIFY2(copied.contains(QString::fromStdString(a->GetFromPage())) &&
+                     copied.contains(QString::fromStdString(b->GetFromPage())) &&
+                     !copied.contains(QString::fromStdString(other->GetFromPage())),
+                 qPrintable(copied));
+        QCOMPARE(copied.count(QLatin1Char('\n')), 2);
+        QVERIFY2(Frame().GetTotalPaneText().startsWith(QStringLiteral("Total number of links : 3     Total cost : ")),
+                 qPrintable(Frame().GetTotalPaneText()));
+        const int cost = a->GetCostPerPeriod() + b->GetCostPerPeriod();
+        const int price = a->GetCostPerMonth() + b->GetCostPerMonth();
+        QCOMPARE(Frame().GetSelectedPaneText(), QStringLiteral("Selected links : 2     Selected cost : %1     "
+                                                               "Selected price : %2")
+                                                    .arg(cost)
+                                                    .arg(price));
+    }
+};
+
+QTEST_MAIN(MainFrameTest)
+#include "MainFrameTest.moc"
