@@ -386,6 +386,15 @@ void CMainFrame::OnDelete()
     if (links.empty() ||
         !MessageBox::AskYesNo(this, tr("Are you sure you want to delete selected link(s)?"), QMessageBox::Warning))
         return;
+    // Background work holds the records it walks: none may go while it runs.
+    if (m_scheduledRun.valid()) {
+        MessageBox::Warn(this, tr("A check of all links is running; delete the links when it has ended."));
+        return;
+    }
+    if (m_refresh.valid()) {
+        m_refresh.wait();
+        PollBackgroundWork();
+    }
     CLinksManager* collection = m_app.GetDatabase().GetLinks();
     // The list refers to the records: empty it before they go.
     m_view->Attach(nullptr, nullptr);
