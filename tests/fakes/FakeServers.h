@@ -33,6 +33,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -120,7 +121,7 @@ public:
     TempDirectory& operator=(const TempDirectory&) = delete;
 
     const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
+    std::string File(std::string_view name) const { return m_path + "/" + std::string(name); }
 
 private:
     std::string m_path;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fakes/FakeServers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,29 +18,10 @@
 namespace testsupport {
 
 /// A fresh directory under $TMPDIR, removed with everything in it.
-class TempDir
+class TempDir : public fakes::TempDirectory
 {
 public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orvex-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string File(std::string_view name) const { return m_path + "/" + std::string(name); }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
+    TempDir() : fakes::TempDirectory("orvex-test") {}
 };
 
 inline std::string ReadBytes(const std::string& path)
