@@ -6,7 +6,6 @@
 #include "checking/PageRank.h"
 #include "platform/Paths.h"
 #include "records/Link.h"
-#include "storage/ConfigFile.h"
 
 #include <cstdio>
 
@@ -32,9 +31,7 @@ int RunCheckLinkCommand(const CommandLine& commandLine)
 {
     // Read-only: the settings file is used when there is one, nothing is created or saved.
     const std::string folder = Paths::FindProgramFolder();
-    COptions options(folder);
-    int32_t importHintPending = 0;
-    LoadConfigFile(folder + CORXApp::kConfigFileName, options, importHintPending);
+    const COptions options = CORXApp::ReadStoredOptions(folder);
     SetCheckSettings(CORXApp::BuildCheckSettings(options, *OpenSettingsStore()));
 
     CLink link;

@@ -379,6 +379,14 @@ void CORXApp::LookForUpdate()
     UpdateLastLook = OleDateTime::Now();
 }
 
+COptions CORXApp::ReadStoredOptions(const std::string& programFolder)
+{
+    COptions options(programFolder);
+    int32_t importHintPending = 0;
+    LoadConfigFile(programFolder + kConfigFileName, options, importHintPending);
+    return options;
+}
+
 CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettingsStore& store)
 {
     CheckSettings settings;

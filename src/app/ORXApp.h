@@ -97,6 +97,10 @@ public:
     /// Returns when a look-up started by StartUpdateLookupIfDue has ended (after Stop, and at exit).
     void WaitForUpdateLookup();
 
+    /// The stored settings of the program folder, read without creating or changing anything: the
+    /// command-line tools use them. Defaults when there is no (readable) "ORX.cfg".
+    static COptions ReadStoredOptions(const std::string& programFolder);
+
     /// The checking code's view of the settings: proxy and warning period from "ORX.cfg", the
     /// PageRank endpoint from $ORVEX_PAGERANK_HOST or the stored "PageRankHost".
     static CheckSettings BuildCheckSettings(const COptions& options, const ISettingsStore& store);

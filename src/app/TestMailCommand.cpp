@@ -4,7 +4,6 @@
 #include "ORXApp.h"
 #include "mail/Notifications.h"
 #include "platform/Paths.h"
-#include "storage/ConfigFile.h"
 #include "storage/DatabasePath.h"
 #include "storage/ORXDatabase.h"
 
@@ -15,9 +14,7 @@ int RunTestMailCommand(const CommandLine& /*commandLine*/)
     // Read-only: a missing settings file leaves the defaults (and no server, so nothing is tried),
     // and the database is never saved, so a run cannot change what the user keeps.
     const std::string folder = Paths::FindProgramFolder();
-    COptions options(folder);
-    int32_t importHintPending = 0;
-    LoadConfigFile(folder + CORXApp::kConfigFileName, options, importHintPending);
+    const COptions options = CORXApp::ReadStoredOptions(folder);
 
     // A database that is missing or does not load leaves both collections empty: the letter then
     // carries the signature alone, which is all a test of the mail settings needs.
