@@ -219,6 +219,18 @@ void CLocalHttpServer::Serve(Connection& connection)
 {
     std::string buffer;
     char chunk[16384];
+    // Appends what the client sent next; false once it closed or failed.
+    const auto receiveMore = [&] {
+        for (;;) {
+            const ssize_t got = ::recv(connection.fd, chunk, sizeof chunk, 0);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            buffer.append(chunk, static_cast<std::size_t>(got));
+            return true;
+        }
+    };
     bool keepAlive = true;
     while (keepAlive && !m_stopping) {
         std::size_t headEnd;
@@ -227,14 +239,10 @@ void CLocalHttpServer::Serve(Connection& connection)
                 connection.done = true;
                 return;
             }
-            const ssize_t got = ::recv(connection.fd, chunk, sizeof chunk, 0);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
+            if (!receiveMore()) {
                 connection.done = true;
                 return;
             }
-            buffer.append(chunk, static_cast<std::size_t>(got));
         }
 
         const std::string_view head(buffer.data(), headEnd);
@@ -273,14 +281,10 @@ void CLocalHttpServer::Serve(Connection& connection)
         // Request bodies are read and dropped; none of our clients depends on them.
         std::size_t consumed = headEnd + 4;
         while (buffer.size() < consumed + contentLength) {
-            const ssize_t got = ::recv(connection.fd, chunk, sizeof chunk, 0);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
+            if (!receiveMore()) {
                 connection.done = true;
                 return;
             }
-            buffer.append(chunk, static_cast<std::size_t>(got));
         }
         buffer.erase(0, consumed + contentLength);
 
