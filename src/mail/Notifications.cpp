@@ -241,18 +241,24 @@ std::string CNotificationsManager::PartnerName(const CLink& link, std::size_t ma
     return partner ? EscapeHtml(ShortenText(partner->GetName(), maxLength)) : std::string();
 }
 
+namespace {
+
+// Both tables of the letter: a title row, then Partner, From Page, Status and one last column.
+std::string LetterTableStart(const char* title, const char* lastHeader)
+{
+    return TitleRow(title) + "<tr><td>\r\n" + kInnerTableStart + "<tr>\r\n" + HeaderCell("Partner", 25) +
+           HeaderCell("From Page", 0) + HeaderCell("Status", 14) + HeaderCell(lastHeader, 15) + "</tr>\r\n";
+}
+
+} // namespace
+
 std::string CNotificationsManager::BuildLetter(const std::vector<CLink*>& changedLinks,
                                                const std::vector<CLink*>& expiringLinks)
 {
     std::string letter = GetLetterHead() + kBodyStart + kOuterTableStart;
 
     if (!changedLinks.empty()) {
-        letter += TitleRow("The following links changed their status or PR:");
-        letter += "<tr><td>\r\n";
-        letter += kInnerTableStart;
-        letter += "<tr>\r\n";
-        letter += HeaderCell("Partner", 25) + HeaderCell("From Page", 0) + HeaderCell("Status", 14) +
-                  HeaderCell("PR", 15) + "</tr>\r\n";
+        letter += LetterTableStart("The following links changed their status or PR:", "PR");
         for (CLink* link : changedLinks) {
             letter += "<tr>\r\n";
             letter += TextCell(PartnerName(*link, 26));
@@ -272,12 +278,7 @@ std::string CNotificationsManager::BuildLetter(const std::vector<CLink*>& change
     }
 
     if (!expiringLinks.empty()) {
-        letter += TitleRow("All your expiring and expired links:");
-        letter += "<tr><td>\r\n";
-        letter += kInnerTableStart;
-        letter += "<tr>\r\n";
-        letter += HeaderCell("Partner", 25) + HeaderCell("From Page", 0) + HeaderCell("Status", 14) +
-                  HeaderCell("Expiry date", 15) + "</tr>\r\n";
+        letter += LetterTableStart("All your expiring and expired links:", "Expiry date");
         for (const CLink* link : expiringLinks) {
             letter += "<tr>";
             letter += TextCell(PartnerName(*link, 26));
