@@ -39,10 +39,19 @@ ConfigLoadResult LoadConfigFile(const std::string& path, COptions& options, int3
         std::unique_ptr<COptions> read = ar.ReadObject<COptions>();
         if (!read)
             throw CArchiveException("\"" + path + "\" holds no settings");
-        options = *read;
-        applied = true;
+        // A file that ends right after the settings (or inside the flag) is an older, shorter
+        // form: its settings count. Anything after the flag is damage.
+        if (ar.Remaining() < sizeof(int32_t)) {
+            options = *read;
+            applied = true;
+            throw CArchiveException("\"" + path + "\" ends before the import flag");
+        }
         int32_t flag = 0;
         ar.Io(flag);
+        if (ar.Remaining() != 0)
+            throw CArchiveException(std::to_string(ar.Remaining()) + " bytes follow the settings in \"" + path +
+                                    "\": the file is damaged");
+        options = *read;
         importHintPending = flag;
         return ConfigLoadResult::Loaded;
     } catch (const CArchiveException& e) {
@@ -52,7 +61,9 @@ ConfigLoadResult LoadConfigFile(const std::string& path, COptions& options, int3
         if (error)
             *error = "not enough memory";
     }
-    return applied ? ConfigLoadResult::SettingsOnly : ConfigLoadResult::Unreadable;
+    if (applied)
+        return ConfigLoadResult::SettingsOnly;
+    return FileExists(path) ? ConfigLoadResult::Unreadable : ConfigLoadResult::Missing;
 }
 
 bool SaveConfigFile(const std::string& path, const COptions& options, int32_t importHintPending, std::string* error)

@@ -9,7 +9,9 @@ enum class ConfigLoadResult
 {
     Loaded,       ///< settings and the import flag
     SettingsOnly, ///< the settings were read and applied, the file ended before the import flag
-    Unreadable,   ///< missing, damaged or of another kind: the settings keep what they had
+    Missing,      ///< there is no such file: the settings keep what they had
+    Unreadable,   ///< the file is there but damaged, unreadable or of another kind: the settings keep
+                  ///< what they had, and the file must not be saved over
 };
 
 /// Reads the settings object and `importHintPending`; a settings object read whole is applied

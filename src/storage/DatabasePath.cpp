@@ -1,5 +1,7 @@
 #include "DatabasePath.h"
 
+#include "SafeFile.h"
+
 #include <cstdlib>
 
 std::string ResolveDatabasePath(const std::string& path, const std::string& programFolder)
@@ -12,4 +14,13 @@ std::string ResolveDatabasePath(const std::string& path, const std::string& prog
             return std::string(home) + path.substr(1);
     }
     return programFolder + path;
+}
+
+std::string DatabaseLockPath(const std::string& databasePath)
+{
+    const std::string target = ResolveSaveTarget(databasePath);
+    const auto slash = target.find_last_of('/');
+    if (slash == std::string::npos)
+        return "." + target + ".lock";
+    return target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".lock";
 }

@@ -88,7 +88,16 @@ bool CORXDatabase::Load(const std::string& path)
     bool existed = false;
     try {
         ReadFile(
-            path, [this](CArchive& ar) { Serialize(ar); }, &existed);
+            path,
+            [this](CArchive& ar) {
+                Serialize(ar);
+                // Our files end with the last link. Bytes beyond it mean a count or a length that no
+                // longer matches the records, and a file read that way would be saved back shorter.
+                if (ar.Remaining() != 0)
+                    throw CArchiveException(std::to_string(ar.Remaining()) +
+                                            " bytes follow the last record: the file is damaged");
+            },
+            &existed);
         return true;
     } catch (const CArchiveException& e) {
         m_lastError = e.what();
@@ -129,20 +138,11 @@ bool CORXDatabase::SetAsideUnreadableFile(std::string* newName)
 {
     if (!m_holdsUnreadableFile)
         return true;
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-    std::string candidate = m_path + ".damaged-" + stamp;
-    for (int i = 2; FileExists(candidate) && i < 100; ++i)
-        candidate = m_path + ".damaged-" + stamp + "-" + std::to_string(i);
-    if (FileExists(candidate) || ::rename(m_path.c_str(), candidate.c_str()) != 0) {
-        m_lastError = "cannot rename \"" + m_path + "\": " + std::strerror(errno);
+    const std::string keptAs = SetFileAside(m_path, &m_lastError);
+    if (keptAs.empty())
         return false;
-    }
     m_holdsUnreadableFile = false;
     if (newName)
-        *newName = candidate;
+        *newName = keptAs;
     return true;
 }

@@ -66,8 +66,13 @@ void CPartnersManager::Serialize(CArchive& ar)
     m_partners.clear();
     ar.CheckCount(count, 2);
     m_partners.reserve(std::min<uint64_t>(count, ar.Remaining() / kMinPartnerBytes));
-    for (uint32_t i = 0; i < count; ++i)
-        Append(ar.ReadObject<CPartner>());
+    for (uint32_t i = 0; i < count; ++i) {
+        // Our lists never hold an empty entry: one in the file is damage that happens to parse.
+        std::unique_ptr<CPartner> partner = ar.ReadObject<CPartner>();
+        if (!partner)
+            throw CArchiveException("the partners list holds an empty entry");
+        Append(std::move(partner));
+    }
 }
 
 void CLinksManager::Serialize(CArchive& ar)
@@ -82,6 +87,10 @@ void CLinksManager::Serialize(CArchive& ar)
     m_links.clear();
     ar.CheckCount(count, 2);
     m_links.reserve(std::min<uint64_t>(count, ar.Remaining() / kMinLinkBytes));
-    for (uint32_t i = 0; i < count; ++i)
-        Append(ar.ReadObject<CLink>());
+    for (uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<CLink> link = ar.ReadObject<CLink>();
+        if (!link)
+            throw CArchiveException("the links list holds an empty entry");
+        Append(std::move(link));
+    }
 }

@@ -3,8 +3,11 @@
 #include "Archive.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -57,15 +60,30 @@ bool FileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
-SafeFileWriter::SafeFileWriter(std::string target) : m_target(std::move(target))
+std::string ResolveSaveTarget(const std::string& path)
 {
-    // Saving through a symbolic link replaces the file it points to, not the link.
-    std::error_code ec;
-    if (std::filesystem::is_symlink(m_target, ec)) {
-        const auto resolved = std::filesystem::canonical(m_target, ec);
-        if (!ec)
-            m_target = resolved.string();
+    // Saving through a symbolic link replaces the file it points to, not the link; a link whose
+    // target is missing gets that target created, never a regular file in its own place.
+    namespace fs = std::filesystem;
+    fs::path current(path);
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(current, ec)) || ec)
+            break;
+        fs::path next = fs::read_symlink(current, ec);
+        if (ec)
+            break;
+        if (next.is_relative())
+            next = current.parent_path() / next;
+        current = next.lexically_normal();
     }
+    return current.string();
+}
+
+SafeFileWriter::SafeFileWriter(std::string target) : m_target(ResolveSaveTarget(target))
+{
+    if (m_target != target)
+        m_linkName = std::move(target);
 }
 
 SafeFileWriter::~SafeFileWriter()
@@ -80,8 +98,12 @@ void SafeFileWriter::Open()
 {
     m_temp = m_target + ".tmp-XXXXXX";
     m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
-    if (m_fd < 0)
+    if (m_fd < 0) {
+        if (errno == ENOENT && !m_linkName.empty())
+            throw CArchiveException("cannot save \"" + m_linkName + "\": it is a link to \"" + m_target +
+                                    "\", whose folder does not exist");
         Fail("cannot create a file beside", m_target);
+    }
     struct stat st = {};
     const mode_t mode = ::stat(m_target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
     ::fchmod(m_fd, mode);
@@ -125,6 +147,81 @@ void SafeFileWriter::Commit(bool keepBackup)
         Fail("cannot replace", m_target);
     }
     SyncDirectory(DirectoryOf(m_target));
+}
+
+std::string SetFileAside(const std::string& path, std::string* error)
+{
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    std::string candidate = path + ".damaged-" + stamp;
+    for (int i = 2; FileExists(candidate) && i < 100; ++i)
+        candidate = path + ".damaged-" + stamp + "-" + std::to_string(i);
+    if (FileExists(candidate))
+        errno = EEXIST;
+    if (FileExists(candidate) || ::rename(path.c_str(), candidate.c_str()) != 0) {
+        if (error)
+            *error = "cannot rename \"" + path + "\": " + std::strerror(errno);
+        return {};
+    }
+    return candidate;
+}
+
+namespace {
+
+// mkostemp's six characters.
+bool IsTempSuffix(std::string_view s)
+{
+    if (s.size() != 6)
+        return false;
+    for (const char c : s)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
+
+bool IsTemporaryOf(std::string_view name, std::string_view base)
+{
+    if (name.substr(0, base.size()) != base)
+        return false;
+    const std::string_view rest = name.substr(base.size());
+    if (rest == ".bak.tmp")
+        return true;
+    for (const std::string_view prefix : {std::string_view(".tmp-"), std::string_view(".bak.tmp-")})
+        if (rest.substr(0, prefix.size()) == prefix && IsTempSuffix(rest.substr(prefix.size())))
+            return true;
+    return false;
+}
+
+} // namespace
+
+int RemoveStaleTemporaries(const std::string& path)
+{
+    const std::string target = ResolveSaveTarget(path);
+    const std::string dir = DirectoryOf(target);
+    const auto slash = target.find_last_of('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty())
+        return 0;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(d)) {
+        const std::string name = entry->d_name;
+        if (!IsTemporaryOf(name, base))
+            continue;
+        const std::string full = dir + "/" + name;
+        struct stat st = {};
+        // Only plain files of our own: a link or another user's file is not a temporary we made.
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::unlink(full.c_str()) == 0)
+            ++removed;
+    }
+    ::closedir(d);
+    return removed;
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to)

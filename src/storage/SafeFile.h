@@ -25,6 +25,7 @@ public:
 
 private:
     std::string m_target;
+    std::string m_linkName; ///< the symbolic link the target was reached through, if any
     std::string m_temp;
     int m_fd = -1;
 };
@@ -33,3 +34,17 @@ private:
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 
 bool FileExists(const std::string& path);
+
+/// The file a save of `path` writes: the path itself, or the end of its chain of symbolic links
+/// (which need not exist yet). Relative link targets count from the link's own folder.
+std::string ResolveSaveTarget(const std::string& path);
+
+/// Renames a file that must not be saved over to "<path>.damaged-<date and time>" (with a number
+/// when that exists too). Returns the new name, or "" with the reason in `error`.
+std::string SetFileAside(const std::string& path, std::string* error);
+
+/// Removes the temporary files that a save of `path` left behind when it was killed half-way
+/// ("<name>.tmp-XXXXXX" and the backup's own temporaries). Only the holder of the lock that
+/// guards the file may call this: another writer's temporary would look the same. Returns how
+/// many were removed.
+int RemoveStaleTemporaries(const std::string& path);

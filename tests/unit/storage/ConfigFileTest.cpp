@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -17,7 +18,7 @@ TEST(ConfigFile, MissingFileLeavesDefaults)
     COptions options("/opt/orvex/");
     int32_t flag = 42;
     std::string error;
-    EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag, &error), ConfigLoadResult::Unreadable);
+    EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag, &error), ConfigLoadResult::Missing);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(flag, 42);
     EXPECT_EQ(options.GetWarningDays(), 7);
@@ -73,6 +74,36 @@ TEST(ConfigFile, SettingsWithoutTheImportFlagAreAppliedButReportedAsSuch)
     EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag), ConfigLoadResult::SettingsOnly);
     EXPECT_EQ(options.GetSmtpServer(), "smtp.example.com");
     EXPECT_EQ(flag, 5);
+}
+
+// A file that is there but does not read whole is the user's mail server, password and database
+// path: it is reported as unreadable (never saved over), not taken for a missing one.
+TEST(ConfigFile, DamageIsUnreadableNotMissing)
+{
+    TempDir dir;
+    const std::string reference = ReadBytes(DataFile("reference.cfg"));
+    struct Case
+    {
+        const char* why;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"ten bytes cut off the end", reference.substr(0, reference.size() - 10)},
+        {"empty", ""},
+        {"a byte after the import flag", reference + '\0'},
+        {"the flag twice", reference + reference.substr(reference.size() - 4)},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(dir.File("ORX.cfg"), c.bytes);
+        COptions options("/p/");
+        options.SetMailTo("kept");
+        int32_t flag = 3;
+        std::string error;
+        EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag, &error), ConfigLoadResult::Unreadable) << c.why;
+        EXPECT_FALSE(error.empty()) << c.why;
+        EXPECT_EQ(options.GetMailTo(), "kept") << c.why;
+        EXPECT_EQ(flag, 3) << c.why;
+    }
 }
 
 TEST(ConfigFile, NullOrForeignFirstObjectIsUnreadable)
@@ -138,4 +169,17 @@ TEST(DatabasePath, RelativePathsLieInTheProgramFolder)
     EXPECT_EQ(ResolveDatabasePath("~other/x.orx", "/opt/orvex/"), "/opt/orvex/~other/x.orx");
     EXPECT_EQ(ResolveDatabasePath("~", "/opt/orvex/"), "/opt/orvex/~");
     EXPECT_EQ(ResolveDatabasePath("", "/opt/orvex/"), "/opt/orvex/");
+}
+
+TEST(DatabasePath, EveryNameOfOneFileMeetsTheSameLock)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.File("shared"));
+    std::filesystem::create_symlink(dir.File("shared/links.orx"), dir.File("a.orx"));
+    std::filesystem::create_symlink("shared/links.orx", dir.File("b.orx"));
+    const std::string lock = DatabaseLockPath(dir.File("shared/links.orx"));
+    EXPECT_EQ(lock, dir.File("shared/.links.orx.lock"));
+    EXPECT_EQ(DatabaseLockPath(dir.File("a.orx")), lock);
+    EXPECT_EQ(DatabaseLockPath(dir.File("b.orx")), lock);
+    EXPECT_NE(DatabaseLockPath(dir.File("shared/other.orx")), lock);
 }

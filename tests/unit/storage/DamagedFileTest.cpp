@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -203,4 +204,54 @@ TEST(DamagedDatabase, FolderInPlaceOfTheFileIsUnreadable)
     EXPECT_TRUE(db.HoldsUnreadableFile());
     EXPECT_FALSE(db.Save());
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("data.orx")));
+}
+
+// A count that no longer matches the records, or bytes that no longer belong to one, must not
+// load as a smaller database: saving it back would drop every record past the damage.
+TEST(DamagedDatabase, CountsThatDisagreeWithTheRecordsFailTheLoad)
+{
+    const std::string valid = ReadBytes(DataFile("compact.orx"));
+    const auto countAfter = [&](const char* className) {
+        const std::size_t at = valid.find(className);
+        EXPECT_NE(at, std::string::npos) << className;
+        return at + std::strlen(className) + (std::string_view(className) == "CPartnersManager" ? 8 : 0);
+    };
+    const auto withCount = [&](std::size_t at, uint32_t count) {
+        std::string s = valid;
+        for (int i = 0; i < 4; ++i)
+            s[at + i] = static_cast<char>((count >> (8 * i)) & 0xFF);
+        return s;
+    };
+    const std::size_t linkCount = countAfter("CLinksManager");
+    const std::size_t partnerCount = countAfter("CPartnersManager");
+    const std::size_t partnerBodies = partnerCount + 4;
+    struct Case
+    {
+        const char* why;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"link count lowered to one", withCount(linkCount, 1)},
+        {"link count lowered to zero", withCount(linkCount, 0)},
+        {"partner count lowered to one", withCount(partnerCount, 1)},
+        {"55 bytes cut out of the partners", valid.substr(0, partnerBodies + 40) + valid.substr(partnerBodies + 95)},
+        {"one byte after the last link", valid + '\0'},
+        {"the last link twice", valid + valid.substr(valid.size() - 120)},
+        {"an empty entry counted after the last link", withCount(linkCount, 13) + std::string(2, '\0')},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        const std::string path = dir.File("data.orx");
+        WriteBytes(path, c.bytes);
+        CORXDatabase db;
+        EXPECT_FALSE(db.Load(path)) << c.why;
+        ExpectEmptyAfterFailedLoad(db, path);
+        EXPECT_TRUE(db.HoldsUnreadableFile()) << c.why;
+        EXPECT_FALSE(db.Save()) << c.why;
+        EXPECT_TRUE(ReadBytes(path) == c.bytes) << c.why << ": the file was changed";
+    }
+    // The untouched file still loads, so the cases above fail for their damage alone.
+    CORXDatabase db;
+    WriteBytes(dir.File("data.orx"), valid);
+    EXPECT_TRUE(db.Load(dir.File("data.orx"))) << db.GetLastError();
 }

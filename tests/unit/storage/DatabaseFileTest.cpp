@@ -1,6 +1,7 @@
 #include "../TestSupport.h"
 
 #include "storage/ORXDatabase.h"
+#include "storage/SafeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -301,6 +302,73 @@ TEST(DatabaseSave, SavingThroughSymbolicLinkKeepsTheLink)
     ASSERT_TRUE(back.Load(real));
     EXPECT_EQ(back.GetPartners()->GetPartners().back()->GetName(), "added");
     EXPECT_EQ(ReadBytes(real + ".bak"), ReadBytes(DataFile("compact.orx")));
+}
+
+// A link whose target is missing (a database on a drive not mounted yet, a moved folder) is
+// followed like any other: the target is created when its folder is there, and an error names the
+// link otherwise. The link itself never turns into a regular file.
+TEST(DatabaseSave, DanglingLinksAreFollowedOrRefusedButNeverReplaced)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.File("real"));
+    std::filesystem::create_symlink("real/chain.orx", dir.File("relative.orx"));
+    std::filesystem::create_symlink(dir.File("relative.orx"), dir.File("data.orx")); // link to a link
+    std::filesystem::create_symlink(dir.File("gone/data.orx"), dir.File("nowhere.orx"));
+
+    CORXDatabase db;
+    EXPECT_FALSE(db.Load(dir.File("data.orx")));
+    EXPECT_FALSE(db.HoldsUnreadableFile());
+    db.GetPartners()->AddPartner("first");
+    ASSERT_TRUE(db.Save()) << db.GetLastError();
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("data.orx")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("relative.orx")));
+    CORXDatabase back;
+    ASSERT_TRUE(back.Load(dir.File("real/chain.orx")));
+    EXPECT_EQ(back.GetPartners()->GetCount(), 1u);
+
+    EXPECT_FALSE(db.Load(dir.File("nowhere.orx")));
+    EXPECT_FALSE(db.Save());
+    EXPECT_NE(db.GetLastError().find(dir.File("gone/data.orx")), std::string::npos) << db.GetLastError();
+    EXPECT_NE(db.GetLastError().find("does not exist"), std::string::npos) << db.GetLastError();
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("nowhere.orx")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("gone")));
+}
+
+// What a save killed half-way leaves behind goes at the next start; nothing else does.
+TEST(DatabaseSave, StaleTemporariesAreRemovedAndNothingElse)
+{
+    TempDir dir;
+    const std::string path = dir.File("data.orx");
+    WriteBytes(path, ReadBytes(DataFile("compact.orx")));
+    const char* stale[] = {"data.orx.tmp-a1B2c3", "data.orx.bak.tmp", "data.orx.bak.tmp-ZZZZZZ"};
+    const char* kept[] = {"data.orx.bak",
+                          "data.orx.tmp-abc",
+                          "data.orx.tmp-abcdefg",
+                          "data.orx.tmp-ab.def",
+                          "other.orx.tmp-a1B2c3",
+                          "xdata.orx.tmp-a1B2c3",
+                          "data.orx.damaged-20260101-000000"};
+    for (const char* name : stale)
+        WriteBytes(dir.File(name), "half a database");
+    for (const char* name : kept)
+        WriteBytes(dir.File(name), "not a temporary");
+    std::filesystem::create_directory(dir.File("data.orx.tmp-dir123"));
+    std::filesystem::create_symlink(path, dir.File("data.orx.tmp-link12"));
+
+    EXPECT_EQ(RemoveStaleTemporaries(path), 3);
+    for (const char* name : stale)
+        EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+    for (const char* name : kept)
+        EXPECT_EQ(ReadBytes(dir.File(name)), "not a temporary") << name;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("data.orx.tmp-dir123")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("data.orx.tmp-link12")));
+    EXPECT_EQ(ReadBytes(path), ReadBytes(DataFile("compact.orx")));
+
+    // Through a link, the temporaries lie beside the target.
+    std::filesystem::create_directory(dir.File("real"));
+    std::filesystem::create_symlink(dir.File("real/db.orx"), dir.File("linked.orx"));
+    WriteBytes(dir.File("real/db.orx.tmp-q1w2e3"), "half");
+    EXPECT_EQ(RemoveStaleTemporaries(dir.File("linked.orx")), 1);
 }
 
 TEST(DatabaseSave, WriteFailureReturnsFalseAndLeavesTheFile)

@@ -88,6 +88,9 @@ bool LoadChecked(CORXDatabase& db, const std::string& path, const std::string& b
         EXPECT_TRUE(db.IsUsable()) << what;
         EXPECT_EQ(db.GetPartners()->GetCount() + db.GetLinks()->GetCount(), 0u) << what;
         EXPECT_TRUE(db.HoldsUnreadableFile()) << what;
+        // Refused means left as it is: no save may replace what could not be read.
+        EXPECT_FALSE(db.Save()) << what;
+        EXPECT_TRUE(ReadBytes(path) == bytes) << what << ": the file was changed";
     }
     return ok;
 }
@@ -255,6 +258,10 @@ TEST(DatabaseRobustness, SeededMutantsLoadOrFailCleanly)
     TempDir dir;
     const std::string path = dir.File("data.orx");
     const std::string compact = ReadBytes(DataFile("compact.orx"));
+    CORXDatabase original;
+    ASSERT_TRUE(original.Load(DataFile("compact.orx")));
+    const std::size_t partners = original.GetPartners()->GetCount();
+    const std::size_t links = original.GetLinks()->GetCount();
     Mutator mutator(20240607);
     CORXDatabase db;
     int loaded = 0;
@@ -265,6 +272,10 @@ TEST(DatabaseRobustness, SeededMutantsLoadOrFailCleanly)
             ++failed;
             continue;
         }
+        // A mutant that loads may have other values, never fewer records: a save would lose them.
+        ASSERT_TRUE(db.IsUsable()) << "mutant " << i;
+        ASSERT_EQ(db.GetPartners()->GetCount(), partners) << "mutant " << i;
+        ASSERT_EQ(db.GetLinks()->GetCount(), links) << "mutant " << i;
         // Whatever loaded must also save and load back the same way.
         if (++loaded <= 100) {
             ASSERT_TRUE(db.Save(dir.File("resaved.orx"))) << "mutant " << i;
