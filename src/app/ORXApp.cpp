@@ -73,7 +73,7 @@ bool CORXApp::InitInstance()
     // Functions rather than copies: the options dialog and a database switch change what a later
     // letter must use.
     if (CNotificationsManager* notifications = GetNotificationsManager())
-        notifications->SetSources({[this] { return BuildMailSettings(m_options); },
+        notifications->SetSources({[this] { return BuildMailSettings(m_options, *m_settingsStore); },
                                    [this]() -> const CPartnersManager* { return m_database.GetPartners(); },
                                    [this]() -> const CLinksManager* { return m_database.GetLinks(); }});
     const bool dbLoaded = LoadDatabase(m_options.GetDatabasePath());
@@ -402,7 +402,7 @@ CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettin
     return settings;
 }
 
-MailSettings CORXApp::BuildMailSettings(const COptions& options)
+MailSettings CORXApp::BuildMailSettings(const COptions& options, const ISettingsStore& store)
 {
     MailSettings settings;
     settings.smtpServer = options.GetSmtpServer();
@@ -412,6 +412,8 @@ MailSettings CORXApp::BuildMailSettings(const COptions& options)
     settings.smtpPassword = options.GetSmtpPassword();
     settings.mailTo = options.GetMailTo();
     settings.mailFrom = options.GetMailFrom();
+    settings.allowUnencryptedPassword =
+        store.GetInt(SettingsNames::kRootSection, SettingsNames::kAllowUnencryptedPassword).value_or(0) != 0;
     return settings;
 }
 

@@ -105,7 +105,7 @@ public:
     /// PageRank endpoint from $ORVEX_PAGERANK_HOST or the stored "PageRankHost".
     static CheckSettings BuildCheckSettings(const COptions& options, const ISettingsStore& store);
     /// The mail part of the settings, as the letters read it.
-    static MailSettings BuildMailSettings(const COptions& options);
+    static MailSettings BuildMailSettings(const COptions& options, const ISettingsStore& store);
     /// Hands the current settings to the checking code; after start-up and after every change.
     void ApplyCheckSettings();
 

@@ -4,6 +4,7 @@
 #include "ORXApp.h"
 #include "mail/Notifications.h"
 #include "platform/Paths.h"
+#include "platform/SettingsStore.h"
 #include "storage/DatabasePath.h"
 #include "storage/ORXDatabase.h"
 
@@ -26,14 +27,15 @@ int RunTestMailCommand(const CommandLine& /*commandLine*/)
         std::puts("Can not connect to specified server.");
         return 1;
     }
-    manager->SetSources({[&options] { return CORXApp::BuildMailSettings(options); },
+    const MailSettings settings = CORXApp::BuildMailSettings(options, *OpenSettingsStore());
+    manager->SetSources({[&settings] { return settings; },
                          [&database]() -> const CPartnersManager* { return database.GetPartners(); },
                          [&database]() -> const CLinksManager* { return database.GetLinks(); }});
 
     std::string lastResponse;
     const int result = manager->SendTestNotification(
-        options.GetMailTo(), options.GetSmtpServer(), options.GetSmtpPort(), options.GetMailFrom(),
-        options.GetSmtpAuth(), options.GetSmtpUser(), options.GetSmtpPassword(), &lastResponse);
+        settings.mailTo, settings.smtpServer, settings.smtpPort, settings.mailFrom, settings.smtpAuth,
+        settings.smtpUser, settings.smtpPassword, &lastResponse, settings.allowUnencryptedPassword);
     FreeNotificationsManager();
 
     switch (result) {

@@ -164,9 +164,13 @@ void CloseQuietly(CQRMSMTPConnection& connection)
     }
 }
 
+/// What the user reads: the server's reply, unless the failure lies on our side of it (a socket
+/// error, a time limit, an overlong reply, a password kept back) and the reply would hide that.
 std::string DescribeFailure(const std::exception& e)
 {
-    if (const auto* smtp = dynamic_cast<const CQRMSMTPException*>(&e); smtp && !smtp->GetLastResponse().empty())
+    const auto* smtp = dynamic_cast<const CQRMSMTPException*>(&e);
+    if (smtp && !smtp->GetLastResponse().empty() && smtp->GetFacility() == CQRMSMTPException::kFacilityLibrary &&
+        smtp->GetCode() != CQRMSMTPConnection::kPasswordNotSent)
         return smtp->GetLastResponse();
     return e.what();
 }
@@ -293,6 +297,25 @@ std::string CNotificationsManager::BuildLetter(const std::vector<CLink*>& change
     return letter + kLetterEnd;
 }
 
+void CNotificationsManager::SetAbortFlag(const std::atomic<int>* flag)
+{
+    m_abortFlag = flag;
+    m_connection.SetAbortFlag(flag);
+}
+
+bool CNotificationsManager::Aborted() const
+{
+    return m_abortFlag && m_abortFlag->load(std::memory_order_relaxed) != 0;
+}
+
+void CNotificationsManager::Configure(CQRMSMTPConnection& connection, bool allowUnencryptedPassword) const
+{
+    connection.SetTimeout(m_replyTimeoutMs);
+    connection.SetSessionLimit(m_sessionLimitMs);
+    connection.SetAbortFlag(m_abortFlag);
+    connection.SetAllowUnencryptedPassword(allowUnencryptedPassword);
+}
+
 int CNotificationsManager::Connect()
 {
     const MailSettings settings = m_sources.settings ? m_sources.settings() : MailSettings();
@@ -301,7 +324,7 @@ int CNotificationsManager::Connect()
     if (m_connection.IsConnected())
         return 1;
     try {
-        m_connection.SetTimeout(m_replyTimeoutMs);
+        Configure(m_connection, settings.allowUnencryptedPassword);
         if (settings.smtpAuth)
             m_connection.Open(settings.smtpServer, AuthAutomatic, settings.smtpUser, settings.smtpPassword,
                               settings.smtpPort);
@@ -329,11 +352,16 @@ int CNotificationsManager::SendNotification(const std::vector<CLink*>& changedLi
         return 0;
 
     std::lock_guard lock(m_sendMutex);
+    if (Aborted())
+        return 2;
     bool openedHere = false;
     if (!m_connection.IsConnected()) {
         if (!Connect())
-            return 1;
+            return Aborted() ? 2 : 1;
         openedHere = true;
+    } else {
+        // A connection kept open since an earlier letter gets the whole time for this one.
+        m_connection.RestartSessionClock();
     }
 
     try {
@@ -353,7 +381,8 @@ int CNotificationsManager::SendNotification(const std::vector<CLink*>& changedLi
 
 int CNotificationsManager::SendTestNotification(const std::string& mailTo, const std::string& server, int port,
                                                 const std::string& mailFrom, bool auth, const std::string& userName,
-                                                const std::string& password, std::string* lastResponse)
+                                                const std::string& password, std::string* lastResponse,
+                                                bool allowUnencryptedPassword)
 {
     auto report = [lastResponse](const std::string& text) {
         if (lastResponse)
@@ -366,7 +395,7 @@ int CNotificationsManager::SendTestNotification(const std::string& mailTo, const
     }
 
     CQRMSMTPConnection connection;
-    connection.SetTimeout(m_replyTimeoutMs);
+    Configure(connection, allowUnencryptedPassword);
     try {
         if (auth)
             connection.Open(server, AuthAutomatic, userName, password, port);

@@ -2,6 +2,7 @@
 
 #include "SMTPConnection.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -21,6 +22,8 @@ struct MailSettings
     std::string smtpPassword;
     std::string mailTo;
     std::string mailFrom;
+    /// The user agreed that the password may go to a server that offers no encryption.
+    bool allowUnencryptedPassword = false;
 };
 
 /// Where the manager finds the current settings and collections (the application's, which a
@@ -41,14 +44,16 @@ public:
 
     void SetSources(NotificationSources sources) { m_sources = std::move(sources); }
 
-    /// 0 sent or nothing to send, 1 no connection, 2 sending failed.
+    /// 0 sent or nothing to send, 1 no connection, 2 sending failed (or stopped by the abort flag).
     int SendNotification(const std::vector<CLink*>& changedLinks, const std::vector<CLink*>& expiringLinks);
     /// The letter with every link of the database, sent with the values the dialog holds.
     /// 0 sent, 1 connecting failed, 2 connected but sending failed. `lastResponse` gets the
-    /// server's last reply (or the error's text) for the user.
+    /// server's last reply (or the error's text) for the user. Without TLS the password goes out
+    /// only with `allowUnencryptedPassword`.
     int SendTestNotification(const std::string& mailTo, const std::string& server, int port,
                              const std::string& mailFrom, bool auth, const std::string& userName,
-                             const std::string& password, std::string* lastResponse = nullptr);
+                             const std::string& password, std::string* lastResponse = nullptr,
+                             bool allowUnencryptedPassword = false);
     /// 1 connected (or already), 0 not.
     int Connect();
     int Disconnect();
@@ -63,14 +68,24 @@ public:
 
     /// For tests: the reply time-out of the connections this manager opens.
     void SetReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+    /// The longest one mailing may take, connecting to closing (default 300000 ms).
+    void SetSessionLimit(int milliseconds) { m_sessionLimitMs = milliseconds; }
+    /// While `*flag` is non-zero, mailing stops within about 200 ms: SendNotification returns 2
+    /// and nothing further goes to the server. Null (the default): no flag. The flag must outlive
+    /// the manager's use of it; set it before mailing starts, not during.
+    void SetAbortFlag(const std::atomic<int>* flag);
 
 private:
     std::string PartnerName(const CLink& link, std::size_t maxLength) const;
+    void Configure(CQRMSMTPConnection& connection, bool allowUnencryptedPassword) const;
+    bool Aborted() const;
 
     NotificationSources m_sources;
     std::mutex m_sendMutex; ///< the date refresh and a handed-over run may both want to mail
     CQRMSMTPConnection m_connection;
     int m_replyTimeoutMs = 60000;
+    int m_sessionLimitMs = 300000;
+    const std::atomic<int>* m_abortFlag = nullptr;
 };
 
 CNotificationsManager* GetNotificationsManager();

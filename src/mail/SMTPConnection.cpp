@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <optional>
@@ -79,6 +80,8 @@ const char* RegisteredMessage(uint32_t code)
         return "Base64 encoding failed. Server response: %s";
     case kStartTlsRefused:
         return "STARTTLS was offered but not accepted. Server response: %s";
+    case CQRMSMTPConnection::kPasswordNotSent:
+        return "The server offers no encryption, so the password was not sent.";
     default:
         return "SMTP error. Server response: %s";
     }
@@ -197,15 +200,38 @@ void CQRMSMTPConnection::Raise(uint32_t code) const
     throw CQRMSMTPException(code, CQRMSMTPException::kFacilityLibrary, m_lastResponse);
 }
 
-namespace {
-
-[[noreturn]] void RaiseSocket(const CWSocketException& e)
+bool CQRMSMTPConnection::Aborted() const
 {
-    throw CQRMSMTPException(static_cast<uint32_t>(e.GetErrorNumber()), CQRMSMTPException::kFacilitySystem, {},
-                            e.what());
+    return m_abortFlag && m_abortFlag->load(std::memory_order_relaxed) != 0;
 }
 
-} // namespace
+void CQRMSMTPConnection::SetAbortFlag(const std::atomic<int>* flag)
+{
+    m_abortFlag = flag;
+    m_socket.SetAbortFlag(flag);
+}
+
+void CQRMSMTPConnection::RestartSessionClock()
+{
+    m_sessionEnd = m_sessionLimitMs > 0 ? CWSocket::Clock::now() + std::chrono::milliseconds(m_sessionLimitMs)
+                                        : CWSocket::Clock::time_point::max();
+    m_socket.SetDeadline(m_sessionEnd);
+}
+
+void CQRMSMTPConnection::RaiseSocket(const CWSocketException& e, std::string response)
+{
+    m_broken = true;
+    std::string detail = e.what();
+    if (e.GetErrorNumber() == ECANCELED && Aborted())
+        detail = "Mailing was stopped on request.";
+    else if (e.GetErrorNumber() == ETIMEDOUT && CWSocket::Clock::now() >= m_sessionEnd)
+        detail = "The mail session took longer than the " +
+                 (m_sessionLimitMs % 1000 == 0 ? std::to_string(m_sessionLimitMs / 1000) + " seconds"
+                                               : std::to_string(m_sessionLimitMs) + " milliseconds") +
+                 " allowed and was ended.";
+    throw CQRMSMTPException(static_cast<uint32_t>(e.GetErrorNumber()), CQRMSMTPException::kFacilitySystem,
+                            std::move(response), detail);
+}
 
 void CQRMSMTPConnection::Write(const std::string& text)
 {
@@ -228,6 +254,10 @@ void CQRMSMTPConnection::Open(const std::string& host, SmtpAuthMethod method, co
             // The old session is over either way.
         }
     }
+    m_broken = false;
+    m_socket.SetTimeout(m_timeoutMs);
+    m_socket.SetAbortFlag(m_abortFlag);
+    RestartSessionClock();
     try {
         m_socket.CreateSocket(true);
         m_socket.ConnectTo(host, port, m_timeoutMs);
@@ -242,10 +272,8 @@ void CQRMSMTPConnection::Open(const std::string& host, SmtpAuthMethod method, co
             StartTls(host);
         if (!Expect(220))
             Raise(512);
-        if (method == AuthNone)
-            GreetPlain();
-        else
-            GreetExtended(method, userName, password, host);
+        // EHLO even without authentication: only its reply tells whether STARTTLS is offered.
+        GreetExtended(method, userName, password, host);
     } catch (const CQRMSMTPException&) {
         try {
             Close(true);
@@ -279,9 +307,21 @@ void CQRMSMTPConnection::GreetExtended(SmtpAuthMethod method, const std::string&
                                        const std::string& host)
 {
     Write("EHLO " + m_heloHostname + "\r\n");
-    if (!Expect(250))
+    if (!ReadReply())
+        Raise(516);
+    if (m_lastResponseCode >= 500 && m_lastResponseCode <= 599) {
+        // A server that does not know EHLO offers neither STARTTLS nor AUTH: plain mail only.
+        GreetPlain();
+        if (method != AuthNone)
+            Raise(516);
+        return;
+    }
+    if (m_lastResponseCode != 250)
         Raise(516);
 
+    // Whenever it is offered, with or without a password to protect: the letter's contents are
+    // the user's business too. Once offered, a failure ends the session; there is no falling back
+    // to plain text.
     if (!m_socket.IsTls() && OffersStartTls(m_lastResponse)) {
         Write("STARTTLS\r\n");
         if (!Expect(220))
@@ -292,6 +332,9 @@ void CQRMSMTPConnection::GreetExtended(SmtpAuthMethod method, const std::string&
         if (!Expect(250))
             Raise(516);
     }
+
+    if (method == AuthNone)
+        return;
 
     if (method == AuthAutomatic) {
         // Only a continuation line counts, as servers list AUTH before their final line.
@@ -305,6 +348,12 @@ void CQRMSMTPConnection::GreetExtended(SmtpAuthMethod method, const std::string&
             method = PickAuthMethod(line);
         }
     }
+
+    // Without TLS anybody on the way can strip the STARTTLS offer, read LOGIN and PLAIN, and
+    // attack a CRAM-MD5 or NTLM answer at leisure: the user must have agreed to that.
+    const bool usable = method == ::AuthCramMd5 || method == ::AuthLogin || method == ::AuthPlain || method == AuthNtlm;
+    if (usable && !m_socket.IsTls() && !m_allowUnencryptedPassword)
+        Raise(kPasswordNotSent);
 
     switch (method) {
     case ::AuthCramMd5:
@@ -506,7 +555,8 @@ void CQRMSMTPConnection::WritePart(const CQRMSMTPBodyPart& part, bool root)
 void CQRMSMTPConnection::Close(bool graceful)
 {
     std::optional<CQRMSMTPException> remembered;
-    if (m_connected && graceful) {
+    // After a stop on request nothing more goes to the server, QUIT included.
+    if (m_connected && graceful && !m_broken && !Aborted()) {
         try {
             Write("QUIT\r\n");
             if (!Expect(221))
@@ -533,46 +583,73 @@ bool CQRMSMTPConnection::ExpectEither(int code1, int code2)
 
 bool CQRMSMTPConnection::ReadReply()
 {
-    std::vector<char> buffer(256);
-    std::size_t received = 0;
-    std::size_t lastLineStart = 0;
-    auto keep = [&] { m_lastResponse.assign(buffer.data(), received); };
+    std::string text;
+    // A server that has lost its way may send without end; what it sent so far is kept short.
+    auto shortened = [&text] { return text.size() > 512 ? text.substr(0, 512) + "..." : text; };
+    auto tooLong = [&](const std::string& what) {
+        m_broken = true;
+        m_lastResponse = shortened();
+        throw CQRMSMTPException(EMSGSIZE, CQRMSMTPException::kFacilitySystem, m_lastResponse,
+                                "The server's " + what + "; the session was ended.");
+    };
+    std::size_t lineStart = 0;     // where the line being received begins
+    std::size_t lastLineStart = 0; // where the last complete line begins
+    std::size_t scanned = 0;       // bytes already searched for line ends
+    // The time-out bounds the whole reply: a server sending a byte now and then cannot stretch it.
+    const auto replyEnd = CWSocket::Clock::now() + std::chrono::milliseconds(std::max(m_timeoutMs, 0));
+    char chunk[4096];
 
     for (;;) {
         int count = 0;
         try {
-            if (!m_socket.WaitReadable(m_timeoutMs)) {
-                keep();
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(replyEnd - CWSocket::Clock::now()).count();
+            if (!m_socket.WaitReadable(static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)))) {
+                m_broken = true;
+                m_lastResponse = shortened();
                 return false;
             }
-            const std::size_t room = buffer.size() - received - 1; // one byte stays for a terminator
-            count = m_socket.ReceiveBytes(buffer.data() + received, room);
-            if (count > 0 && static_cast<std::size_t>(count) == room)
-                buffer.resize(buffer.size() + 4096);
+            count = m_socket.ReceiveBytes(chunk, sizeof chunk);
         } catch (const CWSocketException& e) {
-            keep();
-            throw CQRMSMTPException(static_cast<uint32_t>(e.GetErrorNumber()), CQRMSMTPException::kFacilitySystem,
-                                    m_lastResponse, e.what());
+            m_lastResponse = shortened();
+            RaiseSocket(e, m_lastResponse);
         }
         if (count <= 0) {
-            keep();
+            m_broken = true;
+            m_lastResponse = shortened();
             return false;
         }
-        received += static_cast<std::size_t>(count);
+        text.append(chunk, static_cast<std::size_t>(count));
+        if (text.size() > kMaxReply)
+            tooLong("reply is longer than " + std::to_string(kMaxReply) + " bytes");
 
-        if (received > 5 && buffer[received - 2] == '\r' && buffer[received - 1] == '\n') {
-            // The shortest last line is "250 \r\n", so its start lies at least six bytes before the end.
-            for (std::size_t i = received - 6 + 1; i-- > 0;) {
-                if (buffer[i] == '\r' && buffer[i + 1] == '\n') {
-                    lastLineStart = i + 2;
-                    break;
-                }
+        // A "\r" at the end of the last piece may pair with a "\n" at the start of this one.
+        const std::string lineTooLong = "reply line is longer than " + std::to_string(kMaxReplyLine) + " bytes";
+        for (std::size_t i = scanned > 0 ? scanned - 1 : 0; i + 1 < text.size(); ++i) {
+            if (text[i] == '\r' && text[i + 1] == '\n') {
+                if (i - lineStart > kMaxReplyLine)
+                    tooLong(lineTooLong);
+                lastLineStart = lineStart;
+                lineStart = i + 2;
+                ++i;
             }
-            if (lastLineStart + 3 < received && buffer[lastLineStart + 3] == ' ') {
-                m_lastResponse.assign(buffer.data(), received - 2);
-                m_lastResponseCode = std::atoi(std::string(buffer.data() + lastLineStart, 3).c_str());
-                return true;
-            }
+        }
+        scanned = text.size();
+        // The line under way counts too, or an endless line would only end at the reply's bound.
+        if (text.size() - lineStart > kMaxReplyLine + 1)
+            tooLong(lineTooLong);
+
+        // Complete when everything received ends a line and that last line is a final one: a
+        // code and a blank, or (RFC 5321 4.2) the bare code.
+        if (lineStart != text.size())
+            continue;
+        const std::string_view line(text.data() + lastLineStart, text.size() - 2 - lastLineStart);
+        const bool digits = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                            std::isdigit(static_cast<unsigned char>(line[1])) &&
+                            std::isdigit(static_cast<unsigned char>(line[2]));
+        if ((line.size() == 3 && digits) || (line.size() > 3 && line[3] == ' ')) {
+            m_lastResponse.assign(text.data(), text.size() - 2);
+            m_lastResponseCode = std::atoi(std::string(line.substr(0, 3)).c_str());
+            return true;
         }
     }
 }

@@ -3,6 +3,8 @@
 #include "SMTPMessage.h"
 #include "Socket.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -54,11 +56,18 @@ protected:
     void NtlmAuthenticate(const std::string& userName, const std::string& password);
 };
 
-/// SMTP to the user's mail server: greeting, HELO/EHLO, STARTTLS when offered (port 465: TLS from
-/// the first byte), authentication, MAIL FROM / RCPT TO / DATA, QUIT.
+/// SMTP to the user's mail server: greeting, EHLO (HELO only when EHLO is refused), STARTTLS
+/// whenever offered (port 465: TLS from the first byte), authentication, MAIL FROM / RCPT TO /
+/// DATA, QUIT. Credentials go over a connection without TLS only when that is allowed.
 class CQRMSMTPConnection : public CNTLMClientAuth
 {
 public:
+    /// The longest reply line and the longest reply a server may send; past either the session ends.
+    static constexpr std::size_t kMaxReplyLine = 64 * 1024;
+    static constexpr std::size_t kMaxReply = 1024 * 1024;
+    /// Library code of an Open that would have sent credentials without TLS.
+    static constexpr uint32_t kPasswordNotSent = 542;
+
     CQRMSMTPConnection();
     ~CQRMSMTPConnection() override;
 
@@ -72,8 +81,22 @@ public:
     const std::string& GetLastResponse() const { return m_lastResponse; }
     int GetLastResponseCode() const { return m_lastResponseCode; }
 
+    /// The longest wait for one reply, and for one read, write or TLS handshake (default 60000).
     void SetTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
     int GetTimeout() const { return m_timeoutMs; }
+    /// The longest a session may last, from Open to the end of Close (default 300000); past it the
+    /// step under way fails with ETIMEDOUT (facility 7).
+    void SetSessionLimit(int milliseconds) { m_sessionLimitMs = milliseconds; }
+    int GetSessionLimit() const { return m_sessionLimitMs; }
+    /// Starts the session limit anew. Open does it; a caller that keeps a connection open for a
+    /// later letter does it before that letter.
+    void RestartSessionClock();
+    /// While `*flag` is non-zero every wait ends soon with ECANCELED (facility 7), nothing more is
+    /// sent and Close sends no QUIT. Null (the default): none. Set it between sessions only.
+    void SetAbortFlag(const std::atomic<int>* flag);
+    /// Whether credentials may go to a server that offers no TLS (default false: Open fails with
+    /// kPasswordNotSent before any AUTH command).
+    void SetAllowUnencryptedPassword(bool allow) { m_allowUnencryptedPassword = allow; }
     void SetHeloHostname(std::string name) { m_heloHostname = std::move(name); }
     /// The port on which Open speaks TLS from the first byte (465 unless changed; 0 = none).
     void SetImplicitTlsPort(int port) { m_implicitTlsPort = port; }
@@ -100,6 +123,9 @@ protected:
 
 private:
     void Write(const std::string& text);
+    /// A socket failure as the exception of this layer; the session cannot go on after it.
+    [[noreturn]] void RaiseSocket(const CWSocketException& e, std::string response = {});
+    bool Aborted() const;
     /// TLS over the open connection; a failed handshake closes it without QUIT.
     void StartTls(const std::string& host);
     [[noreturn]] void Raise(uint32_t code) const;
@@ -111,4 +137,11 @@ private:
     int m_timeoutMs = 60000;
     int m_lastResponseCode = 0;
     int m_implicitTlsPort = 465;
+    int m_sessionLimitMs = 300000;
+    CWSocket::Clock::time_point m_sessionEnd = CWSocket::Clock::time_point::max();
+    const std::atomic<int>* m_abortFlag = nullptr;
+    bool m_allowUnencryptedPassword = false;
+    // Set when the server's side of the dialogue is lost (no reply in time, too long a reply,
+    // a socket failure): a QUIT would only wait for nothing.
+    bool m_broken = false;
 };

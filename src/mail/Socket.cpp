@@ -1,7 +1,6 @@
 #include "Socket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -44,31 +43,27 @@ int ErrorOrErrno(int error)
     throw CWSocketException(error, detail);
 }
 
-/// Milliseconds left until `deadline`, for poll; never negative.
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
+using Clock = CWSocket::Clock;
+
+// A set abort flag is looked at this often while a wait goes on.
+constexpr int kAbortSliceMs = 100;
+
+/// Milliseconds until `until`, rounded up so that a poll for them does not wake early; 0 once it
+/// passed, -1 for "never".
+int MillisecondsUntil(Clock::time_point until)
 {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (until == Clock::time_point::max())
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
 }
 
-/// Waits for `events` on `fd`; a negative time waits without limit. Returns the events seen (0 on time-out).
-short PollFor(int fd, short events, int milliseconds)
+/// The end of a step that may take `milliseconds` from now; negative means no end.
+Clock::time_point StepEnd(int milliseconds)
 {
-    pollfd p = {};
-    p.fd = fd;
-    p.events = events;
-    const bool unlimited = milliseconds < 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : milliseconds);
-    for (;;) {
-        const int rc = ::poll(&p, 1, unlimited ? -1 : MillisecondsLeft(deadline));
-        if (rc > 0)
-            return p.revents;
-        if (rc == 0)
-            return 0;
-        if (errno != EINTR)
-            Raise(0, "poll failed");
-    }
+    if (milliseconds < 0)
+        return Clock::time_point::max();
+    return Clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
 bool IsIpLiteral(const std::string& host)
@@ -167,6 +162,9 @@ struct CWSocket::Impl
     SSL* ssl = nullptr;
     // After a fatal TLS error OpenSSL must not be asked to send close_notify.
     bool tlsBroken = false;
+    int timeoutMs = -1;
+    Clock::time_point deadline = Clock::time_point::max();
+    const std::atomic<int>* abort = nullptr;
 
     void FreeTls() noexcept
     {
@@ -183,20 +181,89 @@ struct CWSocket::Impl
             Raise(ENOTCONN, "the socket is not connected");
     }
 
-    /// Turns a failed SSL_read/SSL_write/SSL_connect into "retry" (true) or an exception.
-    /// `peerClosed` is set for an orderly end of the TLS stream.
-    bool HandleTlsResult(int result, const char* what, bool* peerClosed = nullptr)
+    bool Aborted() const { return abort && abort->load(std::memory_order_relaxed) != 0; }
+
+    void RaiseIfAborted() const
+    {
+        if (Aborted())
+            Raise(ECANCELED, "stopped on request");
+    }
+
+    /// Waits for `events` on `socket` until `stepEnd`. Returns the events seen, or 0 once `stepEnd`
+    /// passed. The connection's deadline raises ETIMEDOUT and the abort flag ECANCELED. Without a
+    /// flag this is one poll; with one, poll runs in short slices (a signal's EINTR among them)
+    /// so that the flag is seen soon after it goes up.
+    short Wait(int socket, short events, Clock::time_point stepEnd) const
+    {
+        const bool deadlineFirst = deadline < stepEnd;
+        const Clock::time_point until = deadlineFirst ? deadline : stepEnd;
+        pollfd p = {};
+        p.fd = socket;
+        p.events = events;
+        for (;;) {
+            RaiseIfAborted();
+            int slice = MillisecondsUntil(until);
+            if (abort && (slice < 0 || slice > kAbortSliceMs))
+                slice = kAbortSliceMs;
+            const int rc = ::poll(&p, 1, slice);
+            if (rc > 0)
+                return p.revents;
+            if (rc < 0 && errno != EINTR)
+                Raise(0, "poll failed");
+            if (until != Clock::time_point::max() && Clock::now() >= until) {
+                if (deadlineFirst)
+                    Raise(ETIMEDOUT, "the time allowed for the connection has passed");
+                return 0;
+            }
+        }
+    }
+
+    /// Connects the non-blocking `socket`, waiting at most until `stepEnd`. Returns 0 or the error
+    /// number; the deadline and the abort flag raise.
+    int Connect(int socket, const sockaddr* address, socklen_t length, Clock::time_point stepEnd) const
+    {
+        if (::connect(socket, address, length) == 0)
+            return 0;
+        int error = errno;
+        // An interrupted connect goes on in the background, like a non-blocking one.
+        if (error != EINPROGRESS && error != EINTR)
+            return error;
+        if (Wait(socket, POLLOUT, stepEnd) == 0)
+            return ETIMEDOUT;
+        socklen_t size = sizeof error;
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            error = errno;
+        return error;
+    }
+
+    /// Waits for a TLS retry; a wait that ends without the socket being ready ends the TLS layer.
+    void WaitForTls(short events, Clock::time_point stepEnd, const char* what)
+    {
+        try {
+            if (Wait(fd, events, stepEnd) == 0)
+                Raise(ETIMEDOUT, std::string(what) + ": the server did not answer in time");
+        } catch (const CWSocketException&) {
+            // A record may be half read or half written: the TLS stream cannot go on.
+            tlsBroken = true;
+            throw;
+        }
+    }
+
+    /// Turns a failed SSL_read/SSL_write/SSL_connect into "retry" (true) or an exception. A retry
+    /// waits for the socket at most until `stepEnd`. `peerClosed` is set for an orderly end of
+    /// the TLS stream.
+    bool HandleTlsResult(int result, const char* what, Clock::time_point stepEnd, bool* peerClosed = nullptr)
     {
         const int savedErrno = errno;
         const int code = SSL_get_error(ssl, result);
         switch (code) {
         case SSL_ERROR_WANT_READ:
             ERR_clear_error();
-            PollFor(fd, POLLIN, -1);
+            WaitForTls(POLLIN, stepEnd, what);
             return true;
         case SSL_ERROR_WANT_WRITE:
             ERR_clear_error();
-            PollFor(fd, POLLOUT, -1);
+            WaitForTls(POLLOUT, stepEnd, what);
             return true;
         case SSL_ERROR_ZERO_RETURN:
             ERR_clear_error();
@@ -239,36 +306,20 @@ void CWSocket::CreateSocket(bool stream)
     m_impl->type = stream ? SOCK_STREAM : SOCK_DGRAM;
 }
 
-namespace {
-
-/// Connects `fd`; with a time-out the connect runs non-blocking and poll bounds it. Returns 0 or
-/// the error number.
-int ConnectOne(int fd, const sockaddr* address, socklen_t length, int timeoutMs)
+void CWSocket::SetTimeout(int milliseconds)
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (timeoutMs > 0 && (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0))
-        return errno;
-    int error = 0;
-    if (::connect(fd, address, length) != 0) {
-        error = errno;
-        // An interrupted blocking connect goes on in the background, like a non-blocking one.
-        if (error == EINPROGRESS || error == EINTR) {
-            const short seen = PollFor(fd, POLLOUT, timeoutMs > 0 ? timeoutMs : -1);
-            if (seen == 0) {
-                error = ETIMEDOUT;
-            } else {
-                socklen_t size = sizeof error;
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-                    error = errno;
-            }
-        }
-    }
-    if (error == 0 && timeoutMs > 0 && ::fcntl(fd, F_SETFL, flags) < 0)
-        error = errno;
-    return error;
+    m_impl->timeoutMs = milliseconds;
 }
 
-} // namespace
+void CWSocket::SetDeadline(Clock::time_point deadline)
+{
+    m_impl->deadline = deadline;
+}
+
+void CWSocket::SetAbortFlag(const std::atomic<int>* flag)
+{
+    m_impl->abort = flag;
+}
 
 void CWSocket::ConnectTo(const std::string& host, int port, int timeoutMs)
 {
@@ -276,6 +327,7 @@ void CWSocket::ConnectTo(const std::string& host, int port, int timeoutMs)
         Raise(EINVAL, "port " + std::to_string(port) + " is out of range");
     if (m_impl->fd >= 0)
         CloseSocket();
+    m_impl->RaiseIfAborted();
 
     const std::string name = StripBrackets(host);
     const std::string service = std::to_string(port);
@@ -295,16 +347,27 @@ void CWSocket::ConnectTo(const std::string& host, int port, int timeoutMs)
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
 
+    // Without a time-out of its own the kernel's connect time-out ends a connect that is never
+    // answered.
+    const Clock::time_point stepEnd = StepEnd(timeoutMs > 0 ? timeoutMs : -1);
     // A name may resolve to addresses of which only some answer (::1 and 127.0.0.1 for
     // "localhost" with the server on one of them); the first that connects wins.
     int lastError = EHOSTUNREACH;
     for (const addrinfo* a = found; a; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        // Non-blocking for good: every later wait goes through poll, where time-outs and the abort
+        // flag can end it.
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
         if (fd < 0) {
             lastError = errno;
             continue;
         }
-        const int error = ConnectOne(fd, a->ai_addr, a->ai_addrlen, timeoutMs);
+        int error = 0;
+        try {
+            error = m_impl->Connect(fd, a->ai_addr, a->ai_addrlen, stepEnd);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
         if (error == 0) {
             m_impl->fd = fd;
             return;
@@ -318,9 +381,11 @@ void CWSocket::ConnectTo(const std::string& host, int port, int timeoutMs)
 int CWSocket::SendBytes(const void* data, std::size_t size)
 {
     m_impl->RequireOpen();
+    m_impl->RaiseIfAborted();
     if (size == 0)
         return 0;
     const int count = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    const Clock::time_point stepEnd = StepEnd(m_impl->timeoutMs);
     if (m_impl->ssl) {
         for (;;) {
             ERR_clear_error();
@@ -328,15 +393,19 @@ int CWSocket::SendBytes(const void* data, std::size_t size)
             const int sent = SSL_write(m_impl->ssl, data, count);
             if (sent > 0)
                 return sent;
-            m_impl->HandleTlsResult(sent, "sending");
+            m_impl->HandleTlsResult(sent, "sending", stepEnd);
         }
     }
     for (;;) {
         const ssize_t sent = ::send(m_impl->fd, data, static_cast<std::size_t>(count), MSG_NOSIGNAL);
         if (sent >= 0)
             return static_cast<int>(sent);
-        if (errno != EINTR)
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (m_impl->Wait(m_impl->fd, POLLOUT, stepEnd) == 0)
+                Raise(ETIMEDOUT, "sending: the server took no data in time");
+        } else if (errno != EINTR) {
             Raise(0, "send failed");
+        }
     }
 }
 
@@ -357,6 +426,7 @@ int CWSocket::ReceiveBytes(void* buffer, std::size_t size)
     if (size == 0)
         return 0;
     const int count = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    const Clock::time_point stepEnd = StepEnd(m_impl->timeoutMs);
     if (m_impl->ssl) {
         for (;;) {
             ERR_clear_error();
@@ -365,7 +435,7 @@ int CWSocket::ReceiveBytes(void* buffer, std::size_t size)
             if (got > 0)
                 return got;
             bool peerClosed = false;
-            if (!m_impl->HandleTlsResult(got, "receiving", &peerClosed) && peerClosed)
+            if (!m_impl->HandleTlsResult(got, "receiving", stepEnd, &peerClosed) && peerClosed)
                 return 0;
         }
     }
@@ -373,8 +443,12 @@ int CWSocket::ReceiveBytes(void* buffer, std::size_t size)
         const ssize_t got = ::recv(m_impl->fd, buffer, static_cast<std::size_t>(count), 0);
         if (got >= 0)
             return static_cast<int>(got);
-        if (errno != EINTR)
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (m_impl->Wait(m_impl->fd, POLLIN, stepEnd) == 0)
+                Raise(ETIMEDOUT, "receiving: the server sent nothing in time");
+        } else if (errno != EINTR) {
             Raise(0, "receive failed");
+        }
     }
 }
 
@@ -385,16 +459,14 @@ bool CWSocket::WaitReadable(int milliseconds)
     if (m_impl->ssl && SSL_pending(m_impl->ssl) > 0)
         return true;
     // A hang-up or error counts: the next receive returns at once with 0 or the error.
-    return (PollFor(m_impl->fd, POLLIN, milliseconds) & (POLLIN | POLLHUP | POLLERR)) != 0;
+    return (m_impl->Wait(m_impl->fd, POLLIN, StepEnd(milliseconds)) & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
 int CWSocket::CloseSocket()
 {
-    if (m_impl->ssl && !m_impl->tlsBroken && m_impl->fd >= 0) {
-        // close_notify is a courtesy: a server that stopped reading must not hold the close up.
-        const int flags = ::fcntl(m_impl->fd, F_GETFL);
-        if (flags >= 0)
-            ::fcntl(m_impl->fd, F_SETFL, flags | O_NONBLOCK);
+    // close_notify is a courtesy: the socket is non-blocking, so a server that stopped reading
+    // cannot hold the close up; after a stop on request nothing more goes out at all.
+    if (m_impl->ssl && !m_impl->tlsBroken && m_impl->fd >= 0 && !m_impl->Aborted()) {
         SSL_shutdown(m_impl->ssl);
         ERR_clear_error();
     }
@@ -412,6 +484,7 @@ void CWSocket::StartTls(const std::string& serverName)
     m_impl->RequireOpen();
     if (m_impl->ssl)
         Raise(EALREADY, "TLS is already active");
+    m_impl->RaiseIfAborted();
     const std::string name = StripBrackets(serverName);
     if (name.empty())
         Raise(EINVAL, "no server name to verify the certificate against");
@@ -451,13 +524,15 @@ void CWSocket::StartTls(const std::string& serverName)
                 Raise(EINVAL, "cannot verify against host name " + name + ": " + TlsReason(nullptr));
         }
 
+        // The whole handshake, not each of its reads, is bounded by the time-out.
+        const Clock::time_point stepEnd = StepEnd(m_impl->timeoutMs);
         for (;;) {
             ERR_clear_error();
             errno = 0;
             const int rc = SSL_connect(m_impl->ssl);
             if (rc == 1)
                 return;
-            m_impl->HandleTlsResult(rc, "TLS handshake");
+            m_impl->HandleTlsResult(rc, "TLS handshake", stepEnd);
         }
     } catch (...) {
         // A half-made TLS layer must not let the caller go on in plain text (credentials would

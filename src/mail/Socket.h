@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -22,9 +24,15 @@ private:
 /// connection can be switched to TLS (STARTTLS, or from the first byte) with the server's
 /// certificate and host name verified against the system's store (OpenSSL's default paths, so
 /// SSL_CERT_FILE and SSL_CERT_DIR apply).
+///
+/// Every wait (connect, read, write, TLS handshake) is bounded: by the step's time-out
+/// (SetTimeout), by the connection's deadline (SetDeadline, ETIMEDOUT) and by the abort flag
+/// (SetAbortFlag, ECANCELED).
 class CWSocket
 {
 public:
+    using Clock = std::chrono::steady_clock;
+
     CWSocket();
     virtual ~CWSocket();
     CWSocket(const CWSocket&) = delete;
@@ -48,6 +56,16 @@ public:
 
     /// TLS handshake over the connected socket, verifying the certificate for `serverName`.
     void StartTls(const std::string& serverName);
+
+    /// The longest a connect without a time-out of its own, one SendBytes, one ReceiveBytes or the
+    /// TLS handshake may wait for the peer; past it the step raises ETIMEDOUT. Negative (the
+    /// default): no limit of its own.
+    void SetTimeout(int milliseconds);
+    /// Every wait past this moment raises ETIMEDOUT; Clock::time_point::max() (the default): none.
+    void SetDeadline(Clock::time_point deadline);
+    /// While `*flag` is non-zero, a wait ends within about 200 ms and no send starts: both raise
+    /// ECANCELED. Null (the default): no flag. The flag must outlive its use here.
+    void SetAbortFlag(const std::atomic<int>* flag);
     bool IsTls() const;
     bool IsOpen() const;
 

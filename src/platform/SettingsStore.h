@@ -36,6 +36,7 @@ inline constexpr std::string_view kUpdateLastLook = "UpdateLastLook"; // 16-byte
 inline constexpr std::string_view kUpdateLastShow = "UpdateLastShow"; // 16-byte SYSTEMTIME, now - 11 days
 inline constexpr std::string_view kUpdateHost = "UpdateHost";         // text, "" = never look for updates
 inline constexpr std::string_view kPageRankHost = "PageRankHost";     // text, "" = no PageRank lookups
+inline constexpr std::string_view kAllowUnencryptedPassword = "AllowUnencryptedPassword"; // int, 0
 
 inline constexpr std::string_view kMainFrame = "mainframe";                         // window geometry
 inline constexpr std::string_view kLinksListSettings = "settings";                  // 192-byte column layout

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # `orvex --test-mail` against local mail servers: the letter arrives as valid MIME with every link
 # of the database (texts escaped), a missing database gives the signature alone, the two failure
-# messages carry the server's reply, and neither the settings nor the database are written.
+# messages carry the server's reply, a password is not sent to a server without encryption unless
+# the stored AllowUnencryptedPassword allows it, and neither the settings nor the database are
+# written.
 set -uo pipefail
 orvex=$1
 fakes=$2
@@ -33,14 +35,16 @@ start_server() {
     port=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["port"])' "$tmp/$name/ready")
 }
 
-# write_files PORT DATABASE_PATH [with-db]: ORX.cfg (and data.orx) in the archive layout the
-# reference writer knows, independent of the program's own writer.
+# write_files PORT DATABASE_PATH [with-db] [USER PASSWORD]: ORX.cfg (and data.orx) in the archive
+# layout the reference writer knows, independent of the program's own writer; a user name switches
+# authentication on.
 write_files() {
-    /usr/bin/python3 - "$data" "$ORVEX_HOME" "$1" "$2" "${3:-}" <<'EOF'
+    /usr/bin/python3 - "$data" "$ORVEX_HOME" "$1" "$2" "${3:-}" "${4:-}" "${5:-}" <<'EOF'
 import os, sys
 sys.path.insert(0, sys.argv[1])
 from make_reference_db import Archive, database, sample_link
 home, port, db_path, with_db = sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
+user, password = sys.argv[6], sys.argv[7]
 ar = Archive()
 ar.new_object("COptions")
 ar.int(7); ar.int(1); ar.int(0)
@@ -48,7 +52,7 @@ ar.text("me@example.com; other@example.com")
 ar.text("127.0.0.1")
 ar.int(port)
 ar.text("orvex@example.com")
-ar.int(0); ar.text(""); ar.text("")
+ar.int(1 if user else 0); ar.text(user); ar.text(password)
 ar.text(db_path)
 ar.int(0); ar.text(""); ar.int(8888)
 ar.date(0, 45000.0); ar.int(0)
@@ -137,6 +141,23 @@ if [ $rc -eq 1 ] && [ "$(sed -n 1p <<<"$out")" = "Connection completed successfu
     [[ "$(sed -n 2p <<<"$out")" == "Server reply: "*550* ]]; then pass; else
     fail "rejected: exit $rc, output '$out'"; fi
 grep -q '^QUIT' "$tmp/rejecting/log" && pass || fail "no QUIT after the failure: $(cat "$tmp/rejecting/log")"
+
+# --- a password and a server without encryption: kept back until the user allows it ---------------
+start_server plain --kind scripted --auth-line "LOGIN PLAIN" --user webmaster --password "pa ss"
+write_files "$port" links.orx "" webmaster "pa ss"
+run_orvex
+if [ $rc -eq 1 ] && [ "$(sed -n 1p <<<"$out")" = "Can not connect to specified server." ] &&
+    [[ "$(sed -n 2p <<<"$out")" == "Server reply: "*"offers no encryption"*"password was not sent"* ]]; then pass; else
+    fail "password kept back: exit $rc, output '$out'"; fi
+grep -q '^EHLO' "$tmp/plain/log" && pass || fail "the server was not reached: $(cat "$tmp/plain/log")"
+grep -q 'AUTH' "$tmp/plain/log" && fail "AUTH was sent: $(cat "$tmp/plain/log")" || pass
+mkdir -p "$XDG_CONFIG_HOME/Tessel Development"
+printf '[General]\nAllowUnencryptedPassword=1\n' >"$XDG_CONFIG_HOME/Tessel Development/Orvex.conf"
+run_orvex
+[ $rc -eq 0 ] && [ "$out" = "Test notification sended successfully." ] && pass ||
+    fail "password allowed: exit $rc, output '$out' $(cat "$tmp/stderr")"
+grep -q '^AUTH LOGIN' "$tmp/plain/log" && pass || fail "no AUTH LOGIN once allowed: $(cat "$tmp/plain/log")"
+rm -f "$XDG_CONFIG_HOME/Tessel Development/Orvex.conf"
 
 # --- no settings file at all: nothing to connect to, nothing created --------------------------------
 rm -f "$ORVEX_HOME/ORX.cfg"

@@ -3,8 +3,9 @@
 // Local SMTP servers for tests (header-only): tests/fakes/smtp_server.py run with Debian's
 // /usr/bin/python3, which has aiosmtpd. Kind "aiosmtpd" is a real server (no auth, LOGIN/PLAIN,
 // STARTTLS, TLS from the first byte); kind "scripted" plays the replies aiosmtpd cannot (CRAM-MD5,
-// NTLM, split and long replies, odd greetings, drops and silence). Each delivered message lands
-// in MailDir() as N.eml plus N.json, the latter as Python's email package parsed it.
+// NTLM, split, long, endless, slow and bare-code replies, odd greetings, optional, refused and
+// stalled STARTTLS, drops and silence) and notes in its log what it did. Each delivered message
+// lands in MailDir() as N.eml plus N.json, the latter as Python's email package parsed it.
 
 #include "FakeServers.h"
 
@@ -64,6 +65,12 @@ public:
     /// Every command line the scripted server received, one per line.
     std::string Commands() const { return ReadWholeFile(LogFile()); }
     std::string Output() const { return m_dir ? ReadWholeFile(m_dir->File("server.out")) : std::string(); }
+
+    /// Waits (at most `timeout`) until the scripted server's log holds `text`.
+    bool LogShows(const std::string& text, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const
+    {
+        return WaitUntil([&] { return Commands().find(text) != std::string::npos; }, timeout);
+    }
 
     /// The parsed form of the n-th message (1-based), waiting up to 5 s for it; "" when none came.
     std::string MessageJson(int n = 1) const

@@ -9,7 +9,15 @@ Two kinds:
                     (verified against --password), replies split in odd places (--split), a long
                     EHLO reply (--long), another greeting (--greeting), a close during DATA
                     (--drop-in-data), no answer at all (--silent), AUTH on the final EHLO line
-                    (--auth-final), a chosen RCPT code (--rcpt-code).
+                    (--auth-final), a chosen RCPT code (--rcpt-code), a chosen EHLO answer
+                    (--ehlo-code), final lines that are the bare code (--bare-codes), STARTTLS offered
+                    but optional (--offer-starttls), refused (--starttls-refuse) or answered and then
+                    left without a handshake (--starttls-stall), a greeting without end
+                    (--endless line|reply), a greeting one byte at a time (--drip MS), replies
+                    that come late (--reply-delay MS), no answer after the data (--stall-after-data),
+                    and TLS from the first byte whose greeting record never ends
+                    (--tls-partial-greeting).
+                    Each of these leaves a line in --log that shows it really happened.
 
 Both write each message into --maildir as N.eml plus N.json (the envelope and the message as
 Python's email package parses it; flat JSON, ASCII). The scripted server logs every command line
@@ -182,6 +190,7 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
     def setup(self):
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.pending = b""
+        self.tls = False
 
     def log(self, line):
         if self.args.log:
@@ -203,9 +212,72 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
                 start = cut
 
     def reply(self, *lines):
+        if self.args.reply_delay:
+            self.log("delay: %d ms" % self.args.reply_delay)
+            time.sleep(self.args.reply_delay / 1000.0)
         text = "".join(("%s-%s\r\n" if i < len(lines) - 1 else "%s %s\r\n") % (line[:3], line[4:])
                        for i, line in enumerate(lines))
+        if self.args.bare_codes and not text.startswith("334"):
+            # RFC 5321 4.2 allows the final line to be the code alone (a 334 carries its challenge).
+            head, _, last = text[:-2].rpartition("\r\n")
+            text = (head + "\r\n" if head else "") + last[:3] + "\r\n"
+            self.log("bare code: %s" % last[:3])
         self.send(text)
+
+    def hold(self, what):
+        """Reads (and counts) whatever comes until the client closes, answering nothing."""
+        received = 0
+        try:
+            while True:
+                chunk = self.request.recv(65536)
+                if not chunk:
+                    break
+                received += len(chunk)
+                self.log("%s: received %d bytes" % (what, received))
+        except OSError:
+            pass
+
+    def endless(self, kind):
+        # Bounded only so that a client that never gives up cannot fill the machine's memory.
+        cap = 8 * 1024 * 1024
+        if kind == "line":
+            data = b"220 " + b"x" * cap
+        else:
+            data = b"".join(b"220-" + b"y" * 1020 + b"\r\n" for _ in range(cap // 1024))
+        sent = 0
+        try:
+            while sent < len(data):
+                sent += self.request.send(data[sent:sent + 65536])
+        except OSError:
+            pass
+        self.log("endless %s: sent %d bytes" % (kind, sent))
+        self.hold("endless")
+
+    def drip(self, text):
+        data = text.encode()
+        for i in range(len(data)):
+            try:
+                self.request.sendall(data[i:i + 1])
+            except OSError:
+                return False
+            self.log("drip: sent byte %d of %d" % (i + 1, len(data)))
+            time.sleep(self.args.drip / 1000.0)
+        return True
+
+    def tls_context(self):
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(self.args.cert, self.args.key)
+        return ctx
+
+    def start_tls(self):
+        try:
+            self.request = self.tls_context().wrap_socket(self.request, server_side=True)
+        except (ssl.SSLError, OSError) as e:
+            self.log("TLS: handshake failed: %s" % e)
+            return False
+        self.tls = True
+        self.log("TLS: established")
+        return True
 
     def readline(self):
         while b"\r\n" not in self.pending:
@@ -223,10 +295,30 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
 
     def handle(self):
         if self.args.silent:
-            while self.request.recv(65536):
-                pass
+            self.log("silent: accepted")
+            self.hold("silent")
             return
-        self.send(self.args.greeting + "\r\n")
+        if self.args.endless:
+            self.endless(self.args.endless)
+            return
+        if self.args.tls_partial_greeting:
+            if not self.start_tls():
+                return
+            # A record header announcing 64 bytes, then only three of them, past the TLS layer.
+            partial = b"\x17\x03\x03\x00\x40abc"
+            os.write(self.request.fileno(), partial)
+            self.log("partial record: sent %d bytes of a 69-byte record" % len(partial))
+            self.hold("partial record")
+            return
+        greeting = self.args.greeting
+        if self.args.bare_codes:
+            greeting = greeting[:3]
+            self.log("bare code: %s" % greeting)
+        if self.args.drip:
+            if not self.drip(greeting + "\r\n"):
+                return
+        else:
+            self.send(greeting + "\r\n")
         mail_from, rcpts = "", []
         while True:
             line = self.readline()
@@ -234,8 +326,12 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
                 return
             verb = line.split(" ", 1)[0].upper()
             rest = line[len(verb) + 1:]
-            if verb == "EHLO":
+            if verb == "EHLO" and self.args.ehlo_code != 250:
+                self.reply("%d EHLO not here" % self.args.ehlo_code)
+            elif verb == "EHLO":
                 lines = ["250 localhost"]
+                if self.args.offer_starttls and not self.tls:
+                    lines.append("250 STARTTLS")
                 if self.args.long:
                     lines += [l[:3] + " " + l[4:] for l in LONG_PADDING]
                 if self.args.auth_line:
@@ -246,6 +342,19 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
                 self.reply(*lines)
             elif verb == "HELO":
                 self.reply("250 localhost")
+            elif verb == "STARTTLS" and self.args.offer_starttls and not self.tls:
+                if self.args.starttls_refuse:
+                    self.reply("454 TLS not available now")
+                    continue
+                self.reply("220 go ahead")
+                # Anything the client sent before the handshake is not to be trusted.
+                self.pending = b""
+                if self.args.starttls_stall:
+                    self.log("STARTTLS: stalling")
+                    self.hold("STARTTLS stall")
+                    return
+                if not self.start_tls():
+                    return
             elif verb == "AUTH":
                 self.authenticate(rest)
             elif verb == "MAIL":
@@ -262,6 +371,10 @@ class ScriptedHandler(socketserver.BaseRequestHandler):
                     return
                 data = self.read_data()
                 if data is None:
+                    return
+                if self.args.stall_after_data:
+                    self.log("stalling after data")
+                    self.hold("after data")
                     return
                 if self.args.maildir:
                     save_message(self.args.maildir, mail_from, rcpts, data)
@@ -406,6 +519,16 @@ def main():
     p.add_argument("--silent", action="store_true")
     p.add_argument("--drop-in-data", action="store_true")
     p.add_argument("--rcpt-code", type=int, default=250)
+    p.add_argument("--ehlo-code", type=int, default=250)
+    p.add_argument("--bare-codes", action="store_true")
+    p.add_argument("--offer-starttls", action="store_true")
+    p.add_argument("--starttls-refuse", action="store_true")
+    p.add_argument("--starttls-stall", action="store_true")
+    p.add_argument("--endless", choices=("line", "reply"))
+    p.add_argument("--drip", type=int, default=0, metavar="MS")
+    p.add_argument("--reply-delay", type=int, default=0, metavar="MS")
+    p.add_argument("--stall-after-data", action="store_true")
+    p.add_argument("--tls-partial-greeting", action="store_true")
     p.add_argument("--compute-ntlmv2", nargs=7,
                    metavar=("USER", "DOMAIN", "PASSWORD", "SERVER_HEX", "CLIENT_HEX", "TIMESTAMP", "TARGETINFO_HEX"))
     p.add_argument("--md4", metavar="TEXT")

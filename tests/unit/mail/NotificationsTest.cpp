@@ -9,13 +9,18 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 const std::string kFont = "face=\"Arial, Helvetica, sans-serif\" size=\"3\"";
 
@@ -434,28 +439,125 @@ TEST_F(DeliveryTest, AuthenticatesOnlyWhenAsked)
 
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 0);
     EXPECT_EQ(Occurrences(server.Commands(), "AUTH"), 0u);
-    EXPECT_EQ(Occurrences(server.Commands(), "HELO "), 1u);
+    EXPECT_EQ(Occurrences(server.Commands(), "EHLO "), 1u) << server.Commands();
+    EXPECT_EQ(Occurrences(server.Commands(), "HELO "), 0u);
 
+    // The fake offers no STARTTLS, so the password may only go with the user's leave.
     m_settings.smtpAuth = true;
     m_settings.smtpUser = "webmaster";
     m_settings.smtpPassword = "wrong";
+    m_settings.allowUnencryptedPassword = true;
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 1);
     m_settings.smtpPassword = "pa ss";
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 0);
-    EXPECT_EQ(Occurrences(server.Commands(), "EHLO "), 2u);
+    EXPECT_EQ(Occurrences(server.Commands(), "EHLO "), 3u);
     EXPECT_EQ(Occurrences(server.Commands(), "AUTH LOGIN"), 2u) << server.Commands();
     EXPECT_FALSE(server.MessageJson(2).empty());
 
     std::string reply;
     EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", true,
-                                             "webmaster", "wrong", &reply),
+                                             "webmaster", "wrong", &reply, true),
               1);
     EXPECT_NE(reply.find("535"), std::string::npos) << reply;
     EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", true,
-                                             "webmaster", "pa ss", &reply),
+                                             "webmaster", "pa ss", &reply, true),
               0)
         << reply;
     EXPECT_EQ(Occurrences(server.Commands(), "AUTH LOGIN"), 4u);
+}
+
+TEST_F(DeliveryTest, PasswordIsKeptBackWhenTheServerOffersNoEncryption)
+{
+    fakes::FakeSmtpServer server;
+    server.Start({"--kind", "scripted", "--auth-line", "LOGIN PLAIN", "--user", "webmaster", "--password", "pa ss"});
+    UseServer(server);
+    m_settings.smtpAuth = true;
+    m_settings.smtpUser = "webmaster";
+    m_settings.smtpPassword = "pa ss";
+    CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
+
+    EXPECT_EQ(m_manager.SendNotification({link}, {}), 1);
+    std::string reply;
+    EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", true,
+                                             "webmaster", "pa ss", &reply),
+              1);
+    EXPECT_NE(reply.find("offers no encryption"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("password was not sent"), std::string::npos) << reply;
+    // Both reached the server, which offered AUTH, and neither took it up.
+    EXPECT_EQ(Occurrences(server.Commands(), "EHLO "), 2u) << server.Commands();
+    EXPECT_EQ(Occurrences(server.Commands(), "AUTH"), 0u) << server.Commands();
+    EXPECT_EQ(Occurrences(server.Commands(), "MAIL"), 0u) << server.Commands();
+
+    m_settings.allowUnencryptedPassword = true;
+    EXPECT_EQ(m_manager.SendNotification({link}, {}), 0);
+    EXPECT_FALSE(server.MessageJson(1).empty());
+}
+
+TEST_F(DeliveryTest, SessionLimitEndsASlowMailing)
+{
+    // Every reply comes after 400 ms: in time for each step, too slow for a 1 s session.
+    fakes::FakeSmtpServer server;
+    server.Start({"--kind", "scripted", "--reply-delay", "400"});
+    UseServer(server);
+    m_manager.SetReplyTimeout(3000);
+    m_manager.SetSessionLimit(1000);
+    CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_manager.SendNotification({link}, {}), 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
+
+    std::string reply;
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", false,
+                                             "", "", &reply),
+              2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
+    EXPECT_NE(reply.find("took longer than the 1 seconds allowed"), std::string::npos) << reply;
+    EXPECT_GE(Occurrences(server.Commands(), "delay: 400 ms"), 4u) << server.Commands();
+    EXPECT_EQ(Occurrences(server.Commands(), "DATA"), 0u) << server.Commands();
+}
+
+TEST_F(DeliveryTest, AbortFlagStopsMailingWithinASecond)
+{
+    std::atomic<int> stop{0};
+    m_manager.SetReplyTimeout(20000);
+    m_manager.SetAbortFlag(&stop);
+    CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
+
+    // A server that never greets, and one that never answers the end of the letter.
+    for (const char* stall : {"--silent", "--stall-after-data"}) {
+        SCOPED_TRACE(stall);
+        fakes::FakeSmtpServer server;
+        server.Start({"--kind", "scripted", stall});
+        UseServer(server);
+        stop = 0;
+        std::chrono::steady_clock::time_point raised;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(400ms);
+            raised = std::chrono::steady_clock::now();
+            stop = 1;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const int result = m_manager.SendNotification({link}, {});
+        const auto ended = std::chrono::steady_clock::now();
+        stopper.join();
+        EXPECT_EQ(result, 2);
+        EXPECT_GE(ended - start, 350ms) << "it returned before the flag went up";
+        EXPECT_LT(ended - raised, 1s);
+        EXPECT_TRUE(server.LogShows(std::string(stall) == "--silent" ? "silent: accepted" : "stalling after data"))
+            << server.Commands();
+        EXPECT_EQ(Occurrences(server.Commands(), "QUIT"), 0u) << "nothing more went out: " << server.Commands();
+    }
+
+    // With the flag up no connection is even tried.
+    SilentListener listener;
+    m_settings.smtpServer = "127.0.0.1";
+    m_settings.smtpPort = listener.Port();
+    stop = 1;
+    EXPECT_EQ(m_manager.SendNotification({link}, {}), 2);
+    EXPECT_FALSE(listener.SomebodyConnected());
+    m_manager.SetAbortFlag(nullptr);
 }
 
 TEST_F(DeliveryTest, ConnectionIsClosedByTheSendThatOpenedItOnly)
@@ -473,7 +575,7 @@ TEST_F(DeliveryTest, ConnectionIsClosedByTheSendThatOpenedItOnly)
     ASSERT_EQ(m_manager.SendNotification({link}, {}), 0);
     ASSERT_EQ(m_manager.SendNotification({link}, {}), 0);
     EXPECT_EQ(Occurrences(server.Commands(), "QUIT"), 1u) << server.Commands();
-    EXPECT_EQ(Occurrences(server.Commands(), "HELO"), 2u) << "both sends used the open connection";
+    EXPECT_EQ(Occurrences(server.Commands(), "EHLO"), 2u) << "both sends used the open connection";
     EXPECT_EQ(m_manager.Disconnect(), 1);
     EXPECT_EQ(Occurrences(server.Commands(), "QUIT"), 2u);
     EXPECT_FALSE(server.MessageJson(3).empty());

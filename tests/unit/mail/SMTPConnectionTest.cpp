@@ -5,11 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <functional>
+#include <future>
+#include <thread>
 
 namespace {
 
 using fakes::FakeSmtpServer;
+using namespace std::chrono_literals;
 
 const std::string kUser = "alice";
 const std::string kPassword = "s3cret pass";
@@ -57,6 +63,41 @@ std::vector<std::string> Scripted(std::vector<std::string> extra)
     return args;
 }
 
+/// Runs `action` on a thread of its own and returns how long it took. When it is still running
+/// after `limit`, the test fails and `unblock` (stopping the fake server) lets it end: a client
+/// that would wait for ever fails the test instead of hanging it.
+std::chrono::milliseconds RunBounded(const std::function<void()>& action, std::chrono::milliseconds limit,
+                                     const std::function<void()>& unblock)
+{
+    const auto start = std::chrono::steady_clock::now();
+    auto done = std::async(std::launch::async, action);
+    if (done.wait_for(limit) != std::future_status::ready) {
+        ADD_FAILURE() << "still waiting after " << limit.count() << " ms";
+        unblock();
+        done.wait();
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+/// The largest number that follows `prefix` in the server's log (every connection, the start-up
+/// probe's included, logs its own line), or 0.
+std::size_t LoggedMaximum(const FakeSmtpServer& server, const std::string& prefix)
+{
+    const std::string log = server.Commands();
+    std::size_t most = 0;
+    for (std::size_t at = log.find(prefix); at != std::string::npos; at = log.find(prefix, at + 1))
+        most = std::max<std::size_t>(most, std::stoul(log.substr(at + prefix.size())));
+    return most;
+}
+
 std::vector<std::string> Aiosmtpd(std::vector<std::string> extra)
 {
     std::vector<std::string> args = {"--kind", "aiosmtpd", "--user", kUser, "--password", kPassword};
@@ -64,11 +105,14 @@ std::vector<std::string> Aiosmtpd(std::vector<std::string> extra)
     return args;
 }
 
-// Opens, sends PlainMessage and closes; the first message's parsed form.
+// Opens, sends PlainMessage and closes; the first message's parsed form. The mechanism tests run
+// over plain connections, so they allow the password there unless told otherwise; the rule that
+// keeps it back has tests of its own.
 std::string Deliver(FakeSmtpServer& server, SmtpAuthMethod method, const std::string& user = kUser,
-                    const std::string& password = kPassword)
+                    const std::string& password = kPassword, bool allowUnencryptedPassword = true)
 {
     CQRMSMTPConnection c;
+    c.SetAllowUnencryptedPassword(allowUnencryptedPassword);
     c.Open("127.0.0.1", method, user, password, server.Port());
     EXPECT_TRUE(c.IsConnected());
     c.SendMail(PlainMessage());
@@ -105,6 +149,7 @@ TEST(SmtpDelivery, MimeHtmlLetterParsesAsMultipart)
     m.SetHtmlText("<html><body>\r\n.hidden? no\r\n<p>Links</p></body></html>", "");
 
     CQRMSMTPConnection c;
+    c.SetAllowUnencryptedPassword(true);
     c.Open("127.0.0.1", AuthAutomatic, kUser, kPassword, server.Port());
     c.SendMail(m);
     c.SendMail(m); // the ready state allows more than one message
@@ -202,6 +247,7 @@ TEST(SmtpReplies, SplitAndLongRepliesAreReadWhole)
         server.Start(Scripted({"--long", "--split", "--auth-line", "LOGIN"}));
         CQRMSMTPConnection c;
         c.SetHeloHostname("client.test");
+        c.SetAllowUnencryptedPassword(true);
         c.Open("127.0.0.1", AuthAutomatic, kUser, kPassword, server.Port());
         EXPECT_EQ(c.GetLastResponse(), "235 authenticated");
         EXPECT_EQ(c.GetLastResponseCode(), 235);
@@ -224,6 +270,170 @@ TEST(SmtpReplies, RecipientCodes)
         EXPECT_EQ(f.code, 524u);
         EXPECT_EQ(f.response, "550 recipient ok");
     }
+}
+
+TEST(SmtpReplies, BareCodeEndsAReply)
+{
+    // Every final line is the code alone ("220", "250", ...), the EHLO reply's included.
+    FakeSmtpServer server;
+    server.Start(Scripted({"--bare-codes", "--auth-line", "LOGIN"}));
+    CQRMSMTPConnection c;
+    c.SetTimeout(3000);
+    c.SetAllowUnencryptedPassword(true);
+    const Failure f = Catch([&] {
+        c.Open("127.0.0.1", AuthAutomatic, kUser, kPassword, server.Port());
+        EXPECT_EQ(c.GetLastResponse(), "235");
+        EXPECT_EQ(c.GetLastResponseCode(), 235);
+        c.SendMail(PlainMessage());
+        c.Close();
+    });
+    EXPECT_FALSE(f.thrown) << f.text;
+    EXPECT_FALSE(server.MessageJson().empty()) << server.Commands();
+    EXPECT_NE(server.Commands().find("AUTH LOGIN"), std::string::npos) << server.Commands();
+    EXPECT_TRUE(server.LogShows("bare code: 220")) << server.Commands();
+    EXPECT_TRUE(server.LogShows("bare code: 221")) << "QUIT was answered with the bare code too";
+}
+
+// --- Bounds on what a server may send and on how long it may take ---------------------------------
+
+TEST(SmtpBounds, EndlessLineAndEndlessReplyEndTheSession)
+{
+    struct Case
+    {
+        std::string kind;
+        std::string error;
+        std::size_t bound;
+    };
+    for (const auto& [kind, error, bound] :
+         {Case{"line", "reply line is longer than 65536 bytes", CQRMSMTPConnection::kMaxReplyLine},
+          Case{"reply", "reply is longer than 1048576 bytes", CQRMSMTPConnection::kMaxReply}}) {
+        SCOPED_TRACE(kind);
+        FakeSmtpServer server;
+        server.Start(Scripted({"--endless", kind}));
+        CQRMSMTPConnection c;
+        c.SetTimeout(3000);
+        Failure f;
+        const auto took = RunBounded([&] { f = Catch([&] { c.Open("127.0.0.1", AuthNone, "", "", server.Port()); }); },
+                                     10s, [&] { server.Stop(); });
+        EXPECT_LT(took, 3000ms) << "the bound, not the time-out, must end it";
+        EXPECT_EQ(f.facility, CQRMSMTPException::kFacilitySystem);
+        EXPECT_EQ(f.code, static_cast<uint32_t>(EMSGSIZE)) << f.text;
+        EXPECT_NE(f.text.find(error), std::string::npos) << f.text;
+        EXPECT_LE(f.response.size(), 600u) << "only the start of what came is kept";
+        EXPECT_FALSE(c.IsConnected());
+        // The fake went on sending past the bound without a line end (or without a final line).
+        EXPECT_TRUE(fakes::WaitUntil(
+            [&, &kind = kind, &bound = bound] { return LoggedMaximum(server, "endless " + kind + ": sent ") > bound; },
+            5000ms))
+            << server.Commands();
+        EXPECT_EQ(server.Commands().find("QUIT"), std::string::npos) << "no QUIT into a flood";
+    }
+}
+
+TEST(SmtpBounds, ReplyTimeOutBoundsTheWholeReplyNotEachByte)
+{
+    // The greeting comes one byte every 100 ms: each byte well within the time-out, the whole
+    // greeting (3 s) far beyond it.
+    FakeSmtpServer server;
+    server.Start(Scripted({"--drip", "100"}));
+    CQRMSMTPConnection c;
+    c.SetTimeout(700);
+    Failure f;
+    const auto took = RunBounded([&] { f = Catch([&] { c.Open("127.0.0.1", AuthNone, "", "", server.Port()); }); }, 10s,
+                                 [&] { server.Stop(); });
+    EXPECT_TRUE(f.thrown);
+    EXPECT_EQ(f.code, 512u) << f.text;
+    EXPECT_EQ(f.facility, CQRMSMTPException::kFacilityLibrary);
+    EXPECT_LT(took, 2000ms);
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_TRUE(server.LogShows("drip: sent byte 4 of")) << server.Commands();
+}
+
+TEST(SmtpBounds, SessionLimitEndsASessionOfTimelyReplies)
+{
+    // Each reply comes after 400 ms, in time for the 3 s time-out; the session may last 1 s.
+    FakeSmtpServer server;
+    server.Start(Scripted({"--reply-delay", "400"}));
+    CQRMSMTPConnection c;
+    c.SetTimeout(3000);
+    c.SetSessionLimit(1000);
+    Failure f;
+    const auto took = RunBounded(
+        [&] {
+            f = Catch([&] {
+                c.Open("127.0.0.1", AuthNone, "", "", server.Port());
+                c.SendMail(PlainMessage());
+            });
+        },
+        10s, [&] { server.Stop(); });
+    EXPECT_EQ(f.facility, CQRMSMTPException::kFacilitySystem) << f.text;
+    EXPECT_EQ(f.code, static_cast<uint32_t>(ETIMEDOUT)) << f.text;
+    EXPECT_NE(f.text.find("took longer than the 1 seconds allowed"), std::string::npos) << f.text;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 2500ms);
+    EXPECT_GE(Occurrences(server.Commands(), "delay: 400 ms"), 2u) << server.Commands();
+    EXPECT_NE(server.Commands().find("MAIL FROM"), std::string::npos) << "the session was under way";
+    EXPECT_EQ(server.Commands().find("DATA"), std::string::npos) << server.Commands();
+    Catch([&] { c.Close(); });
+    EXPECT_FALSE(c.IsConnected());
+}
+
+// --- EHLO, HELO and the password rule --------------------------------------------------------------
+
+TEST(SmtpGreeting, EhloAlwaysAndHeloOnlyAfterA5xxRefusal)
+{
+    {
+        FakeSmtpServer server;
+        server.Start(Scripted({}));
+        EXPECT_FALSE(Deliver(server, AuthNone).empty());
+        EXPECT_EQ(server.Commands().rfind("EHLO ", 0), 0u) << server.Commands();
+        EXPECT_EQ(server.Commands().find("HELO"), std::string::npos) << server.Commands();
+    }
+    {
+        FakeSmtpServer server;
+        server.Start(Scripted({"--ehlo-code", "502"}));
+        EXPECT_FALSE(Deliver(server, AuthNone).empty());
+        EXPECT_EQ(server.Commands().rfind("EHLO ", 0), 0u) << server.Commands();
+        EXPECT_NE(server.Commands().find("\nHELO "), std::string::npos) << server.Commands();
+
+        // Without EHLO there is no AUTH to use: the password stays home.
+        CQRMSMTPConnection c;
+        c.SetAllowUnencryptedPassword(true);
+        EXPECT_EQ(Catch([&] { c.Open("127.0.0.1", AuthAutomatic, kUser, kPassword, server.Port()); }).code, 516u);
+        EXPECT_EQ(server.Commands().find("AUTH"), std::string::npos) << server.Commands();
+    }
+    {
+        // A 4xx is no refusal of EHLO as such: the session ends there.
+        FakeSmtpServer server;
+        server.Start(Scripted({"--ehlo-code", "421"}));
+        CQRMSMTPConnection c;
+        const Failure f = Catch([&] { c.Open("127.0.0.1", AuthNone, "", "", server.Port()); });
+        EXPECT_EQ(f.code, 516u);
+        EXPECT_EQ(f.response, "421 EHLO not here");
+        EXPECT_EQ(server.Commands().find("HELO"), std::string::npos) << server.Commands();
+    }
+}
+
+TEST(SmtpAuth, PasswordIsNotSentOverAPlainConnectionUnlessAllowed)
+{
+    FakeSmtpServer server;
+    server.Start(Scripted({"--auth-line", "LOGIN PLAIN CRAM-MD5 NTLM"}));
+    for (const SmtpAuthMethod method : {AuthAutomatic, AuthLogin, AuthPlain, AuthCramMd5, AuthNtlm}) {
+        SCOPED_TRACE(method);
+        CQRMSMTPConnection c;
+        const Failure f = Catch([&] { c.Open("127.0.0.1", method, kUser, kPassword, server.Port()); });
+        EXPECT_EQ(f.code, CQRMSMTPConnection::kPasswordNotSent);
+        EXPECT_EQ(f.facility, CQRMSMTPException::kFacilityLibrary);
+        EXPECT_NE(f.text.find("offers no encryption"), std::string::npos) << f.text;
+        EXPECT_NE(f.text.find("password was not sent"), std::string::npos) << f.text;
+        EXPECT_FALSE(c.IsConnected());
+    }
+    // The server saw five sessions and not one AUTH; the fake offered it every time.
+    EXPECT_EQ(Occurrences(server.Commands(), "EHLO "), 5u) << server.Commands();
+    EXPECT_EQ(server.Commands().find("AUTH"), std::string::npos) << server.Commands();
+
+    EXPECT_FALSE(Deliver(server, AuthAutomatic).empty()) << "allowed, it goes";
+    EXPECT_NE(server.Commands().find("NTLM: verified"), std::string::npos) << server.Commands();
 }
 
 // --- Failures -------------------------------------------------------------------------------------
@@ -320,10 +530,11 @@ protected:
 
 TEST_F(SmtpTls, StartTlsThenLoginFromTheSecondEhlo)
 {
-    // The server requires STARTTLS and only offers AUTH once the channel is encrypted.
+    // The server requires STARTTLS and only offers AUTH once the channel is encrypted; no leave to
+    // send the password in clear is needed.
     FakeSmtpServer server;
     server.Start(Aiosmtpd({"--auth", "--starttls", "--cert", m_cert.certFile, "--key", m_cert.keyFile}));
-    const std::string json = Deliver(server, AuthAutomatic);
+    const std::string json = Deliver(server, AuthAutomatic, kUser, kPassword, false);
     ASSERT_FALSE(json.empty()) << server.Output();
     EXPECT_EQ(FakeSmtpServer::Field(json, "subject"), "Link report");
 }
@@ -338,6 +549,136 @@ TEST_F(SmtpTls, ImplicitTlsFromTheFirstByte)
     c.SendMail(PlainMessage());
     c.Close();
     EXPECT_FALSE(server.MessageJson().empty()) << server.Output();
+}
+
+TEST_F(SmtpTls, StartTlsWheneverOfferedAlsoWithoutAuthentication)
+{
+    {
+        // Offered, not required: the letter still goes through TLS.
+        FakeSmtpServer server;
+        server.Start(Scripted({"--offer-starttls", "--cert", m_cert.certFile, "--key", m_cert.keyFile}));
+        ASSERT_FALSE(Deliver(server, AuthNone).empty()) << server.Commands();
+        const std::string log = server.Commands();
+        const std::size_t tls = log.find("TLS: established");
+        ASSERT_NE(tls, std::string::npos) << log;
+        EXPECT_LT(log.find("STARTTLS"), tls);
+        EXPECT_GT(log.find("MAIL FROM"), tls) << log;
+        EXPECT_EQ(Occurrences(log, "EHLO "), 2u) << "the offer is read again over TLS";
+        EXPECT_EQ(log.find("HELO"), std::string::npos) << log;
+    }
+    {
+        FakeSmtpServer server;
+        server.Start(Aiosmtpd({"--starttls", "--cert", m_cert.certFile, "--key", m_cert.keyFile}));
+        EXPECT_FALSE(Deliver(server, AuthNone).empty()) << server.Output();
+    }
+}
+
+TEST_F(SmtpTls, NothingIsSentWhenStartTlsIsRefusedOrTheCertificateIsNot)
+{
+    {
+        FakeSmtpServer server;
+        server.Start(
+            Scripted({"--offer-starttls", "--starttls-refuse", "--cert", m_cert.certFile, "--key", m_cert.keyFile}));
+        CQRMSMTPConnection c;
+        const Failure f = Catch([&] { c.Open("127.0.0.1", AuthNone, "", "", server.Port()); });
+        EXPECT_EQ(f.code, 541u) << f.text;
+        EXPECT_EQ(f.response, "454 TLS not available now");
+        EXPECT_NE(server.Commands().find("STARTTLS"), std::string::npos) << server.Commands();
+        EXPECT_EQ(server.Commands().find("MAIL"), std::string::npos) << server.Commands();
+        EXPECT_EQ(server.Commands().find("HELO"), std::string::npos) << server.Commands();
+    }
+    {
+        testsupport::TempDir other;
+        const auto stranger = fakes::MakeTestCertificate(other.Path());
+        testsupport::ScopedEnv trust("SSL_CERT_FILE", stranger.certFile.c_str());
+        FakeSmtpServer server;
+        server.Start(Scripted({"--offer-starttls", "--cert", m_cert.certFile, "--key", m_cert.keyFile}));
+        CQRMSMTPConnection c;
+        c.SetTimeout(5000);
+        const Failure f = Catch([&] { c.Open("127.0.0.1", AuthNone, "", "", server.Port()); });
+        EXPECT_EQ(f.facility, CQRMSMTPException::kFacilitySystem) << f.text;
+        EXPECT_EQ(f.code, static_cast<uint32_t>(EPROTO)) << f.text;
+        EXPECT_NE(f.text.find("certificate verify failed"), std::string::npos) << f.text;
+        EXPECT_FALSE(c.IsConnected());
+        EXPECT_TRUE(server.LogShows("TLS: handshake failed")) << server.Commands();
+        // Neither the letter nor a plain-text goodbye followed the failed handshake.
+        EXPECT_EQ(server.Commands().find("MAIL"), std::string::npos) << server.Commands();
+        EXPECT_EQ(server.Commands().find("QUIT"), std::string::npos) << server.Commands();
+        EXPECT_EQ(server.Commands().find("HELO"), std::string::npos) << server.Commands();
+    }
+}
+
+TEST_F(SmtpTls, StalledHandshakesAndReadsTimeOut)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> args;
+        bool implicitTls;
+        SmtpAuthMethod method;
+        std::string evidence;
+    };
+    const std::vector<Case> cases = {
+        // TLS from the first byte: the server takes the ClientHello and answers nothing.
+        {"implicit handshake", {"--silent"}, true, AuthNone, "silent: received "},
+        // STARTTLS answered with 220, then no handshake.
+        {"STARTTLS handshake",
+         {"--offer-starttls", "--starttls-stall", "--auth-line", "LOGIN"},
+         false,
+         AuthAutomatic,
+         "STARTTLS stall: received "},
+        // The greeting's TLS record announces 64 bytes and brings three.
+        {"half a record", {"--tls-partial-greeting"}, true, AuthNone, "partial record: sent 8 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--cert", m_cert.certFile, "--key", m_cert.keyFile});
+        FakeSmtpServer server;
+        server.Start(Scripted(args));
+        CQRMSMTPConnection connection;
+        connection.SetTimeout(500);
+        if (c.implicitTls)
+            connection.SetImplicitTlsPort(server.Port());
+        Failure f;
+        const auto took = RunBounded(
+            [&] { f = Catch([&] { connection.Open("127.0.0.1", c.method, kUser, kPassword, server.Port()); }); }, 8s,
+            [&] { server.Stop(); });
+        EXPECT_TRUE(f.thrown);
+        EXPECT_EQ(f.facility, CQRMSMTPException::kFacilitySystem) << f.text;
+        EXPECT_EQ(f.code, static_cast<uint32_t>(ETIMEDOUT)) << f.text;
+        EXPECT_LT(took, 3000ms);
+        EXPECT_FALSE(connection.IsConnected());
+        EXPECT_TRUE(server.LogShows(c.evidence)) << server.Commands();
+    }
+}
+
+TEST_F(SmtpTls, AbortFlagEndsAStalledHandshake)
+{
+    FakeSmtpServer server;
+    server.Start(Scripted({"--silent"}));
+    std::atomic<int> stop{0};
+    CQRMSMTPConnection c;
+    c.SetTimeout(20000);
+    c.SetImplicitTlsPort(server.Port());
+    c.SetAbortFlag(&stop);
+    std::chrono::steady_clock::time_point raised;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        raised = std::chrono::steady_clock::now();
+        stop = 1;
+    });
+    Failure f;
+    RunBounded([&] { f = Catch([&] { c.Open("127.0.0.1", AuthNone, "", "", server.Port()); }); }, 5s,
+               [&] { server.Stop(); });
+    const auto ended = std::chrono::steady_clock::now();
+    stopper.join();
+    EXPECT_EQ(f.facility, CQRMSMTPException::kFacilitySystem) << f.text;
+    EXPECT_EQ(f.code, static_cast<uint32_t>(ECANCELED)) << f.text;
+    EXPECT_NE(f.text.find("stopped on request"), std::string::npos) << f.text;
+    EXPECT_LT(ended - raised, 500ms);
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_TRUE(server.LogShows("silent: received ")) << "the handshake was under way: " << server.Commands();
 }
 
 TEST_F(SmtpTls, UntrustedCertificateFails)

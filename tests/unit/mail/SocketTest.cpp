@@ -264,30 +264,176 @@ TEST(SocketTest, ConnectFailuresCarryTheirErrorNumbers)
     EXPECT_EQ(badPort->GetErrorNumber(), EINVAL);
 }
 
+/// A listener that never accepts and whose queue is full drops further handshakes, so a connect
+/// to it hangs until something ends it.
+class FullListener
+{
+public:
+    FullListener()
+    {
+        for (int i = 0; i < 8; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in a = {};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(m_server.Port()));
+            ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            m_fillers.push_back(fd);
+        }
+        std::this_thread::sleep_for(200ms);
+    }
+    ~FullListener()
+    {
+        for (const int fd : m_fillers)
+            ::close(fd);
+    }
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+
+    int Port() const { return m_server.Port(); }
+
+private:
+    LoopbackServer m_server{AF_INET, 0};
+    std::vector<int> m_fillers;
+};
+
 TEST(SocketTest, ConnectTimeOutEndsAConnectThatWouldHang)
 {
-    // A listener that never accepts and whose queue is full drops further handshakes, so a
-    // connect to it hangs until the time-out ends it.
-    LoopbackServer server(AF_INET, 0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(server.Port()));
-        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        fillers.push_back(fd);
-    }
-    std::this_thread::sleep_for(200ms);
-
+    FullListener listener;
     CWSocket socket;
-    const auto raised = Raised([&] { socket.ConnectTo("127.0.0.1", server.Port(), 300); });
+    const auto raised = Raised([&] { socket.ConnectTo("127.0.0.1", listener.Port(), 300); });
     ASSERT_TRUE(raised) << "connected to a listener with a full queue";
     EXPECT_EQ(raised->GetErrorNumber(), ETIMEDOUT) << raised->GetErrorText();
     EXPECT_FALSE(socket.IsOpen());
-    for (const int fd : fillers)
-        ::close(fd);
+}
+
+TEST(SocketTest, TimeOutAndDeadlineBoundReadsAndWrites)
+{
+    // The peer sends nothing and reads nothing until the client is done.
+    LoopbackServer server;
+    std::atomic<bool> done{false};
+    server.ServePlain([&](const Channel&) {
+        while (!done)
+            std::this_thread::sleep_for(20ms);
+    });
+    CWSocket socket;
+    socket.ConnectTo("127.0.0.1", server.Port());
+    socket.SetTimeout(300);
+    auto since = [](std::chrono::steady_clock::time_point start) { return std::chrono::steady_clock::now() - start; };
+
+    auto start = std::chrono::steady_clock::now();
+    char byte = 0;
+    auto raised = Raised([&] { socket.ReceiveBytes(&byte, 1); });
+    ASSERT_TRUE(raised) << "a receive with nothing coming returned";
+    EXPECT_EQ(raised->GetErrorNumber(), ETIMEDOUT) << raised->GetErrorText();
+    EXPECT_GE(since(start), 250ms);
+    EXPECT_LT(since(start), 2s);
+
+    // Once the buffers on both sides are full a send has to wait for the reader that never comes.
+    start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
+    raised = Raised([&] {
+        const std::string block(1 << 20, 'x');
+        for (int i = 0; i < 1024; ++i, sent += block.size())
+            socket.SendAll(block);
+    });
+    ASSERT_TRUE(raised) << "a gigabyte went to a peer that reads nothing";
+    EXPECT_EQ(raised->GetErrorNumber(), ETIMEDOUT) << raised->GetErrorText();
+    EXPECT_LT(since(start), 3s);
+    EXPECT_GT(sent, 0u) << "the first megabyte fits the buffers, so the wait came later";
+
+    // The connection's deadline cuts a longer wait short, and raises instead of answering "not
+    // readable", so that the caller can tell the two apart.
+    socket.SetDeadline(std::chrono::steady_clock::now() + 300ms);
+    start = std::chrono::steady_clock::now();
+    raised = Raised([&] { socket.WaitReadable(10000); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(raised->GetErrorNumber(), ETIMEDOUT) << raised->GetErrorText();
+    EXPECT_GE(since(start), 250ms);
+    EXPECT_LT(since(start), 2s);
+    done = true;
+}
+
+TEST(SocketTest, AbortFlagEndsEveryBlockingWait)
+{
+    // Raises the flag 200 ms after the start and runs `action`; what it raised and how long after
+    // the flag went up.
+    auto stopDuring = [](CWSocket& socket, const std::function<void()>& action) {
+        std::atomic<int> flag{0};
+        socket.SetAbortFlag(&flag);
+        std::chrono::steady_clock::time_point raisedAt;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(200ms);
+            raisedAt = std::chrono::steady_clock::now();
+            flag = 1;
+        });
+        const auto error = Raised(action);
+        const auto ended = std::chrono::steady_clock::now();
+        stopper.join();
+        socket.SetAbortFlag(nullptr);
+        return std::make_pair(error, ended - raisedAt);
+    };
+
+    {
+        SCOPED_TRACE("connect without a time-out of its own");
+        FullListener listener;
+        CWSocket socket;
+        const auto [error, after] = stopDuring(socket, [&] { socket.ConnectTo("127.0.0.1", listener.Port()); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->GetErrorNumber(), ECANCELED) << error->GetErrorText();
+        EXPECT_GE(after.count(), 0) << "it ended before the flag went up";
+        EXPECT_LT(after, 500ms);
+        EXPECT_FALSE(socket.IsOpen());
+    }
+
+    LoopbackServer server;
+    std::atomic<bool> done{false};
+    std::string received;
+    server.ServePlain([&](const Channel& ch) {
+        while (!done)
+            std::this_thread::sleep_for(20ms);
+        // What arrived after the flag was already up when the client sent "late".
+        received = ch.ReadExactly(64 * 1024 * 1024);
+    });
+    CWSocket socket;
+    socket.ConnectTo("127.0.0.1", server.Port());
+    {
+        SCOPED_TRACE("waiting for data");
+        const auto [error, after] = stopDuring(socket, [&] { socket.WaitReadable(20000); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->GetErrorNumber(), ECANCELED) << error->GetErrorText();
+        EXPECT_GE(after.count(), 0);
+        EXPECT_LT(after, 500ms);
+    }
+    std::size_t sent = 0;
+    {
+        SCOPED_TRACE("sending to a peer that reads nothing");
+        const auto [error, after] = stopDuring(socket, [&] {
+            const std::string block(1 << 20, 'x');
+            for (int i = 0; i < 1024; ++i, sent += block.size())
+                socket.SendAll(block);
+        });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->GetErrorNumber(), ECANCELED) << error->GetErrorText();
+        EXPECT_GE(after.count(), 0);
+        EXPECT_LT(after, 500ms);
+    }
+    {
+        SCOPED_TRACE("a send that would not have to wait");
+        std::atomic<int> flag{1};
+        socket.SetAbortFlag(&flag);
+        const auto error = Raised([&] { socket.SendAll("late"); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->GetErrorNumber(), ECANCELED);
+        socket.SetAbortFlag(nullptr);
+    }
+    socket.CloseSocket();
+    done = true;
+    server.Join();
+    // The blocks sent before the stop, the one under way in part, and nothing after it.
+    EXPECT_GE(received.size(), sent);
+    EXPECT_LT(received.size(), sent + (1 << 20));
+    EXPECT_EQ(received.find("late"), std::string::npos);
 }
 
 TEST(SocketTest, WaitReadableWaitsForData)
@@ -450,6 +596,59 @@ TEST_F(SocketTlsTest, RejectsUntrustedCertificateAndWrongNames)
         EXPECT_FALSE(socket.IsTls());
         server.Join();
         EXPECT_FALSE(server.HandshakeDone());
+    }
+}
+
+TEST_F(SocketTlsTest, StalledHandshakeAndHalfARecordTimeOut)
+{
+    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
+    {
+        SCOPED_TRACE("handshake");
+        // Takes the ClientHello and answers nothing until the client has gone.
+        LoopbackServer server;
+        std::string hello;
+        server.ServePlain([&](const Channel& ch) {
+            hello = ch.ReadExactly(5);
+            ch.ReadExactly(1 << 20);
+        });
+        CWSocket socket;
+        socket.ConnectTo("127.0.0.1", server.Port());
+        socket.SetTimeout(300);
+        const auto start = std::chrono::steady_clock::now();
+        const auto raised = Raised([&] { socket.StartTls("localhost"); });
+        ASSERT_TRUE(raised) << "the handshake finished without a server";
+        EXPECT_EQ(raised->GetErrorNumber(), ETIMEDOUT) << raised->GetErrorText();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_FALSE(socket.IsOpen()) << "nothing may go on in plain text";
+        server.Join();
+        ASSERT_EQ(hello.size(), 5u);
+        EXPECT_EQ(hello[0], '\x16') << "a handshake record was under way";
+    }
+    {
+        SCOPED_TRACE("record");
+        // A record header that announces 64 bytes, and three of them, past the TLS layer.
+        LoopbackServer server;
+        std::atomic<bool> sentHalf{false};
+        server.ServeTls(s_cert, [&](SSL* ssl, const Channel& ch) {
+            static const char half[] = "\x17\x03\x03\x00\x40"
+                                       "abc";
+            sentHalf = ::send(SSL_get_fd(ssl), half, sizeof half - 1, MSG_NOSIGNAL) == 8;
+            ch.ReadExactly(1);
+        });
+        CWSocket socket;
+        socket.ConnectTo("127.0.0.1", server.Port());
+        socket.SetTimeout(300);
+        socket.StartTls("localhost");
+        ASSERT_TRUE(socket.WaitReadable(5000));
+        const auto start = std::chrono::steady_clock::now();
+        char buffer[64];
+        const auto raised = Raised([&] { socket.ReceiveBytes(buffer, sizeof buffer); });
+        ASSERT_TRUE(raised) << "half a record was taken for a whole one";
+        EXPECT_EQ(raised->GetErrorNumber(), ETIMEDOUT) << raised->GetErrorText();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        socket.CloseSocket();
+        server.Join();
+        EXPECT_TRUE(sentHalf);
     }
 }
 
