@@ -7,8 +7,85 @@
 #include "records/LinkStatus.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <system_error>
+
+namespace {
+
+// Keeps check runs and the date refresh apart. A worker's verdict must not be overwritten by the
+// refresh's date-only status, and the refresh reads a status before it writes one: letting both
+// walk the same record loses the worker's result. The refresh gives way to runs (it comes back
+// a minute later), while a run waits for a walk that has begun, which is short since it only
+// does calendar arithmetic.
+class CRunGate
+{
+public:
+    void EnterRun()
+    {
+        std::unique_lock lock(m_mutex);
+        // Counted before waiting, so that no new walk begins meanwhile.
+        ++m_runs;
+        m_noRefresh.wait(lock, [this] { return m_refreshes == 0; });
+    }
+    void LeaveRun()
+    {
+        std::lock_guard lock(m_mutex);
+        --m_runs;
+    }
+    bool TryEnterRefresh()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_runs > 0)
+            return false;
+        ++m_refreshes;
+        return true;
+    }
+    void LeaveRefresh()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            --m_refreshes;
+        }
+        m_noRefresh.notify_all();
+    }
+    bool AnyRun()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_runs > 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_noRefresh;
+    int m_runs = 0;      ///< runs alive or waiting to start; guarded by m_mutex
+    int m_refreshes = 0; ///< guarded by m_mutex
+};
+
+CRunGate& Gate()
+{
+    static CRunGate gate;
+    return gate;
+}
+
+class CRefreshHold
+{
+public:
+    CRefreshHold() : m_entered(Gate().TryEnterRefresh()) {}
+    ~CRefreshHold()
+    {
+        if (m_entered)
+            Gate().LeaveRefresh();
+    }
+    CRefreshHold(const CRefreshHold&) = delete;
+    CRefreshHold& operator=(const CRefreshHold&) = delete;
+    bool Entered() const { return m_entered; }
+
+private:
+    bool m_entered;
+};
+
+} // namespace
 
 void CheckWorker(CheckProgress& progress)
 {
@@ -37,6 +114,21 @@ void CheckWorker(CheckProgress& progress)
         outcome.checked = true;
         progress.done.fetch_add(1);
     }
+}
+
+CCheckRun::CRunHold::CRunHold()
+{
+    Gate().EnterRun();
+}
+
+CCheckRun::CRunHold::~CRunHold()
+{
+    Gate().LeaveRun();
+}
+
+bool IsCheckRunActive()
+{
+    return Gate().AnyRun();
 }
 
 CCheckRun::CCheckRun(const std::vector<CLink*>& links) : m_links(links)
@@ -124,8 +216,11 @@ NotificationLists CollectScheduledResults(const std::vector<CLink*>& links,
     return lists;
 }
 
-NotificationLists RefreshLinkDates(const std::vector<CLink*>& links, int warningDays)
+std::optional<NotificationLists> RefreshLinkDates(const std::vector<CLink*>& links, int warningDays)
 {
+    const CRefreshHold hold;
+    if (!hold.Entered())
+        return std::nullopt;
     NotificationLists lists;
     for (CLink* link : links) {
         bool changed = false;

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,9 @@ void CheckWorker(CheckProgress& progress);
 
 /// A run of the five workers over a list of links. Nothing here blocks a user interface: Start
 /// returns at once, and the caller polls the progress, cancels or waits.
+///
+/// A run holds its links from construction to destruction: the date refresh leaves every link
+/// alone meanwhile, and a run constructed while a refresh walks the links waits for that walk.
 class CCheckRun
 {
 public:
@@ -66,6 +70,17 @@ public:
     const std::vector<CLink*>& Links() const { return m_links; }
 
 private:
+    /// Entered first and left last, so that the refresh is kept out for the run's whole life.
+    class CRunHold
+    {
+    public:
+        CRunHold();
+        ~CRunHold();
+        CRunHold(const CRunHold&) = delete;
+        CRunHold& operator=(const CRunHold&) = delete;
+    };
+
+    CRunHold m_hold;
     std::vector<CLink*> m_links;
     CheckProgress m_progress;
     std::vector<std::thread> m_threads;
@@ -93,6 +108,11 @@ struct NotificationLists
 NotificationLists CollectScheduledResults(const std::vector<CLink*>& links,
                                           const std::vector<LinkCheckOutcome>& outcomes, int warningDays);
 
+/// True from the construction of any CCheckRun in the process to its destruction.
+bool IsCheckRunActive();
+
 /// The date refresh: recomputes Ok, Expiring and Expired from the dates of every link, and returns
-/// the links whose date status changed to something other than Ok, and the expiring ones.
-NotificationLists RefreshLinkDates(const std::vector<CLink*>& links, int warningDays);
+/// the links whose date status changed to something other than Ok, and the expiring ones. While a
+/// check run exists it touches nothing and returns no lists: the run's verdicts are newer than
+/// anything the dates say.
+std::optional<NotificationLists> RefreshLinkDates(const std::vector<CLink*>& links, int warningDays);

@@ -268,12 +268,14 @@ bool CMainFrame::IsCommandEnabled(int command) const
         return false;
     const std::size_t selected = m_view->GetSelectedRows().size();
     switch (command) {
-    case CmdDelete:
+    // A handed-over run is checking every link: a second run would only check them again.
     case CmdCheckLink:
+        return IsAttached() && selected >= 1 && !m_scheduledRun.valid();
+    case CmdCheckAll:
+        return IsAttached() && !m_scheduledRun.valid();
+    case CmdDelete:
     case CmdCopy:
         return IsAttached() && selected >= 1;
-    case CmdCheckAll:
-        return IsAttached();
     case CmdOpenInBrowser:
         return IsAttached() && selected == 1;
     default:
@@ -409,12 +411,17 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
     std::unique_lock lock(m_checkRunLock);
     m_saveTimer->stop();
     m_app.StartUpdateLookupIfDue();
+    // The dialog's run waits for a date refresh that is walking the links, and keeps the next
+    // one out until it ends.
     CLinksCheckProgressDlg dialog(links, this);
     dialog.exec();
     if (dialog.WasStopped())
         m_app.WaitForUpdateLookup();
     m_saveTimer->start(kSaveIntervalMs);
     lock.unlock();
+    // A refresh due during the run did not start: its minute begins again now.
+    if (!m_refresh.valid() && !m_refreshTimer->isActive())
+        m_refreshTimer->start(kRefreshIntervalMs);
     RefreshFilters();
     FillList(false);
     m_view->GetList()->setFocus();
@@ -485,18 +492,23 @@ void CMainFrame::OnSaveTimer()
 
 void CMainFrame::StartDateRefresh()
 {
-    if (m_refresh.valid() || !IsAttached())
+    // The run's verdicts are newer than the dates; the end of the run arms the timer again.
+    // (The handed-over run is checked by its future: its run object may not exist yet.)
+    if (m_refresh.valid() || !IsAttached() || m_scheduledRun.valid() || IsCheckRunActive())
         return;
     m_refreshTimer->stop();
     const std::vector<CLink*> links = m_app.GetDatabase().GetLinks()->GetLinks();
     const int warningDays = m_app.GetOptions().GetWarningDays();
     const bool notify = m_app.GetOptions().GetNotifyStatusChanges();
     m_refresh = std::async(std::launch::async, [links, warningDays, notify] {
-        NotificationLists lists = RefreshLinkDates(links, warningDays);
-        if (notify && !lists.changedLinks.empty())
+        // A run that began since then keeps the links: nothing was refreshed.
+        std::optional<NotificationLists> lists = RefreshLinkDates(links, warningDays);
+        if (!lists)
+            return NotificationLists{};
+        if (notify && !lists->changedLinks.empty())
             if (CNotificationsManager* mailer = GetNotificationsManager())
-                mailer->SendNotification(lists.changedLinks, lists.expiringLinks);
-        return lists;
+                mailer->SendNotification(lists->changedLinks, lists->expiringLinks);
+        return std::move(*lists);
     });
     m_poll->start();
 }
@@ -509,7 +521,11 @@ void CMainFrame::OnCheckAllRequested()
         return;
     }
     statusBar()->showMessage(tr("Checking all links for the scheduled run..."));
+    // As during an interactive run, no save while the workers write the records; the run's end
+    // saves its results.
+    m_saveTimer->stop();
     m_scheduledRun = std::async(std::launch::async, [this] { return m_app.RunScheduledCheck(); });
+    UpdateCommandStates();
     m_poll->start();
 }
 
@@ -527,10 +543,13 @@ void CMainFrame::PollBackgroundWork()
     if (ready(m_scheduledRun)) {
         const ScheduledCheckReport report = m_scheduledRun.get();
         RefreshFilters();
-        FillList(true);
+        FillList(true); // offers the check commands again
         // The statuses and ranks the run found are the user's data: keep them at once.
         if (report.checked > 0)
             m_app.SaveDatabase();
+        m_saveTimer->start(kSaveIntervalMs);
+        if (!m_refresh.valid() && !m_refreshTimer->isActive())
+            m_refreshTimer->start(kRefreshIntervalMs);
         if (!m_app.GetOptions().GetNotifyStatusChanges())
             statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
         else

@@ -74,6 +74,9 @@ public:
     void OnCheckAllRequested();
     /// A second start asked this copy to come to the front.
     void BringToFront();
+    /// Timer 4: starts the date refresh on its own thread unless one is running or a check run
+    /// holds the links.
+    void StartDateRefresh();
 
     /// Runs a command as the menu would; a command whose rule says no is ignored.
     void RunCommand(int command);
@@ -112,7 +115,6 @@ private:
     void OnAbout();
     void OnImportFromExcel();
     void OnSaveTimer();
-    void StartDateRefresh();
     void PollBackgroundWork();
 
     CORXApp& m_app;

@@ -61,7 +61,7 @@ void CLink::SetStartingPR(int32_t value)
 void CLink::SetCurrentPR(int32_t value)
 {
     if (static_cast<uint32_t>(value) <= 10)
-        m_currentPR = value;
+        StoreWord(m_currentPR, value);
 }
 
 OleDateTime CLink::GetExpiryDate() const

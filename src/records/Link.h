@@ -4,6 +4,7 @@
 #include "OleDateTime.h"
 #include "Serializable.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -55,19 +56,19 @@ public:
     int32_t GetStartingPR() const { return m_startingPR; }
     /// Takes 0..10 only; anything else leaves the value as it was.
     void SetStartingPR(int32_t value);
-    int32_t GetCurrentPR() const { return m_currentPR; }
+    int32_t GetCurrentPR() const { return LoadWord(m_currentPR); }
     void SetCurrentPR(int32_t value);
-    int32_t GetPreviousPR() const { return m_previousPR; }
-    void SetPreviousPR(int32_t value) { m_previousPR = value; }
+    int32_t GetPreviousPR() const { return LoadWord(m_previousPR); }
+    void SetPreviousPR(int32_t value) { StoreWord(m_previousPR, value); }
 
-    uint32_t GetStatus() const { return m_status; }
-    void SetStatus(uint32_t status) { m_status = status; }
+    uint32_t GetStatus() const { return LoadWord(m_status); }
+    void SetStatus(uint32_t status) { StoreWord(m_status, status); }
     int32_t GetReserved() const { return m_reserved; }
     void SetReserved(int32_t value) { m_reserved = value; }
     const std::string& GetComment() const { return m_comment; }
     void SetComment(std::string comment) { m_comment = std::move(comment); }
-    int32_t GetExternalLinks() const { return m_externalLinks; }
-    void SetExternalLinks(int32_t count) { m_externalLinks = count; }
+    int32_t GetExternalLinks() const { return LoadWord(m_externalLinks); }
+    void SetExternalLinks(int32_t count) { StoreWord(m_externalLinks, count); }
 
     /// The last paid day's successor: the period as whole calendar months after the last payment.
     OleDateTime GetExpiryDate() const;
@@ -81,12 +82,25 @@ public:
     int32_t GetCostPerPeriod() const;
     /// Moves the last payment to the expiry date: one more period of the same length.
     void Renew();
-    bool HasPRChanged() const { return m_status != 0 && m_currentPR != m_previousPR; }
+    bool HasPRChanged() const { return GetStatus() != 0 && GetCurrentPR() != GetPreviousPR(); }
 
 private:
     struct ForReading
     {
     };
+    // A check run's workers (and the date refresh, for the status) write the status, the ranks and
+    // the external-link count while the window reads them. Each is one 32-bit word taken whole; no
+    // order between them is promised, so relaxed access is all it needs, and the record stays a
+    // plain copyable value with the fields the file reads and writes.
+    template <typename T> static T LoadWord(const T& word)
+    {
+        static_assert(std::atomic_ref<T>::is_always_lock_free && alignof(T) >= std::atomic_ref<T>::required_alignment);
+        return std::atomic_ref<T>(const_cast<T&>(word)).load(std::memory_order_relaxed);
+    }
+    template <typename T> static void StoreWord(T& word, T value)
+    {
+        std::atomic_ref<T>(word).store(value, std::memory_order_relaxed);
+    }
     explicit CLink(ForReading) {}
     int BegunMonths() const;
 

@@ -1,5 +1,6 @@
 // The main window as a user drives it: which commands are offered for a selection, Delete, Check
-// Link through the progress dialog, copying rows and the totals panes.
+// Link through the progress dialog, copying rows and the totals panes, and a run handed over by a
+// second "/check" start.
 #include "mainwnd/MainFrame.h"
 #include "app/ORXApp.h"
 #include "mainwnd/LinksView.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHostAddress>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -155,6 +157,49 @@ private slots:
                                                                "Selected price : %2")
                                                     .arg(cost)
                                                     .arg(price));
+    }
+
+    void aHandedOverRunKeepsChecksAndTheRefreshOut()
+    {
+        // Takes every request and never answers: the run lasts until the server goes away.
+        auto silent = std::make_unique<QTcpServer>();
+        QVERIFY(silent->listen(QHostAddress::LocalHost));
+        const std::string site = "http://127.0.0.1:" + std::to_string(silent->serverPort());
+        CLinksManager* links = m_app->GetDatabase().GetLinks();
+        for (int i = 0; i < 3; ++i) {
+            CLink* link = links->AddNewLink();
+            link->SetFromPage(site + "/page" + std::to_string(i) + ".html");
+            link->SetToPage("http://mine.localhost/");
+            link->SetStatus(StatusCantOpen); // what the run will find again: no letter to send
+        }
+        Frame().AttachDatabase();
+        m_app->GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
+        QTRY_VERIFY(!Frame().IsDateRefreshRunning());     // the one of the start
+        Select({0});
+        QAction* checkAll = Frame().GetAction(CMainFrame::CmdCheckAll);
+        QAction* checkLink = Frame().GetAction(CMainFrame::CmdCheckLink);
+        QVERIFY(checkAll->isEnabled() && checkLink->isEnabled());
+
+        Frame().OnCheckAllRequested();
+        QVERIFY(Frame().IsScheduledRunActive());
+        QVERIFY(!checkAll->isEnabled());
+        QVERIFY(!checkLink->isEnabled());
+        QTRY_VERIFY(IsCheckRunActive()); // its workers are at the silent server
+        Frame().StartDateRefresh();      // as timer 4 would
+        QVERIFY(!Frame().IsDateRefreshRunning());
+        Frame().RunCommand(CMainFrame::CmdCheckAll); // ignored: no question asked
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
+
+        silent.reset(); // every fetch fails now
+        QTRY_VERIFY_WITH_TIMEOUT(!Frame().IsScheduledRunActive(), 20000);
+        QVERIFY(checkAll->isEnabled());
+        Select({0}); // the list was filled again
+        QVERIFY(checkLink->isEnabled());
+        for (const CLink* link : links->GetLinks())
+            QCOMPARE(link->GetStatus(), uint32_t(StatusCantOpen));
+        Frame().StartDateRefresh();
+        QVERIFY(Frame().IsDateRefreshRunning());
+        QTRY_VERIFY(!Frame().IsDateRefreshRunning());
     }
 };
 

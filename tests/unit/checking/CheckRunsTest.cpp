@@ -1,5 +1,6 @@
 // Check runs over many links: five workers at most, Stop, per-link outcomes in list order, the
-// letter lists of the unattended run and the date refresh.
+// letter lists of the unattended run and the date refresh, and how runs and the refresh keep
+// out of each other's way.
 #include "LocalHttpServer.h"
 
 #include "checking/CheckRuns.h"
@@ -10,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -198,7 +201,9 @@ TEST(DateRefresh, MovesOnlyDateStatusesAndListsWhatTheLetterNeeds)
     links.push_back(make(0, 1, 365));                // never checked: Ok, not mailed
     links.push_back(make(StatusNotPresent, 40, 31)); // a problem stays as it is
     links.push_back(make(StatusExpiring, 1, 365));   // renewed: back to Ok, not mailed
-    const NotificationLists lists = RefreshLinkDates(Pointers(links), 7);
+    const std::optional<NotificationLists> refreshed = RefreshLinkDates(Pointers(links), 7);
+    ASSERT_TRUE(refreshed.has_value());
+    const NotificationLists& lists = *refreshed;
     EXPECT_EQ(links[0]->GetStatus(), StatusExpired);
     EXPECT_EQ(links[1]->GetStatus(), StatusOk);
     EXPECT_EQ(links[2]->GetStatus(), StatusNotPresent);
@@ -208,4 +213,104 @@ TEST(DateRefresh, MovesOnlyDateStatusesAndListsWhatTheLetterNeeds)
     ASSERT_EQ(lists.expiringLinks.size(), 2u); // expired links count as expiring too
     EXPECT_EQ(lists.expiringLinks[0], links[0].get());
     EXPECT_EQ(lists.expiringLinks[1], links[2].get());
+}
+
+// The date refresh runs once a minute whatever else happens; a run's verdict on a page must not
+// be turned back into a date-only "Ok" by a refresh walking the same links. One run leaves a
+// lost verdict only now and then, so the same run is made twenty times. Meanwhile this thread
+// reads the records as the list does; under ThreadSanitizer that is a race unless every word
+// a worker writes is read and written whole.
+TEST_F(CheckRunsTest, ARefreshBesideARunNeverOverwritesAVerdict)
+{
+    CLocalHttpServer missing([](const LocalHttpRequest&) {
+        LocalHttpResponse response;
+        response.status = 404;
+        response.body = std::make_shared<const std::string>("gone");
+        return response;
+    });
+    ASSERT_TRUE(missing.Start());
+    std::vector<std::unique_ptr<CLink>> links;
+    for (int i = 0; i < 500; ++i) {
+        auto link = std::make_unique<CLink>();
+        link->SetFromPage("http://" + missing.HostPort() + "/page" + std::to_string(i) + ".html");
+        link->SetToPage("http://mine.localhost/");
+        link->SetLastPaymentDate(OleDateTime::Today());
+        link->SetPeriod(OleDateTimeSpan(365));
+        links.push_back(std::move(link));
+    }
+    const std::vector<CLink*> all = Pointers(links);
+
+    constexpr int kRounds = 20;
+    int leftOk = 0;
+    int notCantOpen = 0;
+    int refreshesAsked = 0;
+    uint32_t seen = 0;
+    bool rankSeen = false;
+    for (int round = 0; round < kRounds; ++round) {
+        for (CLink* link : all)
+            link->SetStatus(StatusOk); // by its dates it stays Ok: only the page can change it
+        std::atomic<bool> runOver{false};
+        std::atomic<int> refreshes{0};
+        std::thread refresher([&] {
+            while (!runOver.load()) {
+                (void)RefreshLinkDates(all, 7);
+                ++refreshes;
+            }
+        });
+        {
+            CCheckRun run(all);
+            const bool started = run.Start();
+            EXPECT_TRUE(started);
+            while (started && run.Progress().done.load() < 500) {
+                for (const CLink* link : all) {
+                    seen |= link->GetStatus();
+                    rankSeen = rankSeen || link->GetCurrentPR() != -1 || link->GetPreviousPR() != -1;
+                }
+            }
+            run.Wait();
+            refreshesAsked += refreshes.load();
+        }
+        runOver = true;
+        refresher.join();
+        for (const CLink* link : all) {
+            leftOk += link->GetStatus() == StatusOk ? 1 : 0;
+            notCantOpen += link->GetStatus() != StatusCantOpen ? 1 : 0;
+        }
+    }
+    EXPECT_GT(refreshesAsked, kRounds); // the refresh really was asked while the runs went on
+    EXPECT_EQ(seen, uint32_t(StatusOk | StatusCantOpen));
+    EXPECT_FALSE(rankSeen); // nobody serves a rank
+    EXPECT_EQ(leftOk, 0) << "links left Ok after " << kRounds << " runs over " << all.size() << " missing pages";
+    EXPECT_EQ(notCantOpen, 0);
+}
+
+TEST(DateRefresh, StandsAsideWhileARunHoldsTheLinks)
+{
+    std::vector<std::unique_ptr<CLink>> links;
+    links.push_back(std::make_unique<CLink>()); // never checked: the refresh would give it a status
+    {
+        CCheckRun run({}); // not even started: it holds the links all the same
+        EXPECT_TRUE(IsCheckRunActive());
+        EXPECT_FALSE(RefreshLinkDates(Pointers(links), 7).has_value());
+        EXPECT_EQ(links[0]->GetStatus(), 0u);
+    }
+    EXPECT_FALSE(IsCheckRunActive());
+    EXPECT_TRUE(RefreshLinkDates(Pointers(links), 7).has_value());
+    EXPECT_NE(links[0]->GetStatus(), 0u);
+}
+
+TEST(DateRefresh, ARunStartedDuringAWalkWaitsForItsEnd)
+{
+    std::vector<std::unique_ptr<CLink>> links;
+    for (int i = 0; i < 100000; ++i)
+        links.push_back(std::make_unique<CLink>());
+    std::thread refresher([&] { EXPECT_TRUE(RefreshLinkDates(Pointers(links), 7).has_value()); });
+    while (links.front()->GetStatus() == 0)
+        std::this_thread::yield();
+    {
+        CCheckRun run({});
+        // The walk had begun, so it was let finish before the run could hold the links.
+        EXPECT_NE(links.back()->GetStatus(), 0u);
+    }
+    refresher.join();
 }
