@@ -31,7 +31,10 @@ int RunCheckLinkCommand(const CommandLine& commandLine)
 {
     // Read-only: the settings file is used when there is one, nothing is created or saved.
     const std::string folder = Paths::FindProgramFolder();
-    const COptions options = CORXApp::ReadStoredOptions(folder);
+    std::string settingsError;
+    const COptions options = CORXApp::ReadStoredOptions(folder, &settingsError);
+    if (!settingsError.empty())
+        std::fprintf(stderr, "orvex: %s; checking without its proxy and warning period\n", settingsError.c_str());
     SetCheckSettings(CORXApp::BuildCheckSettings(options, *OpenSettingsStore()));
 
     CLink link;

@@ -48,13 +48,10 @@ void CInstanceChannel::OnNewConnection()
                 return;
             }
             const QByteArray request = socket->readLine(64).trimmed();
-            socket->write("ok\n");
+            const bool taken = m_handler && m_handler(request);
+            socket->write(taken ? "ok\n" : "busy\n");
             socket->flush();
             socket->disconnectFromServer();
-            if (request == kCheckRequest)
-                emit CheckAllRequested();
-            else if (request == kShowRequest)
-                emit ShowRequested();
         });
     }
 }

@@ -9,6 +9,7 @@
 #include "records/TextUtil.h"
 #include "storage/ConfigFile.h"
 #include "storage/DatabasePath.h"
+#include "storage/SafeFile.h"
 #include "widgets/MessageBox.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -69,6 +71,8 @@ bool CORXApp::InitInstance()
         return false;
 
     const bool cfgLoaded = LoadConfig();
+    if (m_configUnreadable && !HandleUnreadableConfig())
+        return false;
     ApplyCheckSettings();
     // Functions rather than copies: the options dialog and a database switch change what a later
     // letter must use.
@@ -78,6 +82,11 @@ bool CORXApp::InitInstance()
                                    [this]() -> const CLinksManager* { return m_database.GetLinks(); }});
     const bool dbLoaded = LoadDatabase(m_options.GetDatabasePath());
     if (!dbLoaded) {
+        if (m_databaseInUse) {
+            ReportError(m_databaseInUseError);
+            m_exitCode = 1;
+            return false;
+        }
         if (m_database.HoldsUnreadableFile()) {
             if (!HandleUnreadableDatabase())
                 return false;
@@ -110,12 +119,22 @@ bool CORXApp::TakeInstanceLock()
     std::string error;
     switch (m_lock.TryAcquire(m_programFolder + kLockFileName, &error)) {
     case InstanceLock::Result::Acquired:
+        // We are the only copy on this folder now: what a killed save left here is nobody's.
+        RemoveStaleTemporaries(m_programFolder + kConfigFileName);
         return true;
     case InstanceLock::Result::HeldElsewhere:
-        // Another copy runs on this program folder: it checks (or comes to the front) instead.
-        CInstanceChannel::Send(m_programFolder,
-                               m_checkMode ? CInstanceChannel::kCheckRequest : CInstanceChannel::kShowRequest);
-        m_exitCode = 0;
+        // Another copy runs on this program folder: a window checks (or comes to the front)
+        // instead. Only its answer counts; another "/check" or a busy window takes nothing over.
+        if (CInstanceChannel::Send(m_programFolder,
+                                   m_checkMode ? CInstanceChannel::kCheckRequest : CInstanceChannel::kShowRequest)) {
+            if (m_checkMode && m_verbose)
+                std::printf("the Orvex window running on this folder took the check over\n");
+            m_exitCode = 0;
+            return false;
+        }
+        ReportError("another Orvex is running on this folder (" + m_programFolder + ")" +
+                    (m_checkMode ? " and did not take the check over" : ""));
+        m_exitCode = 1;
         return false;
     case InstanceLock::Result::Failed:
         break;
@@ -125,33 +144,57 @@ bool CORXApp::TakeInstanceLock()
     return false;
 }
 
-bool CORXApp::HandleUnreadableDatabase()
+bool CORXApp::OfferToSetAside(const UnreadableFile& file)
 {
-    const std::string path = m_database.GetPath();
-    const std::string reason = m_database.GetLastError();
     if (m_checkMode) {
-        ReportError("the database file \"" + path + "\" could not be read (" + reason +
+        ReportError("the " + file.kind + " \"" + file.path + "\" could not be read (" + file.reason +
                     "); it was left as it is and nothing was saved.");
         m_exitCode = 1;
         return false;
     }
-    const QString question =
-        QStringLiteral("Database file is corrupted.\n\n"
-                       "The file \"%1\" could not be read (%2).\n\n"
-                       "Start with a new empty database? The damaged file is kept under another name.\n"
-                       "Choose No to quit without changing anything.")
-            .arg(Q(path), Q(reason));
+    const QString question = file.question.arg(Q(file.path), Q(file.reason)) +
+                             QStringLiteral("\nChoose No to quit without changing anything.");
     if (!MessageBox::AskYesNo(nullptr, question, QMessageBox::Warning)) {
         m_exitCode = 0;
         return false;
     }
-    std::string keptAs;
-    if (!m_database.SetAsideUnreadableFile(&keptAs)) {
-        ReportError(m_database.GetLastError());
+    std::string error;
+    const std::string keptAs = file.setAside(&error);
+    if (keptAs.empty()) {
+        ReportError(error);
         m_exitCode = 1;
         return false;
     }
-    MessageBox::Warn(nullptr, QStringLiteral("The damaged database file was kept as \"%1\".").arg(Q(keptAs)));
+    MessageBox::Warn(nullptr, QStringLiteral("The damaged %1 was kept as \"%2\".").arg(Q(file.kind), Q(keptAs)));
+    return true;
+}
+
+bool CORXApp::HandleUnreadableDatabase()
+{
+    return OfferToSetAside({"database file", m_database.GetPath(), m_database.GetLastError(),
+                            QStringLiteral("Database file is corrupted.\n\n"
+                                           "The file \"%1\" could not be read (%2).\n\n"
+                                           "Start with a new empty database? The damaged file is kept under "
+                                           "another name."),
+                            [this](std::string* error) {
+                                std::string keptAs;
+                                if (!m_database.SetAsideUnreadableFile(&keptAs))
+                                    *error = m_database.GetLastError();
+                                return keptAs;
+                            }});
+}
+
+bool CORXApp::HandleUnreadableConfig()
+{
+    const std::string path = m_programFolder + kConfigFileName;
+    if (!OfferToSetAside({"settings file", path, m_configError,
+                          QStringLiteral("The settings file \"%1\" could not be read (%2).\n\n"
+                                         "Start with default settings? The damaged file is kept under another "
+                                         "name, with the mail server, password and database path it holds."),
+                          [&path](std::string* error) { return SetFileAside(path, error); }}))
+        return false;
+    m_configUnreadable = false;
+    m_configError.clear();
     return true;
 }
 
@@ -174,9 +217,18 @@ void CORXApp::CreateMainWindow()
     QString error;
     if (!m_channel->Listen(&error))
         std::fprintf(stderr, "orvex: later starts cannot reach this window: %s\n", qPrintable(error));
-    QObject::connect(m_channel.get(), &CInstanceChannel::CheckAllRequested, m_mainFrame.get(),
-                     &CMainFrame::OnCheckAllRequested);
-    QObject::connect(m_channel.get(), &CInstanceChannel::ShowRequested, m_mainFrame.get(), &CMainFrame::BringToFront);
+    // The second start counts as handed over only on the window's own yes.
+    m_channel->SetRequestHandler([this](const QByteArray& request) {
+        if (!m_mainFrame)
+            return false;
+        if (request == CInstanceChannel::kCheckRequest)
+            return m_mainFrame->OnCheckAllRequested();
+        if (request == CInstanceChannel::kShowRequest) {
+            m_mainFrame->BringToFront();
+            return true;
+        }
+        return false;
+    });
 
     // Closing the window ends the event loop, and exit then saves as after File > Exit.
     m_quitSignals = std::make_unique<CQuitSignals>([this] {
@@ -223,25 +275,8 @@ void CORXApp::HandleFirstStart(bool cfgLoaded)
 
 int CORXApp::Run()
 {
-    if (m_checkMode) {
-        const ScheduledCheckReport report = RunScheduledCheck(m_verbose, true);
-        // A letter that did not go out must not pass for a quiet success in the cron job's mail.
-        if (report.mailResult == 1)
-            std::fprintf(stderr,
-                         "orvex: the notification letter was not sent: no connection to the mail server "
-                         "\"%s\"\n",
-                         m_options.GetSmtpServer().c_str());
-        else if (report.mailResult == 2)
-            std::fprintf(stderr, "orvex: the notification letter was not sent: the mail server \"%s\" refused it\n",
-                         m_options.GetSmtpServer().c_str());
-        const int exitCode = ExitInstance();
-        // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
-        if (report.stopSignal != 0)
-            return 128 + report.stopSignal;
-        if (exitCode == 0 && report.mailResult > 0)
-            return kExitLetterNotSent;
-        return exitCode;
-    }
+    if (m_checkMode)
+        return RunCheckMode();
     const int rc = QApplication::exec();
     const int exitCode = ExitInstance();
     return rc != 0 ? rc : exitCode;
@@ -254,8 +289,10 @@ int CORXApp::ExitInstance()
     m_exited = true;
     WaitForUpdateLookup();
     if (m_initialised) {
-        if (!SaveConfig() && m_checkMode)
-            ReportError("cannot save \"" + m_programFolder + kConfigFileName + "\"");
+        if (!SaveConfig()) {
+            ReportError("the settings could not be saved: " + m_configError);
+            m_exitCode = 1;
+        }
         if (!SaveDatabase()) {
             // Whatever was changed since the last save would be gone: never let that pass quietly.
             ReportError("the database could not be saved: " + m_database.GetLastError());
@@ -267,29 +304,67 @@ int CORXApp::ExitInstance()
     m_quitSignals.reset();
     m_mainFrame.reset();
     m_channel.reset();
+    m_databaseLock.Release();
     m_lock.Release();
     return m_exitCode;
 }
 
 bool CORXApp::LoadConfig()
 {
-    return LoadConfigFile(m_programFolder + kConfigFileName, m_options, m_importHintPending) ==
-           ConfigLoadResult::Loaded;
+    m_configError.clear();
+    const ConfigLoadResult result =
+        LoadConfigFile(m_programFolder + kConfigFileName, m_options, m_importHintPending, &m_configError);
+    m_configUnreadable = result == ConfigLoadResult::Unreadable;
+    return result == ConfigLoadResult::Loaded;
 }
 
 bool CORXApp::SaveConfig()
 {
-    return SaveConfigFile(m_programFolder + kConfigFileName, m_options, m_importHintPending);
+    const std::string path = m_programFolder + kConfigFileName;
+    if (m_configUnreadable) {
+        m_configError = "\"" + path + "\" could not be read, so it is not saved over";
+        return false;
+    }
+    m_configError.clear();
+    return SaveConfigFile(path, m_options, m_importHintPending, &m_configError);
 }
 
 bool CORXApp::LoadDatabase(const std::string& path)
 {
-    return m_database.Load(ResolveDatabasePath(path, m_programFolder));
+    const std::string resolved = ResolveDatabasePath(path, m_programFolder);
+    const std::string lockPath = DatabaseLockPath(resolved);
+    m_databaseInUse = false;
+    InstanceLock lock;
+    if (lockPath == m_databaseLockPath && m_databaseLock.IsHeld()) {
+        lock = std::move(m_databaseLock);
+    } else {
+        // Two program folders may name the same database: one writer at a time, or the later save
+        // silently undoes the other's. A lock that cannot be made (no such folder, read-only) guards
+        // nothing to write anyway, and the save reports that itself.
+        const InstanceLock::Result taken = lock.TryAcquire(lockPath);
+        if (taken == InstanceLock::Result::HeldElsewhere) {
+            m_databaseInUse = true;
+            m_databaseInUseError = "the database \"" + resolved +
+                                   "\" is in use by another running Orvex; close that one first, or use another "
+                                   "database";
+            return false;
+        }
+        if (taken == InstanceLock::Result::Acquired)
+            RemoveStaleTemporaries(resolved);
+    }
+    m_databaseLock = std::move(lock);
+    m_databaseLockPath = lockPath;
+    return m_database.Load(resolved);
 }
 
 bool CORXApp::SaveDatabase()
 {
     return m_database.Save();
+}
+
+std::string CORXApp::GetLastDatabaseError() const
+{
+    return m_databaseInUse ? m_databaseInUseError : m_database.GetLastError();
 }
 
 bool CORXApp::SwitchDatabase(const std::string& newPath)
@@ -298,9 +373,24 @@ bool CORXApp::SwitchDatabase(const std::string& newPath)
         return false;
     SaveDatabase();
     const std::string previous = m_database.GetPath();
+    if (DatabaseLockPath(ResolveDatabasePath(newPath, m_programFolder)) == m_databaseLockPath) {
+        // The same file under another name: the lock already held covers it.
+        if (LoadDatabase(newPath))
+            return true;
+        m_database.Load(previous);
+        return false;
+    }
+    // The old database stays locked until the new one has loaded, so that going back is safe.
+    InstanceLock previousLock = std::move(m_databaseLock);
+    const std::string previousLockPath = std::exchange(m_databaseLockPath, std::string());
     if (LoadDatabase(newPath))
         return true;
-    m_database.Load(previous);
+    const bool inUse = m_databaseInUse;
+    m_databaseLock = std::move(previousLock);
+    m_databaseLockPath = previousLockPath;
+    if (!inUse)
+        m_database.Load(previous);
+    m_databaseInUse = inUse;
     return false;
 }
 
@@ -379,11 +469,15 @@ void CORXApp::LookForUpdate()
     UpdateLastLook = OleDateTime::Now();
 }
 
-COptions CORXApp::ReadStoredOptions(const std::string& programFolder)
+COptions CORXApp::ReadStoredOptions(const std::string& programFolder, std::string* error)
 {
     COptions options(programFolder);
     int32_t importHintPending = 0;
-    LoadConfigFile(programFolder + kConfigFileName, options, importHintPending);
+    std::string reason;
+    if (LoadConfigFile(programFolder + kConfigFileName, options, importHintPending, &reason) ==
+            ConfigLoadResult::Unreadable &&
+        error)
+        *error = "the settings file \"" + programFolder + kConfigFileName + "\" could not be read (" + reason + ")";
     return options;
 }
 

@@ -7,7 +7,9 @@
 #include "storage/ORXDatabase.h"
 #include "storage/Options.h"
 
+#include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,10 +75,17 @@ public:
     int32_t GetImportHintPending() const { return m_importHintPending; }
 
     bool LoadConfig();
+    /// Refuses while "ORX.cfg" holds a file that could not be read; GetLastConfigError says why.
     bool SaveConfig();
-    /// Makes the path absolute (relative paths lie in the program folder) and loads it.
+    const std::string& GetLastConfigError() const { return m_configError; }
+    /// Makes the path absolute (relative paths lie in the program folder), takes the database's
+    /// lock and loads it. When another Orvex holds the lock nothing changes, IsDatabaseInUse() is
+    /// true and GetLastDatabaseError() says so.
     bool LoadDatabase(const std::string& path);
     bool SaveDatabase();
+    bool IsDatabaseInUse() const { return m_databaseInUse; }
+    /// Why the last load, switch or save of the database failed.
+    std::string GetLastDatabaseError() const;
     /// Saves the current database, then loads the new one; on failure the old one comes back.
     bool SwitchDatabase(const std::string& newPath);
     /// Switches to the settings' database path when it differs from the open one.
@@ -98,8 +107,9 @@ public:
     void WaitForUpdateLookup();
 
     /// The stored settings of the program folder, read without creating or changing anything: the
-    /// command-line tools use them. Defaults when there is no (readable) "ORX.cfg".
-    static COptions ReadStoredOptions(const std::string& programFolder);
+    /// command-line tools use them. Defaults when there is no (readable) "ORX.cfg"; `error` gets
+    /// the reason when the file is there but could not be read.
+    static COptions ReadStoredOptions(const std::string& programFolder, std::string* error = nullptr);
 
     /// The checking code's view of the settings: proxy and warning period from "ORX.cfg", the
     /// PageRank endpoint from $ORVEX_PAGERANK_HOST or the stored "PageRankHost".
@@ -114,9 +124,23 @@ public:
     OleDateTime UpdateLastShow;
 
 private:
+    /// The unattended run with its signals, the exit and the exit code.
+    int RunCheckMode();
     bool PrepareProgramFolder();
     bool TakeInstanceLock();
+    /// A file that exists but did not load: "/check" reports it and ends; the window asks whether to
+    /// set it aside and go on without it.
+    struct UnreadableFile
+    {
+        std::string kind; ///< "database file", "settings file"
+        std::string path;
+        std::string reason;
+        QString question;                                        ///< %1 the path, %2 the reason
+        std::function<std::string(std::string* error)> setAside; ///< the new name, or "" and why
+    };
+    bool OfferToSetAside(const UnreadableFile& file);
     bool HandleUnreadableDatabase();
+    bool HandleUnreadableConfig();
     void CreateMainWindow();
     void OfferUpdate();
     void HandleFirstStart(bool cfgLoaded);
@@ -130,6 +154,12 @@ private:
     CORXDatabase m_database;
     std::unique_ptr<ISettingsStore> m_settingsStore;
     InstanceLock m_lock;
+    InstanceLock m_databaseLock;
+    std::string m_databaseLockPath;
+    bool m_databaseInUse = false;
+    std::string m_databaseInUseError;
+    bool m_configUnreadable = false; ///< "ORX.cfg" exists but did not load: never saved over
+    std::string m_configError;
     std::unique_ptr<CInstanceChannel> m_channel;
     std::unique_ptr<CMainFrame> m_mainFrame;
     std::unique_ptr<CQuitSignals> m_quitSignals;

@@ -7,45 +7,64 @@
 #include "records/LinkStatus.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
-std::atomic<int>* g_cancel = nullptr;
-volatile std::sig_atomic_t g_signal = 0;
+// The signal that asked the unattended run to stop, 0 while none did. The workers, the mail
+// client and the exit all read it, so a signal at any moment ends the run in order.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read and written by a signal handler");
 
-// Only a lock-free atomic store: the workers see it and take no more links.
 void OnStopSignal(int sig)
 {
-    g_signal = sig;
-    if (g_cancel)
-        g_cancel->store(1);
+    g_stopSignal.store(sig);
 }
 
+// Installed for the whole unattended run, mailing and saving included: the default action would
+// end the process with nothing saved.
 class StopSignals
 {
 public:
-    explicit StopSignals(std::atomic<int>& cancel)
+    StopSignals()
     {
-        g_cancel = &cancel;
-        g_signal = 0;
+        g_stopSignal.store(0);
         struct sigaction action = {};
         action.sa_handler = OnStopSignal;
         sigemptyset(&action.sa_mask);
-        for (int sig : {SIGINT, SIGTERM})
-            ::sigaction(sig, &action, &m_old[sig == SIGINT ? 0 : 1]);
+        // No SA_RESTART: a wait in the mail client returns at once and sees the flag.
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            ::sigaction(kSignals[i], &action, &m_old[i]);
     }
     ~StopSignals()
     {
-        ::sigaction(SIGINT, &m_old[0], nullptr);
-        ::sigaction(SIGTERM, &m_old[1], nullptr);
-        g_cancel = nullptr;
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            ::sigaction(kSignals[i], &m_old[i], nullptr);
     }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
 
 private:
-    struct sigaction m_old[2] = {};
+    static constexpr int kSignals[] = {SIGINT, SIGTERM};
+    struct sigaction m_old[std::size(kSignals)] = {};
 };
+
+// Waits for the workers, stopping them when a signal came.
+void WaitWatchingSignals(CCheckRun& run)
+{
+    const CheckProgress& progress = run.Progress();
+    while (progress.done.load() < progress.total.load() && !progress.cancel.load()) {
+        if (g_stopSignal.load() != 0) {
+            run.Cancel();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    run.Wait();
+}
 
 std::string PrText(int pr)
 {
@@ -67,15 +86,12 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
         std::lock_guard lock(m_runMutex);
         m_runCancel = &run.Progress().cancel;
     }
-    {
-        std::unique_ptr<StopSignals> signals;
-        if (handleSignals)
-            signals = std::make_unique<StopSignals>(run.Progress().cancel);
-        if (!run.Start())
-            CheckWorker(run.Progress()); // no threads to be had: the same work on this one
+    if (!run.Start())
+        CheckWorker(run.Progress()); // no threads to be had: the same work on this one
+    if (handleSignals)
+        WaitWatchingSignals(run);
+    else
         run.Wait();
-        report.stopSignal = handleSignals ? static_cast<int>(g_signal) : 0;
-    }
     {
         std::lock_guard lock(m_runMutex);
         m_runCancel = nullptr;
@@ -101,13 +117,26 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
     }
 
     // A stopped run mails nothing: the user asked it to end, not to report half a run.
-    if (!report.cancelled && !lists.changedLinks.empty()) {
+    if (!report.cancelled && !lists.changedLinks.empty() && !(handleSignals && g_stopSignal.load())) {
         CNotificationsManager* mailer = GetNotificationsManager();
-        report.mailResult = mailer ? mailer->SendNotification(lists.changedLinks, lists.expiringLinks) : 1;
+        if (!mailer) {
+            report.mailResult = 1;
+        } else {
+            // A signal while the letter goes out abandons it at once; the results are still saved.
+            if (handleSignals)
+                mailer->SetAbortFlag(&g_stopSignal);
+            report.mailResult = mailer->SendNotification(lists.changedLinks, lists.expiringLinks);
+            mailer->SetAbortFlag(nullptr);
+        }
+    }
+    if (handleSignals) {
+        report.stopSignal = g_stopSignal.load();
+        report.cancelled = report.cancelled || report.stopSignal != 0;
     }
 
     if (verbose) {
-        const char* letter = report.mailResult == 0   ? "letter sent"
+        const char* letter = report.stopSignal != 0 && report.mailResult > 0 ? "stopped while mailing, letter abandoned"
+                             : report.mailResult == 0                        ? "letter sent"
                              : report.mailResult == 1 ? "letter not sent: no connection to the mail server"
                              : report.mailResult == 2 ? "letter not sent: the mail server refused it"
                              : report.cancelled       ? "stopped, no letter"
@@ -116,6 +145,32 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
                     report.changed, report.expiring, letter);
     }
     return report;
+}
+
+int CORXApp::RunCheckMode()
+{
+    // Kept until the files are saved: Ctrl+C or SIGTERM at any moment ends the run in order.
+    const StopSignals stopSignals;
+    const ScheduledCheckReport report = RunScheduledCheck(m_verbose, true);
+    // A letter that did not go out must not pass for a quiet success in the cron job's mail.
+    if (report.stopSignal != 0 && report.mailResult > 0)
+        std::fprintf(stderr,
+                     "orvex: stopped by signal %d while the notification letter was being sent; the "
+                     "letter was abandoned\n",
+                     report.stopSignal);
+    else if (report.mailResult == 1)
+        std::fprintf(stderr, "orvex: the notification letter was not sent: no connection to the mail server \"%s\"\n",
+                     m_options.GetSmtpServer().c_str());
+    else if (report.mailResult == 2)
+        std::fprintf(stderr, "orvex: the notification letter was not sent: the mail server \"%s\" refused it\n",
+                     m_options.GetSmtpServer().c_str());
+    const int exitCode = ExitInstance();
+    // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
+    if (const int sig = g_stopSignal.load(); sig != 0)
+        return 128 + sig;
+    if (exitCode == 0 && report.mailResult > 0)
+        return kExitLetterNotSent;
+    return exitCode;
 }
 
 void CORXApp::StopScheduledCheck()

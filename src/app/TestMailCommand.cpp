@@ -15,7 +15,13 @@ int RunTestMailCommand(const CommandLine& /*commandLine*/)
     // Read-only: a missing settings file leaves the defaults (and no server, so nothing is tried),
     // and the database is never saved, so a run cannot change what the user keeps.
     const std::string folder = Paths::FindProgramFolder();
-    const COptions options = CORXApp::ReadStoredOptions(folder);
+    std::string settingsError;
+    const COptions options = CORXApp::ReadStoredOptions(folder, &settingsError);
+    if (!settingsError.empty()) {
+        // Testing the defaults would say nothing about the user's mail server.
+        std::fprintf(stderr, "orvex: %s\n", settingsError.c_str());
+        return 1;
+    }
 
     // A database that is missing or does not load leaves both collections empty: the letter then
     // carries the signature alone, which is all a test of the mail settings needs.

@@ -5,11 +5,15 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
 int main(int argc, char* argv[])
 {
+    // A file-size limit (ulimit -f) must make a save fail with "File too large", which is
+    // reported and leaves the old file in place, instead of killing the process mid-way.
+    std::signal(SIGXFSZ, SIG_IGN);
     const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (commandLine.action) {
     case CommandLine::Action::Help:

@@ -487,7 +487,17 @@ void CMainFrame::ShowImportHint()
 
 void CMainFrame::OnSaveTimer()
 {
-    m_app.SaveDatabase();
+    // Every 30 seconds: a message box each time would be worse than the fault, the status bar
+    // says it until a save works again (and exit reports it in a box).
+    if (m_app.SaveDatabase()) {
+        if (m_saveFailed)
+            statusBar()->clearMessage();
+        m_saveFailed = false;
+        return;
+    }
+    m_saveFailed = true;
+    statusBar()->showMessage(
+        tr("The database could not be saved: %1").arg(QString::fromStdString(m_app.GetLastDatabaseError())));
 }
 
 void CMainFrame::StartDateRefresh()
@@ -513,12 +523,17 @@ void CMainFrame::StartDateRefresh()
     m_poll->start();
 }
 
-void CMainFrame::OnCheckAllRequested()
+bool CMainFrame::OnCheckAllRequested()
 {
     ++m_checkAllRequests;
     if (m_scheduledRun.valid()) {
         statusBar()->showMessage(tr("A check of all links is already running."));
-        return;
+        return true;
+    }
+    // The user's own check holds the links; the scheduled run is told so and reports it.
+    if (IsCheckRunActive() || !IsAttached()) {
+        statusBar()->showMessage(tr("The scheduled check could not start: another check is running."));
+        return false;
     }
     statusBar()->showMessage(tr("Checking all links for the scheduled run..."));
     // As during an interactive run, no save while the workers write the records; the run's end
@@ -527,6 +542,7 @@ void CMainFrame::OnCheckAllRequested()
     m_scheduledRun = std::async(std::launch::async, [this] { return m_app.RunScheduledCheck(); });
     UpdateCommandStates();
     m_poll->start();
+    return true;
 }
 
 void CMainFrame::PollBackgroundWork()

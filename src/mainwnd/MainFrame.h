@@ -70,8 +70,9 @@ public:
     /// Runs a command after the current event (start-up posts the import this way).
     void PostCommand(int command);
     /// A second "/check" start asked this copy to check every link: the unattended run goes on in
-    /// the background, and the list shows its result when it ends.
-    void OnCheckAllRequested();
+    /// the background, and the list shows its result when it ends. False when it could not be
+    /// taken on (the user's own check is running).
+    bool OnCheckAllRequested();
     /// A second start asked this copy to come to the front.
     void BringToFront();
     /// Timer 4: starts the date refresh on its own thread unless one is running or a check run
@@ -134,5 +135,6 @@ private:
     std::future<NotificationLists> m_refresh; ///< the running date refresh, if any
     std::future<ScheduledCheckReport> m_scheduledRun;
     bool m_importHintShown = false;
+    bool m_saveFailed = false; ///< the last timed save failed; the status bar says why
     int m_checkAllRequests = 0;
 };

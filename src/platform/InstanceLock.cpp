@@ -33,6 +33,16 @@ InstanceLock::Result InstanceLock::TryAcquire(const std::string& lockFilePath, s
     return Result::Acquired;
 }
 
+InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
 void InstanceLock::Release()
 {
     if (m_fd >= 0) {

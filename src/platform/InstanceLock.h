@@ -2,8 +2,8 @@
 
 #include <string>
 
-/// One running copy per program folder: an exclusive lock on a file in that folder, which the
-/// system releases when the process ends, however it ends.
+/// An exclusive lock on a file, which the system releases when the process ends, however it ends:
+/// one running copy per program folder, one writer per database.
 class InstanceLock
 {
 public:
@@ -11,6 +11,9 @@ public:
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
+    InstanceLock(InstanceLock&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    /// Releases the lock held before, then takes over the other's.
+    InstanceLock& operator=(InstanceLock&& other) noexcept;
 
     enum class Result
     {

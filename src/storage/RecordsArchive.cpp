@@ -14,7 +14,12 @@ constexpr uint64_t kMinPartnerBytes = 2 + 4 + 11;
 
 void CLink::Serialize(CArchive& ar)
 {
-    auto status = static_cast<int32_t>(m_status);
+    // A save may run while the date refresh or a worker writes these words: each is taken whole,
+    // and a save writes nothing back, so it can never undo what they stored meanwhile.
+    int32_t currentPR = LoadWord(m_currentPR);
+    auto status = static_cast<int32_t>(LoadWord(m_status));
+    int32_t previousPR = LoadWord(m_previousPR);
+    int32_t externalLinks = LoadWord(m_externalLinks);
     ar.Io(m_partnerId);
     ar.Io(m_project);
     ar.Io(m_firstPaymentDate);
@@ -27,13 +32,18 @@ void CLink::Serialize(CArchive& ar)
     ar.Io(m_toPage);
     ar.Io(m_anchor);
     ar.Io(m_startingPR);
-    ar.Io(m_currentPR);
+    ar.Io(currentPR);
     ar.Io(status);
-    ar.Io(m_previousPR);
+    ar.Io(previousPR);
     ar.Io(m_reserved);
     ar.Io(m_comment);
-    ar.Io(m_externalLinks);
-    m_status = static_cast<uint32_t>(status);
+    ar.Io(externalLinks);
+    if (ar.IsLoading()) {
+        StoreWord(m_currentPR, currentPR);
+        StoreWord(m_status, static_cast<uint32_t>(status));
+        StoreWord(m_previousPR, previousPR);
+        StoreWord(m_externalLinks, externalLinks);
+    }
 }
 
 void CPartner::Serialize(CArchive& ar)

@@ -2,6 +2,7 @@
 // missing database, the update offer, a second start, and the command line.
 #include "app/CommandLine.h"
 #include "app/ORXApp.h"
+#include "checking/CheckRuns.h"
 #include "fakes/FakeServers.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/SettingsStore.h"
@@ -140,6 +141,84 @@ private slots:
         QVERIFY(reread.Load(File("data.orx").toStdString()));
     }
 
+    void damagedSettingsAreNeverSavedOverWithoutYes()
+    {
+        StartAndExit();
+        const QByteArray whole = ReadAll(File("ORX.cfg"));
+        const QByteArray cut = whole.left(whole.size() - 10);
+        WriteAll(File("ORX.cfg"), cut);
+        QFile::remove(File("ORX.cfg.bak"));
+
+        for (int start = 0; start < 2; ++start) {
+            MessageBox::SetNextAnswer(QMessageBox::No);
+            CORXApp app(false);
+            QVERIFY(!app.InitInstance());
+            QCOMPARE(app.GetExitCode(), 0);
+            app.ExitInstance();
+            const QStringList asked = MessageBox::TakeShownTexts();
+            QCOMPARE(asked.size(), 1);
+            QVERIFY(asked[0].contains(File("ORX.cfg")));
+            QCOMPARE(ReadAll(File("ORX.cfg")), cut);
+            QVERIFY(!QFile::exists(File("ORX.cfg.bak")));
+        }
+
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QCOMPARE(app.GetOptions().GetSmtpPort(), 25); // the defaults
+            app.ExitInstance();
+        }
+        const QStringList kept = QDir(m_folder).entryList({QStringLiteral("ORX.cfg.damaged-*")});
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(ReadAll(m_folder + kept[0]), cut);
+        QVERIFY(ReadAll(File("ORX.cfg")).size() > 0);
+        QVERIFY(ReadAll(File("ORX.cfg")) != cut);
+    }
+
+    void databaseInUseByAnotherFolderIsRefused()
+    {
+        StartAndExit();
+        // A second program folder whose settings name the first one's database.
+        const QString other = m_home->path() + QStringLiteral("/other/");
+        QVERIFY(QDir().mkpath(other));
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            qputenv("ORVEX_HOME", QFile::encodeName(other));
+            MessageBox::SetNextAnswer(QMessageBox::No);
+            CORXApp second(false);
+            QVERIFY(second.InitInstance());
+            second.GetOptions().SetDatabasePath(File("data.orx").toStdString());
+            MessageBox::TakeShownTexts();
+            // The first holds the database: the second can neither switch to it nor start on it.
+            QVERIFY(!second.ApplyDatabasePath());
+            QVERIFY(second.IsDatabaseInUse());
+            QCOMPARE(second.GetDatabase().GetPath(), (other + QStringLiteral("data.orx")).toStdString());
+            QVERIFY(second.SaveConfig());
+            second.ExitInstance();
+            qputenv("ORVEX_HOME", QFile::encodeName(m_folder));
+            app.ExitInstance();
+        }
+        const QByteArray before = ReadAll(File("data.orx"));
+        CORXApp first(false);
+        QVERIFY(first.InitInstance());
+        qputenv("ORVEX_HOME", QFile::encodeName(other));
+        {
+            CORXApp second(false);
+            QVERIFY(!second.InitInstance());
+            QCOMPARE(second.GetExitCode(), 1);
+            const QStringList shown = MessageBox::TakeShownTexts();
+            QCOMPARE(shown.size(), 1);
+            QVERIFY(shown[0].contains(QStringLiteral("in use by another running Orvex")));
+            QVERIFY(shown[0].contains(File("data.orx")));
+            second.ExitInstance();
+        }
+        qputenv("ORVEX_HOME", QFile::encodeName(m_folder));
+        QCOMPARE(ReadAll(File("data.orx")), before);
+        first.ExitInstance();
+    }
+
     void missingDatabaseAfterFirstStartIsReported()
     {
         StartAndExit();
@@ -236,19 +315,34 @@ private slots:
         const QByteArray before = ReadAll(File("data.orx"));
         const QDateTime modified = QFileInfo(File("data.orx")).lastModified();
 
+        // The window must answer while the second copy waits, so the wait runs the event loop.
         QProcess check;
-        check.start(QStringLiteral(ORVEX_BINARY), {QStringLiteral("/Check")});
-        QVERIFY(check.waitForFinished(15000));
+        check.start(QStringLiteral(ORVEX_BINARY), {QStringLiteral("/Check"), QStringLiteral("--verbose")});
+        QTRY_VERIFY_WITH_TIMEOUT(check.state() == QProcess::NotRunning, 15000);
         QCOMPARE(check.exitCode(), 0);
+        QVERIFY(check.readAllStandardOutput().contains("took the check over"));
         QTRY_COMPARE(app.GetMainFrame()->GetCheckAllRequests(), 1);
         QTRY_VERIFY(!app.GetMainFrame()->IsScheduledRunActive());
 
         QProcess plain;
         plain.start(QStringLiteral(ORVEX_BINARY), {});
-        QVERIFY(plain.waitForFinished(15000));
+        QTRY_VERIFY_WITH_TIMEOUT(plain.state() == QProcess::NotRunning, 15000);
         QCOMPARE(plain.exitCode(), 0);
         QTest::qWait(200);
         QCOMPARE(app.GetMainFrame()->GetCheckAllRequests(), 1);
+
+        // While the user's own check holds the links the window says no, and the cron job hears it.
+        {
+            const CCheckRun usersOwnCheck(std::vector<CLink*>{});
+            QProcess busy;
+            busy.start(QStringLiteral(ORVEX_BINARY), {QStringLiteral("/check"), QStringLiteral("--verbose")});
+            QTRY_VERIFY_WITH_TIMEOUT(busy.state() == QProcess::NotRunning, 15000);
+            QCOMPARE(busy.exitCode(), 1);
+            QVERIFY(busy.readAllStandardError().contains("another Orvex is running on this folder"));
+            QVERIFY(busy.readAllStandardOutput().isEmpty());
+        }
+        QCOMPARE(app.GetMainFrame()->GetCheckAllRequests(), 2);
+        QVERIFY(!app.GetMainFrame()->IsScheduledRunActive());
 
         QCOMPARE(ReadAll(File("data.orx")), before);
         QCOMPARE(QFileInfo(File("data.orx")).lastModified(), modified);
