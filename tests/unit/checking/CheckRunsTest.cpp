@@ -7,6 +7,8 @@
 #include "checking/CheckSettings.h"
 #include "records/Link.h"
 #include "records/LinkStatus.h"
+#include "storage/Archive.h"
+#include "storage/ORXDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -313,4 +315,39 @@ TEST(DateRefresh, ARunStartedDuringAWalkWaitsForItsEnd)
         EXPECT_NE(links.back()->GetStatus(), 0u);
     }
     refresher.join();
+}
+
+// The 30-second save runs while the refresh writes statuses. A save reads each record and must
+// write nothing back: a status it had read before the refresh changed it would otherwise return,
+// and the link be mailed again a minute later. Under ThreadSanitizer the reading alone must be
+// race-free.
+TEST(DateRefresh, ASaveBesideTheRefreshNeverUndoesIt)
+{
+    CORXDatabase database;
+    CLinksManager& collection = *database.GetLinks();
+    for (int i = 0; i < 20000; ++i) {
+        auto link = std::make_unique<CLink>();
+        link->SetStatus(StatusOk);
+        link->SetLastPaymentDate(OleDateTime::Today() - OleDateTimeSpan(40));
+        link->SetPeriod(OleDateTimeSpan(31)); // its expiry date has passed: the refresh makes it Expired
+        collection.Append(std::move(link));
+    }
+    const std::vector<CLink*> all = collection.GetLinks();
+    std::atomic<bool> refreshed{false};
+    std::atomic<int> saves{0};
+    std::thread saver([&] {
+        while (!refreshed.load() || saves.load() == 0) {
+            CArchive ar = CArchive::ForStoring([](const uint8_t*, std::size_t) {});
+            database.Serialize(ar);
+            ar.Flush();
+            ++saves;
+        }
+    });
+    ASSERT_TRUE(RefreshLinkDates(all, 7).has_value());
+    refreshed = true;
+    saver.join();
+    EXPECT_GT(saves.load(), 0);
+    const auto undone =
+        std::count_if(all.begin(), all.end(), [](const CLink* l) { return l->GetStatus() != StatusExpired; });
+    EXPECT_EQ(undone, 0) << "statuses a save put back";
 }
