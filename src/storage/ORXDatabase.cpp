@@ -84,6 +84,7 @@ bool CORXDatabase::Load(const std::string& path)
     m_links.reset();
     m_path = path;
     m_holdsUnreadableFile = false;
+    m_missingAtLoad = false;
     m_lastError.clear();
     bool existed = false;
     try {
@@ -106,6 +107,7 @@ bool CORXDatabase::Load(const std::string& path)
     }
     ResetCollections();
     m_holdsUnreadableFile = existed;
+    m_missingAtLoad = !existed;
     return false;
 }
 
@@ -118,6 +120,14 @@ bool CORXDatabase::Save(const std::string& path)
         m_lastError = "\"" + target + "\" could not be read, so it is not saved over";
         return false;
     }
+    // Missing when it was opened (a link into a drive not mounted yet, say) but there now: that
+    // file was never read, and the empty database must not replace it.
+    if (target == m_path && m_missingAtLoad && FileExists(target)) {
+        m_lastError = "\"" + target +
+                      "\" did not exist when the database was opened but does now; it is not saved over (start "
+                      "Orvex again to open it)";
+        return false;
+    }
     try {
         SafeFileWriter file(target);
         file.Open();
@@ -125,6 +135,8 @@ bool CORXDatabase::Save(const std::string& path)
         Serialize(ar);
         ar.Flush();
         file.Commit(ownFile);
+        if (ownFile)
+            m_missingAtLoad = false;
         return true;
     } catch (const CArchiveException& e) {
         m_lastError = e.what();
@@ -142,6 +154,7 @@ bool CORXDatabase::SetAsideUnreadableFile(std::string* newName)
     if (keptAs.empty())
         return false;
     m_holdsUnreadableFile = false;
+    m_missingAtLoad = true;
     if (newName)
         *newName = keptAs;
     return true;

@@ -42,5 +42,6 @@ private:
     std::unique_ptr<CPartnersManager> m_partners;
     std::unique_ptr<CLinksManager> m_links;
     bool m_holdsUnreadableFile = false;
+    bool m_missingAtLoad = false; ///< the own file did not exist at the last load and was not written since
     std::string m_lastError;
 };

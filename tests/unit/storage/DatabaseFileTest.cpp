@@ -334,6 +334,30 @@ TEST(DatabaseSave, DanglingLinksAreFollowedOrRefusedButNeverReplaced)
     EXPECT_FALSE(std::filesystem::exists(dir.File("gone")));
 }
 
+// A database opened as missing (its drive not mounted yet, a link that led nowhere) must not
+// replace a file that turns up there later: that file was never read.
+TEST(DatabaseSave, AFileThatAppearedAfterAMissingLoadIsNotSavedOver)
+{
+    TempDir dir;
+    const std::string path = dir.File("data.orx");
+    CORXDatabase db;
+    ASSERT_FALSE(db.Load(path));
+    db.GetPartners()->AddPartner("typed meanwhile");
+    const std::string appeared = ReadBytes(DataFile("compact.orx"));
+    WriteBytes(path, appeared);
+    EXPECT_FALSE(db.Save());
+    EXPECT_NE(db.GetLastError().find("not saved over"), std::string::npos) << db.GetLastError();
+    EXPECT_TRUE(ReadBytes(path) == appeared);
+    EXPECT_TRUE(db.Save(dir.File("elsewhere.orx"))); // what was typed can still go somewhere else
+
+    // The ordinary first start: missing, then created by the first save, then saved again.
+    CORXDatabase fresh;
+    ASSERT_FALSE(fresh.Load(dir.File("new.orx")));
+    ASSERT_TRUE(fresh.Save()) << fresh.GetLastError();
+    fresh.GetPartners()->AddPartner("second save");
+    EXPECT_TRUE(fresh.Save()) << fresh.GetLastError();
+}
+
 // What a save killed half-way leaves behind goes at the next start; nothing else does.
 TEST(DatabaseSave, StaleTemporariesAreRemovedAndNothingElse)
 {
