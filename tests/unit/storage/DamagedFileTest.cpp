@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 using namespace testsupport;
 
@@ -26,6 +27,28 @@ void ExpectEmptyAfterFailedLoad(const CORXDatabase& db, const std::string& path)
     EXPECT_EQ(db.GetPartners()->GetCount(), 0u);
     EXPECT_EQ(db.GetLinks()->GetCount(), 0u);
     EXPECT_FALSE(db.GetLastError().empty());
+}
+
+struct DamageCase
+{
+    const char* why;
+    std::string bytes;
+};
+
+// Each file must fail to load, leave an empty database, and stay exactly as it was.
+void ExpectEachRefusedAndUntouched(const std::vector<DamageCase>& cases)
+{
+    TempDir dir;
+    for (const DamageCase& c : cases) {
+        const std::string path = dir.File("data.orx");
+        WriteBytes(path, c.bytes);
+        CORXDatabase db;
+        EXPECT_FALSE(db.Load(path)) << c.why;
+        ExpectEmptyAfterFailedLoad(db, path);
+        EXPECT_TRUE(db.HoldsUnreadableFile()) << c.why;
+        EXPECT_FALSE(db.Save()) << c.why;
+        EXPECT_TRUE(ReadBytes(path) == c.bytes) << c.why << ": the file was changed";
+    }
 }
 
 } // namespace
@@ -50,13 +73,8 @@ TEST(DamagedDatabase, ShortFilesAndWrongMagicLoadAsEmpty)
 
 TEST(DamagedDatabase, StructuralDamageFailsTheLoad)
 {
-    struct Case
-    {
-        const char* why;
-        std::string bytes;
-    };
     const std::string name64(64, 'L');
-    const Case cases[] = {
+    ExpectEachRefusedAndUntouched({
         {"unknown class", Bytes().Raw("ORX").ClassRecord("CPartnerManager").I32(-1).I32(0).U32(0).Str()},
         {"class name of 64 characters", Bytes().Raw("ORX").ClassRecord(name64).I32(-1).I32(0).U32(0).Str()},
         {"links collection where partners belong", Bytes().Raw("ORX").ClassRecord("CLinksManager").U32(0).Str()},
@@ -106,15 +124,7 @@ TEST(DamagedDatabase, StructuralDamageFailsTheLoad)
                                            .U64(uint64_t{1} << 32)
                                            .Str()},
         {"links collection missing", HeaderWithoutPartners().Str()},
-    };
-    TempDir dir;
-    for (const Case& c : cases) {
-        const std::string path = dir.File("data.orx");
-        WriteBytes(path, c.bytes);
-        CORXDatabase db;
-        EXPECT_FALSE(db.Load(path)) << c.why;
-        ExpectEmptyAfterFailedLoad(db, path);
-    }
+    });
 }
 
 TEST(DamagedDatabase, UnreadableFileIsNeverSavedOverUntilSetAside)
@@ -225,12 +235,7 @@ TEST(DamagedDatabase, CountsThatDisagreeWithTheRecordsFailTheLoad)
     const std::size_t linkCount = countAfter("CLinksManager");
     const std::size_t partnerCount = countAfter("CPartnersManager");
     const std::size_t partnerBodies = partnerCount + 4;
-    struct Case
-    {
-        const char* why;
-        std::string bytes;
-    };
-    const Case cases[] = {
+    ExpectEachRefusedAndUntouched({
         {"link count lowered to one", withCount(linkCount, 1)},
         {"link count lowered to zero", withCount(linkCount, 0)},
         {"partner count lowered to one", withCount(partnerCount, 1)},
@@ -238,19 +243,9 @@ TEST(DamagedDatabase, CountsThatDisagreeWithTheRecordsFailTheLoad)
         {"one byte after the last link", valid + '\0'},
         {"the last link twice", valid + valid.substr(valid.size() - 120)},
         {"an empty entry counted after the last link", withCount(linkCount, 13) + std::string(2, '\0')},
-    };
-    TempDir dir;
-    for (const Case& c : cases) {
-        const std::string path = dir.File("data.orx");
-        WriteBytes(path, c.bytes);
-        CORXDatabase db;
-        EXPECT_FALSE(db.Load(path)) << c.why;
-        ExpectEmptyAfterFailedLoad(db, path);
-        EXPECT_TRUE(db.HoldsUnreadableFile()) << c.why;
-        EXPECT_FALSE(db.Save()) << c.why;
-        EXPECT_TRUE(ReadBytes(path) == c.bytes) << c.why << ": the file was changed";
-    }
+    });
     // The untouched file still loads, so the cases above fail for their damage alone.
+    TempDir dir;
     CORXDatabase db;
     WriteBytes(dir.File("data.orx"), valid);
     EXPECT_TRUE(db.Load(dir.File("data.orx"))) << db.GetLastError();
