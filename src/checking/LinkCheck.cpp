@@ -94,20 +94,20 @@ bool UrlsMatch(const std::string& urlA, const std::string& urlB, bool ignoreWww)
 {
     CUrlParts a;
     CUrlParts b;
-    if (!SplitUrl(urlA, a) || !SplitUrl(urlB, b))
+    if (!ParseHref(nullptr, urlA, a) || !ParseHref(nullptr, urlB, b))
         return false;
     return pagescan::PartsMatch(a, b, ignoreWww);
 }
 
 bool IsInternalLink(const std::string& pageUrl, const std::string& href)
 {
-    if (!href.empty() && (href[0] == '/' || href[0] == '#'))
-        return true;
     CUrlParts page;
-    if (!SplitUrl(pageUrl, page))
-        return false;
+    const bool pageRead = ParseHref(nullptr, pageUrl, page);
     CUrlParts target;
-    if (!SplitUrl(href, target))
-        return true;
-    return pagescan::SameSite(page, target);
+    if (ParseHref(pageRead ? &page : nullptr, href, target))
+        return pageRead && pagescan::SameSite(page, target);
+    // A path, query or fragment: on the page's own site, which is known even without its address
+    // for the ones that start at the site's root or stay on the page.
+    const std::string_view local = TrimHref(href);
+    return pageRead || (!local.empty() && (local[0] == '/' || local[0] == '#'));
 }

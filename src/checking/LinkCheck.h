@@ -49,10 +49,12 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly = false, PageFindings*
 /// Recomputes Ok, Expiring and Expired from the dates, for links in one of those (or never checked).
 bool CheckLinkDates(CLink* link, bool& changed);
 
-/// Same service (http and https count as one when each uses its default port or both the same),
-/// host without case, object without case unless either is "/*", same port.
+/// Both read as a browser reads a href (ParseHref, without a page): same service (http and https
+/// count as one when each uses its default port or both the same), same host (punycode), object
+/// without case unless either is "/*", same port.
 bool UrlsMatch(const std::string& urlA, const std::string& urlB, bool ignoreWww);
 
-/// A href starting with "/" or "#", one that cannot be split, or one on the page's host (with or
-/// without a leading "www.").
+/// A relative href (one starting with "/" or "#" even without a page address), one that cannot
+/// be read, or one on the page's host (with or without a leading "www."); hrefs are read as a
+/// browser reads them, so a protocol-relative one names a host in the page's scheme.
 bool IsInternalLink(const std::string& pageUrl, const std::string& href);

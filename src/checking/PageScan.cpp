@@ -533,8 +533,9 @@ public:
     CPageWalk(const std::string& pageUrl, const std::string& toPage, const std::string& anchor, PageFindings& findings)
         : m_findings(findings)
     {
-        m_pageSplit = SplitUrl(pageUrl, m_page);
-        m_toSplit = SplitUrl(NormalizeUrl(toPage), m_to);
+        // Page, To Page and hrefs are all read as a browser reads them, so that they compare.
+        m_pageSplit = ParseHref(nullptr, pageUrl, m_page);
+        m_toSplit = ParseHref(nullptr, NormalizeUrl(toPage), m_to);
         m_anyText = anchor == "*";
         if (!m_anyText)
             m_wantedText = TextEncoding::FoldCase(Trim(anchor, " \r\n\t"));
@@ -607,9 +608,8 @@ private:
         const std::string rel = ToLowerAscii(relWritten);
         const bool relNofollow = RelSaysNofollow(rel);
 
-        CUrlParts hrefParts;
-        const bool hrefSplit = SplitUrl(href, hrefParts);
-        if (m_toSplit && hrefSplit && pagescan::PartsMatch(m_to, hrefParts, false)) {
+        const bool hrefSplit = ParseHref(m_pageSplit ? &m_page : nullptr, href, m_href);
+        if (m_toSplit && hrefSplit && pagescan::PartsMatch(m_to, m_href, false)) {
             m_findings.found = true;
             if (relNofollow || m_inNoindex)
                 m_findings.nofollowSeen = true;
@@ -620,19 +620,27 @@ private:
         }
 
         bool internal = false;
-        if (href[0] == '/' || href[0] == '#')
-            internal = true;
-        else if (!m_pageSplit)
-            internal = false;
-        else
-            internal = !hrefSplit || pagescan::SameSite(m_page, hrefParts);
-        if (!internal && !relNofollow)
-            m_external.insert(ToLowerAscii(href));
+        if (hrefSplit) {
+            internal = m_pageSplit && pagescan::SameSite(m_page, m_href);
+        } else {
+            const std::string_view local = TrimHref(href);
+            internal = m_pageSplit || (!local.empty() && (local[0] == '/' || local[0] == '#'));
+        }
+        if (!internal && !relNofollow) {
+            // One key per address, however the href spells it.
+            if (hrefSplit)
+                UrlKey(m_href, m_key);
+            else
+                m_key = ToLowerAscii(TrimHref(href));
+            m_external.insert(m_key);
+        }
     }
 
     PageFindings& m_findings;
     CUrlParts m_page;
     CUrlParts m_to;
+    CUrlParts m_href; // the anchor's, kept so that its buffers are reused from anchor to anchor
+    std::string m_key;
     bool m_pageSplit = false;
     bool m_toSplit = false;
     bool m_anyText = false;

@@ -1,11 +1,15 @@
 #include "checking/LinkCheck.h"
 #include "checking/CheckSettings.h"
+#include "checking/Url.h"
 #include "platform/TextEncoding.h"
 #include "records/Link.h"
 #include "records/LinkStatus.h"
 #include "records/OleDateTime.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -43,6 +47,112 @@ TEST(UrlsMatch, HttpAndHttpsAreOneServiceOnDefaultOrEqualPorts)
     EXPECT_FALSE(UrlsMatch("http://mysite.example:8080/", "https://mysite.example/", false));
     EXPECT_FALSE(UrlsMatch("http://mysite.example:8080/", "http://mysite.example/", false));
     EXPECT_FALSE(UrlsMatch("ftp://mysite.example/", "http://mysite.example/", false));
+}
+
+struct HrefVerdict
+{
+    std::string_view href;
+    bool verdict;
+};
+
+// Hrefs as browsers and crawlers read them, against the To Page "mysite.example/page".
+TEST(UrlsMatch, HrefsReadAsBrowsersReadThem)
+{
+    using namespace std::string_view_literals;
+    const std::string to = NormalizeUrl("mysite.example/page");
+    const HrefVerdict cases[] = {
+        // "\" ends the authority: the host is the one before it, whatever an "@" after it says.
+        {"http://evil.example\\@mysite.example/page", false},
+        {"http://evil.example\\\\@mysite.example/page", false},
+        {"http://mysite.example\\page", true},
+        {"http:\\\\mysite.example\\page", true},
+        {"https:/\\mysite.example/page", true},
+        // Blanks and C0 controls around it are trimmed, tabs and line feeds inside dropped.
+        {" http://mysite.example/page ", true},
+        {"\n\t\x01 http://mysite.example/page\x1F\r\n", true},
+        {"\0http://mysite.example/page\0"sv, true},
+        {"http://my\tsite.exam\nple/pa\r\nge", true},
+        {"http://mysite.example/pa ge", false},
+        // User name and password are not the host.
+        {"http://user:pw@mysite.example/page", true},
+        {"http://mysite.example@evil.example/page", false},
+        {"http://mysite.example:80@evil.example/page", false},
+        {"http://x@mysite.example@evil.example/page", false},
+        {"http://evil.example@x@mysite.example/page", true},
+        // Without a page there is no scheme to lend a protocol-relative href.
+        {"//mysite.example/page", false},
+        {"http:mysite.example/page", true},
+        // The host in any spelling a browser reads as the same name.
+        {"http://MYSITE.example/page", true},
+        {"http://mysite%2Eexample/page", true},
+        {"http://mysite.example:0080/page", true},
+        {"http://mysite.example/x/../page", true},
+        {"http://mysite.example/%2e/page", true},
+        {"http://mysite.example./page", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UrlsMatch(to, std::string(c.href), false), c.verdict) << c.href;
+}
+
+// A To Page and a href name the same host whether written in Unicode or in punycode.
+TEST(UrlsMatch, InternationalNamesInEitherForm)
+{
+    struct Pair
+    {
+        const char* toPage;
+        const char* href;
+        bool verdict;
+    };
+    const Pair cases[] = {
+        {"пример.example", "http://xn--e1afmkfd.example/", true},
+        {"xn--e1afmkfd.example", "http://пример.example/", true},
+        {"ПРИМЕР.example/*", "https://xn--e1afmkfd.example/any/page", true},
+        {"http://пример.example/", "http://%D0%BF%D1%80%D0%B8%D0%BC%D0%B5%D1%80.example/", true},
+        {"пример.example", "http://пример。example/", true},
+        {"bücher.example", "http://BÜCHER.example/", true},
+        {"faß.example", "http://xn--fa-hia.example/", true},
+        // Non-transitional, as browsers read it: "ß" is not "ss".
+        {"faß.example", "http://fass.example/", false},
+        {"пример.example", "http://xn--e1afmkfd.other/", false},
+        {"пример.example", "http://xn--zz.example/", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UrlsMatch(NormalizeUrl(c.toPage), c.href, false), c.verdict) << c.toPage << " / " << c.href;
+}
+
+// On the page "http://partner.example/links.html" (true: internal).
+TEST(InternalLink, HrefsReadAsBrowsersReadThem)
+{
+    const std::string page = "http://partner.example/links.html";
+    const HrefVerdict cases[] = {
+        // A protocol-relative href names a host, in the page's scheme.
+        {"//other.example/", false},
+        {"\\\\other.example/", false},
+        {"///other.example", false},
+        {"//partner.example/x", true},
+        {"//www.partner.example/x", true},
+        // Trimmed first.
+        {" http://other.example/ ", false},
+        {"\thttp://other.example/\n", false},
+        {" /about", true},
+        {" #top", true},
+        {" page2.html ", true},
+        // "\" ends the authority.
+        {"http://partner.example\\@other.example/", true},
+        {"http://other.example\\@partner.example/", false},
+        {"http://partner.example@other.example/", false},
+        // "http:" with fewer than two slashes on an http page is a path of the page's site.
+        {"http:other.example", true},
+        {"https:other.example", false},
+        // Script pseudo-addresses name no site.
+        {"javascript:go('http://other.example/')", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsInternalLink(page, std::string(c.href)), c.verdict) << c.href;
+
+    EXPECT_TRUE(IsInternalLink("http://пример.example/", "http://xn--e1afmkfd.example/x"));
+    EXPECT_TRUE(IsInternalLink("http://xn--e1afmkfd.example/", "//ПРИМЕР.example/x"));
+    EXPECT_FALSE(IsInternalLink("https://пример.example/", "//xn--e1afmkfd.other/x"));
 }
 
 TEST(InternalLink, RelativeSameHostAndWww)

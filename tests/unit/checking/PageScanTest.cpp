@@ -1,5 +1,6 @@
 #include "checking/PageScan.h"
 #include "checking/LinkCheck.h"
+#include "checking/Url.h"
 
 #include <gtest/gtest.h>
 
@@ -165,6 +166,82 @@ TEST(PageScan, ExternalCountWhenThePageAddressCannotBeSplit)
     ASSERT_TRUE(
         ScanPage("", "<a href='page2.html'>a</a><a href='/x'>b</a><a href='http://a.example/'>c</a>", "", kTo, "*", f));
     EXPECT_EQ(f.externalLinks, 2);
+}
+
+struct HrefRow
+{
+    const char* href; // as written in the page's attribute
+    const char* toPage;
+    bool found;
+    int externalLinks;
+};
+
+// Hrefs on "http://partner.example/links.html", read as browsers and crawlers read them.
+TEST(PageScan, HrefsReadAsBrowsersReadThem)
+{
+    const HrefRow rows[] = {
+        // "\" ends the authority in http(s): the link goes to the host before it.
+        {R"(http://evil.example\@mysite.example/)", "mysite.example", false, 1},
+        {R"(http://partner.example\@mysite.example/)", "mysite.example", false, 0},
+        {R"(http:\\mysite.example\)", "mysite.example", true, 1},
+        // User name and password are not the host.
+        {"http://mysite.example@evil.example/", "mysite.example", false, 1},
+        {"http://user:pw@mysite.example/", "mysite.example", true, 1},
+        // Surrounding blanks and controls trimmed, tabs and line feeds inside dropped.
+        {" http://mysite.example/ ", "mysite.example", true, 1},
+        {"&#9;http://my&#10;site.exam&#13;ple/&#12;", "mysite.example", true, 1},
+        {"  ", "mysite.example", false, 0},
+        {" /mysite.example/", "mysite.example", false, 0},
+        // Protocol-relative hrefs take the page's scheme and name a host.
+        {"//mysite.example/", "mysite.example", true, 1},
+        {" //mysite.example/ ", "mysite.example", true, 1},
+        {R"(\\mysite.example\)", "mysite.example", true, 1},
+        {"//mysite.example/", "https://mysite.example/", true, 1},
+        {"//mysite.example:8080/", "mysite.example", false, 1},
+        {"//partner.example/x", "partner.example/x", true, 0},
+        {"//www.partner.example/x", "mysite.example", false, 0},
+        // Other relative hrefs keep their rules: never a match, always internal.
+        {"http:mysite.example", "mysite.example", false, 0},
+        {"/links.html", "partner.example/links.html", false, 0},
+        {"links.html", "partner.example/links.html", false, 0},
+        // International names in either form.
+        {"http://xn--e1afmkfd.example/", "пример.example", true, 1},
+        {"http://ПРИМЕР.example/", "xn--e1afmkfd.example", true, 1},
+        {"//пример.example/", "http://xn--e1afmkfd.example/", true, 1},
+        {"http://xn--e1afmkfd.example/", "пример.other", false, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.href) + " for " + row.toPage);
+        const PageFindings f = Scan(std::string("<a href=\"") + row.href + "\">my site</a>", row.toPage);
+        EXPECT_EQ(f.found, row.found);
+        EXPECT_EQ(f.textOk, row.found);
+        EXPECT_EQ(f.externalLinks, row.externalLinks);
+    }
+}
+
+TEST(PageScan, ExternalLinksCountOncePerAddressHoweverSpelled)
+{
+    const PageFindings f = Scan("<a href='HTTP://Other.Example/a'>1</a>"
+                                "<a href='http://other.example/a'>2</a>"
+                                "<a href='http://other.example:80/a'>3</a>"
+                                "<a href='//other.example/a'>4</a>"
+                                "<a href=' http://other.example/a#x'>5</a>"
+                                "<a href='http://other.example/./a'>6</a>"
+                                "<a href='http:\\\\other.example\\a'>7</a>"
+                                "<a href='http://%6Fther.example/a'>8</a>"
+                                "<a href='https://other.example/a'>9</a>"
+                                "<a href='http://other.example/b'>10</a>");
+    EXPECT_EQ(f.externalLinks, 3);
+}
+
+TEST(PageScan, InternationalPageAddressKeepsItsOwnLinksInternal)
+{
+    PageFindings f;
+    ASSERT_TRUE(ScanPage(NormalizeUrl("http://пример.example/links.html"),
+                         "<a href='http://ПРИМЕР.example/x'>a</a><a href='//xn--e1afmkfd.example/y'>b</a>"
+                         "<a href='http://www.пример.example/z'>c</a><a href='http://пример.other/'>d</a>",
+                         "", kTo, "*", f));
+    EXPECT_EQ(f.externalLinks, 1);
 }
 
 // ---- Hostile pages ---------------------------------------------------------------------------
