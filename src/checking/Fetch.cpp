@@ -1,14 +1,17 @@
 #include "Fetch.h"
 
 #include "CheckSettings.h"
+#include "PageEncoding.h"
 #include "Url.h"
 #include "platform/TextEncoding.h"
 #include "storage/SafeFile.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
-#include <iconv.h>
+#include <netinet/in.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -39,6 +42,15 @@ private:
 
 namespace {
 
+using pageencoding::CharsetConverter;
+using pageencoding::CharsetParameter;
+using pageencoding::Encoding;
+using pageencoding::EncodingKind;
+using pageencoding::MetaCharsetName;
+using pageencoding::ResolveEncodingLabel;
+using pageencoding::SanitizeUtf8;
+using pageencoding::Utf16Decoder;
+
 /// A line that never ends is cut after this many bytes beyond the caller's limit, so a body
 /// without line feeds cannot grow without bound until the time-out.
 constexpr std::size_t kLongLineSlack = 1024 * 1024;
@@ -56,6 +68,8 @@ void EnsureGlobalInit()
 struct HeaderSink
 {
     std::string raw;
+    bool keep = false;     // gather `raw` (only when the caller asked for the headers)
+    bool complete = false; // the empty line that ends the current response's headers arrived
 
     static size_t Callback(char* data, size_t size, size_t count, void* user)
     {
@@ -67,9 +81,15 @@ struct HeaderSink
                 line.remove_suffix(1);
             // A new status line starts the headers of the next response (after a redirect or
             // an interim 1xx answer); only the final response's headers are kept.
-            if (line.size() >= 5 && line.substr(0, 5) == "HTTP/")
+            if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
                 self->raw.clear();
-            if (!line.empty()) {
+                self->complete = false;
+            }
+            // curl reports a connection closed in the middle of the headers as a success with
+            // what came so far: only the empty line shows that they arrived whole.
+            if (line.empty())
+                self->complete = true;
+            else if (self->keep) {
                 self->raw += line;
                 self->raw += "\r\n";
             }
@@ -77,6 +97,82 @@ struct HeaderSink
             return 0;
         }
         return n;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Redirects into the user's own network
+
+std::mutex g_publicForTestsMutex;
+std::shared_ptr<const std::vector<std::string>> g_publicForTests;
+std::once_flag g_publicForTestsFromEnvironment;
+
+void LoadPublicAddressesFromEnvironment()
+{
+    std::call_once(g_publicForTestsFromEnvironment, [] {
+        const char* value = std::getenv("ORVEX_TEST_PUBLIC_ADDRESSES");
+        if (!value || !*value)
+            return;
+        auto addresses = std::make_shared<std::vector<std::string>>();
+        std::string_view rest = value;
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            std::string_view item = rest.substr(0, comma);
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+            while (!item.empty() && item.front() == ' ')
+                item.remove_prefix(1);
+            while (!item.empty() && item.back() == ' ')
+                item.remove_suffix(1);
+            if (!item.empty())
+                addresses->emplace_back(item);
+        }
+        std::lock_guard lock(g_publicForTestsMutex);
+        g_publicForTests = std::move(addresses);
+    });
+}
+
+std::shared_ptr<const std::vector<std::string>> PublicAddressesForTests()
+{
+    LoadPublicAddressesFromEnvironment();
+    std::lock_guard lock(g_publicForTestsMutex);
+    return g_publicForTests;
+}
+
+bool IsOwnNetworkIpv4(uint32_t a)
+{
+    const uint32_t top = a >> 24;
+    return top == 0 || top == 10 || top == 127 || (a & 0xFFF00000u) == 0xAC100000u ||
+           (a & 0xFFFF0000u) == 0xC0A80000u || (a & 0xFFFF0000u) == 0xA9FE0000u;
+}
+
+/// Sees the address of every connection a transfer uses, the redirects' included, before the
+/// request goes out. A partner page must not make us send requests into the user's own network,
+/// so once a hop has been on a public address no later hop may be on a private one. A page that
+/// the user named on a private address is fetched as asked, and so are its redirects until one
+/// leaves for a public address. Through a proxy every connection goes to the proxy, so all hops
+/// look alike and nothing is refused: only the proxy knows where it connects.
+struct RedirectGuard
+{
+    std::shared_ptr<const std::vector<std::string>> publicForTests;
+    bool publicSeen = false;
+
+    bool CountsAsOwnNetwork(const char* address) const
+    {
+        if (publicForTests &&
+            std::find(publicForTests->begin(), publicForTests->end(), address) != publicForTests->end())
+            return false;
+        return IsOwnNetworkAddress(address);
+    }
+
+    static int Callback(void* user, char* primaryIp, char* /*localIp*/, int /*primaryPort*/, int /*localPort*/)
+    {
+        auto* self = static_cast<RedirectGuard*>(user);
+        const bool own = self->CountsAsOwnNetwork(primaryIp ? primaryIp : "");
+        if (own && self->publicSeen)
+            return CURL_PREREQFUNC_ABORT;
+        if (!own)
+            self->publicSeen = true;
+        return CURL_PREREQFUNC_OK;
     }
 };
 
@@ -136,96 +232,6 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Character sets
-
-/// Valid UTF-8 as it is; every invalid sequence becomes U+FFFD.
-std::string SanitizeUtf8(const std::string& line)
-{
-    if (TextEncoding::IsValidUtf8(line))
-        return line;
-    return TextEncoding::Utf16ToUtf8(TextEncoding::Utf8ToUtf16(line));
-}
-
-bool IsCharsetNameChar(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':';
-}
-
-/// The name after "charset=" at `pos` of lower-case `text`, quotes (and, in the line, blanks)
-/// before it skipped; it ends at the first character that cannot be part of a name.
-std::string NameAt(const std::string& text, std::size_t pos)
-{
-    while (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == ' '))
-        ++pos;
-    std::string name;
-    while (pos < text.size() && name.size() < 40 && IsCharsetNameChar(text[pos]))
-        name += text[pos++];
-    return name;
-}
-
-/// The charset a meta line names: the name after "charset=" taken from the probe (lower case, no
-/// spaces), quotes removed. When the line itself has "charset" "=" with only blanks between, the
-/// name is read there instead, so that a blank ends it ("charset=koi8-r for" names koi8-r, where
-/// the probe would run on into "koi8-rfor").
-std::string CharsetName(const std::string& line, const std::string& probe)
-{
-    std::string lower = line;
-    for (char& c : lower)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    for (std::size_t at = lower.find("charset"); at != std::string::npos; at = lower.find("charset", at + 1)) {
-        std::size_t i = at + 7;
-        while (i < lower.size() && lower[i] == ' ')
-            ++i;
-        if (i < lower.size() && lower[i] == '=') {
-            std::string name = NameAt(lower, i + 1);
-            if (!name.empty())
-                return name;
-        }
-    }
-    const std::size_t at = probe.find("charset=");
-    return at == std::string::npos ? std::string() : NameAt(probe, at + 8);
-}
-
-/// A converter from one charset to UTF-8, opened when a meta line names that charset.
-class CharsetConverter
-{
-public:
-    ~CharsetConverter() { Close(); }
-
-    void Select(const std::string& charset)
-    {
-        if (m_cd != kNone && charset == m_name)
-            return;
-        Close();
-        m_name = charset;
-        if (!charset.empty())
-            m_cd = iconv_open("UTF-8", charset.c_str());
-        if (m_cd == kNone)
-            m_cd = iconv_open("UTF-8", "WINDOWS-1252"); // an unknown name
-    }
-
-    std::string Convert(const std::string& line)
-    {
-        if (m_cd == kNone)
-            return SanitizeUtf8(line);
-        return TextEncoding::ConvertToUtf8(m_cd, line);
-    }
-
-private:
-    static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
-
-    void Close()
-    {
-        if (m_cd != kNone)
-            iconv_close(m_cd);
-        m_cd = kNone;
-    }
-
-    iconv_t m_cd = kNone;
-    std::string m_name;
-};
-
-// ---------------------------------------------------------------------------------------------
 // Transfers
 
 /// Body consumer: gets the bytes, returns false to stop reading (which is not an error).
@@ -233,8 +239,11 @@ struct BodySink
 {
     virtual ~BodySink() = default;
     virtual bool Write(const char* data, std::size_t size) = 0;
-    bool stopped = false; // the sink ended the transfer on purpose
-    bool failed = false;  // the sink could not take the bytes
+    /// The whole body has arrived (not called when the transfer failed).
+    virtual void Finish() {}
+    bool stopped = false;   // the sink ended the transfer on purpose
+    bool failed = false;    // the sink could not take the bytes
+    CURL* handle = nullptr; // the transfer's handle while it runs, for the response's headers
 };
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* user)
@@ -258,33 +267,49 @@ struct TransferResult
 };
 
 /// Runs one request with the thread's client. `sink` null means HEAD.
-TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink* headers)
+TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& headers)
 {
     TransferResult result;
     CInternetClient* client = OpenInternetClient();
     if (!client)
         return result;
     CURL* h = client->Handle();
+    RedirectGuard guard;
+    guard.publicForTests = PublicAddressesForTests();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     if (sink) {
+        sink->handle = h;
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteCallback);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, sink);
     } else {
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     }
-    if (headers) {
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HeaderSink::Callback);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, headers);
-    }
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HeaderSink::Callback);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &RedirectGuard::Callback);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &guard);
     const CURLcode rc = curl_easy_perform(h);
     long code = 0;
     if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code > 0)
         result.status = static_cast<uint32_t>(code);
-    result.ok = rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && sink && sink->stopped && !sink->failed);
+    // A body shorter than its Content-Length or a chunked body without its last chunk is
+    // CURLE_PARTIAL_FILE; headers cut off pass as CURLE_OK and are caught by the header sink.
+    result.ok =
+        (rc == CURLE_OK && headers.complete) || (rc == CURLE_WRITE_ERROR && sink && sink->stopped && !sink->failed);
+    if (result.ok && sink) {
+        try {
+            sink->Finish();
+        } catch (...) {
+            result.ok = false;
+        }
+    }
     // Drop the pointers into this call's stack before the handle is used again.
+    if (sink)
+        sink->handle = nullptr;
     curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, nullptr);
     return result;
 }
 
@@ -297,23 +322,139 @@ public:
     {
         if (m_text.size() >= m_max)
             return false;
-        return m_reader.Feed(data, size, m_max + kLongLineSlack,
-                             [this](const std::string& line) { return OnLine(line); });
+        if (m_mode != Mode::Undecided)
+            return FeedDecoded(data, size);
+        // The byte order mark needs the first three bytes; a shorter first block waits for more.
+        if (m_head.empty() && size >= kBomLookahead) {
+            const std::size_t skip = Decide(std::string_view(data, size));
+            return FeedDecoded(data + skip, size - skip);
+        }
+        m_head.append(data, size);
+        if (m_head.size() < kBomLookahead)
+            return true;
+        return FeedHead();
     }
 
-    void Finish()
+    void Finish() override
     {
-        if (!stopped && m_text.size() < m_max)
-            m_reader.Finish([this](const std::string& line) { return OnLine(line); });
+        if (stopped || m_text.size() >= m_max)
+            return;
+        if (m_mode == Mode::Undecided && !FeedHead())
+            return;
+        if (m_mode == Mode::Utf16) {
+            const std::string tail = m_utf16.Flush();
+            if (!FeedUtf8(tail.data(), tail.size()))
+                return;
+        }
+        m_reader.Finish([this](const std::string& line) { return OnLine(line); });
     }
 
     std::string& Text() { return m_text; }
 
 private:
+    enum class Mode
+    {
+        Undecided,
+        Utf8,      // a byte order mark or the header said UTF-8
+        Converted, // the header named another charset
+        Utf16,     // a byte order mark or the header said UTF-16
+        Meta,      // neither: UTF-8 until a meta line names a charset
+    };
+
+    static constexpr std::size_t kBomLookahead = 3;
+
+    bool FeedHead()
+    {
+        const std::string head = std::move(m_head);
+        m_head.clear();
+        const std::size_t skip = Decide(head);
+        return FeedDecoded(head.data() + skip, head.size() - skip);
+    }
+
+    /// Picks the encoding as browsers do: byte order mark, then the Content-Type header's
+    /// charset, then meta lines. Returns the length of the byte order mark.
+    std::size_t Decide(std::string_view head)
+    {
+        if (head.starts_with("\xEF\xBB\xBF")) {
+            m_mode = Mode::Utf8;
+            return 3;
+        }
+        if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF")) {
+            m_mode = Mode::Utf16;
+            m_utf16.SetBigEndian(head[0] == '\xFE');
+            return 2;
+        }
+        char* contentType = nullptr;
+        if (handle && curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType) {
+            const std::string label = CharsetParameter(contentType);
+            if (!label.empty()) {
+                const Encoding encoding = ResolveEncodingLabel(label);
+                switch (encoding.kind) {
+                case EncodingKind::Utf8:
+                    m_mode = Mode::Utf8;
+                    return 0;
+                case EncodingKind::Utf16Le:
+                case EncodingKind::Utf16Be:
+                    m_mode = Mode::Utf16;
+                    m_utf16.SetBigEndian(encoding.kind == EncodingKind::Utf16Be);
+                    return 0;
+                case EncodingKind::Other:
+                    // A charset nobody knows is no declaration; the page may still declare one.
+                    if (m_converter.Open(encoding.name)) {
+                        m_mode = Mode::Converted;
+                        return 0;
+                    }
+                    break;
+                }
+            }
+        }
+        m_mode = Mode::Meta;
+        return 0;
+    }
+
+    bool FeedDecoded(const char* data, std::size_t size)
+    {
+        if (m_mode != Mode::Utf16)
+            return FeedUtf8(data, size);
+        const std::string text = m_utf16.Decode(data, size);
+        return FeedUtf8(text.data(), text.size());
+    }
+
+    bool FeedUtf8(const char* data, std::size_t size)
+    {
+        return m_reader.Feed(data, size, m_max + kLongLineSlack,
+                             [this](const std::string& line) { return OnLine(line); });
+    }
+
     bool OnLine(const std::string& line)
     {
         if (m_text.size() >= m_max)
             return false;
+        switch (m_mode) {
+        case Mode::Converted:
+            m_text += m_converter.Convert(line);
+            break;
+        case Mode::Meta:
+            OnMetaModeLine(line);
+            break;
+        default:
+            AppendUtf8(line);
+            break;
+        }
+        m_text += '\n';
+        return m_text.size() < m_max;
+    }
+
+    void AppendUtf8(const std::string& line)
+    {
+        if (TextEncoding::IsValidUtf8(line))
+            m_text += line;
+        else
+            m_text += SanitizeUtf8(line);
+    }
+
+    void OnMetaModeLine(const std::string& line)
+    {
         // The probe (lower case, blanks removed) is built only for the rare line that can hold a
         // declaration; every other line is appended as it is.
         if (ProbeCanMatch(line)) {
@@ -323,20 +464,19 @@ private:
                     m_probe += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
             }
             if (m_probe.find("meta") != std::string::npos && m_probe.find("charset=") != std::string::npos) {
+                const Encoding encoding = ResolveEncodingLabel(MetaCharsetName(line, m_probe));
+                // A page that calls itself UTF-16 in a meta line was read as ASCII to find that
+                // line, so it is not UTF-16: browsers take it as UTF-8.
                 m_utf8 = m_probe.find("charset=utf-8") != std::string::npos ||
-                         m_probe.find("charset=\"utf-8\"") != std::string::npos;
+                         m_probe.find("charset=\"utf-8\"") != std::string::npos || encoding.kind != EncodingKind::Other;
                 if (!m_utf8)
-                    m_converter.Select(CharsetName(line, m_probe));
+                    m_converter.Select(encoding.name);
             }
         }
         if (!m_utf8)
             m_text += m_converter.Convert(line);
-        else if (TextEncoding::IsValidUtf8(line))
-            m_text += line;
         else
-            m_text += SanitizeUtf8(line);
-        m_text += '\n';
-        return m_text.size() < m_max;
+            AppendUtf8(line);
     }
 
     /// Whether the line, read without blanks and case, contains "charset=": a pass without copies.
@@ -362,10 +502,13 @@ private:
     }
 
     std::size_t m_max;
+    Mode m_mode = Mode::Undecided;
+    std::string m_head;
     std::string m_text;
     std::string m_probe;
     bool m_utf8 = true;
     CharsetConverter m_converter;
+    Utf16Decoder m_utf16;
     LineReader m_reader;
 };
 
@@ -392,8 +535,9 @@ public:
         }
     }
 
-    void Finish()
+    void Finish() override
     {
+        Begin();
         if (!stopped && m_total < m_max)
             m_reader.Finish([this](const std::string& line) { return OnLine(line); });
     }
@@ -490,13 +634,13 @@ bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, 
     try {
         PageTextSink sink(maxLength);
         HeaderSink headerSink;
-        const TransferResult result = Transfer(url, &sink, headers ? &headerSink : nullptr);
+        headerSink.keep = headers != nullptr;
+        const TransferResult result = Transfer(url, &sink, headerSink);
         status = result.status;
         if (headers && result.status != 0)
             *headers = std::move(headerSink.raw);
         if (!result.ok)
             return false;
-        sink.Finish();
         text = std::move(sink.Text());
         return true;
     } catch (...) {
@@ -511,16 +655,14 @@ bool FetchLines(const std::string& url, std::vector<std::string>& lines, uint32_
     try {
         LinesSink sink(lines, maxLength);
         HeaderSink headerSink;
-        const TransferResult result = Transfer(url, &sink, headers ? &headerSink : nullptr);
+        headerSink.keep = headers != nullptr;
+        const TransferResult result = Transfer(url, &sink, headerSink);
         status = result.status;
         if (headers && result.status != 0)
             *headers = std::move(headerSink.raw);
         if (result.status != 0)
             sink.Begin();
-        if (!result.ok)
-            return false;
-        sink.Finish();
-        return true;
+        return result.ok;
     } catch (...) {
         return false;
     }
@@ -532,7 +674,8 @@ bool UrlExists(const std::string& url)
         CUrlParts parts;
         if (!SplitUrl(url, parts))
             return false;
-        const TransferResult result = Transfer(url, nullptr, nullptr);
+        HeaderSink headerSink;
+        const TransferResult result = Transfer(url, nullptr, headerSink);
         return result.ok && IsHttpSuccess(result.status);
     } catch (...) {
         return false;
@@ -545,7 +688,8 @@ bool DownloadToFile(const std::string& url, const std::string& path)
         SafeFileWriter writer(path);
         writer.Open();
         FileSink sink(writer);
-        const TransferResult result = Transfer(url, &sink, nullptr);
+        HeaderSink headerSink;
+        const TransferResult result = Transfer(url, &sink, headerSink);
         // An error page saved under the download's name would pass for the file itself.
         if (!result.ok || !IsHttpSuccess(result.status))
             return false; // the writer removes its temporary file
@@ -554,4 +698,32 @@ bool DownloadToFile(const std::string& url, const std::string& path)
     } catch (...) {
         return false;
     }
+}
+
+bool IsOwnNetworkAddress(std::string_view address)
+{
+    // A zone index ("fe80::1%eth0") is no part of the address.
+    const std::string text(address.substr(0, address.find('%')));
+    in_addr v4{};
+    if (inet_pton(AF_INET, text.c_str(), &v4) == 1)
+        return IsOwnNetworkIpv4(ntohl(v4.s_addr));
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, text.c_str(), &v6) != 1)
+        return true;
+    const unsigned char* b = v6.s6_addr;
+    const bool first10Zero = std::all_of(b, b + 10, [](unsigned char x) { return x == 0; });
+    if (first10Zero && b[10] == 0xFF && b[11] == 0xFF) // ::ffff:a.b.c.d reaches a.b.c.d
+        return IsOwnNetworkIpv4((uint32_t(b[12]) << 24) | (uint32_t(b[13]) << 16) | (uint32_t(b[14]) << 8) | b[15]);
+    const bool first15Zero = first10Zero && std::all_of(b + 10, b + 15, [](unsigned char x) { return x == 0; });
+    if (first15Zero && (b[15] == 0 || b[15] == 1)) // :: and ::1
+        return true;
+    return (b[0] & 0xFE) == 0xFC || (b[0] == 0xFE && (b[1] & 0xC0) == 0x80);
+}
+
+void SetPublicAddressesForTesting(std::vector<std::string> addresses)
+{
+    LoadPublicAddressesFromEnvironment(); // so that the environment cannot override it later
+    auto list = std::make_shared<const std::vector<std::string>>(std::move(addresses));
+    std::lock_guard lock(g_publicForTestsMutex);
+    g_publicForTests = list->empty() ? nullptr : std::move(list);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 /// Partner pages and robots.txt files are read up to this many characters (plus one line).
@@ -17,12 +18,15 @@ class CInternetClient;
 CInternetClient* OpenInternetClient();
 
 /// GET following redirects (at most 10). The text is read line by line: every CR dropped, each
-/// line ending in "\n", converted to UTF-8 from the charset a meta line declares (UTF-8 until one
-/// does). Reading stops at the first line end at or after `maxLength` characters. The status is
-/// not judged here. `headers`, when given, gets the final response's raw header lines, the status
-/// line first, each followed by CR LF (no empty line at the end). The limit counts the UTF-8 text
-/// gathered; a line still without end 1 MiB past the limit is cut there and ends the reading.
-/// On failure `text` keeps its old value.
+/// line ending in "\n", converted to UTF-8 from the encoding a browser picks: a byte order mark,
+/// else the charset of the Content-Type header, else the one a meta line declares (from that line
+/// on; UTF-8 until one does). Reading stops at the first line end at or after `maxLength`
+/// characters. The status is not judged here. `headers`, when given, gets the final response's
+/// raw header lines, the status line first, each followed by CR LF (no empty line at the end). The
+/// limit counts the UTF-8 text gathered; a line still without end 1 MiB past the limit is cut
+/// there and ends the reading. A response that does not arrive whole (headers or body cut off)
+/// fails, and so does a redirect from a public address into the user's own network. On failure
+/// `text` keeps its old value.
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
                    std::size_t maxLength);
 
@@ -37,6 +41,18 @@ bool UrlExists(const std::string& url);
 /// GET into a file; the file appears only when the whole body of a 2xx answer arrived (an error
 /// page is no download). Written beside the target and renamed into place.
 bool DownloadToFile(const std::string& url, const std::string& path);
+
+/// Whether a numeric IPv4 or IPv6 address lies in the user's own network: loopback, private
+/// (10/8, 172.16/12, 192.168/16, fc00::/7), link-local (169.254/16, fe80::/10), the unspecified
+/// address and 0/8 (which reach this machine), and the IPv4-mapped forms of these. Text that is no
+/// address counts as own network, so it can never pass for a public site.
+bool IsOwnNetworkAddress(std::string_view address);
+
+/// Test hook: these addresses (as a connection reports them, e.g. "127.0.0.1") count as public
+/// whatever their range, so a test on one machine can play a public site against an address of
+/// the user's own network (127.0.0.2). Empty by default. Whole-program tests set it through
+/// $ORVEX_TEST_PUBLIC_ADDRESSES (comma-separated), read once at the first fetch.
+void SetPublicAddressesForTesting(std::vector<std::string> addresses);
 
 inline bool IsHttpSuccess(uint32_t status)
 {

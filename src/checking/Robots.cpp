@@ -48,8 +48,21 @@ bool IsHexDigit(char c)
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-/// Bytes 0x80 and above become "%XX"; the hex digits of an existing "%xx" are upper-cased. Both
-/// rule patterns and page paths go through this, so "/ä", "/%c3%a4" and "/%C3%A4" compare equal.
+bool IsUnreserved(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+int HexValue(char c)
+{
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+/// Bytes 0x80 and above become "%XX"; an existing "%xx" naming an unreserved character (letter,
+/// digit, "-", ".", "_", "~") becomes that character, any other keeps its escape with upper-case
+/// hex digits. Both rule patterns and page paths go through this, so "/ä", "/%c3%a4" and
+/// "/%C3%A4" compare equal, and so do "/~joe" and "/%7Ejoe"; "%2F" stays apart from "/".
 std::string NormalizePercent(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -62,9 +75,14 @@ std::string NormalizePercent(std::string_view text)
             out += kHex[c >> 4];
             out += kHex[c & 0x0F];
         } else if (c == '%' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
-            out += '%';
-            out += UpperAscii(text[i + 1]);
-            out += UpperAscii(text[i + 2]);
+            const char decoded = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            if (IsUnreserved(decoded)) {
+                out += decoded;
+            } else {
+                out += '%';
+                out += UpperAscii(text[i + 1]);
+                out += UpperAscii(text[i + 2]);
+            }
             i += 2;
         } else {
             out += static_cast<char>(c);
@@ -211,12 +229,23 @@ CRobotsCache::RulesPtr AllowAll()
     return allowAll;
 }
 
-/// Fetches and parses one robots.txt; every failure is "allow all".
+CRobotsCache::RulesPtr DisallowAll()
+{
+    static const CRobotsCache::RulesPtr disallowAll = std::make_shared<const CRobotsRules>(CRobotsRules::DisallowAll());
+    return disallowAll;
+}
+
+/// Fetches and parses one robots.txt. A file that is not there (4xx, or a 3xx answer with nowhere
+/// to go) allows everything; one the site could not serve (5xx) or that did not arrive whole (no
+/// connection, a cut transfer, endless redirects) leaves the rules unknown, and unknown rules
+/// forbid everything.
 CRobotsCache::RulesPtr LoadRobotsRules(const std::string& robotsUrl)
 {
     std::vector<std::string> lines;
     uint32_t status = 0;
-    if (!FetchLines(robotsUrl, lines, status, nullptr, kMaxPageLength) || !IsHttpSuccess(status) || lines.empty())
+    if (!FetchLines(robotsUrl, lines, status, nullptr, kMaxPageLength) || (status >= 500 && status <= 599))
+        return DisallowAll();
+    if (!IsHttpSuccess(status) || lines.empty())
         return AllowAll();
     auto rules = std::make_shared<const CRobotsRules>(CRobotsRules::Parse(lines, "googlebot"));
     return rules->AllowsEverything() ? AllowAll() : rules;
@@ -317,15 +346,24 @@ CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::str
     return result;
 }
 
+CRobotsRules CRobotsRules::DisallowAll()
+{
+    CRobotsRules rules;
+    rules.m_disallowAll = true;
+    return rules;
+}
+
 bool CRobotsRules::Allows(std::string_view pathAndQuery) const
 {
-    if (m_rules.empty())
+    if (m_rules.empty() && !m_disallowAll)
         return true;
     std::string path = NormalizePercent(pathAndQuery);
     if (path.empty() || path.front() != '/')
         path.insert(path.begin(), '/');
     if (path == "/robots.txt" || path.starts_with("/robots.txt?"))
         return true;
+    if (m_disallowAll)
+        return false;
     for (const Rule& rule : m_rules) {
         if (rule.literals > path.size())
             continue;
@@ -401,6 +439,6 @@ bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache)
         const CRobotsCache::RulesPtr rules = cache ? cache->Get(robotsUrl) : LoadRobotsRules(robotsUrl);
         return rules && !rules->Allows(parts.object);
     } catch (const std::exception&) {
-        return false; // whatever went wrong, robots.txt blocks nothing it could not be read for
+        return false; // our own failure (memory), not the site's: it is not held against the link
     }
 }

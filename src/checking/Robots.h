@@ -23,11 +23,16 @@ public:
     /// Parses robots.txt `lines` (line ends already removed) for the crawler `userAgent`.
     static CRobotsRules Parse(const std::vector<std::string>& lines, std::string_view userAgent = "googlebot");
 
+    /// The rules of a robots.txt that could not be read (5xx, unreachable): every path but
+    /// "/robots.txt" itself is disallowed.
+    static CRobotsRules DisallowAll();
+
     /// Whether the rules let the crawler fetch `pathAndQuery`: the longest matching pattern wins,
-    /// Allow wins a tie, no match allows, "/robots.txt" is always allowed.
+    /// Allow wins a tie, no match allows, "/robots.txt" is always allowed. Percent-escapes of
+    /// unreserved characters compare equal to the characters ("%7E" is "~").
     bool Allows(std::string_view pathAndQuery) const;
 
-    bool AllowsEverything() const { return m_rules.empty(); }
+    bool AllowsEverything() const { return m_rules.empty() && !m_disallowAll; }
     std::size_t RuleCount() const { return m_rules.size(); }
 
 private:
@@ -38,6 +43,7 @@ private:
         std::size_t literals = 0; // characters other than '*' and a final '$'
     };
     std::vector<Rule> m_rules;
+    bool m_disallowAll = false;
 };
 
 /// Whether robots.txt `lines` let the crawler `userAgent` (a product token such as "googlebot")
@@ -56,7 +62,9 @@ public:
     using Loader = std::function<RulesPtr(const std::string& robotsUrl)>;
 
     /// The rules for `robotsUrl`, made with `load` (default: fetch and parse for "googlebot")
-    /// on the first request. A failed load counts as "allow all" and is kept as well.
+    /// on the first request, and kept for the run whatever they are. A loader that returns nothing
+    /// or throws counts as "allow all"; the default loader itself answers "disallow all" for a
+    /// file the site could not serve (5xx) or that could not be fetched whole.
     RulesPtr Get(const std::string& robotsUrl, const Loader& load = {});
 
     std::size_t Size() const;
@@ -68,5 +76,6 @@ private:
 };
 
 /// Fetches the page's robots.txt (through `cache` when given) and asks the rules for the page.
-/// A missing, unreachable or unreadable file blocks nothing.
+/// A missing file (4xx) or an empty one blocks nothing; a file answering 5xx, or one that cannot
+/// be fetched whole (no connection, a cut transfer, a refused redirect), blocks every page.
 bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache = nullptr);

@@ -14,7 +14,7 @@ unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY ORVEX_PA
 root=$tmp/www
 page() { mkdir -p "$(dirname "$root/$1")"; printf '%s\n' "$2" >"$root/$1"; }
 
-/usr/bin/python3 "$fakes/http_server.py" --root "$root" --port 0 --ready-file "$tmp/ready" --log "$tmp/log" &
+/usr/bin/python3 "$fakes/http_server.py" --root "$root" --port 0 --alias-address 127.0.0.2 --ready-file "$tmp/ready" --log "$tmp/log" &
 server=$!
 for _ in $(seq 100); do [ -s "$tmp/ready" ] && break; sleep 0.1; done
 port=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$tmp/ready")
@@ -124,6 +124,52 @@ if grep -qx 'external links: 2' "$tmp/out" && grep -qx 'pagerank: 4' "$tmp/out" 
     passes=$((passes + 1))
 else
     echo "FAIL: report lines"; cat "$tmp/out"; failures=$((failures + 1))
+fi
+
+# Fetching: an encoding named only in the Content-Type header, answers that do not arrive whole,
+# a robots.txt answering 5xx or nothing at all, "%7E" for "~" in robots.txt paths, and a redirect
+# from a public address into the user's own network. ORVEX_TEST_PUBLIC_ADDRESSES is read only by
+# tests: it makes 127.0.0.1 count as public, while the server also answers on 127.0.0.2.
+aport=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["alias"])' "$tmp/ready")
+logged() { grep -c -F -- "$1" "$tmp/log"; }
+page partner.localhost/cp1251-header.html "<a href=\"$mine\">$(printf '\314\356\351 \361\340\351\362')</a>"
+page fivexx.localhost/page.html "<a href=\"$mine\">my site</a>"
+page fivexx.localhost/robots.txt.fault 503
+page fourxx.localhost/page.html "<a href=\"$mine\">my site</a>"
+page fourxx.localhost/robots.txt.fault 403
+page norobots.localhost/page.html "<a href=\"$mine\">my site</a>"
+page norobots.localhost/robots.txt.fault close
+page tilde.localhost/robots.txt "$(printf 'User-agent: *\nDisallow: /~joe/\n')"
+page "tilde.localhost/~joe/page.html" "<a href=\"$mine\">my site</a>"
+page 127.0.0.2/page.html "<a href=\"$mine\">my site</a>"
+expect "Ok" 0 "$p/_headers?Content-Type=text/html;%20charset=windows-1251&body=/cp1251-header.html" "$mine" "Мой сайт"
+expect "Invalid text" 1 "$p/cp1251-header.html" "$mine" "Мой сайт"
+expect "Can't open page" 1 "$p/_cut/headers" "$mine"
+expect "Can't open page" 1 "$p/_cut/body?path=/ok.html" "$mine"
+expect "Can't open page" 1 "$p/_cut/chunked?path=/ok.html" "$mine"
+expect "robots.txt" 1 "http://fivexx.localhost:$port/page.html" "$mine"
+expect "Ok" 0 "http://fourxx.localhost:$port/page.html" "$mine"
+expect "robots.txt" 1 "http://norobots.localhost:$port/page.html" "$mine"
+expect "robots.txt" 1 "http://tilde.localhost:$port/%7Ejoe/page.html" "$mine"
+inward="http://127.0.0.1:$port/_redirect?to=http://127.0.0.2:$aport/page.html"
+before=$(logged '"addr":"127.0.0.2"')
+ORVEX_TEST_PUBLIC_ADDRESSES=127.0.0.1 expect "Can't open page" 1 "$inward" "$mine"
+refusedReached=$(($(logged '"addr":"127.0.0.2"') - before))
+ORVEX_TEST_PUBLIC_ADDRESSES=127.0.0.1,127.0.0.2 expect "Ok" 0 "$inward" "$mine"
+expect "Ok" 0 "$inward" "$mine"
+# The server really gave each answer the cases above are named for.
+for proof in '"path":"/_cut/headers","time"' '"fault":"headers","sent":"HTTP/1.1 200 OK\r\nContent-Ty"}' \
+    '"fault":"body","sent":"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: ' \
+    '"fault":"chunked","sent":"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked' \
+    '"host":"fivexx.localhost","path":"/robots.txt"' '"fault":"503"}' '"fault":"403"}' \
+    '"host":"norobots.localhost","path":"/robots.txt"' '"fault":"close","sent":""}' \
+    "\"path\":\"/_redirect?to=http://127.0.0.2:$aport/page.html\""; do
+    if [ "$(logged "$proof")" -ge 1 ]; then passes=$((passes + 1)); else echo "FAIL: server log lacks $proof"; failures=$((failures + 1)); fi
+done
+if [ "$refusedReached" -eq 0 ] && [ "$(logged '"addr":"127.0.0.2"')" -eq $((before + 2)) ]; then
+    passes=$((passes + 1))
+else
+    echo "FAIL: 127.0.0.2 reached $refusedReached times by the refused redirect"; failures=$((failures + 1))
 fi
 
 "$orvex" --check-link only-one-argument >/dev/null 2>&1

@@ -15,11 +15,27 @@ host:
   /_headers?H=V&...&body=P               serves P with the extra response headers H: V
   /_crlf?path=P                          serves P with every LF turned into CR LF
   /tbr?q=...                             PageRank answer: ROOT/H/ranks.json maps q to the text
+  /_headers?Content-Type=V&body=P        (as above) V replaces the Content-Type of P's answer
 
-Every request is appended to the --log file as one JSON line (method, host, path, time, conn).
+Answers that do not arrive whole, written by hand on the socket, which is then closed:
+
+  /_cut/headers                          "HTTP/1.1 200 OK" and half a header line, no end of headers
+  /_cut/body?path=P                      P's Content-Length, then only the first half of P
+  /_cut/chunked?path=P                   P chunked: its first half as one chunk, no last chunk
+
+A file "P.fault" beside the path P (P itself need not exist) turns P's answer into a fault: a
+status number (the answer has that status), "close" (the connection closes without an answer),
+or "headers", "body" or "chunked" (the cuts above, with P's content where there is one).
+
+Every request is appended to the --log file as one JSON line (method, host, path, time, conn,
+addr: the server address that took the connection). A faulty answer's line also holds "fault"
+and, for a hand-written one, "sent": the exact bytes that go out; it is written when the answer
+is ready, just before it is sent.
 Options: --root DIR --port N --https-port N --cert PEM --key PEM --silent-port N
---ready-file PATH --delay-ms N --log PATH. Port 0 picks a free port; the ready file receives
-{"http": p, "https": p, "silent": p} (null for a server not started) once everything listens.
+--alias-address ADDR --ready-file PATH --delay-ms N --log PATH. Port 0 picks a free port;
+--alias-address serves HTTP on a second loopback address as well (127.0.0.2, say), on the same
+port when it is free there. The ready file receives {"http": p, "https": p, "silent": p,
+"alias": p} (null for a server not started) once everything listens.
 """
 
 import argparse
@@ -116,20 +132,81 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def handle_any(self, head):
         self.head = head
         host = host_name(self.headers.get("Host"))
-        write_log({"method": self.command, "host": host, "path": self.path, "time": time.time(),
-                   "conn": self.conn_id})
-        if ARGS.delay_ms > 0:
-            time.sleep(ARGS.delay_ms / 1000.0)
+        entry = {"method": self.command, "host": host, "path": self.path, "time": time.time(),
+                 "conn": self.conn_id, "addr": self.connection.getsockname()[0]}
         target = self.path
         if "://" in target.split("?", 1)[0]:  # absolute form (a proxy passed it on as it was)
             parts = urllib.parse.urlsplit(target)
             target = parts.path or "/"
             if parts.query:
                 target += "?" + parts.query
+        fault = self.find_fault(host, target)
+        if fault is None:
+            write_log(entry)
+        if ARGS.delay_ms > 0:
+            time.sleep(ARGS.delay_ms / 1000.0)
         try:
-            self.dispatch(host, target, {})
+            if fault is not None:
+                self.send_fault(host, target, fault, entry)
+            else:
+                self.dispatch(host, target, {})
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
             self.close_connection = True
+
+    # --- faults --------------------------------------------------------------------------
+
+    def find_fault(self, host, target):
+        """The fault to answer `target` with: "headers", "body", "chunked", "close", a status
+        number as text, or None for an ordinary answer."""
+        parts = urllib.parse.urlsplit(target)
+        path = parts.path or "/"
+        if path.startswith("/_cut/"):
+            return path[len("/_cut/"):]
+        sidecar = find_file(host, path + ".fault") if not path.endswith("/") else None
+        if sidecar is None:
+            return None
+        with open(sidecar, "r", encoding="utf-8") as f:
+            return f.read().strip()
+
+    def send_fault(self, host, target, fault, entry):
+        parts = urllib.parse.urlsplit(target)
+        query = urllib.parse.parse_qs(parts.query, keep_blank_values=True)
+        if parts.path.startswith("/_cut/"):
+            source = (query.get("path") or ["/"])[0]
+        else:
+            source = parts.path
+        full = find_file(host, source)
+        body = b"<html><body>a page cut off</body></html>\n"
+        if full is not None:
+            with open(full, "rb") as f:
+                body = f.read()
+        entry = dict(entry, fault=fault)
+        if fault.isdigit():
+            write_log(entry)
+            self.send_body(int(fault), ("Status %s\n" % fault).encode(), "text/plain", {})
+            return
+        if fault == "headers":
+            raw = b"HTTP/1.1 200 OK\r\nContent-Ty"
+        elif fault == "body":
+            raw = (b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n" % len(body)
+                   + body[: len(body) // 2])
+        elif fault == "chunked":
+            half = body[: len(body) // 2]
+            raw = (b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
+                   + b"%x\r\n" % len(half) + half + b"\r\n")
+        else:  # "close" and anything unknown: no answer at all
+            raw = b""
+        # Logged before the bytes go out, so a client that sees the connection close finds its line.
+        entry["sent"] = raw.decode("latin-1")
+        write_log(entry)
+        self.close_connection = True
+        if raw:
+            self.wfile.write(raw)
+            self.wfile.flush()
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
 
     def dispatch(self, host, target, extra_headers, crlf=False):
         parts = urllib.parse.urlsplit(target)
@@ -179,10 +256,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def send_body(self, code, body, content_type, extra_headers):
         self.send_response(code)
+        for name, value in extra_headers.items():
+            if name.lower() == "content-type":
+                content_type = value  # one Content-Type, the one asked for
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         for name, value in extra_headers.items():
-            self.send_header(name, value)
+            if name.lower() != "content-type":
+                self.send_header(name, value)
         self.end_headers()
         if not self.head:
             self.wfile.write(body)
@@ -300,6 +381,7 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--silent-port", type=int, default=None)
+    parser.add_argument("--alias-address")
     parser.add_argument("--ready-file")
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--log")
@@ -320,13 +402,22 @@ def main():
         servers.append(https_server)
         https_port = https_server.server_address[1]
     silent_port = silent_server(ARGS.silent_port) if ARGS.silent_port is not None else None
+    alias_port = None
+    if ARGS.alias_address:
+        try:
+            alias_server = Server((ARGS.alias_address, http_server.server_address[1]), Handler)
+        except OSError:  # the port is taken on that address: any other will do
+            alias_server = Server((ARGS.alias_address, 0), Handler)
+        servers.append(alias_server)
+        alias_port = alias_server.server_address[1]
 
     for server in servers:
         threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
                          daemon=True).start()
 
     if ARGS.ready_file:
-        ready = {"http": http_server.server_address[1], "https": https_port, "silent": silent_port}
+        ready = {"http": http_server.server_address[1], "https": https_port, "silent": silent_port,
+                 "alias": alias_port}
         temp = ARGS.ready_file + ".tmp"
         with open(temp, "w", encoding="utf-8") as f:
             json.dump(ready, f)

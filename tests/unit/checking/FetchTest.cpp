@@ -3,6 +3,7 @@
 
 #include "../../fakes/FakeServers.h"
 #include "../TestSupport.h"
+#include "LocalHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,9 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +36,35 @@ struct NoProxyEnvironment
     ScopedEnv g{"no_proxy", nullptr};
     ScopedEnv h{"NO_PROXY", nullptr};
 };
+
+/// UTF-16 bytes of `text`, little or big endian, with the byte order mark when asked.
+std::string Utf16Bytes(std::u16string_view text, bool bigEndian, bool bom)
+{
+    std::string out;
+    if (bom)
+        out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    }
+    return out;
+}
+
+/// The last log line of the fake server for `path`, as written: the fields of a faulty answer
+/// ("fault", "sent") are read from it.
+std::string LastLogLine(const fakes::FakeHttpServer& server, const std::string& path)
+{
+    std::istringstream in(fakes::ReadWholeFile(server.LogFile()));
+    std::string line;
+    std::string last;
+    while (std::getline(in, line)) {
+        if (fakes::detail::JsonField(line, "path") == path)
+            last = line;
+    }
+    return last;
+}
 
 class FetchTest : public ::testing::Test
 {
@@ -75,6 +107,31 @@ protected:
             "<p>\xCD\xC9\xD2</p>\n" // мир (KOI8-R)
             "<p>A meta line with charset=no-such-charset falls back to windows-1252.</p>\n"
             "<p>caf\xE9</p>\n");
+        // Pages whose encoding only the Content-Type header names (served through /_headers).
+        put("partner.localhost/header1251.html", "<p>\xCC\xEE\xE9 \xF1\xE0\xE9\xF2</p>\n"); // Мой сайт (1251)
+        put("partner.localhost/header1251-meta.html",
+            "<meta charset=\"koi8-r\">\n<p>\xEC\xE8\xF0</p>\n"); // a wrong declaration; мир in 1251
+        put("partner.localhost/headerutf8-meta.html", "<meta charset=\"windows-1251\">\n"
+                                                      "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"); // мир (UTF-8)
+        put("partner.localhost/latin1.html", "<p>\x80 caf\xE9</p>\n");                      // € café (1252)
+        put("partner.localhost/two1251.txt", "\xC0\xE1");                                   // Аб (1251)
+        put("partner.localhost/bom-utf8.html", "\xEF\xBB\xBF<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n");
+        // U+010A and U+010D hold the bytes 0x0A and 0x0D in little endian, U+0A0A two line feeds
+        // in either order: the lines must be cut after decoding, not before.
+        put("partner.localhost/utf16le.html",
+            Utf16Bytes(u"<p>\u043C\u0438\u0440</p>\r\n<a>\u010A\u010D</a>\n", false, true));
+        put("partner.localhost/utf16be.html", Utf16Bytes(u"<p>\u0A0A \U0001F600</p>\n<p>end", true, true));
+        put("partner.localhost/utf16-nobom.html", Utf16Bytes(u"<p>\u043C\u0438\u0440</p>\n", false, false));
+        put("partner.localhost/meta-utf16.html", "<meta charset=\"utf-16\">\n<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n");
+        {
+            // 3,000,000 bytes of windows-1251 letters: 6,000,000 bytes once in UTF-8.
+            std::string line(80, '\xE0'); // а
+            line += '\n';
+            std::string big;
+            while (big.size() < 3000000)
+                big += line;
+            put("partner.localhost/big1251.txt", big);
+        }
         put("partner.localhost/ranks.json", "{}");
         put("partner.localhost/oneline.txt", std::string(3 * 1024 * 1024, 'z'));
         s_root = root;
@@ -367,6 +424,88 @@ TEST_F(FetchTest, InvalidUtf8BecomesReplacementCharacters)
     EXPECT_EQ(lines, std::vector<std::string>{"ok \xC3\xA9 bad \xFF end"});
 }
 
+// The encoding a browser picks: byte order mark, then the Content-Type header's charset, then the
+// meta line, else UTF-8.
+struct EncodingCase
+{
+    const char* name;
+    const char* contentType; // "" = the server's own "text/html" without a charset
+    const char* path;
+    std::string expected;
+};
+
+void PrintTo(const EncodingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FetchEncodingTest : public FetchTest, public ::testing::WithParamInterface<EncodingCase>
+{
+};
+
+TEST_P(FetchEncodingTest, PicksTheEncodingAsBrowsersDo)
+{
+    const EncodingCase& c = GetParam();
+    std::string url = Url(c.path);
+    if (*c.contentType)
+        url = Url(std::string("/_headers?Content-Type=") + c.contentType + "&body=" + c.path);
+    std::string text;
+    std::string headers;
+    uint32_t status = 0;
+    ASSERT_TRUE(FetchPageText(url, text, status, &headers, kMaxPageLength));
+    EXPECT_EQ(status, 200u);
+    // The server really sent the one Content-Type the case is about.
+    const std::string sentType = *c.contentType ? c.contentType : "text/html";
+    std::string wanted = "\r\nContent-Type: " + sentType + "\r\n";
+    for (std::size_t at = wanted.find('%'); at != std::string::npos; at = wanted.find('%', at + 1))
+        wanted.replace(at, 3, 1, static_cast<char>(std::stoi(wanted.substr(at + 1, 2), nullptr, 16)));
+    EXPECT_NE(headers.find(wanted), std::string::npos) << headers;
+    EXPECT_EQ(headers.find("Content-Type:"), headers.rfind("Content-Type:")) << headers;
+    EXPECT_EQ(text, c.expected) << testsupport::Hex(text);
+}
+
+const EncodingCase kEncodingCases[] = {
+    {"HeaderCharsetWithoutMeta", "text/html;%20charset=windows-1251", "/header1251.html",
+     "<p>\xD0\x9C\xD0\xBE\xD0\xB9 \xD1\x81\xD0\xB0\xD0\xB9\xD1\x82</p>\n"},
+    {"HeaderCharsetQuotedInCapitals", "text/html;%20CHARSET=%22Windows-1251%22", "/header1251.html",
+     "<p>\xD0\x9C\xD0\xBE\xD0\xB9 \xD1\x81\xD0\xB0\xD0\xB9\xD1\x82</p>\n"},
+    {"HeaderCharsetAfterAnotherParameter", "text/html;%20q=1;%20charset=windows-1251", "/header1251.html",
+     "<p>\xD0\x9C\xD0\xBE\xD0\xB9 \xD1\x81\xD0\xB0\xD0\xB9\xD1\x82</p>\n"},
+    {"HeaderBeatsMeta", "text/html;%20charset=windows-1251", "/header1251-meta.html",
+     "<meta charset=\"koi8-r\">\n<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"},
+    {"HeaderUtf8BeatsMeta", "text/html;%20charset=utf-8", "/headerutf8-meta.html",
+     "<meta charset=\"windows-1251\">\n<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"},
+    // The web reads ISO-8859-1 as windows-1252: 0x80 is the euro sign, not a control character.
+    {"Latin1IsWindows1252", "text/html;%20charset=iso-8859-1", "/latin1.html", "<p>\xE2\x82\xAC caf\xC3\xA9</p>\n"},
+    {"ShorterThanAByteOrderMark", "text/plain;%20charset=windows-1251", "/two1251.txt", "\xD0\x90\xD0\xB1\n"},
+    {"UnknownHeaderCharsetLeavesTheMeta", "text/html;%20charset=x-no-such", "/header1251-meta.html",
+     "<meta charset=\"koi8-r\">\n<p>\xD0\x9B\xD0\xA5\xD0\x9F</p>\n"}, // 0xEC 0xE8 0xF0 read as KOI8-R
+    {"Utf8ByteOrderMarkBeatsHeader", "text/html;%20charset=windows-1251", "/bom-utf8.html",
+     "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"},
+    {"Utf16LeByteOrderMark", "", "/utf16le.html", "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n<a>\xC4\x8A\xC4\x8D</a>\n"},
+    {"Utf16BeByteOrderMark", "text/html;%20charset=windows-1251", "/utf16be.html",
+     "<p>\xE0\xA8\x8A \xF0\x9F\x98\x80</p>\n<p>end\n"},
+    {"Utf16HeaderWithoutByteOrderMark", "text/html;%20charset=utf-16", "/utf16-nobom.html",
+     "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"},
+    // A meta line naming UTF-16 was found by reading ASCII, so the page is not UTF-16.
+    {"MetaUtf16MeansUtf8", "", "/meta-utf16.html", "<meta charset=\"utf-16\">\n<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Encodings, FetchEncodingTest, ::testing::ValuesIn(kEncodingCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FetchTest, HeaderCharsetLimitCountsTheUtf8Text)
+{
+    std::string text;
+    uint32_t status = 0;
+    ASSERT_TRUE(FetchPageText(Url("/_headers?Content-Type=text/plain;%20charset=windows-1251&body=/big1251.txt"), text,
+                              status, nullptr, kMaxPageLength));
+    // Lines of 80 two-byte letters and LF: the first line end at or after 5,242,880 UTF-8 bytes.
+    const std::size_t lineSize = 161;
+    EXPECT_EQ(text.size(), (kMaxPageLength + lineSize - 1) / lineSize * lineSize);
+    EXPECT_EQ(text.substr(0, 4), "\xD0\xB0\xD0\xB0");
+    EXPECT_EQ(text.back(), '\n');
+}
+
 // ---------------------------------------------------------------------------------------------
 // Headers
 
@@ -448,6 +587,62 @@ TEST_F(FetchTest, OnlyHttpAndHttpsAreFetched)
     // Not through a redirect either.
     EXPECT_FALSE(FetchPageText(Url("/_redirect?to=file://" + local), text, status, nullptr, kMaxPageLength));
     EXPECT_EQ(text, "old");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Answers that do not arrive whole
+
+TEST_F(FetchTest, CutOffHeadersFailEveryKindOfFetch)
+{
+    const std::string url = Url("/_cut/headers");
+    std::string text = "old";
+    uint32_t status = 0;
+    EXPECT_FALSE(FetchPageText(url, text, status, nullptr, kMaxPageLength));
+    EXPECT_EQ(text, "old");
+    std::vector<std::string> lines = {"kept"};
+    EXPECT_FALSE(FetchLines(url, lines, status, nullptr, kMaxPageLength));
+    EXPECT_FALSE(UrlExists(url));
+    const std::string download = s_dir->File("cut-headers.bin");
+    EXPECT_FALSE(DownloadToFile(url, download));
+    EXPECT_FALSE(std::filesystem::exists(download));
+
+    // The server sent a status line and part of a header, and never the empty line.
+    const std::string logged = LastLogLine(*s_server, "/_cut/headers");
+    EXPECT_EQ(fakes::detail::JsonField(logged, "fault"), "headers") << logged;
+    EXPECT_EQ(fakes::detail::JsonField(logged, "sent"), "HTTP/1.1 200 OK\r\nContent-Ty") << logged;
+}
+
+TEST_F(FetchTest, ShortBodyAndCutChunkedBodyFail)
+{
+    for (const std::string kind : {"body", "chunked"}) {
+        const std::string path = "/_cut/" + kind + "?path=/page.html";
+        std::string text = "old";
+        uint32_t status = 0;
+        EXPECT_FALSE(FetchPageText(Url(path), text, status, nullptr, kMaxPageLength)) << kind;
+        EXPECT_EQ(text, "old") << kind;
+        std::vector<std::string> lines;
+        EXPECT_FALSE(FetchLines(Url(path), lines, status, nullptr, kMaxPageLength)) << kind;
+        const std::string download = s_dir->File("cut-" + kind + ".bin");
+        EXPECT_FALSE(DownloadToFile(Url(path), download)) << kind;
+        EXPECT_FALSE(std::filesystem::exists(download)) << kind;
+
+        // Whole headers, then half of the page: fewer bytes than Content-Length promised, or one
+        // chunk with no last chunk after it.
+        const std::string page = ReadBytes(s_root + "/partner.localhost/page.html");
+        const std::string half = page.substr(0, page.size() / 2);
+        const std::string sent = fakes::detail::JsonField(LastLogLine(*s_server, path), "sent");
+        const std::size_t bodyAt = sent.find("\r\n\r\n");
+        ASSERT_NE(bodyAt, std::string::npos) << sent;
+        if (kind == "body") {
+            EXPECT_NE(sent.find("Content-Length: " + std::to_string(page.size()) + "\r\n"), std::string::npos) << sent;
+            EXPECT_EQ(sent.substr(bodyAt + 4), half);
+        } else {
+            std::ostringstream chunk;
+            chunk << std::hex << half.size() << "\r\n" << half << "\r\n";
+            EXPECT_NE(sent.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << sent;
+            EXPECT_EQ(sent.substr(bodyAt + 4), chunk.str());
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -670,6 +865,167 @@ TEST_F(FetchTest, ThreadsFetchAtTheSameTime)
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Redirects into the user's own network
+
+struct AddressCase
+{
+    const char* address;
+    bool ownNetwork;
+};
+
+TEST(FetchAddresses, LoopbackPrivateAndLinkLocalRangesAreOwnNetwork)
+{
+    const AddressCase cases[] = {
+        {"127.0.0.1", true},
+        {"127.255.255.254", true},
+        {"10.0.0.1", true},
+        {"10.255.255.255", true},
+        {"172.16.0.1", true},
+        {"172.31.255.255", true},
+        {"172.15.255.255", false},
+        {"172.32.0.1", false},
+        {"192.168.0.1", true},
+        {"192.169.0.1", false},
+        {"169.254.169.254", true},
+        {"169.255.0.1", false},
+        {"0.0.0.0", true},
+        {"11.0.0.1", false},
+        {"8.8.8.8", false},
+        {"100.64.0.1", false},
+        {"::1", true},
+        {"::", true},
+        {"fc00::1", true},
+        {"fd12:3456::1", true},
+        {"fe80::1", true},
+        {"fe80::1%eth0", true},
+        {"febf::1", true},
+        {"fec0::1", false},
+        {"fbff::1", false},
+        {"2001:db8::1", false},
+        {"::ffff:10.1.2.3", true},
+        {"::ffff:8.8.8.8", false},
+        {"::ffff:127.0.0.1", true},
+        {"", true},
+        {"not an address", true},
+        {"::2", false},
+    };
+    for (const AddressCase& c : cases)
+        EXPECT_EQ(IsOwnNetworkAddress(c.address), c.ownNetwork) << c.address;
+}
+
+/// The fake server on 127.0.0.1 redirects (/_redirect) to a second site on 127.0.0.2, which
+/// serves a page and redirects back to 127.0.0.1 on /back?to=URL. Which of the two addresses
+/// count as public is set through the test hook.
+class FetchRedirectGuardTest : public FetchTest
+{
+protected:
+    void SetUp() override
+    {
+        FetchTest::SetUp();
+        CLocalHttpServer::Options options;
+        options.bindAddress = "127.0.0.2";
+        m_second = std::make_unique<CLocalHttpServer>(
+            [this](const LocalHttpRequest& request) {
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_secondTargets.push_back(request.target);
+                }
+                LocalHttpResponse response;
+                response.body = std::make_shared<const std::string>("<p>page on 127.0.0.2</p>\n");
+                if (request.target.rfind("/back?to=", 0) == 0) {
+                    response.status = 302;
+                    response.extraHeaders = "Location: " + request.target.substr(9) + "\r\n";
+                }
+                return response;
+            },
+            options);
+        std::string error;
+        ASSERT_TRUE(m_second->Start(&error)) << error;
+        s_server->ClearLog();
+    }
+
+    void TearDown() override
+    {
+        SetPublicAddressesForTesting({});
+        m_second->Stop();
+        FetchTest::TearDown();
+    }
+
+    std::string Second(const std::string& path) const { return "http://" + m_second->HostPort() + path; }
+    static std::string First(const std::string& path) { return s_server->Url("127.0.0.1", path); }
+
+    std::vector<std::string> SecondTargets()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_secondTargets;
+    }
+
+    /// Fetches the first site's redirect to `target`; the text, or "refused" when the fetch failed.
+    static std::string FetchRedirectTo(const std::string& target)
+    {
+        std::string text = "refused";
+        uint32_t status = 0;
+        FetchPageText(First("/_redirect?to=" + target), text, status, nullptr, kMaxPageLength);
+        return text;
+    }
+
+    std::unique_ptr<CLocalHttpServer> m_second;
+    std::mutex m_mutex;
+    std::vector<std::string> m_secondTargets;
+};
+
+TEST_F(FetchRedirectGuardTest, PublicPageRedirectingIntoTheOwnNetworkIsRefused)
+{
+    SetPublicAddressesForTesting({"127.0.0.1"});
+    EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "refused");
+    EXPECT_FALSE(UrlExists(First("/_redirect?to=" + Second("/page.html"))));
+    std::vector<std::string> lines = {"kept"};
+    uint32_t status = 0;
+    EXPECT_FALSE(FetchLines(First("/_redirect?to=" + Second("/page.html")), lines, status, nullptr, kMaxPageLength));
+    const std::string download = s_dir->File("redirected.bin");
+    EXPECT_FALSE(DownloadToFile(First("/_redirect?to=" + Second("/page.html")), download));
+    EXPECT_FALSE(std::filesystem::exists(download));
+
+    // The public site did redirect, and no request reached the private address.
+    EXPECT_EQ(s_server->CountRequests("/_redirect?to=" + Second("/page.html"), "127.0.0.1"), 4u);
+    EXPECT_TRUE(SecondTargets().empty());
+
+    // The refusal ends that fetch only: the next one goes where it is sent.
+    SetPublicAddressesForTesting({});
+    EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
+}
+
+TEST_F(FetchRedirectGuardTest, RedirectsBetweenAddressesOfOneKindAreFollowed)
+{
+    // Both private (the real ranges): a page the user named in the own network.
+    EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
+    // Both public.
+    SetPublicAddressesForTesting({"127.0.0.1", "127.0.0.2"});
+    EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
+    // Public to the same public address.
+    SetPublicAddressesForTesting({"127.0.0.1"});
+    EXPECT_EQ(FetchRedirectTo("/page.html"), "<html>page on the default host</html>\n");
+    // From the own network out to a public address.
+    SetPublicAddressesForTesting({"127.0.0.2"});
+    EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
+    EXPECT_EQ(SecondTargets(), std::vector<std::string>(3, "/page.html"));
+}
+
+TEST_F(FetchRedirectGuardTest, PublicHopInTheMiddleMayNotLeadBackIn)
+{
+    // 127.0.0.1 (own network, named by the user) -> 127.0.0.2 (public) -> 127.0.0.1: refused.
+    SetPublicAddressesForTesting({"127.0.0.2"});
+    EXPECT_EQ(FetchRedirectTo(Second("/back?to=" + First("/page.html"))), "refused");
+    EXPECT_EQ(SecondTargets(), std::vector<std::string>{"/back?to=" + First("/page.html")});
+    EXPECT_EQ(s_server->CountRequests("/page.html"), 0u);
+
+    // The same chain with both addresses in the own network is followed to its end.
+    SetPublicAddressesForTesting({});
+    EXPECT_EQ(FetchRedirectTo(Second("/back?to=" + First("/page.html"))), "<html>page on the default host</html>\n");
+    EXPECT_EQ(s_server->CountRequests("/page.html"), 1u);
 }
 
 // ---------------------------------------------------------------------------------------------

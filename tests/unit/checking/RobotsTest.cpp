@@ -223,8 +223,23 @@ const RobotsCase kEncoding[] = {
     {"NormalisedLengthDecides", L("User-agent: * | Disallow: /%C3%A | Allow: /ä"), "/%C3%A4", true},
     // An encoded slash stays an octet inside a segment, never a separator.
     {"EncodedSlashNotDecoded", L("User-agent: * | Disallow: /a/b"), "/a%2Fb", true},
-    // Like the search engine's matcher, unreserved characters are not decoded: "%41" is not "A".
-    {"UnreservedNotDecoded", L("User-agent: * | Disallow: /A"), "/%41", true},
+    // An escaped unreserved character (letter, digit, "-", ".", "_", "~") is the character itself.
+    {"EscapedTildeInPath", L("User-agent: * | Disallow: /~joe/"), "/%7Ejoe/page.html", false},
+    {"EscapedTildeLowerHexInPath", L("User-agent: * | Disallow: /~joe/"), "/%7ejoe/page.html", false},
+    {"EscapedTildeInRule", L("User-agent: * | Disallow: /%7Ejoe/"), "/~joe/page.html", false},
+    {"EscapedTildeInRuleOtherPath", L("User-agent: * | Disallow: /%7Ejoe/"), "/~ann/page.html", true},
+    {"EscapedLettersInRule", L("User-agent: * | Disallow: /foo/bar/%62%61%7A"), "/foo/bar/baz", false},
+    {"EscapedLetterInPath", L("User-agent: * | Disallow: /A"), "/%41", false},
+    {"EscapedDigitDashDotUnderscore", L("User-agent: * | Disallow: /a1-._"), "/%61%31%2D%2E%5F", false},
+    // Decoded letters keep their case: "%41" is "A", not "a".
+    {"EscapedLetterKeepsCase", L("User-agent: * | Disallow: /a"), "/%41", true},
+    // Reserved characters stay escaped: "%2A" is no wildcard, "%24" no anchor, "%3F" no query.
+    {"EscapedStarIsNoWildcard", L("User-agent: * | Disallow: /a%2Ac"), "/abc", true},
+    {"EscapedStarMatchesEscapedStar", L("User-agent: * | Disallow: /a%2ac"), "/a%2Ac", false},
+    {"EscapedDollarIsNoAnchor", L("User-agent: * | Disallow: /a%24"), "/a", true},
+    {"EscapedQuestionMarkIsNoQuery", L("User-agent: * | Disallow: /a?b"), "/a%3Fb", true},
+    // The decoded length decides the longest match: "/%7Ejoe" is as long as "/~joe".
+    {"DecodedLengthDecides", L("User-agent: * | Allow: /%7Ejoe | Disallow: /~jo"), "/~joe/x", true},
     // A "%" without two hex digits is a plain character (here the start of "%25").
     {"PercentWithoutHexLiteral", L("User-agent: * | Disallow: /100%"), "/100%25", false},
     {"PercentWithoutHexLiteralMatch", L("User-agent: * | Disallow: /100%zz"), "/100%zz", false},
@@ -461,6 +476,20 @@ protected:
         put("googlebot.localhost", "User-agent: *\nDisallow: /\n\nUser-agent: Googlebot\nAllow: /\n");
         put("bom.localhost", "\xEF\xBB\xBFUser-agent:*\nDisallow: /a # old\n");
         put("empty.localhost", "");
+        put("tilde.localhost", "User-agent: *\nDisallow: /~joe/\n");
+        // Answers the server gives instead of the file (see http_server.py, "P.fault").
+        auto fault = [&](const std::string& host, const std::string& kind) {
+            std::filesystem::create_directories(root + "/" + host);
+            testsupport::WriteBytes(root + "/" + host + "/robots.txt.fault", kind + "\n");
+        };
+        fault("status500.localhost", "500");
+        fault("status503.localhost", "503");
+        fault("status599.localhost", "599");
+        fault("status403.localhost", "403");
+        fault("status410.localhost", "410");
+        fault("closed.localhost", "close");
+        fault("cutheaders.localhost", "headers");
+        fault("cutbody.localhost", "body");
         s_server = std::make_unique<fakes::FakeHttpServer>();
         s_server->Start(root);
     }
@@ -507,12 +536,62 @@ TEST_F(RobotsHttpTest, BomStarAndComment)
     EXPECT_TRUE(IsBlockedByRobots(Url("bom.localhost", "/a/b.html")));
 }
 
-TEST_F(RobotsHttpTest, MissingEmptyOrUnreachableBlocksNothing)
+TEST_F(RobotsHttpTest, MissingOrEmptyBlocksNothing)
 {
     EXPECT_FALSE(IsBlockedByRobots(Url("open.localhost", "/private/page.html")));  // 404
     EXPECT_FALSE(IsBlockedByRobots(Url("empty.localhost", "/private/page.html"))); // no lines
+}
+
+TEST_F(RobotsHttpTest, EscapedTildeInThePageAddress)
+{
+    EXPECT_TRUE(IsBlockedByRobots(Url("tilde.localhost", "/%7Ejoe/page.html")));
+    EXPECT_TRUE(IsBlockedByRobots(Url("tilde.localhost", "/~joe/page.html")));
+    EXPECT_FALSE(IsBlockedByRobots(Url("tilde.localhost", "/%7Eann/page.html")));
+}
+
+/// What a robots.txt answer other than a file means: a client error (4xx) says there are no rules,
+/// a server error (5xx) or a file that never arrives whole leaves the rules unknown, which
+/// disallows everything.
+struct RobotsFaultCase
+{
+    const char* host;
+    const char* fault; // what the fake server was told to answer
+    bool blocked;
+};
+
+TEST_F(RobotsHttpTest, ServerErrorsAndUnreachableFilesBlockEverything)
+{
+    const RobotsFaultCase cases[] = {
+        {"status500.localhost", "500", true},      {"status503.localhost", "503", true},
+        {"status599.localhost", "599", true},      {"status403.localhost", "403", false},
+        {"status410.localhost", "410", false},     {"closed.localhost", "close", true},
+        {"cutheaders.localhost", "headers", true}, {"cutbody.localhost", "body", true},
+    };
+    for (const RobotsFaultCase& c : cases) {
+        s_server->ClearLog();
+        EXPECT_EQ(IsBlockedByRobots(Url(c.host, "/page.html")), c.blocked) << c.host;
+        EXPECT_EQ(IsBlockedByRobots(Url(c.host, "/")), c.blocked) << c.host;
+        // The server really answered robots.txt with that fault.
+        const auto requests = s_server->Requests();
+        ASSERT_EQ(requests.size(), 2u) << c.host;
+        const std::string logged = fakes::ReadWholeFile(s_server->LogFile());
+        EXPECT_EQ(requests[0].path, "/robots.txt") << c.host;
+        EXPECT_EQ(requests[0].host, c.host);
+        EXPECT_NE(logged.find(std::string("\"fault\":\"") + c.fault + "\""), std::string::npos) << logged;
+    }
+
+    // No server at all on the site's port.
     const int closed = fakes::FreePort();
-    EXPECT_FALSE(IsBlockedByRobots("http://partner.localhost:" + std::to_string(closed) + "/private/page.html"));
+    EXPECT_TRUE(IsBlockedByRobots("http://partner.localhost:" + std::to_string(closed) + "/public.html"));
+}
+
+TEST_F(RobotsHttpTest, CacheKeepsAnUnreadableFileForTheRun)
+{
+    s_server->ClearLog();
+    CRobotsCache cache;
+    EXPECT_TRUE(IsBlockedByRobots(Url("status503.localhost", "/a.html"), &cache));
+    EXPECT_TRUE(IsBlockedByRobots(Url("status503.localhost", "/b.html"), &cache));
+    EXPECT_EQ(s_server->CountRequests("/robots.txt", "status503.localhost"), 1u);
 }
 
 TEST_F(RobotsHttpTest, CacheFetchesOncePerSite)
