@@ -6,6 +6,7 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,7 +16,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -23,6 +23,56 @@ namespace {
 bool IsSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+// Bytes of the white-space character that starts at `p` (UTF-8), 0 for anything else. A visitor
+// sees a no-break space, and the other Unicode spaces, as the blank they are drawn as.
+std::size_t SpaceAt(const char* p)
+{
+    const auto b0 = static_cast<unsigned char>(p[0]);
+    if (b0 < 0x80)
+        return IsSpace(p[0]) ? 1 : 0;
+    const auto b1 = static_cast<unsigned char>(p[1]);
+    if (b0 == 0xC2)
+        return b1 == 0xA0 ? 2 : 0; // no-break space
+    if (b1 == 0)
+        return 0;
+    const auto b2 = static_cast<unsigned char>(p[2]);
+    if (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80)
+        return 3; // ogham space mark
+    if (b0 == 0xE2 && b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xAF))
+        return 3; // en quad .. hair space, narrow no-break space
+    if (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F)
+        return 3; // medium mathematical space
+    if (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80)
+        return 3; // ideographic space
+    return 0;
+}
+
+// Appends `text` with each run of white space made one blank; `pendingSpace` carries a run over
+// from the previous piece, and no blank ever starts `out`.
+void AppendCollapsed(std::string& out, const char* text, bool& pendingSpace)
+{
+    for (const char* p = text; *p;) {
+        if (const std::size_t space = SpaceAt(p)) {
+            pendingSpace = true;
+            p += space;
+            continue;
+        }
+        if (pendingSpace && !out.empty())
+            out.push_back(' ');
+        pendingSpace = false;
+        out.push_back(*p++);
+    }
+}
+
+// The text a visitor reads: white space collapsed, none at either end.
+std::string CollapseSpace(std::string_view text)
+{
+    std::string out;
+    bool pendingSpace = false;
+    AppendCollapsed(out, std::string(text).c_str(), pendingSpace);
+    return out;
 }
 
 char AsciiLower(char c)
@@ -128,6 +178,18 @@ constexpr std::string_view kFormattingElements[] = {
     "a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt", "u", "svg", "math",
 };
 
+// Elements a piece of the page may begin inside: their start tags (with their attributes) put a
+// fresh parser where the page's parser was, as the parser keeps no other state about them. The
+// document's html and body come with every parse.
+constexpr std::string_view kReopenableElements[] = {
+    "html",  "body",   "div",    "span",   "p",       "ul",     "ol",         "li",         "dl",      "dt",    "dd",
+    "table", "tbody",  "thead",  "tfoot",  "tr",      "td",     "th",         "section",    "article", "aside", "nav",
+    "main",  "header", "footer", "center", "address", "figure", "figcaption", "blockquote", "hgroup",  "h1",    "h2",
+    "h3",    "h4",     "h5",     "h6",     "pre",     "b",      "big",        "code",       "em",      "font",  "i",
+    "nobr",  "s",      "small",  "strike", "strong",  "tt",     "u",          "noindex",
+};
+constexpr std::size_t kMaxReopenDepth = 64;
+
 // Start tags that close an open element of the same group standing on top.
 int SiblingGroup(std::string_view name)
 {
@@ -153,7 +215,11 @@ int SiblingGroup(std::string_view name)
 class CNestingEstimate
 {
 public:
-    explicit CNestingEstimate(std::string_view text) : m_text(text) {}
+    /// `cuts`, when given, receives the places where the page may be parsed in separate pieces.
+    CNestingEstimate(std::string_view text, pagescan::CPageCuts* cuts)
+        : m_text(text), m_cuts(cuts), m_cutSpacing(cuts ? std::max<std::size_t>(cuts->spacing, 1) : 1)
+    {
+    }
 
     bool Run(std::string& out)
     {
@@ -199,8 +265,11 @@ public:
                     pos = SkipRawText(pos, name);
                     continue;
                 }
+                const std::size_t outAt = m_dropped ? out.size() + (lt - m_copied) : lt;
                 if (!StartTag(name, selfClosing))
                     Drop(lt, gt + 1, out);
+                else
+                    NoteStartTag(name, outAt);
             } else {
                 pos = lt + 1;
             }
@@ -280,6 +349,21 @@ private:
         }
     }
 
+    // Anchor start tags, spaced out, where only elements a piece can reopen seem to be open, are
+    // where a walk may cut the page into pieces; whether a cut really is harmless the parser
+    // itself shows (see ScanPageInPieces), this only spares it cuts bound to fail.
+    void NoteStartTag(const std::string& name, std::size_t outAt)
+    {
+        ++m_startTags;
+        if (!m_cuts)
+            return;
+        m_cuts->startTags = m_startTags;
+        if (name == "a" && m_cutCandidate && m_startTags - m_lastCutTags >= m_cutSpacing) {
+            m_cuts->points.push_back({outAt, m_startTags - 1});
+            m_lastCutTags = m_startTags;
+        }
+    }
+
     // False when the element must be left out.
     bool StartTag(const std::string& name, bool selfClosing)
     {
@@ -292,6 +376,10 @@ private:
         const int group = SiblingGroup(name);
         if (group != 0 && !m_stack.empty() && SiblingGroup(m_stack.back()) == group)
             Pop();
+        if (name == "a" && m_cuts)
+            m_cutCandidate = m_foreign == 0 && m_stack.size() <= kMaxReopenDepth &&
+                             std::all_of(m_stack.begin(), m_stack.end(),
+                                         [](const std::string& open) { return OneOf(open, kReopenableElements); });
         if (static_cast<int>(m_stack.size()) >= pagescan::kMaxNesting && name != "a")
             return false;
         m_stack.push_back(name);
@@ -356,11 +444,16 @@ private:
     }
 
     std::string_view m_text;
+    pagescan::CPageCuts* m_cuts;
+    std::size_t m_cutSpacing;
     std::vector<std::string> m_stack;
     std::unordered_map<std::string, int> m_counts;
     int m_foreign = 0;
     bool m_dropped = false;
     std::size_t m_copied = 0;
+    std::size_t m_startTags = 0;
+    std::size_t m_lastCutTags = 0;
+    bool m_cutCandidate = false;
 };
 
 // ---- Parser memory ------------------------------------------------------------------------
@@ -498,16 +591,7 @@ std::string InnerText(const GumboNode* anchor)
         const GumboNode* node = pending.back();
         pending.pop_back();
         if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
-            for (const char* p = node->v.text.text; *p; ++p) {
-                if (IsSpace(*p)) {
-                    pendingSpace = true;
-                    continue;
-                }
-                if (pendingSpace && !text.empty())
-                    text.push_back(' ');
-                pendingSpace = false;
-                text.push_back(*p);
-            }
+            AppendCollapsed(text, node->v.text.text, pendingSpace);
         } else if (node->type == GUMBO_NODE_ELEMENT) {
             // Scripts and styles are never shown, so their text is no part of the link's text.
             const GumboTag tag = node->v.element.tag;
@@ -538,11 +622,14 @@ public:
         m_toSplit = ParseHref(nullptr, NormalizeUrl(toPage), m_to);
         m_anyText = anchor == "*";
         if (!m_anyText)
-            m_wantedText = TextEncoding::FoldCase(Trim(anchor, " \r\n\t"));
+            m_wantedText = TextEncoding::FoldCase(CollapseSpace(anchor));
     }
 
-    void Walk(const GumboNode* document)
+    /// Walks the tree in document order; `stopAt`, when given, and whatever follows it are not
+    /// the page's (a piece's cut marker and what was parsed after it).
+    void Walk(const GumboNode* document, const GumboNode* stopAt = nullptr)
     {
+        m_inNoindex = false;
         struct Frame
         {
             const GumboNode* node;
@@ -562,13 +649,18 @@ public:
                 continue;
             }
             const auto* child = static_cast<const GumboNode*>(children.data[frame.next++]);
-            if (!IsElement(child))
+            // Template contents are never shown nor crawled: links there do not exist for anyone.
+            if (!IsElement(child) || child->type == GUMBO_NODE_TEMPLATE)
                 continue;
+            if (child == stopAt)
+                return;
             const bool noindex = Visit(child);
             stack.push_back({child, 0, noindex});
         }
-        m_findings.externalLinks = static_cast<int>(m_external.size());
     }
+
+    /// After the last piece: the distinct external links of the whole page.
+    void Finish() { m_findings.externalLinks = CountExternal(); }
 
 private:
     // True when the element opens a NOINDEX section.
@@ -632,7 +724,7 @@ private:
                 UrlKey(m_href, m_key);
             else
                 m_key = ToLowerAscii(TrimHref(href));
-            m_external.insert(m_key);
+            AddExternal(m_key);
         }
     }
 
@@ -646,8 +738,26 @@ private:
     bool m_anyText = false;
     std::string m_wantedText;
     bool m_inNoindex = false;
-    // Only the number of distinct hrefs is kept, so a hash set does what an ordered one would.
-    std::unordered_set<std::string> m_external;
+    // Only the number of distinct hrefs is wanted, so 64-bit hashes of them do: a page of a million
+    // links costs eight bytes each instead of a string and a set node each. Duplicates go when the
+    // list is full, so a page repeating one link a million times stays small too.
+    void AddExternal(std::string_view key)
+    {
+        if (m_external.size() == m_external.capacity() && m_external.size() >= 1024)
+            Deduplicate();
+        m_external.push_back(std::hash<std::string_view>{}(key));
+    }
+    void Deduplicate()
+    {
+        std::sort(m_external.begin(), m_external.end());
+        m_external.erase(std::unique(m_external.begin(), m_external.end()), m_external.end());
+    }
+    int CountExternal()
+    {
+        Deduplicate();
+        return static_cast<int>(m_external.size());
+    }
+    std::vector<uint64_t> m_external;
 };
 
 } // namespace
@@ -734,41 +844,246 @@ bool HeadersSayNofollow(std::string_view headers)
     return false;
 }
 
-bool LimitNesting(std::string_view text, std::string& out)
+bool LimitNesting(std::string_view text, std::string& out, CPageCuts* cuts)
 {
-    CNestingEstimate estimate(text);
+    CNestingEstimate estimate(text, cuts);
     return estimate.Run(out);
 }
 
 } // namespace pagescan
 
-bool ScanPage(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
-              const std::string& toPage, const std::string& anchor, PageFindings& findings)
+namespace {
+
+// What gumbo keeps per element (node, attributes, their texts, child lists) with our arena's own
+// overhead, measured on pages of short anchors, where it is highest.
+constexpr std::size_t kTreeBytesPerElement = 600;
+
+// Stands in for the anchor a piece is cut before: the parser puts it where it would put that
+// anchor, so its place in the tree says what the next piece must begin inside of. What follows
+// probes the state the parser keeps beside its open elements, which a fresh parser of the next
+// piece would not have: a form it still remembers (then the probe's own form is ignored), and,
+// once the tables around are left (their cells hide older entries), the formatting elements it
+// would bring back, anchors among them, when text comes. All of it lands after the marker.
+constexpr std::string_view kCutMarker = "<a data-orvex-cut=\"\"></a>"
+                                        "</table></table></table></table></table></table></table></table>"
+                                        "<form data-orvex-cut=\"\"></form>x";
+
+class CParse
+{
+public:
+    explicit CParse(std::string_view text)
+    {
+        GumboOptions options = kGumboDefaultOptions;
+        options.allocator = &CParserMemory::Allocate;
+        options.deallocator = &CParserMemory::Deallocate;
+        options.userdata = &m_memory;
+        options.max_errors = 0; // the walk never looks at them
+        m_output = gumbo_parse_with_options(&options, text.data(), text.size());
+    }
+    const GumboNode* Document() const { return m_output ? m_output->document : nullptr; }
+
+private:
+    CParserMemory m_memory; // takes the tree with it
+    const GumboOutput* m_output = nullptr;
+};
+
+const GumboNode* FindCutMarker(const GumboNode* document)
+{
+    // The marker went in last, so it lies at the end of the tree: search from there.
+    std::vector<const GumboNode*> pending{document};
+    while (!pending.empty()) {
+        const GumboNode* node = pending.back();
+        pending.pop_back();
+        if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_A &&
+            gumbo_get_attribute(&node->v.element.attributes, "data-orvex-cut"))
+            return node;
+        if (node->type != GUMBO_NODE_DOCUMENT && !IsElement(node))
+            continue;
+        const GumboVector& children = ChildrenOf(node);
+        for (unsigned i = 0; i < children.length; ++i)
+            pending.push_back(static_cast<const GumboNode*>(children.data[i]));
+    }
+    return nullptr;
+}
+
+// The start tags that reopen, for the next piece, the elements the anchor after the cut lies in;
+// false when the cut would change what the walk sees: the anchor would have gone into a template,
+// foreign content, another anchor, a table's foster parent, or nowhere at all.
+// A document type that puts a parser in the same mode as the page's own did.
+std::string DoctypeFor(const GumboNode* document)
+{
+    switch (document->v.document.doc_type_quirks_mode) {
+    case GUMBO_DOCTYPE_NO_QUIRKS:
+        return "<!DOCTYPE html>";
+    case GUMBO_DOCTYPE_LIMITED_QUIRKS:
+        return "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+               "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">";
+    default:
+        return {};
+    }
+}
+
+// The element's name as its start tag gives it (lower case); "" for what has none.
+std::string_view ElementName(const GumboElement& element)
+{
+    if (element.tag != GUMBO_TAG_UNKNOWN)
+        return gumbo_normalized_tagname(element.tag);
+    return IsNoindex(element) ? std::string_view("noindex") : std::string_view();
+}
+
+bool PrefixForCut(const GumboNode* marker, std::string& prefix)
+{
+    if (!marker || !marker->parent)
+        return false;
+    // Anything the parser brought back after the marker it still keeps beside the open elements,
+    // and a fresh parser of the next piece would not: an anchor it would copy again later, or a
+    // formatting element that changes how later misnested tags are repaired.
+    bool probeForm = false;
+    for (const GumboNode* node = marker; node && node->parent; node = node->parent) {
+        const GumboVector& siblings = ChildrenOf(node->parent);
+        for (unsigned i = static_cast<unsigned>(node->index_within_parent) + 1; i < siblings.length; ++i) {
+            const auto* after = static_cast<const GumboNode*>(siblings.data[i]);
+            if (!IsElement(after))
+                continue;
+            const bool isProbe = after->v.element.tag == GUMBO_TAG_FORM && after->v.element.children.length == 0 &&
+                                 gumbo_get_attribute(&after->v.element.attributes, "data-orvex-cut");
+            if (!isProbe || probeForm)
+                return false;
+            probeForm = true;
+        }
+    }
+    if (!probeForm)
+        return false;
+    // Only elements that reopen exactly as they were may be open; anything else (templates, selects,
+    // objects, anchors, foreign content) holds parser state that start tags cannot bring back. A
+    // moved element (into a table's foster parent, or by the repair of misnested formatting tags)
+    // stands elsewhere in the tree than among the open elements, so its ancestors are not what is
+    // open either.
+    constexpr int kMoved = GUMBO_INSERTION_FOSTER_PARENTED | GUMBO_INSERTION_ADOPTION_AGENCY_MOVED |
+                           GUMBO_INSERTION_ADOPTION_AGENCY_CLONED | GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT;
+    if (marker->parse_flags & kMoved)
+        return false;
+    std::vector<const GumboNode*> chain;
+    for (const GumboNode* node = marker->parent; node && node->type != GUMBO_NODE_DOCUMENT; node = node->parent) {
+        if (node->type != GUMBO_NODE_ELEMENT || node->v.element.tag_namespace != GUMBO_NAMESPACE_HTML ||
+            (node->parse_flags & kMoved) || !OneOf(ElementName(node->v.element), kReopenableElements) ||
+            chain.size() >= kMaxReopenDepth)
+            return false;
+        if (node->v.element.tag != GUMBO_TAG_HTML && node->v.element.tag != GUMBO_TAG_BODY)
+            chain.push_back(node);
+    }
+    prefix.clear();
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const GumboElement& element = (*it)->v.element;
+        prefix += '<';
+        prefix += ElementName(element);
+        // Attributes too: the parser compares them when it limits repeated formatting elements.
+        for (unsigned i = 0; i < element.attributes.length; ++i) {
+            const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
+            const std::string_view attrName = attribute->name;
+            if (attrName.empty() || attrName.find_first_of("<>/ \t\r\n\f\"'=") != std::string_view::npos)
+                return false;
+            prefix += ' ';
+            prefix += attrName;
+            prefix += "=\"";
+            for (const char c : std::string_view(attribute->value)) {
+                if (c == '"')
+                    prefix += "&quot;";
+                else if (c == '&')
+                    prefix += "&amp;";
+                else
+                    prefix += c;
+            }
+            prefix += '"';
+        }
+        prefix += '>';
+    }
+    return true;
+}
+
+} // namespace
+
+bool pagescan::ScanPageInPieces(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
+                                const std::string& toPage, const std::string& anchor, PageFindings& findings,
+                                std::size_t maxTagsPerPiece, std::size_t cutSpacing, std::size_t* piecesWalked)
 {
     try {
         findings = PageFindings{};
         std::string limited;
         std::string_view text = pageText;
-        if (pagescan::LimitNesting(pageText, limited))
+        CPageCuts cuts;
+        cuts.spacing = cutSpacing;
+        if (LimitNesting(pageText, limited, &cuts))
             text = limited;
 
-        CParserMemory memory;
-        GumboOptions options = kGumboDefaultOptions;
-        options.allocator = &CParserMemory::Allocate;
-        options.deallocator = &CParserMemory::Deallocate;
-        options.userdata = &memory;
-        options.max_errors = 0; // the walk never looks at them
-        const GumboOutput* output = gumbo_parse_with_options(&options, text.data(), text.size());
-        if (!output || !output->document)
-            return false;
-
-        if (pagescan::HeadersSayNofollow(headers))
+        if (HeadersSayNofollow(headers))
             findings.nofollowSeen = true;
         CPageWalk walk(pageUrl, toPage, anchor, findings);
-        walk.Walk(output->document);
-        return true; // `memory` takes the tree with it
+
+        // Pieces end before an anchor, where the marker stands in for it. A cut the parser shows
+        // to be unsafe is dropped and the piece grows to a later one (twice the share each time,
+        // so a page without a safe cut costs at most two whole parses).
+        const std::vector<CPageCuts::Point>& points = cuts.points;
+        std::size_t begin = 0;
+        std::size_t tagsAtBegin = 0;
+        std::size_t next = 0;
+        std::size_t share = std::max<std::size_t>(maxTagsPerPiece, 1);
+        std::string prefix;
+        std::string doctype; // the first piece's, so that every piece is parsed in its mode
+        std::string piece;
+        for (;;) {
+            while (next < points.size() && points[next].offset <= begin)
+                ++next;
+            std::size_t end = text.size();
+            std::size_t pick = points.size();
+            if (cuts.startTags - tagsAtBegin > share && next < points.size()) {
+                pick = next;
+                while (pick + 1 < points.size() && points[pick + 1].tagsBefore - tagsAtBegin <= share)
+                    ++pick;
+                end = points[pick].offset;
+            }
+            const bool last = end == text.size();
+            piece.assign(begin == 0 ? std::string() : doctype + prefix);
+            piece.append(text.substr(begin, end - begin));
+            if (!last)
+                piece.append(kCutMarker);
+            const CParse parse(piece);
+            if (!parse.Document())
+                return false;
+            std::string nextPrefix;
+            const GumboNode* marker = last ? nullptr : FindCutMarker(parse.Document());
+            if (!last && !PrefixForCut(marker, nextPrefix)) {
+                share = share > SIZE_MAX / 2 ? SIZE_MAX : share * 2;
+                continue;
+            }
+            if (begin == 0)
+                doctype = DoctypeFor(parse.Document());
+            walk.Walk(parse.Document(), marker);
+            if (piecesWalked)
+                ++*piecesWalked;
+            if (last)
+                break;
+            begin = end;
+            tagsAtBegin = points[pick].tagsBefore;
+            next = pick + 1;
+            prefix = std::move(nextPrefix);
+            share = std::max<std::size_t>(maxTagsPerPiece, 1);
+        }
+        walk.Finish();
+        return true;
     } catch (const std::exception&) {
         findings = PageFindings{};
         return false;
     }
+}
+
+bool ScanPage(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
+              const std::string& toPage, const std::string& anchor, PageFindings& findings)
+{
+    // A page of tens of thousands of elements would build a tree of fifty times its size; it is
+    // parsed in pieces instead, each piece's tree gone before the next is built. Ordinary pages
+    // are one piece.
+    const std::size_t budget = std::max(pagescan::kMinTreeBudget, pagescan::kTreeBudgetPerByte * pageText.size());
+    return pagescan::ScanPageInPieces(pageUrl, pageText, headers, toPage, anchor, findings,
+                                      std::max<std::size_t>(budget / kTreeBytesPerElement, 1), 256);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "LinkCheck.h"
 #include "Url.h"
 
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // Pieces of the page walk that the link check shares; not a public API of the core.
 namespace pagescan {
@@ -24,9 +28,35 @@ bool RobotsContentSaysNofollow(std::string_view content);
 /// builder spends time in proportion to the depth on every tag, and no real page comes close.
 constexpr int kMaxNesting = 512;
 
+/// Places where a page may be parsed in separate pieces, in the order of the text: anchor start
+/// tags at least `spacing` start tags apart.
+struct CPageCuts
+{
+    struct Point
+    {
+        std::size_t offset;     ///< of the '<' in the text the walk parses
+        std::size_t tagsBefore; ///< start tags before it
+    };
+    std::vector<Point> points;
+    std::size_t startTags = 0; ///< in the whole text
+    std::size_t spacing = 256; ///< start tags at least between two points
+};
+
 /// Copies `text` into `out` without the start tags that would open elements deeper than
 /// kMaxNesting, estimating the nesting the way an HTML tree builder closes elements. False
-/// (and `out` untouched) when nothing had to be left out.
-bool LimitNesting(std::string_view text, std::string& out);
+/// (and `out` untouched) when nothing had to be left out. `cuts`, when given, receives the
+/// places where the text (or `out`, when true) may be cut into pieces.
+bool LimitNesting(std::string_view text, std::string& out, CPageCuts* cuts = nullptr);
+
+/// A walk builds the tree of at most max(kMinTreeBudget, kTreeBudgetPerByte × page size) bytes
+/// at once (as estimated from its start tags), where the page offers cuts that allow it.
+constexpr std::size_t kMinTreeBudget = 4u << 20;
+constexpr std::size_t kTreeBudgetPerByte = 4;
+
+/// ScanPage with pieces of about `maxTagsPerPiece` start tags, cut only where the parser shows
+/// that a cut changes nothing the walk sees (ScanPage picks the size from the page's).
+bool ScanPageInPieces(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
+                      const std::string& toPage, const std::string& anchor, PageFindings& findings,
+                      std::size_t maxTagsPerPiece, std::size_t cutSpacing, std::size_t* piecesWalked = nullptr);
 
 } // namespace pagescan

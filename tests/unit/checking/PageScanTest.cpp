@@ -44,6 +44,53 @@ TEST(PageScan, InnerTextCollapsesWhiteSpaceAcrossDescendants)
     EXPECT_TRUE(f.textOk);
 }
 
+// What a visitor reads: every run of white space, no-break and other Unicode spaces included, is
+// one blank, on the page and in the text the user typed.
+TEST(PageScan, AnchorTextComparesAsShownWithWhiteSpaceCollapsed)
+{
+    struct Row
+    {
+        const char* page;
+        const char* wanted;
+        bool ok;
+    };
+    const Row rows[] = {
+        {"my&nbsp;site", "my site", true},
+        {"my\n   site", "my site", true},
+        {"my&nbsp;&nbsp; \t&nbsp;site", "my site", true},
+        {"&nbsp;my site&nbsp;", "my site", true},
+        {"my&#x202F;site", "my site", true}, // narrow no-break space
+        {"my&#x2003;site", "my site", true}, // em space
+        {"my&#x3000;site", "my site", true}, // ideographic space
+        {"my site", "my   site", true},      // as typed in the dialog
+        {"my site", "\tmy site\n", true},
+        {"mysite", "my site", false},
+        {"my&shy;site", "my site", false},    // a soft hyphen is no blank
+        {"my&#x200B;site", "my site", false}, // nor a zero-width space
+    };
+    for (const Row& row : rows) {
+        const PageFindings f =
+            Scan(std::string("<a href='http://mysite.example/'>") + row.page + "</a>", kTo, row.wanted);
+        EXPECT_EQ(f.textOk, row.ok) << row.page << " against \"" << row.wanted << "\"";
+    }
+}
+
+// Template contents are never rendered nor crawled: a link there is no link.
+TEST(PageScan, LinksInsideTemplatesDoNotCount)
+{
+    const PageFindings hidden = Scan("<template>" + kLink + "<a href='http://other.example/'>x</a></template>");
+    EXPECT_FALSE(hidden.found);
+    EXPECT_EQ(hidden.externalLinks, 0);
+    const PageFindings nested = Scan("<div><template><div><template>" + kLink + "</template></div></template></div>");
+    EXPECT_FALSE(nested.found);
+    const PageFindings after = Scan("<template><p>x</p></template>" + kLink);
+    EXPECT_TRUE(after.found);
+    EXPECT_TRUE(after.textOk);
+    const PageFindings inAnchor = Scan("<a href='http://mysite.example/'>my <template>hidden</template>site</a>");
+    ASSERT_EQ(inAnchor.matches.size(), 1u);
+    EXPECT_EQ(inAnchor.matches[0].text, "my site");
+}
+
 TEST(PageScan, NonAsciiAnchorTextComparesWithoutCase)
 {
     EXPECT_TRUE(Scan("<a href='http://mysite.example/'>ПРИВЕТ МИР</a>", kTo, "привет мир").textOk);

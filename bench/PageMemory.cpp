@@ -1,0 +1,113 @@
+// How much memory checking one link on a link-stuffed page takes at its peak: the page is fetched
+// from a local server and walked, in a process that does nothing else, and the peak resident size
+// the check added is set against the page's size. Usage:
+//   orvex-bench-page-memory [distinct|short|listed]
+//     distinct  5 MiB of anchors to distinct external sites (the set of external links at its largest)
+//     short     5 MiB of the shortest anchors there are (the most elements per byte)
+//     listed    5 MiB of list items with an anchor each, inside a table cell and a list, as link
+//               directories lay them out
+#include "LocalHttpServer.h"
+
+#include "checking/CheckSettings.h"
+#include "checking/Fetch.h"
+#include "checking/LinkCheck.h"
+#include "records/Link.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace {
+
+long StatusKiB(std::string_view key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with(key) && line.size() > key.size() && line[key.size()] == ':')
+            return std::strtol(line.c_str() + key.size() + 1, nullptr, 10);
+    return -1;
+}
+
+// Since Linux 4.0 writing 5 to clear_refs restarts the high-water mark at the current RSS.
+bool ResetPeakRss()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+// Exactly the fetch limit, filled with anchors; the link the check looks for comes last.
+std::string MakePage(const std::string& kind, std::size_t* anchors)
+{
+    const std::size_t size = kMaxPageLength;
+    const std::string tail = "<a href=\"http://mine.example/\">mine</a>";
+    std::string page = kind == "listed" ? "<html><body><div><table><tr><td><ul>" : "<html><body>";
+    page.reserve(size);
+    *anchors = 0;
+    for (std::size_t i = 0;; ++i) {
+        std::string anchor = kind == "distinct" ? "<a href=//s" + std::to_string(i) + ".example>x</a>"
+                             : kind == "listed" ? "<li><a href=//s" + std::to_string(i) + ".example>x</a>"
+                                                : std::string("<a href=#>");
+        if (page.size() + anchor.size() + tail.size() > size)
+            break;
+        page += anchor;
+        ++*anchors;
+    }
+    page += tail;
+    page.resize(size, ' ');
+    return page;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string kind = argc > 1 ? argv[1] : "distinct";
+    if (kind != "distinct" && kind != "short" && kind != "listed") {
+        std::fprintf(stderr, "usage: orvex-bench-page-memory [distinct|short|listed]\n");
+        return 2;
+    }
+    std::size_t anchors = 0;
+    const auto page = std::make_shared<const std::string>(MakePage(kind, &anchors));
+    CLocalHttpServer server([page](const LocalHttpRequest&) {
+        LocalHttpResponse response;
+        response.body = page;
+        return response;
+    });
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
+        return 1;
+    }
+    CLink link;
+    link.SetFromPage("http://" + server.HostPort() + "/links.html");
+    link.SetToPage("http://mine.example/");
+    link.SetAnchor("mine");
+    link.SetLastPaymentDate(OleDateTime::Today());
+    link.SetPeriod(OleDateTimeSpan(365));
+
+    // One warm-up check, so that libcurl's and the server's own buffers are in place before the
+    // peak is measured; the page itself is held by the server all along and counts for neither.
+    bool changed = false;
+    CheckLink(&link, changed);
+    const long before = StatusKiB("VmRSS");
+    if (!ResetPeakRss()) {
+        std::fprintf(stderr, "cannot reset the peak RSS (/proc/self/clear_refs)\n");
+        return 1;
+    }
+    PageFindings findings;
+    CheckLink(&link, changed, false, &findings);
+    const long peak = StatusKiB("VmHWM");
+    const double added = static_cast<double>(peak - before) * 1024.0;
+    std::printf("page: %zu bytes, %zu anchors (%s)\n", page->size(), anchors, kind.c_str());
+    std::printf("status: %u, external links: %d, found: %d\n", link.GetStatus(), link.GetExternalLinks(),
+                findings.found ? 1 : 0);
+    std::printf("peak_added_MB=%.1f\n", added / 1e6);
+    std::printf("peak_ratio=%.2f\n", added / static_cast<double>(page->size()));
+    return findings.found ? 0 : 1;
+}
