@@ -33,8 +33,19 @@ class Archive:
         self.out += struct.pack("<d", v)
 
     def text(self, s):
+        if not s.isascii():
+            # The UTF-16 form: 0xFF, 0xFFFE, then a length prefix that counts 16-bit units.
+            data = s.encode("utf-16-le")
+            self.out.append(0xFF)
+            self.word(0xFFFE)
+            self.length(len(data) // 2)
+            self.out += data
+            return
         data = s.encode("ascii")
-        n = len(data)
+        self.length(len(data))
+        self.out += data
+
+    def length(self, n):
         if n < 0xFF:
             self.out.append(n)
         else:
@@ -48,7 +59,6 @@ class Archive:
                 else:
                     self.dword(0xFFFFFFFF)
                     self.out += struct.pack("<Q", n)
-        self.out += data
 
     def date(self, status, value):
         self.int(status)

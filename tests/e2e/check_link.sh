@@ -172,6 +172,41 @@ else
     echo "FAIL: 127.0.0.2 reached $refusedReached times by the refused redirect"; failures=$((failures + 1))
 fi
 
+# The page walk: a link inside a template is no link, anchor text compares as a visitor reads it
+# (no-break spaces and runs of blanks as one), and a page of the fetch limit stuffed with anchors
+# inside a list inside a table is walked whole, the link at its end found and every other counted.
+page partner.localhost/template.html "<template><a href=\"$mine\">my site</a></template><a href=\"/\">home</a>"
+page partner.localhost/nbsp.html "<a href=\"$mine\">my&nbsp;&nbsp;site</a>"
+page partner.localhost/spaces.html "<a href=\"$mine\">
+   my
+   site </a>"
+expect "Not present" 1 "$p/template.html" "$mine" "my site"
+expect "Ok" 0 "$p/nbsp.html" "$mine" "my site"
+expect "Ok" 0 "$p/spaces.html" "$mine" "my  site"
+/usr/bin/python3 - "$root/partner.localhost/stuffed.html" "$mine" <<'PY'
+import sys
+path, mine = sys.argv[1], sys.argv[2]
+out = ["<html><body><table><tr><td><ul>"]
+size, i = len(out[0]), 0
+tail = '<li><a href="%s">my site</a></ul></td></tr></table>' % mine
+while size + len(tail) < 5 * 1024 * 1024 - 64:
+    item = "<li><a href=//s%d.localhost/>x</a>" % i
+    out.append(item)
+    size += len(item)
+    i += 1
+out.append(tail)
+open(path, "w").write("".join(out))
+print(i, file=open(path + ".count", "w"))
+PY
+expect "Ok" 0 "$p/stuffed.html" "$mine" "my site"
+"$orvex" --check-link "$p/stuffed.html" "$mine" >"$tmp/out"
+# The link to the user's site is one of the page's external links too.
+if grep -qx "external links: $(($(cat "$root/partner.localhost/stuffed.html.count") + 1))" "$tmp/out"; then
+    passes=$((passes + 1))
+else
+    echo "FAIL: every link of the stuffed page counted"; grep '^external' "$tmp/out"; failures=$((failures + 1))
+fi
+
 "$orvex" --check-link only-one-argument >/dev/null 2>&1
 if [ $? -eq 2 ]; then passes=$((passes + 1)); else echo "FAIL: bad arguments exit 2"; failures=$((failures + 1)); fi
 

@@ -244,6 +244,39 @@ def main():
         check("no mail server: said on stderr", "notification letter was not sent" in r.stderr, r.stderr)
         check("no mail server: results saved", read_database(os.path.join(home5, "data.orx"))[0]["status"] == 8)
 
+        # --- the verdicts a seller cannot fool, as the weekly run gives them ----------------------
+        mine6 = "http://mine6.localhost:%d/" % hp
+        page("h.localhost", "backslash.html", '<a href="http://evil.localhost\\@mine6.localhost:%d/">x</a>' % hp)
+        page("h.localhost", "template.html", '<template><a href="%s">x</a></template>' % mine6)
+        page("h.localhost", "relative.html", '<a href="//mine6.localhost:%d/"> my&nbsp; site </a>' % hp)
+        page("h.localhost", "blanks.html", '<a href=" %s ">my site</a>' % mine6)
+        open(os.path.join(www, "h.localhost", "cp1251.html"), "wb").write(
+            ('<a href="%s">Мой сайт</a>' % mine6).encode("cp1251"))
+        page("r.localhost", "page.html", '<a href="%s">my site</a>' % mine6)
+        page("r.localhost", "robots.txt.fault", "503")
+        hurl = lambda path: "http://h.localhost:%d/%s" % (hp, path)  # noqa: E731
+        cases = [
+            (hurl("backslash.html"), "*", 0x08),
+            (hurl("template.html"), "*", 0x08),
+            (hurl("relative.html"), "my site", 0x01),
+            (hurl("blanks.html"), "my site", 0x01),
+            (hurl("_headers?Content-Type=text/html;%20charset=windows-1251&body=/cp1251.html"), "Мой сайт", 0x01),
+            (hurl("_cut/headers"), "*", 0x80),
+            ("http://r.localhost:%d/page.html" % hp, "*", 0x40),
+        ]
+        home6 = os.path.join(tmp, "home6")
+        links6 = []
+        for i, (frm, anchor, _) in enumerate(cases):
+            l = link(i, frm, mine6, 0x01)
+            l["anchor"] = anchor
+            links6.append(l)
+        write_folder(home6, sp, 1, links6)
+        r = run_orvex(home6, ["/check"], env)
+        check("verdicts: /check ran", r.returncode in (0, 3), r.stderr)
+        got = [l["status"] for l in read_database(os.path.join(home6, "data.orx"))]
+        check("verdicts: every status as the page deserves", got == [c[2] for c in cases],
+              "%s != %s" % ([hex(g) for g in got], [hex(c[2]) for c in cases]))
+
         # --- Ctrl+C: the workers finish what they hold, the rest stays, everything is saved -------
         slow, slow_ports = start([os.path.join(FAKES, "http_server.py"), "--root", www, "--port", "0",
                                   "--delay-ms", "400"], tmp, "slow")
