@@ -1,10 +1,32 @@
-// Any bytes as a partner page: the walk must neither crash nor hang. The first two bytes pick
-// the To Page and the anchor text so that the matching paths run too.
+// Any bytes as a partner page: the walk must neither crash nor hang, and walking the page in the
+// smallest pieces it can be cut into must give the verdict the whole page gives. The first two
+// bytes pick the To Page and the anchor text so that the matching paths run too.
 #include "checking/LinkCheck.h"
+#include "checking/PageScan.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <vector>
+
+namespace {
+
+std::string Verdict(const PageFindings& f)
+{
+    std::vector<std::string> matches;
+    for (const MatchingAnchor& m : f.matches)
+        matches.push_back(m.href + '\1' + m.rel + '\1' + m.text);
+    std::sort(matches.begin(), matches.end());
+    std::string out = std::to_string(f.found) + std::to_string(f.nofollowSeen) + std::to_string(f.textOk) + ' ' +
+                      std::to_string(f.externalLinks);
+    for (const std::string& m : matches)
+        out += '\2' + m;
+    return out;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -19,8 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         size -= 2;
     }
     const std::string page(reinterpret_cast<const char*>(data), size);
-    PageFindings findings;
-    ScanPage("http://partner.example/page.html", page, "X-Robots-Tag: googlebot: nofollow\r\n", kTargets[target],
-             kAnchors[anchor], findings);
+    const std::string url = "http://partner.example/page.html";
+    const std::string headers = "X-Robots-Tag: googlebot: nofollow\r\n";
+    PageFindings whole;
+    if (!ScanPage(url, page, headers, kTargets[target], kAnchors[anchor], whole))
+        return 0;
+    PageFindings pieces;
+    if (!pagescan::ScanPageInPieces(url, page, headers, kTargets[target], kAnchors[anchor], pieces, 1, 1) ||
+        Verdict(pieces) != Verdict(whole))
+        std::abort(); // a cut changed what the walk sees
     return 0;
 }
