@@ -2,6 +2,7 @@
 // else. Usage:
 //   orvex-bench-load-memory --generate FILE   writes the 100,000-link sample database to FILE
 //   orvex-bench-load-memory FILE              loads FILE and reports the peak against the file size
+#include "ProcessMemory.h"
 #include "SampleDatabase.h"
 
 #include "storage/ORXDatabase.h"
@@ -44,26 +45,6 @@ void CountedFree(void* p) noexcept
         return;
     g_heapInUse.fetch_sub(malloc_usable_size(p));
     std::free(p);
-}
-
-// Kilobytes of one "VmXXX:" line of /proc/self/status; -1 when it is missing.
-long StatusKiB(std::string_view key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with(key) && line.size() > key.size() && line[key.size()] == ':')
-            return std::strtol(line.c_str() + key.size() + 1, nullptr, 10);
-    return -1;
-}
-
-// Since Linux 4.0 writing 5 to clear_refs restarts the high-water mark at the current RSS.
-bool ResetPeakRss()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
 }
 
 std::size_t MallocInUse()

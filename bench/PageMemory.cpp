@@ -7,6 +7,7 @@
 //     listed    5 MiB of list items with an anchor each, inside a table cell and a list, as link
 //               directories lay them out
 #include "LocalHttpServer.h"
+#include "ProcessMemory.h"
 
 #include "checking/CheckSettings.h"
 #include "checking/Fetch.h"
@@ -21,25 +22,6 @@
 #include <string_view>
 
 namespace {
-
-long StatusKiB(std::string_view key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with(key) && line.size() > key.size() && line[key.size()] == ':')
-            return std::strtol(line.c_str() + key.size() + 1, nullptr, 10);
-    return -1;
-}
-
-// Since Linux 4.0 writing 5 to clear_refs restarts the high-water mark at the current RSS.
-bool ResetPeakRss()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
-}
 
 // Exactly the fetch limit, filled with anchors; the link the check looks for comes last.
 std::string MakePage(const std::string& kind, std::size_t* anchors)

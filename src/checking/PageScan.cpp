@@ -3,6 +3,7 @@
 #include "Url.h"
 
 #include "platform/TextEncoding.h"
+#include "records/TextUtil.h"
 
 #include <gumbo.h>
 
@@ -88,20 +89,9 @@ std::string ToLowerAscii(std::string_view text)
     return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view Trim(std::string_view text, std::string_view chars = " \t\r\n\f")
@@ -342,7 +332,7 @@ private:
             if (lt == std::string_view::npos)
                 return m_text.size();
             const std::size_t after = lt + 2 + name.size();
-            if (after <= m_text.size() && EqualsNoCase(m_text.substr(lt + 2, name.size()), name) &&
+            if (after <= m_text.size() && EqualsIgnoringCase(m_text.substr(lt + 2, name.size()), name) &&
                 (after == m_text.size() || IsSpace(m_text[after]) || m_text[after] == '/' || m_text[after] == '>'))
                 return lt;
             pos = lt + 2;
@@ -575,7 +565,7 @@ bool IsNoindex(const GumboElement& element)
         return false;
     GumboStringPiece name = element.original_tag;
     gumbo_tag_from_original_text(&name);
-    return EqualsNoCase(std::string_view(name.data, name.length), "noindex");
+    return EqualsIgnoringCase(std::string_view(name.data, name.length), "noindex");
 }
 
 // Descendant text with runs of white space collapsed to one blank and none at either end.
@@ -670,7 +660,7 @@ private:
         switch (element.tag) {
         case GUMBO_TAG_META: {
             const std::string_view name = AttributeValue(element, "name");
-            if (EqualsNoCase(name, "robots") || EqualsNoCase(name, "googlebot")) {
+            if (EqualsIgnoringCase(name, "robots") || EqualsIgnoringCase(name, "googlebot")) {
                 if (pagescan::RobotsContentSaysNofollow(ToLowerAscii(AttributeValue(element, "content"))))
                     m_findings.nofollowSeen = true;
             }
@@ -784,22 +774,22 @@ bool PartsMatch(const CUrlParts& a, const CUrlParts& b, bool ignoreWww)
         hostA = StripWww(hostA);
         hostB = StripWww(hostB);
     }
-    if (!EqualsNoCase(hostA, hostB))
+    if (!EqualsIgnoringCase(hostA, hostB))
         return false;
     if (a.object == "/*" || b.object == "/*")
         return true;
-    return EqualsNoCase(a.object, b.object);
+    return EqualsIgnoringCase(a.object, b.object);
 }
 
 bool SameSite(const CUrlParts& page, const CUrlParts& href)
 {
     const std::string_view a = page.host;
     const std::string_view b = href.host;
-    if (EqualsNoCase(a, b))
+    if (EqualsIgnoringCase(a, b))
         return true;
-    if (StartsWithNoCase(a, "www.") && EqualsNoCase(a.substr(4), b))
+    if (StartsWithNoCase(a, "www.") && EqualsIgnoringCase(a.substr(4), b))
         return true;
-    return StartsWithNoCase(b, "www.") && EqualsNoCase(b.substr(4), a);
+    return StartsWithNoCase(b, "www.") && EqualsIgnoringCase(b.substr(4), a);
 }
 
 bool RobotsContentSaysNofollow(std::string_view content)
@@ -817,7 +807,7 @@ bool HeadersSayNofollow(std::string_view headers)
         const std::string_view line = headers.substr(pos, end - pos);
         pos = end + 1;
         const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || !EqualsNoCase(Trim(line.substr(0, colon)), "x-robots-tag"))
+        if (colon == std::string_view::npos || !EqualsIgnoringCase(Trim(line.substr(0, colon)), "x-robots-tag"))
             continue;
         // "googlebot: noindex, nofollow" names the crawler the rest applies to; a few directives
         // carry a value after a colon of their own and name no crawler.

@@ -1,4 +1,5 @@
 #include "Url.h"
+#include "records/TextUtil.h"
 
 #include <curl/curl.h>
 #include <idn2.h>
@@ -110,17 +111,6 @@ char AsciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 bool IsSlash(char c)
 {
     return c == '/' || c == '\\';
@@ -212,7 +202,7 @@ int DotSegment(std::string_view segment)
     while (i < segment.size()) {
         if (segment[i] == '.') {
             ++i;
-        } else if (segment.size() - i >= 3 && EqualsNoCase(segment.substr(i, 3), "%2e")) {
+        } else if (segment.size() - i >= 3 && EqualsIgnoringCase(segment.substr(i, 3), "%2e")) {
             i += 3;
         } else {
             return 0;
@@ -803,14 +793,14 @@ bool ParseHref(const CUrlParts* page, std::string_view href, CUrlParts& out)
     if (schemeEnd > 0) {
         const std::string_view scheme = input.substr(0, schemeEnd);
         rest = input.substr(schemeEnd + 1);
-        if (EqualsNoCase(scheme, "http")) {
+        if (EqualsIgnoringCase(scheme, "http")) {
             service = ServiceType::Http;
-        } else if (EqualsNoCase(scheme, "https")) {
+        } else if (EqualsIgnoringCase(scheme, "https")) {
             service = ServiceType::Https;
         } else {
             // Only addresses with an authority name another site; "javascript:" and the like
             // stay on the page.
-            if (!rest.starts_with("//") && !EqualsNoCase(scheme, "file"))
+            if (!rest.starts_with("//") && !EqualsIgnoringCase(scheme, "file"))
                 return false;
             return SplitUrl(input, out);
         }

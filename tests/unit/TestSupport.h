@@ -88,6 +88,19 @@ private:
     std::optional<std::string> m_old;
 };
 
+/// Nothing in the environment may route the tests through some other proxy.
+struct NoProxyEnvironment
+{
+    ScopedEnv a{"http_proxy", nullptr};
+    ScopedEnv b{"https_proxy", nullptr};
+    ScopedEnv c{"all_proxy", nullptr};
+    ScopedEnv d{"HTTP_PROXY", nullptr};
+    ScopedEnv e{"HTTPS_PROXY", nullptr};
+    ScopedEnv f{"ALL_PROXY", nullptr};
+    ScopedEnv g{"no_proxy", nullptr};
+    ScopedEnv h{"NO_PROXY", nullptr};
+};
+
 /// Little-endian archive bytes built by hand, so tests state layouts without going through the
 /// writer under test.
 class Bytes

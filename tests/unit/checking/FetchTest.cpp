@@ -20,22 +20,10 @@
 
 namespace {
 
+using testsupport::NoProxyEnvironment;
 using testsupport::ReadBytes;
 using testsupport::ScopedEnv;
 using testsupport::WriteBytes;
-
-/// Nothing in the environment may route the tests through some other proxy.
-struct NoProxyEnvironment
-{
-    ScopedEnv a{"http_proxy", nullptr};
-    ScopedEnv b{"https_proxy", nullptr};
-    ScopedEnv c{"all_proxy", nullptr};
-    ScopedEnv d{"HTTP_PROXY", nullptr};
-    ScopedEnv e{"HTTPS_PROXY", nullptr};
-    ScopedEnv f{"ALL_PROXY", nullptr};
-    ScopedEnv g{"no_proxy", nullptr};
-    ScopedEnv h{"NO_PROXY", nullptr};
-};
 
 /// UTF-16 bytes of `text`, little or big endian, with the byte order mark when asked.
 std::string Utf16Bytes(std::u16string_view text, bool bigEndian, bool bom)

@@ -44,7 +44,7 @@ class LinkCheckHttpTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_env = std::make_unique<NoProxy>();
+        s_env = std::make_unique<testsupport::NoProxyEnvironment>();
         s_dir = std::make_unique<fakes::TempDirectory>("orvex-linkcheck");
         const std::string root = s_dir->File("root");
         auto put = [&](const std::string& rel, const std::string& bytes) {
@@ -85,14 +85,7 @@ protected:
         return link.GetStatus();
     }
 
-    struct NoProxy
-    {
-        testsupport::ScopedEnv a{"http_proxy", nullptr};
-        testsupport::ScopedEnv b{"HTTP_PROXY", nullptr};
-        testsupport::ScopedEnv c{"all_proxy", nullptr};
-        testsupport::ScopedEnv d{"ALL_PROXY", nullptr};
-    };
-    static inline std::unique_ptr<NoProxy> s_env;
+    static inline std::unique_ptr<testsupport::NoProxyEnvironment> s_env;
     static inline std::unique_ptr<fakes::TempDirectory> s_dir;
     static inline std::unique_ptr<fakes::FakeHttpServer> s_server;
 };
