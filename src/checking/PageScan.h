@@ -48,6 +48,10 @@ struct CPageCuts
 /// places where the text (or `out`, when true) may be cut into pieces.
 bool LimitNesting(std::string_view text, std::string& out, CPageCuts* cuts = nullptr);
 
+/// Elements a piece of a page may begin inside (see ScanPageInPieces), and how deep at most.
+bool IsReopenable(std::string_view name);
+constexpr std::size_t kMaxReopenDepth = 64;
+
 /// A walk builds the tree of at most max(kMinTreeBudget, kTreeBudgetPerByte × page size) bytes
 /// at once (as estimated from its start tags), where the page offers cuts that allow it.
 constexpr std::size_t kMinTreeBudget = 4u << 20;
