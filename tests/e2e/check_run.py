@@ -154,7 +154,8 @@ def main():
     page("d.localhost", "links.html", '<a href="%s">mine</a>' % mine)
     page("e.localhost", "links.html", '<a href="%s">mine</a>' % mine)
 
-    http, ports = start([os.path.join(FAKES, "http_server.py"), "--root", www, "--port", "0", "--log",
+    http, ports = start([os.path.join(FAKES, "http_server.py"), "--root", www, "--port", "0",
+                         "--alias-address", "127.0.0.2", "--log",
                          os.path.join(tmp, "http.log")], tmp, "http")
     hp = ports["http"]
     maildir = os.path.join(tmp, "mail")
@@ -254,6 +255,10 @@ def main():
             ('<a href="%s">Мой сайт</a>' % mine6).encode("cp1251"))
         page("r.localhost", "page.html", '<a href="%s">my site</a>' % mine6)
         page("r.localhost", "robots.txt.fault", "503")
+        page("t.localhost", "robots.txt", "User-agent: *\nDisallow: /~joe/\n")
+        page("t.localhost", "~joe/page.html", '<a href="%s">my site</a>' % mine6)
+        page("xn--e1afmkfd.localhost", "page.html", '<a href="%s">my site</a>' % mine6)
+        page("127.0.0.2", "page.html", '<a href="%s">my site</a>' % mine6)
         hurl = lambda path: "http://h.localhost:%d/%s" % (hp, path)  # noqa: E731
         cases = [
             (hurl("backslash.html"), "*", 0x08),
@@ -263,6 +268,10 @@ def main():
             (hurl("_headers?Content-Type=text/html;%20charset=windows-1251&body=/cp1251.html"), "Мой сайт", 0x01),
             (hurl("_cut/headers"), "*", 0x80),
             ("http://r.localhost:%d/page.html" % hp, "*", 0x40),
+            ("http://t.localhost:%d/%%7Ejoe/page.html" % hp, "*", 0x40),
+            ("http://пример.localhost:%d/page.html" % hp, "*", 0x01),
+            # 127.0.0.1 counts as a public address for this run (a variable only tests read).
+            ("http://127.0.0.1:%d/_redirect?to=http://127.0.0.2:%d/page.html" % (hp, ports["alias"]), "*", 0x80),
         ]
         home6 = os.path.join(tmp, "home6")
         links6 = []
@@ -271,7 +280,7 @@ def main():
             l["anchor"] = anchor
             links6.append(l)
         write_folder(home6, sp, 1, links6)
-        r = run_orvex(home6, ["/check"], env)
+        r = run_orvex(home6, ["/check"], dict(env, ORVEX_TEST_PUBLIC_ADDRESSES="127.0.0.1"))
         check("verdicts: /check ran", r.returncode in (0, 3), r.stderr)
         got = [l["status"] for l in read_database(os.path.join(home6, "data.orx"))]
         check("verdicts: every status as the page deserves", got == [c[2] for c in cases],
