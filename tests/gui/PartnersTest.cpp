@@ -1,0 +1,501 @@
+// The partners dialog and the partner properties dialog as a user drives them: the stored list
+// layout, sorting, the fill order, deleting with its question, editing and adding from buttons,
+// keys and double-clicks, validation, and what keyboard and screen-reader users rely on.
+#include "editing/PartnerCommands.h"
+#include "editing/PartnerPropertiesDlg.h"
+#include "editing/PartnersListDlg.h"
+#include "platform/SettingsStore.h"
+#include "records/LinksManager.h"
+#include "records/PartnersManager.h"
+#include "widgets/MessageBox.h"
+
+#include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+// The fields in the order of the partner dialog's table, which is also the list's kind order.
+const QStringList kFields = {QStringLiteral("nameEdit"),       QStringLiteral("organizationEdit"),
+                             QStringLiteral("emailEdit"),      QStringLiteral("icqEdit"),
+                             QStringLiteral("phoneEdit"),      QStringLiteral("paymentType1Edit"),
+                             QStringLiteral("paymentId1Edit"), QStringLiteral("paymentType2Edit"),
+                             QStringLiteral("paymentId2Edit"), QStringLiteral("commentsEdit")};
+const QString kQuestion = QStringLiteral("Are you sure you want to delete selected partner(s)?");
+
+// Runs `step` on the partner dialog the next call opens and closes it if the step did not. Any
+// other modal window is closed, so a wrong dialog fails the test instead of hanging it.
+void OnNextDialog(std::function<void(CPartnersPropertiesDlg&)> step, bool& ran)
+{
+    ran = false;
+    QTimer::singleShot(0, [step, &ran] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* dialog = qobject_cast<CPartnersPropertiesDlg*>(modal);
+        if (!dialog) {
+            if (modal)
+                modal->close();
+            return;
+        }
+        ran = true;
+        // Keys go where the focus is, and only an active window has one.
+        if (QTest::qWaitForWindowActive(dialog))
+            step(*dialog);
+        else
+            QTest::qFail("the dialog never became active", __FILE__, __LINE__);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+}
+
+QLineEdit* Edit(QWidget& dialog, const QString& name)
+{
+    return dialog.findChild<QLineEdit*>(name);
+}
+
+QStringList Names(const CPartnersListDlg& dlg)
+{
+    QStringList names;
+    for (int row = 0; row < dlg.GetModel()->rowCount(); ++row)
+        names << dlg.GetModel()->CellText(row, PartnerColumnName);
+    return names;
+}
+
+QStringList Strs(std::initializer_list<const char*> items)
+{
+    QStringList texts;
+    for (const char* item : items)
+        texts << QString::fromUtf8(item);
+    return texts;
+}
+
+// Every label has a buddy that speaks the label's text, and no two mnemonics clash.
+void CheckLabels(QDialog& dialog, int expectedFields)
+{
+    QCOMPARE(dialog.accessibleName(), dialog.windowTitle());
+    QSet<QChar> mnemonics;
+    const QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+    QCOMPARE(labels.size(), expectedFields);
+    for (QLabel* label : labels) {
+        const QString text = label->text();
+        QVERIFY2(label->buddy(), qPrintable(text));
+        const int amp = text.indexOf(QLatin1Char('&'));
+        QVERIFY2(amp >= 0 && !mnemonics.contains(text.at(amp + 1).toLower()), qPrintable(text));
+        mnemonics.insert(text.at(amp + 1).toLower());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label->buddy());
+        QVERIFY(accessible);
+        QCOMPARE(accessible->text(QAccessible::Name), QString(text).remove(QLatin1Char('&')));
+    }
+}
+
+} // namespace
+
+class PartnersTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ISettingsStore> m_store;
+    CPartnersManager m_partners;
+    CLinksManager m_links;
+
+    std::unique_ptr<CPartnersListDlg> OpenList(std::function<void()> addPartner = {})
+    {
+        return std::make_unique<CPartnersListDlg>(m_partners, m_links, *m_store, std::move(addPartner));
+    }
+
+    CPartner* Add(const char* name, const char* comments = "")
+    {
+        CPartner* p = m_partners.AddPartner(name);
+        p->SetComments(comments);
+        return p;
+    }
+
+    static void Select(CPartnersListDlg& dlg, std::initializer_list<int> rows)
+    {
+        dlg.GetList()->clearSelection();
+        for (int row : rows)
+            dlg.GetList()->selectionModel()->select(dlg.GetModel()->index(row, 0),
+                                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+private slots:
+    void init()
+    {
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        m_store = OpenSettingsStore();
+        m_partners.Clear();
+        m_partners.SetNextPartnerId(0);
+        m_links.Clear();
+        MessageBox::ResetTestHooks();
+    }
+
+    void layoutRoundTripsThroughTheStore()
+    {
+        const std::vector<uint8_t> defaults = PartnersListLayout::Defaults().ToBytes();
+        QCOMPARE(defaults.size(), std::size_t(124));
+        QCOMPARE(int(defaults[4 + 4 * 9]), 9);   // columnOrder[9]
+        QCOMPARE(int(defaults[84 + 4 * 9]), 70); // columnWidth[9]
+        {
+            auto dlg = OpenList();
+            QCOMPARE(dlg->ReadLayout().ToBytes(), defaults);
+            dlg->ToggleColumn(PartnerColumnIcq);
+            QHeaderView* header = dlg->GetList()->horizontalHeader();
+            header->resizeSection(PartnerColumnComment, 123);
+            header->moveSection(header->visualIndex(PartnerColumnComment), 0);
+            dlg->reject(); // Escape keeps the layout as Close does
+        }
+        const auto stored = m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListSettings);
+        QVERIFY(stored);
+        const PartnersListLayout saved = PartnersListLayout::FromBytes(*stored);
+        QCOMPARE(saved.ToBytes(), *stored);
+        QCOMPARE(saved.columnCount, 9);
+        QCOMPARE(saved.columnVisible[PartnerColumnIcq], 0);
+        QCOMPARE(saved.columnWidth[PartnerColumnComment], 123);
+        QCOMPARE(saved.columnOrder[0], 8); // Comment is the last of nine header items
+        QCOMPARE(saved.columnOrder[1], 0);
+        {
+            auto dlg = OpenList();
+            QHeaderView* header = dlg->GetList()->horizontalHeader();
+            QCOMPARE(dlg->ReadLayout().ToBytes(), *stored);
+            QCOMPARE(header->logicalIndex(0), int(PartnerColumnComment));
+            dlg->ToggleColumn(PartnerColumnIcq); // back with the width it had
+            QVERIFY(!header->isSectionHidden(PartnerColumnIcq));
+            QCOMPARE(header->sectionSize(PartnerColumnIcq), 70);
+        }
+        for (std::size_t size : {123, 128, 0}) {
+            std::vector<uint8_t> odd = *stored;
+            odd.resize(size, 0);
+            m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListSettings, odd);
+            QCOMPARE(OpenList()->ReadLayout().ToBytes(), defaults);
+        }
+    }
+
+    void sortsByEveryKind_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QList<int>>("ranks"); // the rank of partners 0..3 under this kind
+        const QList<QList<int>> ranks = {{2, 0, 3, 1}, {1, 3, 0, 2}, {0, 2, 1, 3}, {0, 1, 2, 3}, {3, 1, 0, 2},
+                                         {1, 0, 3, 2}, {2, 3, 0, 1}, {3, 0, 2, 1}, {1, 2, 3, 0}, {2, 1, 0, 3}};
+        for (int kind = 0; kind < kPartnerColumnCount; ++kind)
+            QTest::newRow(qPrintable(PartnerColumnTitle(kind))) << kind << ranks[kind];
+    }
+
+    void sortsByEveryKind()
+    {
+        QFETCH(int, kind);
+        QFETCH(QList<int>, ranks);
+        // Byte order: empty first, capitals before small letters, UTF-8 after ASCII.
+        const char* values[] = {"", "Bz", "a", "\xc3\xa4"};
+        for (int i = 0; i < 4; ++i) {
+            CPartnersPropertiesDlg::PartnerTexts t{"x", "x", "x", "x", "x", {"x", "x"}, {"x", "x"}, "x"};
+            std::string* fields[] = {&t.name,         &t.organization,   &t.email,        &t.icq,
+                                     &t.phone,        &t.paymentType[0], &t.paymentId[0], &t.paymentType[1],
+                                     &t.paymentId[1], &t.comments};
+            *fields[kind] = values[ranks[i]];
+            CPartnersPropertiesDlg::ApplyTexts(t, *Add(""));
+        }
+        auto dlg = OpenList();
+        QAbstractItemModelTester tester(dlg->GetModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        auto order = [&] {
+            QList<int> ids;
+            for (int row = 0; row < 4; ++row)
+                ids << dlg->GetModel()->GetPartner(row)->GetId();
+            return ids;
+        };
+        QList<int> ascending(4);
+        for (int i = 0; i < 4; ++i)
+            ascending[ranks[i]] = i;
+
+        QHeaderView* header = dlg->GetList()->horizontalHeader();
+        dlg->OnHeaderClicked(kind);
+        QCOMPARE(order(), ascending);
+        QCOMPARE(header->sortIndicatorSection(), kind);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+        dlg->OnHeaderClicked(kind);
+        QCOMPARE(order(), QList<int>(ascending.rbegin(), ascending.rend()));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        dlg->OnHeaderClicked((kind + 1) % kPartnerColumnCount); // another column starts ascending
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    }
+
+    void firstHeaderSortsByOrganizationWhenNameIsHidden()
+    {
+        Add("a")->SetOrganization("Zeta");
+        Add("b")->SetOrganization("Alpha");
+        Add("c")->SetOrganization("Mid");
+        PartnersListLayout layout = PartnersListLayout::Defaults();
+        layout.columnVisible[PartnerColumnName] = 0;
+        layout.columnCount = 9;
+        m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListSettings, layout.ToBytes());
+        auto dlg = OpenList();
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+        QHeaderView* header = dlg->GetList()->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(5, header->height() / 2));
+        QCOMPARE(dlg->GetModel()->GetSortKind(), int(PartnerColumnOrganization));
+        QCOMPARE(Names(*dlg), Strs({"b", "c", "a"}));
+    }
+
+    void fillsNewestFirstAndShowsCommentsOnOneLine()
+    {
+        Add("First", "a\r\nb");
+        Add("Second", "a b");
+        Add("Third", "line one\r\nline two\r\nthree");
+        int adds = 0;
+        auto dlg = OpenList([&] {
+            ++adds;
+            Add("Fourth");
+        });
+        QCOMPARE(Names(*dlg), Strs({"Third", "Second", "First"}));
+        QCOMPARE(dlg->GetModel()->CellText(0, PartnerColumnComment), QStringLiteral("line one line two three"));
+
+        // The key is the stored comment: "\r" sorts before the blank the cell shows instead.
+        dlg->OnHeaderClicked(PartnerColumnComment);
+        QCOMPARE(Names(*dlg), Strs({"First", "Second", "Third"}));
+
+        // A new partner fills the list again, unsorted, newest first.
+        dlg->findChild<QPushButton*>(QStringLiteral("addButton"))->click();
+        QCOMPARE(adds, 1);
+        QCOMPARE(Names(*dlg), Strs({"Fourth", "Third", "Second", "First"}));
+        QCOMPARE(dlg->GetList()->horizontalHeader()->sortIndicatorSection(), -1);
+    }
+
+    void deleteAsksWithTheLinkCountAndRemovesExactlyTheSelection()
+    {
+        CPartner* a = Add("A");
+        CPartner* b = Add("B");
+        Add("C");
+        Add("D");
+        for (int32_t id : {b->GetId(), b->GetId(), a->GetId(), int32_t(-1)})
+            m_links.AddNewLink()->SetPartnerId(id);
+        const int32_t bId = b->GetId();
+        auto dlg = OpenList(); // rows: D, C, B, A
+        QPushButton* button = dlg->findChild<QPushButton*>(QStringLiteral("deleteButton"));
+
+        Select(*dlg, {1, 2}); // C and B
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        button->click();
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{kQuestion + QStringLiteral(" 2 links name the selected partner(s) and will then "
+                                                        "show no partner.")});
+        QCOMPARE(m_partners.GetCount(), std::size_t(4));
+
+        Select(*dlg, {2, 3}); // B and A
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        QTest::keyClick(dlg->GetList(), Qt::Key_Delete);
+        QVERIFY(MessageBox::TakeShownTexts().value(0).contains(QStringLiteral(" 3 links name ")));
+        QCOMPARE(Names(*dlg), Strs({"D", "C"}));
+        QCOMPARE(m_links.GetLinks()[0]->GetPartnerId(), bId); // the links stay as they were
+
+        m_links.AddNewLink()->SetPartnerId(m_partners.GetPartners()[0]->GetId());
+        Select(*dlg, {1}); // C, now named by one link
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        dlg->GetDeleteAction()->trigger();
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{kQuestion + QStringLiteral(" 1 link names the selected partner(s) and will then show "
+                                                        "no partner.")});
+        Select(*dlg, {0}); // D: no links, no second sentence
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        dlg->GetDeleteAction()->trigger();
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{kQuestion});
+
+        // With nothing selected the key and the menu do nothing; the button only refills.
+        Select(*dlg, {});
+        QTest::keyClick(dlg->GetList(), Qt::Key_Delete);
+        dlg->GetDeleteAction()->trigger();
+        button->click();
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
+        QCOMPARE(m_partners.GetCount(), std::size_t(2));
+    }
+
+    void editFollowsTheSelectionAndTheKeys()
+    {
+        Add("A");
+        Add("B");
+        Add("C");
+        auto dlg = OpenList(); // rows: C, B, A
+        QPushButton* edit = dlg->findChild<QPushButton*>(QStringLiteral("editButton"));
+        QVERIFY(!edit->isEnabled());
+        Select(*dlg, {1});
+        QVERIFY(edit->isEnabled() && dlg->GetEditAction()->isEnabled() && dlg->GetDeleteAction()->isEnabled());
+        Select(*dlg, {});
+        QTest::keyClick(dlg->GetList(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(dlg->GetSelectedRows(), (std::vector<int>{0, 1, 2}));
+        QVERIFY(!edit->isEnabled() && !dlg->GetEditAction()->isEnabled() && dlg->GetDeleteAction()->isEnabled());
+        bool ran = false;
+        OnNextDialog([](CPartnersPropertiesDlg&) {}, ran);
+        QTest::keyClick(dlg->GetList(), Qt::Key_F2); // three rows: no dialog
+        QTest::qWait(1);
+        QVERIFY(!ran);
+
+        // F2 on one row: that partner's texts, and OK shows the change.
+        Select(*dlg, {1});
+        OnNextDialog(
+            [](CPartnersPropertiesDlg& props) {
+                QLineEdit* name = Edit(props, kFields[0]);
+                QCOMPARE(name->text(), QStringLiteral("B"));
+                name->setText(QStringLiteral("Bee"));
+                QTest::keyClick(name, Qt::Key_Return);
+            },
+            ran);
+        QTest::keyClick(dlg->GetList(), Qt::Key_F2);
+        QVERIFY(ran);
+        QCOMPARE(Names(*dlg), Strs({"C", "Bee", "A"}));
+    }
+
+    void doubleClickEditsARowAndAddsBelowTheRows()
+    {
+        Add("A");
+        Add("B");
+        int adds = 0;
+        auto dlg = OpenList([&] { ++adds; });
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+        QWidget* viewport = dlg->GetList()->viewport();
+        const QRect last = dlg->GetList()->visualRect(dlg->GetModel()->index(1, 0));
+
+        bool ran = false;
+        QString shown;
+        OnNextDialog([&](CPartnersPropertiesDlg& props) { shown = Edit(props, kFields[0])->text(); }, ran);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, last.center());
+        QVERIFY(ran);
+        QCOMPARE(shown, QStringLiteral("A"));
+        QCOMPARE(adds, 0);
+
+        QVERIFY(last.bottom() + 10 < viewport->height());
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 10));
+        QCOMPARE(adds, 1);
+    }
+
+    void newPartnerTakesAllTenFieldsAndRefusesAnEmptyName()
+    {
+        const QStringList typed =
+            Strs({"Ann", "Org", "ann@example.com", "12345", "+1 555", "WebMoney", "Z100", "PayPal", "ann@pp"});
+        bool ran = false;
+        OnNextDialog(
+            [&](CPartnersPropertiesDlg& props) {
+                for (int i = 1; i < typed.size(); ++i)
+                    QTest::keyClicks(Edit(props, kFields[i]), typed[i]);
+                auto* comments = props.findChild<QPlainTextEdit*>(kFields[9]);
+                QTest::keyClicks(comments, QStringLiteral("one"));
+                QTest::keyClick(comments, Qt::Key_Return); // a new line, not OK
+                QTest::keyClicks(comments, QStringLiteral("two"));
+                QVERIFY(props.isVisible());
+
+                QTest::keyClick(Edit(props, kFields[4]), Qt::Key_Return);
+                QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Name field can not be empty")});
+                QVERIFY(props.isVisible());
+                QCOMPARE(QApplication::focusWidget(), Edit(props, kFields[0]));
+                QTest::keyClicks(QApplication::focusWidget(), typed[0]);
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            },
+            ran);
+        QVERIFY(RunNewPartnerFlow(m_partners, nullptr));
+        QVERIFY(ran);
+        QCOMPARE(m_partners.GetCount(), std::size_t(1));
+        const CPartner& p = *m_partners.GetPartners()[0];
+        QCOMPARE(p.GetId(), 0);
+        for (int kind = 0; kind < 9; ++kind)
+            QCOMPARE(QString::fromStdString(PartnerField(p, kind)), typed[kind]);
+        QCOMPARE(p.GetComments(), std::string("one\r\ntwo"));
+    }
+
+    void cancelChangesNothing()
+    {
+        bool ran = false;
+        OnNextDialog(
+            [](CPartnersPropertiesDlg& props) {
+                QTest::keyClicks(Edit(props, kFields[0]), QStringLiteral("Nobody"));
+                QTest::keyClick(&props, Qt::Key_Escape);
+            },
+            ran);
+        QVERIFY(!RunNewPartnerFlow(m_partners, nullptr));
+        QVERIFY(ran);
+        QCOMPARE(m_partners.GetCount(), std::size_t(0));
+
+        CPartner* p = Add("K\xc3\xa4pt", "x\r\ny");
+        p->SetPaymentId(1, "id");
+        const CPartner before = *p;
+        CPartnersPropertiesDlg cancelled(p);
+        for (const QString& name : kFields.mid(0, 9))
+            Edit(cancelled, name)->setText(QStringLiteral("changed"));
+        cancelled.reject();
+        // Untouched texts go back exactly as they were stored, line breaks included.
+        CPartnersPropertiesDlg confirmed(p);
+        QCOMPARE(confirmed.findChild<QPlainTextEdit*>(kFields[9])->toPlainText(), QStringLiteral("x\ny"));
+        confirmed.accept();
+        for (int kind = 0; kind < kPartnerColumnCount; ++kind)
+            QCOMPARE(PartnerField(*p, kind), PartnerField(before, kind));
+    }
+
+    void keyboardAndScreenReaderAccess()
+    {
+        Add("A");
+        bool ran = false;
+        OnNextDialog(
+            [](CPartnersPropertiesDlg& props) {
+                CheckLabels(props, 10);
+                QCOMPARE(props.windowTitle(), QStringLiteral("Partner properties"));
+                QStringList chain;
+                for (int i = 0; i < kFields.size(); ++i) {
+                    chain << QApplication::focusWidget()->objectName();
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                }
+                QCOMPARE(chain, kFields);
+                QCOMPARE(QApplication::focusWidget()->parentWidget()->objectName(), QStringLiteral("buttonBox"));
+            },
+            ran);
+        RunNewPartnerFlow(m_partners, nullptr);
+        QVERIFY(ran);
+
+        auto dlg = OpenList();
+        CheckLabels(*dlg, 1);
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("Partners"));
+        dlg->show();
+        QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+        Select(*dlg, {0});
+        QStringList chain;
+        for (int i = 0; i < 5; ++i) {
+            chain << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(chain, Strs({"partnersList", "addButton", "editButton", "deleteButton", "closeButton"}));
+        QTest::keyClick(dlg->GetList(), Qt::Key_Return); // Close is the default button
+        QVERIFY(!dlg->isVisible());
+        QCOMPARE(dlg->result(), int(QDialog::Accepted));
+    }
+
+    void placementIsRememberedAndABadOneIgnored()
+    {
+        QSize chosen;
+        {
+            auto dlg = OpenList();
+            dlg->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
+            chosen = dlg->size() + QSize(57, 31);
+            dlg->resize(chosen);
+            dlg->accept();
+        }
+        QVERIFY(m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListDialog));
+        QCOMPARE(OpenList()->size(), chosen);
+        m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListDialog, {1, 2, 3});
+        auto dlg = OpenList();
+        QVERIFY(dlg->size() != chosen);
+        QVERIFY(dlg->width() >= dlg->GetList()->horizontalHeader()->length());
+    }
+};
+
+QTEST_MAIN(PartnersTest)
+#include "PartnersTest.moc"
