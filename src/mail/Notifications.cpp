@@ -350,7 +350,11 @@ int CNotificationsManager::SendNotification(const std::vector<CLink*>& changedLi
     // no reason to bother the server at all.
     if (changedLinks.empty())
         return 0;
+    return SendLetter(BuildLetter(changedLinks, expiringLinks));
+}
 
+int CNotificationsManager::SendLetter(const std::string& letter)
+{
     std::lock_guard lock(m_sendMutex);
     if (Aborted())
         return 2;
@@ -366,8 +370,7 @@ int CNotificationsManager::SendNotification(const std::vector<CLink*>& changedLi
 
     try {
         const MailSettings settings = m_sources.settings ? m_sources.settings() : MailSettings();
-        const CQRMSMTPMessage message = MakeMessage(settings.mailTo, settings.mailFrom, "Warning Notification",
-                                                    BuildLetter(changedLinks, expiringLinks));
+        const CQRMSMTPMessage message = MakeMessage(settings.mailTo, settings.mailFrom, "Warning Notification", letter);
         m_connection.SendMail(message);
     } catch (...) {
         if (openedHere)

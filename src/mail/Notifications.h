@@ -46,6 +46,9 @@ public:
 
     /// 0 sent or nothing to send, 1 no connection, 2 sending failed (or stopped by the abort flag).
     int SendNotification(const std::vector<CLink*>& changedLinks, const std::vector<CLink*>& expiringLinks);
+    /// Mails a letter BuildLetter made: it reads no record, so it may run on a thread of its own
+    /// while the window changes links. 0 sent, 1 no connection, 2 sending failed.
+    int SendLetter(const std::string& letter);
     /// The letter with every link of the database, sent with the values the dialog holds.
     /// 0 sent, 1 connecting failed, 2 connected but sending failed. `lastResponse` gets the
     /// server's last reply (or the error's text) for the user. Without TLS the password goes out

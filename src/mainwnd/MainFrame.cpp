@@ -101,6 +101,9 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
     m_poll = new QTimer(this);
     m_poll->setInterval(200);
     connect(m_poll, &QTimer::timeout, this, &CMainFrame::PollBackgroundWork);
+    // Set once for the window's life: the letters of the refresh are stopped through it at close.
+    if (CNotificationsManager* mailer = GetNotificationsManager())
+        mailer->SetAbortFlag(&m_stopMailing);
     StartDateRefresh();
 
     const auto saved = m_app.GetSettingsStore().GetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame);
@@ -115,6 +118,11 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
 
 CMainFrame::~CMainFrame()
 {
+    m_stopMailing.store(1);
+    for (std::future<int>& letter : m_letters)
+        letter.wait();
+    if (CNotificationsManager* mailer = GetNotificationsManager())
+        mailer->SetAbortFlag(nullptr);
     if (m_refresh.valid())
         m_refresh.wait();
     if (m_scheduledRun.valid())
@@ -510,16 +518,14 @@ void CMainFrame::StartDateRefresh()
     const std::vector<CLink*> links = m_app.GetDatabase().GetLinks()->GetLinks();
     const int warningDays = m_app.GetOptions().GetWarningDays();
     const bool notify = m_app.GetOptions().GetNotifyStatusChanges();
-    m_refresh = std::async(std::launch::async, [links, warningDays, notify] {
+    // Only the walk runs on the thread; the letter is written here, on the window's thread, when
+    // the walk is done, because the user may be changing links by then.
+    m_refresh = std::async(std::launch::async, [links, warningDays] {
         // A run that began since then keeps the links: nothing was refreshed.
         std::optional<NotificationLists> lists = RefreshLinkDates(links, warningDays);
-        if (!lists)
-            return NotificationLists{};
-        if (notify && !lists->changedLinks.empty())
-            if (CNotificationsManager* mailer = GetNotificationsManager())
-                mailer->SendNotification(lists->changedLinks, lists->expiringLinks);
-        return std::move(*lists);
+        return lists ? std::move(*lists) : NotificationLists{};
     });
+    m_refreshNotifies = notify;
     m_poll->start();
 }
 
@@ -545,6 +551,18 @@ bool CMainFrame::OnCheckAllRequested()
     return true;
 }
 
+void CMainFrame::MailLetter(const NotificationLists& lists)
+{
+    CNotificationsManager* mailer = GetNotificationsManager();
+    if (!mailer)
+        return;
+    // The letter is made of the records now; the thread only talks to the mail server.
+    std::string letter = mailer->BuildLetter(lists.changedLinks, lists.expiringLinks);
+    m_letters.push_back(
+        std::async(std::launch::async, [mailer, letter = std::move(letter)] { return mailer->SendLetter(letter); }));
+    m_poll->start();
+}
+
 void CMainFrame::PollBackgroundWork()
 {
     const auto ready = [](const auto& future) {
@@ -552,6 +570,8 @@ void CMainFrame::PollBackgroundWork()
     };
     if (ready(m_refresh)) {
         const NotificationLists lists = m_refresh.get();
+        if (m_refreshNotifies && !lists.changedLinks.empty())
+            MailLetter(lists);
         if (!lists.changedLinks.empty())
             FillList(false);
         m_refreshTimer->start(kRefreshIntervalMs);
@@ -572,7 +592,8 @@ void CMainFrame::PollBackgroundWork()
             statusBar()->showMessage(
                 tr("Scheduled check: %1 links checked, %2 changed.").arg(report.checked).arg(report.changed));
     }
-    if (!m_refresh.valid() && !m_scheduledRun.valid())
+    std::erase_if(m_letters, [&](const std::future<int>& letter) { return ready(letter); });
+    if (!m_refresh.valid() && !m_scheduledRun.valid() && m_letters.empty())
         m_poll->stop();
 }
 
@@ -598,6 +619,8 @@ void CMainFrame::resizeEvent(QResizeEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // A letter still going out is abandoned at once rather than holding the window open.
+    m_stopMailing.store(1);
     if (m_scheduledRun.valid()) {
         // The workers finish the links they hold; the results are saved at exit.
         m_app.StopScheduledCheck();
@@ -607,6 +630,9 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     m_refreshTimer->stop();
     if (m_refresh.valid())
         m_refresh.wait();
+    for (std::future<int>& letter : m_letters)
+        letter.wait();
+    m_letters.clear();
     m_view->SaveLayout();
     const QByteArray geometry = saveGeometry();
     m_app.GetSettingsStore().SetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame,

@@ -4,9 +4,11 @@
 #include "checking/CheckRuns.h"
 
 #include <QMainWindow>
+#include <atomic>
 #include <future>
 #include <map>
 #include <mutex>
+#include <vector>
 
 class CLinkFilters;
 class CLinksView;
@@ -117,6 +119,8 @@ private:
     void OnImportFromExcel();
     void OnSaveTimer();
     void PollBackgroundWork();
+    /// Writes the refresh's letter here and mails it on a thread of its own.
+    void MailLetter(const NotificationLists& lists);
 
     CORXApp& m_app;
     CLinksView* m_view = nullptr;
@@ -133,6 +137,9 @@ private:
     QTimer* m_poll = nullptr;                 ///< looks after the background runs' ends
     std::mutex m_checkRunLock;                ///< held for an interactive run; taken for good at close
     std::future<NotificationLists> m_refresh; ///< the running date refresh, if any
+    bool m_refreshNotifies = false;           ///< the running refresh's changes are to be mailed
+    std::vector<std::future<int>> m_letters;  ///< the refresh's letters still going out
+    std::atomic<int> m_stopMailing{0};        ///< set at close: abandons those letters
     std::future<ScheduledCheckReport> m_scheduledRun;
     bool m_importHintShown = false;
     bool m_saveFailed = false; ///< the last timed save failed; the status bar says why
