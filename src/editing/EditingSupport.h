@@ -1,0 +1,33 @@
+#pragma once
+
+#include "checking/CheckRuns.h"
+#include "records/OleDateTime.h"
+
+#include <QDate>
+#include <vector>
+
+class QWidget;
+
+/// The day a date picker shows for a stored date; today for a date without calendar parts.
+QDate ToQDate(const OleDateTime& date);
+/// A picker's day as a stored date (midnight).
+OleDateTime ToOleDate(const QDate& date);
+
+/// Gives every field the text of the label whose buddy it is, without the mnemonic's "&", as its
+/// accessible name: the .ui declares each pairing once and screen readers announce the label.
+void NameFieldsByTheirLabels(QWidget* dialog);
+
+/// Keeps the date refresh away from every link while an edit writes payment dates, which the
+/// refresh reads on its own thread. A refresh walk that has begun is waited for; it is short, being
+/// calendar arithmetic only.
+class CDateRefreshHold
+{
+public:
+    CDateRefreshHold() : m_run(std::vector<CLink*>{}) {}
+    CDateRefreshHold(const CDateRefreshHold&) = delete;
+    CDateRefreshHold& operator=(const CDateRefreshHold&) = delete;
+
+private:
+    // A run without links: it checks nothing, but holds every link as any run does.
+    CCheckRun m_run;
+};
