@@ -5,6 +5,9 @@
 #include "LinksView.h"
 #include "checking/LinkCheck.h"
 #include "checking/Url.h"
+#include "editing/LinkCommands.h"
+#include "editing/PartnerCommands.h"
+#include "editing/PartnersListDlg.h"
 #include "mail/Notifications.h"
 #include "platform/SettingsStore.h"
 #include "widgets/Icons.h"
@@ -26,6 +29,7 @@
 #include <QToolBar>
 #include <QToolTip>
 #include <QUrl>
+#include <utility>
 
 namespace {
 
@@ -41,17 +45,10 @@ QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 bool IsNotYetAvailable(int command)
 {
     switch (command) {
-    case CMainFrame::CmdAdd:
-    case CMainFrame::CmdAddPack:
-    case CMainFrame::CmdDuplicate:
-    case CMainFrame::CmdEdit:
-    case CMainFrame::CmdRenew:
-    case CMainFrame::CmdAddPartner:
     case CMainFrame::CmdFindDuplicates:
     case CMainFrame::CmdImportExcel:
     case CMainFrame::CmdExportText:
     case CMainFrame::CmdExportExcel:
-    case CMainFrame::CmdPartnerList:
     case CMainFrame::CmdOptions:
     case CMainFrame::CmdViewSource:
     case CMainFrame::CmdExternalLinks:
@@ -275,12 +272,22 @@ bool CMainFrame::IsCommandEnabled(int command) const
     if (IsNotYetAvailable(command))
         return false;
     const std::size_t selected = m_view->GetSelectedRows().size();
+    // A handed-over run is checking every link: a second run would only check them again, and its
+    // workers read the records that editing would change under them.
+    const bool runFree = !m_scheduledRun.valid();
     switch (command) {
-    // A handed-over run is checking every link: a second run would only check them again.
     case CmdCheckLink:
-        return IsAttached() && selected >= 1 && !m_scheduledRun.valid();
+        return IsAttached() && selected >= 1 && runFree;
     case CmdCheckAll:
-        return IsAttached() && !m_scheduledRun.valid();
+    case CmdAdd:
+    case CmdAddPack:
+    case CmdAddPartner:
+    case CmdPartnerList:
+        return IsAttached() && runFree;
+    case CmdEdit:
+    case CmdDuplicate:
+    case CmdRenew:
+        return IsAttached() && selected >= 1 && runFree;
     case CmdDelete:
     case CmdCopy:
         return IsAttached() && selected >= 1;
@@ -345,6 +352,22 @@ void CMainFrame::RunCommand(int command)
     if (!IsCommandEnabled(command))
         return;
     switch (command) {
+    case CmdAdd:
+    case CmdAddPack:
+    case CmdEdit:
+    case CmdDuplicate:
+    case CmdRenew:
+        RunLinkCommand(command);
+        break;
+    case CmdAddPartner:
+        WhileEditing([this] {
+            RunNewPartnerFlow(*m_app.GetDatabase().GetPartners(), this);
+            RefreshFilters();
+        });
+        break;
+    case CmdPartnerList:
+        OnPartnerList();
+        break;
     case CmdDelete:
         OnDelete();
         break;
@@ -387,6 +410,91 @@ void CMainFrame::PostCommand(int command)
             OnImportFromExcel();
         else
             RunCommand(command);
+    });
+}
+
+void CMainFrame::WhileEditing(const std::function<void()>& command)
+{
+    // Editing changes records on this thread: a date refresh walking them finishes first, and
+    // none starts while a dialog is open (its timer runs on); a scheduled check handed over
+    // meanwhile waits for the dialog. Check runs of the window cannot start under a modal dialog.
+    if (m_refresh.valid()) {
+        m_refresh.wait();
+        PollBackgroundWork();
+    }
+    ++m_editing;
+    command();
+    --m_editing;
+    m_view->GetList()->setFocus();
+    if (m_editing == 0) {
+        if (!m_refresh.valid() && !m_refreshTimer->isActive())
+            m_refreshTimer->start(kRefreshIntervalMs);
+        if (std::exchange(m_checkAllPending, false))
+            StartScheduledRun();
+    }
+}
+
+void CMainFrame::RunLinkCommand(int command)
+{
+    CORXDatabase& database = m_app.GetDatabase();
+    // The new-partner flow of "Add new partner" belongs over the dialog that asked for it.
+    const LinkCommandContext context{
+        *database.GetPartners(), *database.GetLinks(), this, [this] {
+            if (RunNewPartnerFlow(*m_app.GetDatabase().GetPartners(), QApplication::activeModalWidget()))
+                RefreshFilters();
+        }};
+    const std::vector<CLink*> selected = SelectedLinks();
+    WhileEditing([&] {
+        switch (command) {
+        case CmdAdd:
+            if (AddLink(context)) {
+                RefreshFilters();
+                FillList(true);
+            }
+            break;
+        case CmdAddPack:
+            if (AddPack(context)) {
+                RefreshFilters();
+                FillList(true);
+            }
+            break;
+        case CmdEdit:
+            if (EditLinks(context, selected)) {
+                RefreshFilters();
+                FillList(false);
+            }
+            break;
+        case CmdDuplicate:
+            if (DuplicateLinks(context, selected))
+                FillList(true);
+            break;
+        case CmdRenew:
+            if (RenewLinks(context, selected)) {
+                RefreshFilters();
+                FillList(true);
+            }
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+void CMainFrame::OnPartnerList()
+{
+    WhileEditing([this] {
+        CORXDatabase& database = m_app.GetDatabase();
+        CPartnersListDlg dialog(
+            *database.GetPartners(), *database.GetLinks(), m_app.GetSettingsStore(),
+            [this] {
+                RunNewPartnerFlow(*m_app.GetDatabase().GetPartners(), this);
+                RefreshFilters();
+            },
+            this);
+        dialog.exec();
+        RefreshFilters();
+        // Partner cells of links whose partner was renamed or removed show the change.
+        FillList(true);
     });
 }
 
@@ -512,7 +620,7 @@ void CMainFrame::StartDateRefresh()
 {
     // The run's verdicts are newer than the dates; the end of the run arms the timer again.
     // (The handed-over run is checked by its future: its run object may not exist yet.)
-    if (m_refresh.valid() || !IsAttached() || m_scheduledRun.valid() || IsCheckRunActive())
+    if (m_refresh.valid() || !IsAttached() || m_scheduledRun.valid() || IsCheckRunActive() || m_editing > 0)
         return;
     m_refreshTimer->stop();
     const std::vector<CLink*> links = m_app.GetDatabase().GetLinks()->GetLinks();
@@ -541,6 +649,20 @@ bool CMainFrame::OnCheckAllRequested()
         statusBar()->showMessage(tr("The scheduled check could not start: another check is running."));
         return false;
     }
+    // A dialog changing links is open: the run is taken on, and starts when the dialog closes.
+    if (m_editing > 0) {
+        m_checkAllPending = true;
+        statusBar()->showMessage(tr("The scheduled check starts when the open dialog is closed."));
+        return true;
+    }
+    StartScheduledRun();
+    return true;
+}
+
+void CMainFrame::StartScheduledRun()
+{
+    if (m_scheduledRun.valid() || !IsAttached())
+        return;
     statusBar()->showMessage(tr("Checking all links for the scheduled run..."));
     // As during an interactive run, no save while the workers write the records; the run's end
     // saves its results.
@@ -548,7 +670,6 @@ bool CMainFrame::OnCheckAllRequested()
     m_scheduledRun = std::async(std::launch::async, [this] { return m_app.RunScheduledCheck(); });
     UpdateCommandStates();
     m_poll->start();
-    return true;
 }
 
 void CMainFrame::MailLetter(const NotificationLists& lists)

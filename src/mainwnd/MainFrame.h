@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <atomic>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -109,6 +110,11 @@ private:
     std::vector<CLink*> SelectedLinks() const;
     void ShowListMenu(const QPoint& globalPos);
 
+    /// Runs a command that changes records, with the background work kept off them (see .cpp).
+    void WhileEditing(const std::function<void()>& command);
+    void RunLinkCommand(int command);
+    void OnPartnerList();
+    void StartScheduledRun();
     void OnDelete();
     void OnCheckLinks(const std::vector<CLink*>& links);
     void OnCheckAll();
@@ -142,6 +148,8 @@ private:
     std::atomic<int> m_stopMailing{0};        ///< set at close: abandons those letters
     std::future<ScheduledCheckReport> m_scheduledRun;
     bool m_importHintShown = false;
-    bool m_saveFailed = false; ///< the last timed save failed; the status bar says why
+    int m_editing = 0;              ///< editing commands under way (dialogs open)
+    bool m_checkAllPending = false; ///< a handed-over check waits for the open dialog
+    bool m_saveFailed = false;      ///< the last timed save failed; the status bar says why
     int m_checkAllRequests = 0;
 };

@@ -8,6 +8,7 @@
 #include "widgets/MessageBox.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHostAddress>
@@ -15,6 +16,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <vector>
 
 class MainFrameTest : public QObject
 {
@@ -42,7 +45,7 @@ private:
         Frame().AttachDatabase();
     }
 
-    void Select(std::initializer_list<int> rows)
+    void Select(const std::vector<int>& rows)
     {
         CLinksListCtrl* list = Frame().GetView()->GetList();
         list->clearSelection();
@@ -73,23 +76,30 @@ private slots:
     {
         AddLinks(3);
         CMainFrame& f = Frame();
-        Select({});
-        for (int id : {CMainFrame::CmdDelete, CMainFrame::CmdCheckLink, CMainFrame::CmdCopy,
-                       CMainFrame::CmdOpenInBrowser, CMainFrame::CmdEdit})
-            QVERIFY2(!f.GetAction(id)->isEnabled(), qPrintable(QString::number(id)));
-        QVERIFY(f.GetAction(CMainFrame::CmdCheckAll)->isEnabled());
-        QVERIFY(f.GetAction(CMainFrame::CmdAbout)->isEnabled());
-
-        Select({1});
-        QVERIFY(f.GetAction(CMainFrame::CmdDelete)->isEnabled());
-        QVERIFY(f.GetAction(CMainFrame::CmdCheckLink)->isEnabled());
-        QVERIFY(f.GetAction(CMainFrame::CmdOpenInBrowser)->isEnabled());
-
-        Select({0, 2});
-        QVERIFY(f.GetAction(CMainFrame::CmdCheckLink)->isEnabled());
-        QVERIFY(!f.GetAction(CMainFrame::CmdOpenInBrowser)->isEnabled());
+        // Every command with a rule of its own, enabled with no, one and two rows selected.
+        struct Rule
+        {
+            int command;
+            bool none, one, two;
+        };
+        const Rule rules[] = {
+            {CMainFrame::CmdAdd, true, true, true},        {CMainFrame::CmdAddPack, true, true, true},
+            {CMainFrame::CmdDuplicate, false, true, true}, {CMainFrame::CmdEdit, false, true, true},
+            {CMainFrame::CmdDelete, false, true, true},    {CMainFrame::CmdCheckLink, false, true, true},
+            {CMainFrame::CmdCheckAll, true, true, true},   {CMainFrame::CmdRenew, false, true, true},
+            {CMainFrame::CmdAddPartner, true, true, true}, {CMainFrame::CmdPartnerList, true, true, true},
+            {CMainFrame::CmdCopy, false, true, true},      {CMainFrame::CmdOpenInBrowser, false, true, false},
+            {CMainFrame::CmdAbout, true, true, true},
+        };
+        const std::pair<std::vector<int>, bool Rule::*> selections[] = {
+            {{}, &Rule::none}, {{1}, &Rule::one}, {{0, 2}, &Rule::two}};
+        for (const auto& [rows, expected] : selections) {
+            Select(rows);
+            for (const Rule& rule : rules)
+                QVERIFY2(f.GetAction(rule.command)->isEnabled() == rule.*expected,
+                         qPrintable(QStringLiteral("command %1 with %2 rows").arg(rule.command).arg(rows.size())));
+        }
         // Dialogs of later versions are listed but never offered.
-        QVERIFY(!f.GetAction(CMainFrame::CmdAdd)->isEnabled());
         QVERIFY(!f.GetAction(CMainFrame::CmdOptions)->isEnabled());
     }
 
@@ -184,6 +194,10 @@ private slots:
         QVERIFY(Frame().IsScheduledRunActive());
         QVERIFY(!checkAll->isEnabled());
         QVERIFY(!checkLink->isEnabled());
+        // Its workers read the records: nothing may change them meanwhile.
+        for (int id : {CMainFrame::CmdAdd, CMainFrame::CmdAddPack, CMainFrame::CmdEdit, CMainFrame::CmdDuplicate,
+                       CMainFrame::CmdRenew, CMainFrame::CmdAddPartner, CMainFrame::CmdPartnerList})
+            QVERIFY2(!Frame().GetAction(id)->isEnabled(), qPrintable(QString::number(id)));
         QTRY_VERIFY(IsCheckRunActive()); // its workers are at the silent server
         Frame().StartDateRefresh();      // as timer 4 would
         QVERIFY(!Frame().IsDateRefreshRunning());
@@ -200,6 +214,30 @@ private slots:
         Frame().StartDateRefresh();
         QVERIFY(Frame().IsDateRefreshRunning());
         QTRY_VERIFY(!Frame().IsDateRefreshRunning());
+    }
+
+    // A second "/check" arriving while a dialog changes links is taken on, but its run waits for
+    // the dialog; and no date refresh starts under an open dialog.
+    void aHandOverDuringADialogRunsWhenItCloses()
+    {
+        AddLinks(2);
+        m_app->GetOptions().SetNotifyStatusChanges(true);
+        QTRY_VERIFY(!Frame().IsDateRefreshRunning());
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            QVERIFY(Frame().OnCheckAllRequested()); // answered "ok"
+            QVERIFY(!Frame().IsScheduledRunActive());
+            Frame().StartDateRefresh(); // as timer 4 would
+            QVERIFY(!Frame().IsDateRefreshRunning());
+            seen = true;
+            dialog->close();
+        });
+        Frame().RunCommand(CMainFrame::CmdPartnerList);
+        QVERIFY(seen);
+        QVERIFY(Frame().IsScheduledRunActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!Frame().IsScheduledRunActive(), 20000);
     }
 };
 
