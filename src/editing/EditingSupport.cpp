@@ -32,3 +32,17 @@ void NameFieldsByTheirLabels(QWidget* dialog)
         field->setAccessibleName(name);
     }
 }
+
+QString CommentForEditing(const std::string& stored)
+{
+    QString text = QString::fromStdString(stored);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+std::string CommentForStoring(const QString& edited)
+{
+    QString text = edited;
+    text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return text.toStdString();
+}

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QString>
+
+#include <string>
+
 #include "checking/CheckRuns.h"
 #include "records/OleDateTime.h"
 
@@ -16,6 +20,12 @@ OleDateTime ToOleDate(const QDate& date);
 /// Gives every field the text of the label whose buddy it is, without the mnemonic's "&", as its
 /// accessible name: the .ui declares each pairing once and screen readers announce the label.
 void NameFieldsByTheirLabels(QWidget* dialog);
+
+/// A stored multi-line comment for an edit box, and back: the records keep the "\r\n" line
+/// breaks of the edit controls that older versions wrote, so a comment saved untouched comes back
+/// byte for byte.
+QString CommentForEditing(const std::string& stored);
+std::string CommentForStoring(const QString& edited);
 
 /// Keeps the date refresh away from every link while an edit writes payment dates, which the
 /// refresh reads on its own thread. A refresh walk that has begun is waited for; it is short, being

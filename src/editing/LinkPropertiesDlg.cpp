@@ -134,7 +134,7 @@ void CLinksPropertiesDlg::LoadValues()
         start = ToQDate(m_edited->GetLastPaymentDate());
         end = ToQDate(m_edited->GetExpiryDate());
         m_ui->edtStartingPR->setText(QString::number(m_edited->GetStartingPR()));
-        m_ui->edtComment->setPlainText(FromStd(m_edited->GetComment()));
+        m_ui->edtComment->setPlainText(CommentForEditing(m_edited->GetComment()));
         const bool perPeriod = m_edited->GetCostMode() == 1;
         m_ui->radCostPerPeriod->setChecked(perPeriod);
         m_ui->radCostPerMonth->setChecked(!perPeriod);
@@ -350,7 +350,7 @@ void CLinksPropertiesDlg::StoreInto(CLink& link) const
     link.SetFromPage(m_ui->cboFromPage->currentText().toStdString());
     link.SetToPage(m_ui->cboToPage->currentText().toStdString());
     link.SetAnchor(m_ui->cboAnchor->currentText().toStdString());
-    link.SetComment(m_ui->edtComment->toPlainText().toStdString());
+    link.SetComment(CommentForStoring(m_ui->edtComment->toPlainText()));
     if (const std::optional<int> pr = ReadInt(m_ui->edtStartingPR))
         link.SetStartingPR(*pr);
 

@@ -1,5 +1,7 @@
 #include "PartnerPropertiesDlg.h"
 
+#include "EditingSupport.h"
+
 #include "records/Partner.h"
 #include "ui_PartnerPropertiesDlg.h"
 #include "widgets/MessageBox.h"
@@ -45,10 +47,7 @@ void CPartnersPropertiesDlg::LoadTexts(const CPartner& partner)
     m_ui->paymentId1Edit->setText(FromStd(partner.GetPaymentId(0)));
     m_ui->paymentType2Edit->setText(FromStd(partner.GetPaymentType(1)));
     m_ui->paymentId2Edit->setText(FromStd(partner.GetPaymentId(1)));
-    // The records keep the line breaks of the edit control they came from.
-    QString comments = FromStd(partner.GetComments());
-    comments.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    m_ui->commentsEdit->setPlainText(comments);
+    m_ui->commentsEdit->setPlainText(CommentForEditing(partner.GetComments()));
 }
 
 CPartnersPropertiesDlg::PartnerTexts CPartnersPropertiesDlg::GetTexts() const
@@ -63,9 +62,7 @@ CPartnersPropertiesDlg::PartnerTexts CPartnersPropertiesDlg::GetTexts() const
     texts.paymentId[0] = ToStd(m_ui->paymentId1Edit->text());
     texts.paymentType[1] = ToStd(m_ui->paymentType2Edit->text());
     texts.paymentId[1] = ToStd(m_ui->paymentId2Edit->text());
-    QString comments = m_ui->commentsEdit->toPlainText();
-    comments.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    texts.comments = ToStd(comments);
+    texts.comments = CommentForStoring(m_ui->commentsEdit->toPlainText());
     return texts;
 }
 

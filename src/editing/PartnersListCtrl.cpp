@@ -252,18 +252,10 @@ QString CPartnersModel::CellText(int row, int kind) const
     return partner ? PartnerCellText(*partner, kind) : QString();
 }
 
-CPartnersListCtrl::CPartnersListCtrl(QWidget* parent) : QTableView(parent)
+CPartnersListCtrl::CPartnersListCtrl(QWidget* parent) : CRowListView(parent)
 {
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setShowGrid(false);
-    setWordWrap(false);
     setTabKeyNavigation(false);
     setItemDelegate(new CCutOffTipDelegate(this));
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     QHeaderView* header = horizontalHeader();
     header->setSectionsMovable(true);
     header->setSectionsClickable(true);

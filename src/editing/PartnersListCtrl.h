@@ -1,7 +1,8 @@
 #pragma once
 
+#include "widgets/RowListView.h"
+
 #include <QAbstractTableModel>
-#include <QTableView>
 
 #include <array>
 #include <cstdint>
@@ -89,7 +90,7 @@ private:
 
 /// The partners list: full-row extended selection, movable header items, tips for cut-off
 /// texts; keys and double-clicks come out as requests for the dialog.
-class CPartnersListCtrl : public QTableView
+class CPartnersListCtrl : public CRowListView
 {
     Q_OBJECT
 

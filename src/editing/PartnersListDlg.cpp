@@ -137,24 +137,12 @@ void CPartnersListDlg::FillList()
 
 std::vector<int> CPartnersListDlg::GetSelectedRows() const
 {
-    std::vector<int> rows;
-    const QItemSelection selection = m_list->selectionModel()->selection();
-    for (const QItemSelectionRange& range : selection)
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            rows.push_back(row);
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    return rows;
+    return m_list->SelectedRows();
 }
 
 void CPartnersListDlg::SelectOnly(int row)
 {
-    const QModelIndex index = m_model->index(row, 0);
-    if (!index.isValid())
-        return;
-    QItemSelectionModel* selection = m_list->selectionModel();
-    selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    m_list->SelectOnly(row);
 }
 
 PartnersListLayout CPartnersListDlg::ReadLayout() const

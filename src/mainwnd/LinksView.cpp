@@ -143,20 +143,11 @@ bool CLinkRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, con
     return QStyledItemDelegate::helpEvent(event, view, option, index);
 }
 
-CLinksListCtrl::CLinksListCtrl(QWidget* parent) : QTableView(parent)
+CLinksListCtrl::CLinksListCtrl(QWidget* parent) : CRowListView(parent)
 {
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setShowGrid(false);
-    setWordWrap(false);
     setMouseTracking(true);
     setFrameShape(QFrame::NoFrame);
     setItemDelegate(new CLinkRowDelegate(this));
-    verticalHeader()->hide();
-    // One fixed row height keeps scrolling 100,000 rows from measuring any of them.
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     QHeaderView* header = horizontalHeader();
     header->setSectionsMovable(true);
     header->setSectionsClickable(true);
@@ -413,25 +404,13 @@ void CLinksView::ShowColumnMenu(const QPoint& pos)
 
 std::vector<int> CLinksView::GetSelectedRows() const
 {
-    std::vector<int> rows;
-    const QItemSelection selection = m_list->selectionModel()->selection();
-    for (const QItemSelectionRange& range : selection)
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            rows.push_back(row);
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    return rows;
+    return m_list->SelectedRows();
 }
 
 void CLinksView::SelectOnly(int row)
 {
-    const QModelIndex index = m_model->index(row, 0);
-    if (!index.isValid())
-        return;
-    QItemSelectionModel* selection = m_list->selectionModel();
-    selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    m_list->scrollTo(index);
+    if (m_list->SelectOnly(row))
+        m_list->scrollTo(m_model->index(row, 0));
 }
 
 QString CLinksView::CopySelectionAsText() const

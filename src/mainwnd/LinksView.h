@@ -1,9 +1,9 @@
 #pragma once
 
 #include "LinksModel.h"
+#include "widgets/RowListView.h"
 
 #include <QStyledItemDelegate>
-#include <QTableView>
 #include <QTimer>
 
 #include <array>
@@ -50,7 +50,7 @@ public:
 };
 
 /// The list of links: one column per kind, the kinds the user does not want hidden.
-class CLinksListCtrl : public QTableView
+class CLinksListCtrl : public CRowListView
 {
     Q_OBJECT
 

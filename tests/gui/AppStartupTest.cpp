@@ -3,12 +3,17 @@
 #include "app/CommandLine.h"
 #include "app/ORXApp.h"
 #include "checking/CheckRuns.h"
+#include "editing/EditingSupport.h"
 #include "fakes/FakeServers.h"
+#include "mainwnd/LinksView.h"
 #include "mainwnd/MainFrame.h"
 #include "platform/SettingsStore.h"
+#include "records/Link.h"
+#include "records/Partner.h"
 #include "storage/ORXDatabase.h"
 #include "widgets/MessageBox.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +21,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
@@ -349,6 +356,209 @@ private slots:
         app.ExitInstance();
     }
 
+    // The first real task with the keyboard alone, through the running window: a partner, a link
+    // for it, a pack of three, one edited, two group-edited, one duplicated, one renewed and one
+    // deleted; then the window is closed, opened again, and the saved file read back.
+    void everyEditMadeWithTheKeyboardAloneSurvivesAReopen()
+    {
+        StartAndExit();
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            CMainFrame* frame = app.GetMainFrame();
+            QVERIFY(QTest::qWaitForWindowActive(frame));
+            const auto type = [](const char* text) {
+                QTest::keyClicks(QApplication::focusWidget(), QString::fromUtf8(text));
+            };
+            const auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+                QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+            };
+            // `open` brings up a modal dialog and returns when it has ended; `typing` runs in it,
+            // from the dialog's own event loop. A dialog the typing did not end is closed, so a
+            // failure cannot hang. Then, as a window manager would, the keyboard goes back to the
+            // window underneath.
+            const auto inDialog = [frame](const std::function<void()>& open, const std::function<void()>& typing) {
+                QWidget* const under = QApplication::activeModalWidget();
+                bool typed = false;
+                QTimer watch;
+                watch.setInterval(10);
+                QObject::connect(&watch, &QTimer::timeout, [&] {
+                    QWidget* dialog = QApplication::activeModalWidget();
+                    if (!dialog || dialog == under)
+                        return;
+                    watch.stop();
+                    [&] {
+                        dialog->activateWindow();
+                        QTRY_VERIFY(dialog->isAncestorOf(QApplication::focusWidget()));
+                        typing();
+                    }();
+                    // A button's mnemonic clicks it a moment later, as it is shown pressed first.
+                    if (!QTest::qWaitFor([&] { return QApplication::activeModalWidget() != dialog; }))
+                        dialog->close();
+                    typed = true;
+                });
+                watch.start();
+                open();
+                QTRY_VERIFY(typed);
+                QWidget* back = under ? under : frame;
+                back->activateWindow();
+                QTRY_VERIFY(back->isActiveWindow());
+            };
+            // A menu command by its mnemonics; a letter two entries share only moves to the first.
+            const auto menu = [&](Qt::Key letter, bool shared) {
+                press(Qt::Key_F, Qt::AltModifier);
+                QTRY_VERIFY(QApplication::activePopupWidget());
+                QTest::keyClick(QApplication::activePopupWidget(), letter);
+                if (shared)
+                    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Return);
+            };
+            const auto listHasFocus = [] { return qobject_cast<CLinksListCtrl*>(QApplication::focusWidget()) != nullptr; };
+
+            QStringList titles;
+            inDialog([&] { press(Qt::Key_T, Qt::ControlModifier); },
+                     [&] {
+                         titles << QApplication::activeModalWidget()->accessibleName();
+                         type("Acme Links"); // "Full name:" has the focus first
+                         press(Qt::Key_Tab);
+                         type("Acme Ltd");
+                         press(Qt::Key_Return);
+                     });
+            QVERIFY(listHasFocus());
+            inDialog([&] { press(Qt::Key_N, Qt::ControlModifier); },
+                     [&] {
+                         titles << QApplication::activeModalWidget()->accessibleName();
+                         type("Garden"); // "Project:" has the focus first
+                         press(Qt::Key_Tab);
+                         type("http://partner.example/links.html");
+                         press(Qt::Key_Tab);
+                         type("http://mine.example/");
+                         press(Qt::Key_Tab);
+                         type("Cheap garden tools");
+                         press(Qt::Key_H, Qt::AltModifier); // "Number of mont&hs:"
+                         press(Qt::Key_A, Qt::ControlModifier);
+                         type("1");
+                         press(Qt::Key_R, Qt::AltModifier); // "Pa&rtner:"
+                         type("Acme Links");
+                         press(Qt::Key_Return);
+                     });
+            QCOMPARE(frame->GetView()->GetRowCount(), 1);
+
+            inDialog([&] { menu(Qt::Key_P, true); }, // "Add &Pack..."
+                     [&] {
+                         titles << QApplication::activeModalWidget()->accessibleName();
+                         type("A"); // "Choose Partner:" has the focus first and finds by the first letter
+                         for (const char* project : {"Pack A", "Pack B", "Pack C"})
+                             inDialog([&] { press(Qt::Key_A, Qt::AltModifier); }, // "&Add Link..."
+                                      [&] {
+                                          type(project);
+                                          press(Qt::Key_Tab);
+                                          type("http://partner.example/more.html");
+                                          press(Qt::Key_Tab);
+                                          type("http://mine.example/shop");
+                                          press(Qt::Key_Tab);
+                                          type(project);
+                                          press(Qt::Key_Return);
+                                      });
+                         press(Qt::Key_S, Qt::AltModifier); // "&Save"
+                     });
+            QCOMPARE(frame->GetView()->GetRowCount(), 4); // Garden, Pack A, Pack B, Pack C
+            QVERIFY(listHasFocus());
+
+            // Rows are reached as a user reading the list would: Home, then down row by row;
+            // Ctrl moves without selecting and Ctrl+Space adds the row.
+            const auto rowOf = [frame](const char* project, int skip = 0) {
+                for (int row = 0; row < frame->GetView()->GetRowCount(); ++row)
+                    if (frame->GetView()->GetLink(row)->GetProject() == project && skip-- == 0)
+                        return row;
+                return -1;
+            };
+            const auto select = [&](const char* project) {
+                const int row = rowOf(project);
+                press(Qt::Key_Home);
+                press(Qt::Key_Space); // the row with the focus may already be the first
+                for (int i = 0; i < row; ++i)
+                    press(Qt::Key_Down);
+                QVERIFY(row >= 0 && frame->GetView()->GetSelectedRows() == std::vector<int>{row});
+            };
+            const auto alsoSelect = [&](const char* project) {
+                const int from = frame->GetView()->GetList()->currentIndex().row();
+                const int to = rowOf(project);
+                for (int i = from; i != to; i += to > from ? 1 : -1)
+                    press(to > from ? Qt::Key_Down : Qt::Key_Up, Qt::ControlModifier);
+                press(Qt::Key_Space, Qt::ControlModifier);
+            };
+
+            select("Garden");
+            inDialog([&] { press(Qt::Key_F2); },
+                     [&] {
+                         press(Qt::Key_N, Qt::AltModifier); // "A&nchor:"
+                         press(Qt::Key_A, Qt::ControlModifier);
+                         type("Garden tools");
+                         press(Qt::Key_Return);
+                     });
+            select("Pack A");
+            alsoSelect("Pack B");
+            QCOMPARE(frame->GetView()->GetSelectedRows().size(), std::size_t(2));
+            MessageBox::SetNextAnswer(QMessageBox::Yes); // only partner and dates change for all
+            inDialog([&] { press(Qt::Key_F2); },
+                     [&] {
+                         titles << QApplication::activeModalWidget()->accessibleName();
+                         press(Qt::Key_M, Qt::AltModifier); // "Number of &months:"
+                         press(Qt::Key_A, Qt::ControlModifier);
+                         type("3");
+                         press(Qt::Key_S, Qt::AltModifier);
+                     });
+            select("Garden");
+            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            menu(Qt::Key_D, true); // "&Duplicate" (shares its letter with "&Delete")
+            QCOMPARE(frame->GetView()->GetRowCount(), 5);
+            QVERIFY(rowOf("Garden", 1) >= 0);
+            select("Garden");
+            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            menu(Qt::Key_R, false); // "&Renew Links"
+            select("Pack C");
+            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            press(Qt::Key_Delete);
+            QCOMPARE(MessageBox::TakeShownTexts().size(), 4); // group editing, duplicating, renewing, deleting
+            QCOMPARE(frame->GetView()->GetRowCount(), 4);
+            QCOMPARE(titles, QStringList({QStringLiteral("Partner properties"), QStringLiteral("Link properties"),
+                                          QStringLiteral("Links properties"), QStringLiteral("Links properties")}));
+            QVERIFY(frame->close());
+            QCOMPARE(app.ExitInstance(), 0);
+        }
+        {
+            CORXApp app(false);
+            QVERIFY(app.InitInstance());
+            QCOMPARE(app.GetMainFrame()->GetView()->GetRowCount(), 4);
+            QVERIFY(app.GetMainFrame()->close());
+            QCOMPARE(app.ExitInstance(), 0);
+        }
+        CORXDatabase saved;
+        QVERIFY(saved.Load(File("data.orx").toStdString()));
+        QCOMPARE(saved.GetPartners()->GetCount(), std::size_t(1));
+        const CPartner* partner = saved.GetPartners()->GetPartners().front();
+        QCOMPARE(partner->GetName(), std::string("Acme Links"));
+        QCOMPARE(partner->GetOrganization(), std::string("Acme Ltd"));
+        QStringList found;
+        int renewed = 0;
+        for (const CLink* link : saved.GetLinks()->GetLinks()) {
+            QCOMPARE(link->GetPartnerId(), partner->GetId());
+            const QDate paid = ToQDate(link->GetLastPaymentDate());
+            int months = 0; // whole months paid for, or -1 when the expiry is not a whole number
+            while (months <= 12 && paid.addMonths(months) != ToQDate(link->GetExpiryDate()))
+                ++months;
+            renewed += paid != ToQDate(link->GetFirstPaymentDate()) ? 1 : 0;
+            found << QString::fromStdString(link->GetProject() + "|" + link->GetAnchor() + "|" + link->GetFromPage())
+                         + QStringLiteral("|%1").arg(months <= 12 ? months : -1);
+        }
+        found.sort();
+        QCOMPARE(found, QStringList({QStringLiteral("Garden|Garden tools|http://partner.example/links.html|1"),
+                                     QStringLiteral("Garden|Garden tools|http://partner.example/links.html|1"),
+                                     QStringLiteral("Pack A|Pack A|http://partner.example/more.html|3"),
+                                     QStringLiteral("Pack B|Pack B|http://partner.example/more.html|3")}));
+        QCOMPARE(renewed, 1); // only the one selected, and by its own month
+    }
+
     void commandLineSelectsTheRunMode()
     {
         using Args = std::vector<std::string>;
@@ -366,3 +576,8 @@ private slots:
 
 QTEST_MAIN(AppStartupTest)
 #include "AppStartupTest.moc"
+
+
+
+
+
