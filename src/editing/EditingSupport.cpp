@@ -1,5 +1,7 @@
 #include "EditingSupport.h"
 
+#include "records/PartnersManager.h"
+
 #include <QLabel>
 #include <QWidget>
 
@@ -45,4 +47,12 @@ std::string CommentForStoring(const QString& edited)
     QString text = edited;
     text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     return text.toStdString();
+}
+
+CPartner* AddPartnerFromDialog(CPartnersManager& partners, const std::function<void()>& addPartner)
+{
+    const std::size_t before = partners.GetCount();
+    if (addPartner)
+        addPartner();
+    return partners.GetCount() > before ? partners.GetPartners().back() : nullptr;
 }

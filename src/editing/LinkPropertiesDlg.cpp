@@ -283,12 +283,8 @@ void CLinksPropertiesDlg::OnCheckNow()
 
 void CLinksPropertiesDlg::OnAddPartner()
 {
-    const std::size_t before = m_partners.GetCount();
-    if (m_addPartner)
-        m_addPartner();
-    const std::vector<CPartner*> partners = m_partners.GetPartners();
-    if (partners.size() > before) {
-        RefillPartners(partners.back());
+    if (CPartner* added = AddPartnerFromDialog(m_partners, m_addPartner)) {
+        RefillPartners(added);
         UpdateStep();
     }
 }

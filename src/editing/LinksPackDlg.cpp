@@ -118,12 +118,8 @@ void CLinksPackDlg::OnMonthsOrStartChanged()
 
 void CLinksPackDlg::OnAddPartner()
 {
-    const std::size_t before = m_partners.GetCount();
-    if (m_addPartner)
-        m_addPartner();
-    const std::vector<CPartner*> partners = m_partners.GetPartners();
-    if (partners.size() > before) {
-        RefillPartners(partners.back());
+    if (CPartner* added = AddPartnerFromDialog(m_partners, m_addPartner)) {
+        RefillPartners(added);
         UpdateStep();
     }
 }

@@ -1,6 +1,6 @@
 #include "PartnersListCtrl.h"
 
-#include "ColumnLayout.h"
+#include "widgets/ColumnLayout.h"
 #include "records/PartnersManager.h"
 
 #include <QContextMenuEvent>

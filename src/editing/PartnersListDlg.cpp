@@ -1,6 +1,6 @@
 #include "PartnersListDlg.h"
 
-#include "ColumnLayout.h"
+#include "widgets/ColumnLayout.h"
 #include "PartnerCommands.h"
 #include "PartnerPropertiesDlg.h"
 #include "platform/SettingsStore.h"

@@ -1,6 +1,7 @@
 #include "LinksView.h"
 
 #include "platform/SettingsStore.h"
+#include "widgets/ColumnLayout.h"
 #include "records/Link.h"
 #include "records/LinkStatus.h"
 
@@ -23,30 +24,11 @@ namespace {
 constexpr int kHoverDelayMs = 1500;
 constexpr int kBalloonShowMs = 3000;
 constexpr int kDefaultWidth = 70;
-constexpr int kMaxWidth = 4000;
 const QColor kGridLine(241, 241, 241);
 
-void PutInt(std::vector<uint8_t>& out, int32_t v)
-{
-    const auto u = static_cast<uint32_t>(v);
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<uint8_t>(u >> shift));
-}
-
-int32_t GetInt(const std::vector<uint8_t>& in, std::size_t& pos)
-{
-    uint32_t u = 0;
-    for (int i = 0; i < 4; ++i)
-        u |= static_cast<uint32_t>(in[pos + static_cast<std::size_t>(i)]) << (8 * i);
-    pos += 4;
-    return static_cast<int32_t>(u);
-}
-
-int HeaderIndexOf(const std::vector<int>& shown, int kind)
-{
-    const auto it = std::find(shown.begin(), shown.end(), kind);
-    return it == shown.end() ? -1 : static_cast<int>(it - shown.begin());
-}
+using ColumnLayout::GetInt32;
+using ColumnLayout::HeaderIndexOf;
+using ColumnLayout::PutInt32;
 
 } // namespace
 
@@ -67,15 +49,15 @@ ListLayout ListLayout::FromBytes(const std::vector<uint8_t>& bytes)
         return Defaults();
     ListLayout layout;
     std::size_t pos = 0;
-    layout.columnCount = GetInt(bytes, pos);
+    layout.columnCount = GetInt32(bytes, pos);
     for (auto& v : layout.columnOrder)
-        v = GetInt(bytes, pos);
+        v = GetInt32(bytes, pos);
     for (auto& v : layout.columnVisible)
-        v = GetInt(bytes, pos);
+        v = GetInt32(bytes, pos);
     for (auto& v : layout.columnWidth)
-        v = GetInt(bytes, pos);
-    layout.sortColumn = GetInt(bytes, pos);
-    layout.sortDescending = GetInt(bytes, pos);
+        v = GetInt32(bytes, pos);
+    layout.sortColumn = GetInt32(bytes, pos);
+    layout.sortDescending = GetInt32(bytes, pos);
     return layout;
 }
 
@@ -83,25 +65,21 @@ std::vector<uint8_t> ListLayout::ToBytes() const
 {
     std::vector<uint8_t> out;
     out.reserve(kBytes);
-    PutInt(out, columnCount);
+    PutInt32(out, columnCount);
     for (int32_t v : columnOrder)
-        PutInt(out, v);
+        PutInt32(out, v);
     for (int32_t v : columnVisible)
-        PutInt(out, v);
+        PutInt32(out, v);
     for (int32_t v : columnWidth)
-        PutInt(out, v);
-    PutInt(out, sortColumn);
-    PutInt(out, sortDescending);
+        PutInt32(out, v);
+    PutInt32(out, sortColumn);
+    PutInt32(out, sortDescending);
     return out;
 }
 
 std::vector<int> ListLayout::ShownKinds() const
 {
-    std::vector<int> shown;
-    for (int kind = 0; kind < kLinkColumnCount; ++kind)
-        if (columnVisible[static_cast<std::size_t>(kind)] != 0)
-            shown.push_back(kind);
-    return shown;
+    return ColumnLayout::ShownKinds(columnVisible);
 }
 
 void CLinkRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
@@ -259,26 +237,9 @@ void CLinksView::FillList(bool full)
 ListLayout CLinksView::ReadLayout() const
 {
     ListLayout layout = m_layout;
-    const QHeaderView* header = m_list->horizontalHeader();
-    std::vector<int> shown;
-    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
-        const bool visible = !header->isSectionHidden(kind);
-        layout.columnVisible[static_cast<std::size_t>(kind)] = visible ? 1 : 0;
-        if (visible) {
-            shown.push_back(kind);
-            layout.columnWidth[static_cast<std::size_t>(kind)] = header->sectionSize(kind);
-        }
-    }
-    layout.columnCount = static_cast<int32_t>(shown.size());
-    std::size_t i = 0;
-    for (int visual = 0; visual < kLinkColumnCount; ++visual) {
-        const int kind = header->logicalIndex(visual);
-        if (kind >= 0 && !header->isSectionHidden(kind))
-            layout.columnOrder[i++] = HeaderIndexOf(shown, kind);
-    }
-    for (; i < layout.columnOrder.size(); ++i)
-        layout.columnOrder[i] = static_cast<int32_t>(i);
-    const int sortHeader = HeaderIndexOf(shown, m_model->GetSortKind());
+    ColumnLayout::ReadFromHeader(*m_list->horizontalHeader(), layout.columnCount, layout.columnOrder,
+                                 layout.columnVisible, layout.columnWidth);
+    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
     if (sortHeader >= 0)
         layout.sortColumn = sortHeader;
     layout.sortDescending = m_model->IsSortDescending() ? 1 : 0;
@@ -288,37 +249,12 @@ ListLayout CLinksView::ReadLayout() const
 void CLinksView::ApplyLayout(const ListLayout& stored)
 {
     m_layout = stored;
+    for (int32_t& width : m_layout.columnWidth)
+        width = std::clamp<int32_t>(width, 0, ColumnLayout::kMaxWidth);
+    ColumnLayout::ApplyToHeader(*m_list->horizontalHeader(), stored.columnCount, stored.columnOrder,
+                                stored.columnVisible, m_layout.columnWidth);
     const std::vector<int> shown = stored.ShownKinds();
     const int count = static_cast<int>(shown.size());
-
-    // An order that is not a permutation of the header indexes came from another layout; the
-    // kinds then simply stand in kind order.
-    std::vector<int> order(static_cast<std::size_t>(count));
-    bool valid = stored.columnCount == count;
-    std::vector<char> seen(static_cast<std::size_t>(count), 0);
-    for (int i = 0; valid && i < count; ++i) {
-        const int h = stored.columnOrder[static_cast<std::size_t>(i)];
-        valid = h >= 0 && h < count && !seen[static_cast<std::size_t>(h)];
-        if (valid) {
-            seen[static_cast<std::size_t>(h)] = 1;
-            order[static_cast<std::size_t>(i)] = h;
-        }
-    }
-    if (!valid)
-        for (int i = 0; i < count; ++i)
-            order[static_cast<std::size_t>(i)] = i;
-
-    QHeaderView* header = m_list->horizontalHeader();
-    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
-        const int width = stored.columnWidth[static_cast<std::size_t>(kind)];
-        m_layout.columnWidth[static_cast<std::size_t>(kind)] = std::clamp(width, 0, kMaxWidth);
-        header->setSectionHidden(kind, stored.columnVisible[static_cast<std::size_t>(kind)] == 0);
-        header->resizeSection(kind, std::clamp(width, 0, kMaxWidth));
-    }
-    for (int i = 0; i < count; ++i) {
-        const int kind = shown[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])];
-        header->moveSection(header->visualIndex(kind), i);
-    }
 
     int sortKind = ColumnProject;
     if (stored.sortColumn >= 0 && stored.sortColumn < count)
@@ -353,29 +289,7 @@ void CLinksView::ToggleColumn(int kind)
     if (kind < 0 || kind >= kLinkColumnCount)
         return;
     ListLayout layout = ReadLayout();
-    const std::vector<int> shownBefore = layout.ShownKinds();
-    const int count = layout.columnCount;
-    std::vector<int> order(layout.columnOrder.begin(), layout.columnOrder.begin() + count);
-    auto& visible = layout.columnVisible[static_cast<std::size_t>(kind)];
-    if (visible) {
-        const int h = HeaderIndexOf(shownBefore, kind);
-        order.erase(std::find(order.begin(), order.end(), h));
-        for (int& v : order)
-            if (v > h)
-                --v;
-        visible = 0;
-    } else {
-        visible = 1;
-        const int h = HeaderIndexOf(layout.ShownKinds(), kind);
-        for (int& v : order)
-            if (v >= h)
-                ++v;
-        // The new header item takes its header index as display position too.
-        order.insert(order.begin() + std::min<int>(h, static_cast<int>(order.size())), h);
-    }
-    layout.columnCount = static_cast<int32_t>(order.size());
-    for (std::size_t i = 0; i < layout.columnOrder.size(); ++i)
-        layout.columnOrder[i] = i < order.size() ? order[i] : static_cast<int32_t>(i);
+    ColumnLayout::ToggleKind(kind, layout.columnCount, layout.columnOrder, layout.columnVisible);
     // The sort stays on its kind while it is shown; a hidden sort kind passes its header index on.
     const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
     if (sortHeader >= 0)
