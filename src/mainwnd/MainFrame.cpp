@@ -225,6 +225,10 @@ void CMainFrame::BuildToolBar()
     m_projectBox->setMinimumWidth(140);
     m_statusBox->setMinimumWidth(140);
     m_partnerBox->setMinimumWidth(180);
+    // No labels stand beside them on the toolbar; screen readers say these instead.
+    m_projectBox->setAccessibleName(tr("Project filter"));
+    m_statusBox->setAccessibleName(tr("Status filter"));
+    m_partnerBox->setAccessibleName(tr("Partner filter"));
     bar->addWidget(m_projectBox);
     bar->addSeparator();
     bar->addWidget(m_statusBox);

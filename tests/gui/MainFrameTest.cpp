@@ -3,6 +3,8 @@
 // second "/check" start.
 #include "mainwnd/MainFrame.h"
 #include "app/ORXApp.h"
+#include "editing/PartnersListCtrl.h"
+#include "editing/PartnersListDlg.h"
 #include "mainwnd/LinksView.h"
 #include "records/LinkStatus.h"
 #include "widgets/MessageBox.h"
@@ -10,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QSettings>
@@ -214,6 +217,52 @@ private slots:
         Frame().StartDateRefresh();
         QVERIFY(Frame().IsDateRefreshRunning());
         QTRY_VERIFY(!Frame().IsDateRefreshRunning());
+    }
+
+    // The partner the list is narrowed to is deleted in the Partners dialog: the filter box falls
+    // back to every partner, and the partner's links stay, showing no partner.
+    void deletingTheFilteredPartnerShowsEveryLinkAgain()
+    {
+        AddLinks(3);
+        CPartnersManager* partners = m_app->GetDatabase().GetPartners();
+        const CPartner* acme = partners->AddPartner("Acme");
+        const CPartner* globex = partners->AddPartner("Globex");
+        const int32_t acmeId = acme->GetId();
+        const std::vector<CLink*> links = m_app->GetDatabase().GetLinks()->GetLinks();
+        links[0]->SetPartnerId(acmeId);
+        links[1]->SetPartnerId(acmeId);
+        links[2]->SetPartnerId(globex->GetId());
+        Frame().RefreshFilters();
+        QComboBox* box = nullptr;
+        for (QComboBox* candidate : Frame().findChildren<QComboBox*>())
+            if (candidate->accessibleName() == QStringLiteral("Partner filter"))
+                box = candidate;
+        QVERIFY(box);
+        const int acmeEntry = box->findText(QStringLiteral("Acme"));
+        QVERIFY(acmeEntry > 0);
+        box->setCurrentIndex(acmeEntry);
+        emit box->activated(acmeEntry);
+        QCOMPARE(Frame().GetView()->GetRowCount(), 2);
+
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<CPartnersListDlg*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            for (int row = 0; row < dialog->GetModel()->rowCount(); ++row)
+                if (dialog->GetModel()->GetPartner(row)->GetId() == acmeId)
+                    dialog->GetList()->SelectOnly(row);
+            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            QTest::keyClick(dialog->GetList(), Qt::Key_Delete);
+            dialog->close();
+        });
+        Frame().RunCommand(CMainFrame::CmdPartnerList);
+        const QStringList asked = MessageBox::TakeShownTexts();
+        QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral(" 2 links name the selected partner(s)")),
+                 qPrintable(asked.join(QLatin1Char('|'))));
+        QCOMPARE(partners->GetCount(), std::size_t(1));
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(box->findText(QStringLiteral("Acme")), -1);
+        QCOMPARE(Frame().GetView()->GetRowCount(), 3);
+        QCOMPARE(links[0]->GetPartnerId(), acmeId);
     }
 
     // A second "/check" arriving while a dialog changes links is taken on, but its run waits for
