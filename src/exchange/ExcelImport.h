@@ -1,0 +1,76 @@
+#pragma once
+
+#include "Spreadsheet.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class CLinksManager;
+class CPartnersManager;
+
+/// What a worksheet column holds, in the order of the import dialog's menu.
+enum ImportColumn : int
+{
+    ColSkip = 0,
+    ColProjectName,
+    ColAnchor,
+    ColToPage,
+    ColFromPage,
+    ColComment,
+    ColStartingPR,
+    ColStartDate,
+    ColExpiryDate,
+    ColPrice,
+    ColFullCost,
+    ColPartnerName,
+    ColPartnerEmail,
+    ColPartnerIcq,
+    ColPartnerPhone,
+    ColPaymentType,
+    ColPaymentId,
+};
+inline constexpr int kImportColumnTypes = 17;
+/// Worksheet columns A to P.
+inline constexpr int kImportSheetColumns = 16;
+/// Rows the data-row search and the dialog's preview look at.
+inline constexpr int kImportPreviewRows = 20;
+
+using ColumnTypes = std::array<int, kImportSheetColumns>;
+
+/// "Skip", "Project name", ... as the menu shows them.
+std::string_view ImportColumnName(int type);
+/// The type of a name, letter case ignored; none for an unknown name.
+std::optional<int> ImportColumnFromName(std::string_view name);
+
+/// Gives `type` to `column`; every other column that had it goes back to "Skip" first.
+void SetColumnType(ColumnTypes& types, int column, int type);
+/// The column holding `type`, or -1.
+int ColumnForType(const ColumnTypes& types, int type);
+
+/// The first of rows 0..19 that looks like data under `types`; 0 when none does.
+int FindFirstDataRow(const ISpreadsheet& book, int sheet, const ColumnTypes& types);
+/// The program's guess of every column from the sample rows; `current` is what the data-row
+/// search starts from, `now` what dates are compared with.
+ColumnTypes AutoDetectColumns(const ISpreadsheet& book, int sheet, const ColumnTypes& current, const OleDateTime& now);
+
+struct ImportResult
+{
+    int links = 0;          ///< links added
+    int newPartners = 0;    ///< partners created
+    int firstRow = 0;       ///< 0-based first data row read
+    int lastRow = -1;       ///< 0-based last row read (-1: none)
+    int stoppedAtRow = -1;  ///< 0-based row where the stopping rule ended it before the sheet's end
+    std::string stopReason; ///< why, when stoppedAtRow >= 0
+    bool cancelled = false; ///< progress said stop: nothing was added
+};
+
+/// Turns the rows of `sheet` into links and partners. Everything is built aside and added to
+/// the collections in one step at the end, so a cancelled import adds nothing.
+ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& types, CPartnersManager& partners,
+                        CLinksManager& links, const ProgressFn& progress = {});
+
+/// "Imported N links and M new partners from rows A to B of sheet S", with the stop when there
+/// was one.
+std::string ImportSummary(const ImportResult& result, const std::string& sheetName);
