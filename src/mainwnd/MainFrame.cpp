@@ -1,6 +1,7 @@
 #include "MainFrame.h"
 
 #include "Filters.h"
+#include "ImportExportCommands.h"
 #include "LinksCheckProgressDlg.h"
 #include "LinksView.h"
 #include "checking/LinkCheck.h"
@@ -46,9 +47,6 @@ bool IsNotYetAvailable(int command)
 {
     switch (command) {
     case CMainFrame::CmdFindDuplicates:
-    case CMainFrame::CmdImportExcel:
-    case CMainFrame::CmdExportText:
-    case CMainFrame::CmdExportExcel:
     case CMainFrame::CmdOptions:
     case CMainFrame::CmdViewSource:
     case CMainFrame::CmdExternalLinks:
@@ -287,6 +285,9 @@ bool CMainFrame::IsCommandEnabled(int command) const
     case CmdAddPack:
     case CmdAddPartner:
     case CmdPartnerList:
+    case CmdImportExcel:
+    case CmdExportText:
+    case CmdExportExcel:
         return IsAttached() && runFree;
     case CmdEdit:
     case CmdDuplicate:
@@ -372,6 +373,22 @@ void CMainFrame::RunCommand(int command)
     case CmdPartnerList:
         OnPartnerList();
         break;
+    case CmdImportExcel:
+        OnImportFromExcel();
+        break;
+    case CmdExportText:
+    case CmdExportExcel:
+        // The export reads every record on a worker: nothing may write them meanwhile.
+        WhileEditing([this, command] {
+            CORXDatabase& database = m_app.GetDatabase();
+            const ExchangeContext context{*database.GetPartners(), *database.GetLinks(), m_app.GetSettingsStore(),
+                                          this};
+            if (command == CmdExportText)
+                ExportToTextFile(context);
+            else
+                ExportToWorkbook(context);
+        });
+        break;
     case CmdDelete:
         OnDelete();
         break;
@@ -409,12 +426,7 @@ void CMainFrame::RunCommand(int command)
 
 void CMainFrame::PostCommand(int command)
 {
-    QTimer::singleShot(0, this, [this, command] {
-        if (command == kImportFromExcelCommand)
-            OnImportFromExcel();
-        else
-            RunCommand(command);
-    });
+    QTimer::singleShot(0, this, [this, command] { RunCommand(command); });
 }
 
 void CMainFrame::WhileEditing(const std::function<void()>& command)
@@ -592,7 +604,13 @@ void CMainFrame::OnAbout()
 
 void CMainFrame::OnImportFromExcel()
 {
-    MessageBox::Warn(this, tr("Import from Excel is not available in this version yet."));
+    WhileEditing([this] {
+        CORXDatabase& database = m_app.GetDatabase();
+        if (ImportFromSpreadsheet({*database.GetPartners(), *database.GetLinks(), m_app.GetSettingsStore(), this})) {
+            RefreshFilters();
+            FillList(true);
+        }
+    });
 }
 
 void CMainFrame::ShowImportHint()

@@ -34,6 +34,11 @@ void Warn(QWidget* parent, const QString& text)
     Show(parent, QMessageBox::Warning, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
+void Inform(QWidget* parent, const QString& text)
+{
+    Show(parent, QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
 bool AskYesNo(QWidget* parent, const QString& text, QMessageBox::Icon icon)
 {
     return Show(parent, icon, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;

@@ -10,6 +10,8 @@ namespace MessageBox {
 
 /// OK with the exclamation icon: failures and validation errors.
 void Warn(QWidget* parent, const QString& text);
+/// OK with the information icon: what a finished command did.
+void Inform(QWidget* parent, const QString& text);
 /// Yes/No; true for Yes.
 bool AskYesNo(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::Question);
 

@@ -1,0 +1,702 @@
+// Spreadsheet import and export as a user meets them: the column dialog's guesses, its header
+// menu and worksheet choice, its names and the keyboard alone, its stored placement; the import
+// run with its summary and its Cancel; the progress dialog; and the three commands of the main
+// window against real files.
+#include "app/ORXApp.h"
+#include "exchange/ExcelImport.h"
+#include "mainwnd/ImportExportCommands.h"
+#include "mainwnd/LinksView.h"
+#include "mainwnd/MainFrame.h"
+#include "platform/SettingsStore.h"
+#include "records/LinkStatus.h"
+#include "records/LinksManager.h"
+#include "records/PartnersManager.h"
+#include "reports/ExcelImportDlg.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
+#include "widgets/ProgressWork.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+
+namespace {
+
+// Sheets held in memory, cell by cell, as the workbook reader would give them.
+class CMemoryBook : public ISpreadsheet
+{
+public:
+    struct Cell
+    {
+        std::string text;
+        std::optional<OleDateTime> date;
+        std::optional<int32_t> integer;
+    };
+
+    int AddSheet(std::string name)
+    {
+        m_sheets.push_back({std::move(name), {}, 0});
+        return static_cast<int>(m_sheets.size()) - 1;
+    }
+    void Put(int sheet, int row, int column, Cell cell)
+    {
+        Sheet& s = m_sheets[static_cast<std::size_t>(sheet)];
+        s.cells[{row, column}] = std::move(cell);
+        s.rows = std::max(s.rows, row + 1);
+    }
+    void Row(int sheet, int row, std::initializer_list<const char*> texts)
+    {
+        int column = 0;
+        for (const char* text : texts) {
+            if (*text)
+                Put(sheet, row, column, {text, {}, {}});
+            ++column;
+        }
+    }
+    void Date(int sheet, int row, int column, int year, int month, int day)
+    {
+        const OleDateTime date = OleDateTime::FromParts(year, month, day);
+        Put(sheet, row, column, {FormatDate(date), date, {}});
+    }
+
+    int SheetCount() const override { return static_cast<int>(m_sheets.size()); }
+    std::string SheetName(int sheet) const override { return Find(sheet) ? Find(sheet)->name : std::string(); }
+    int RowCount(int sheet) const override { return Find(sheet) ? Find(sheet)->rows : 0; }
+    std::string CellText(int sheet, int row, int column) const override
+    {
+        const Cell* cell = At(sheet, row, column);
+        return cell ? cell->text : std::string();
+    }
+    std::optional<OleDateTime> CellDate(int sheet, int row, int column) const override
+    {
+        const Cell* cell = At(sheet, row, column);
+        return cell ? cell->date : std::nullopt;
+    }
+    std::optional<int32_t> CellInteger(int sheet, int row, int column) const override
+    {
+        const Cell* cell = At(sheet, row, column);
+        return cell ? cell->integer : std::nullopt;
+    }
+
+private:
+    struct Sheet
+    {
+        std::string name;
+        std::map<std::pair<int, int>, Cell> cells;
+        int rows;
+    };
+    const Sheet* Find(int sheet) const
+    {
+        return sheet >= 0 && sheet < SheetCount() ? &m_sheets[static_cast<std::size_t>(sheet)] : nullptr;
+    }
+    const Cell* At(int sheet, int row, int column) const
+    {
+        const Sheet* s = Find(sheet);
+        if (!s)
+            return nullptr;
+        const auto it = s->cells.find({row, column});
+        return it == s->cells.end() ? nullptr : &it->second;
+    }
+
+    std::vector<Sheet> m_sheets;
+};
+
+// "Deals": a header row, then four deals whose columns the program can guess: the header words
+// name A and B, C holds different partner pages, D the same own page, E and F start and expiry
+// dates. "Partners": a payment column and two the program cannot guess.
+void MakeDeals(CMemoryBook& book)
+{
+    const int deals = book.AddSheet("Deals");
+    book.Row(deals, 0, {"Anchor", "Project", "Page", "Target", "Since", "Until", "Note"});
+    for (int i = 1; i <= 4; ++i) {
+        const std::string n = std::to_string(i);
+        book.Row(deals, i, {"", "Shop", "", "http://www.mine.example/", "", "", "note"});
+        book.Put(deals, i, 0, {"cheap links " + n, {}, {}});
+        book.Put(deals, i, 2, {"http://www.partner" + n + ".example/links.html", {}, {}});
+        book.Date(deals, i, 4, 2020, 1, i);
+        book.Date(deals, i, 5, 2020, 6, i);
+    }
+    const int partners = book.AddSheet("Partners");
+    book.Row(partners, 0, {"Name", "Mail", "Pay"});
+    book.Row(partners, 1, {"Acme", "sales@acme.example", "PayPal"});
+    book.Row(partners, 2, {"Bolt", "bolt@bolt.example", "PayPal"});
+    book.Row(partners, 3, {"Cord", "cord@cord.example", "WMZ"});
+}
+
+QStringList Headers(const CExcelImportDlg& dialog)
+{
+    QStringList headers;
+    for (int column = 0; column < kImportSheetColumns; ++column)
+        headers << dialog.GetPreview()->horizontalHeaderItem(column)->text();
+    return headers;
+}
+
+// The sixteen header texts: the named ones as given, every other column empty ("Skip").
+QStringList Expected(std::initializer_list<const char*> named)
+{
+    QStringList headers;
+    for (const char* name : named)
+        headers << QString::fromUtf8(name);
+    while (headers.size() < kImportSheetColumns)
+        headers << QString();
+    return headers;
+}
+
+// Runs `act` on the first dialog of type D that is the modal window, from inside its exec(). A
+// failed check closes whatever it leaves open, so that the test ends instead of waiting.
+template <class D> void WhenShown(std::function<void(D*)> act, std::function<bool(D*)> which = {})
+{
+    QTimer::singleShot(10, [act, which] {
+        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+        if (!dialog || (which && !which(dialog)))
+            return WhenShown<D>(act, which);
+        act(dialog);
+        if (QTest::currentTestFailed())
+            while (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                open->reject();
+    });
+}
+
+// Runs `act` on the popup menu once it is open.
+void WhenMenuOpen(std::function<void(QMenu*)> act)
+{
+    QTimer::singleShot(10, [act] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return WhenMenuOpen(act);
+        act(menu);
+        if (QTest::currentTestFailed())
+            menu->close();
+    });
+}
+
+void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+}
+
+QString Focused()
+{
+    return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+}
+
+// A progress dialog is every modal dialog that has a Cancel button and no worksheet box.
+bool IsProgress(QDialog* dialog)
+{
+    return !qobject_cast<CExcelImportDlg*>(dialog) && dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"));
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class ImportExportTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ISettingsStore> m_store;
+    CPartnersManager m_partners;
+    CLinksManager m_links;
+    CMemoryBook m_book;
+
+    ExchangeContext Ctx() { return {m_partners, m_links, *m_store, nullptr}; }
+
+private slots:
+    void init()
+    {
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        m_store = OpenSettingsStore();
+        m_partners.Clear();
+        m_partners.SetNextPartnerId(0);
+        m_links.Clear();
+        m_book = CMemoryBook();
+        MakeDeals(m_book);
+        MessageBox::ResetTestHooks();
+        FileDialog::ResetTestHooks();
+    }
+
+    // --- The column dialog -------------------------------------------------------------------
+
+    void guessesShowInTheHeadersOverThePreview()
+    {
+        CExcelImportDlg dialog(m_book, *m_store);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Import from Excel"));
+        QCOMPARE(Headers(dialog),
+                 Expected({"Anchor", "Project name", "From page", "To Page", "Start date", "Expiry date"}));
+        const ColumnTypes types = dialog.GetColumnTypes();
+        QCOMPARE(types[0], int(ColAnchor));
+        QCOMPARE(types[5], int(ColExpiryDate));
+        QCOMPARE(types[6], int(ColSkip));
+
+        QTableWidget* preview = dialog.GetPreview();
+        QCOMPARE(preview->rowCount(), kImportPreviewRows);
+        QCOMPARE(preview->columnCount(), kImportSheetColumns);
+        // From the sheet's first row on, the header row included.
+        QCOMPARE(preview->item(0, 0)->text(), QStringLiteral("Anchor"));
+        QCOMPARE(preview->item(2, 2)->text(), QStringLiteral("http://www.partner2.example/links.html"));
+        QCOMPARE(preview->item(19, 0)->text(), QString());
+
+        auto* worksheets = dialog.findChild<QComboBox*>(QStringLiteral("worksheetCombo"));
+        QCOMPARE(worksheets->count(), 2);
+        QCOMPARE(worksheets->itemText(1), QStringLiteral("Partners"));
+        QCOMPARE(dialog.GetWorksheet(), 0);
+    }
+
+    void aTypeGoesToOneColumnOnly()
+    {
+        CExcelImportDlg dialog(m_book, *m_store);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QStringList names;
+        QList<int> separatorsAfter;
+        bool menuSeen = false;
+        WhenMenuOpen([&](QMenu* menu) {
+            menuSeen = true;
+            for (QAction* action : menu->actions()) {
+                if (action->isSeparator())
+                    separatorsAfter << names.size() - 1;
+                else
+                    names << action->text();
+            }
+            // The menu starts at the column's own type.
+            QCOMPARE(menu->activeAction()->text(), QStringLiteral("From page"));
+            QAction* anchor = menu->actions().at(3);
+            QCOMPARE(anchor->text(), QStringLiteral("Anchor"));
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(anchor).center());
+        });
+        // A click on column C's header.
+        QHeaderView* header = dialog.GetPreview()->horizontalHeader();
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(2) + header->sectionSize(2) / 2, header->height() / 2));
+        QTRY_VERIFY(menuSeen);
+        QCOMPARE(names.size(), kImportColumnTypes);
+        for (int type = 0; type < kImportColumnTypes; ++type)
+            QCOMPARE(names[type], QString::fromUtf8(ImportColumnName(type)));
+        QCOMPARE(separatorsAfter, (QList<int>{ColSkip, ColComment, ColFullCost}));
+
+        // Column A had "Anchor": it is "Skip" now, and From page is gone with C's old type.
+        QCOMPARE(Headers(dialog), Expected({"", "Project name", "Anchor", "To Page", "Start date", "Expiry date"}));
+        QCOMPARE(dialog.GetColumnTypes()[0], int(ColSkip));
+        QCOMPARE(ColumnForType(dialog.GetColumnTypes(), ColFromPage), -1);
+
+        // Skip is the one type many columns may have.
+        dialog.SetColumnType(1, ColSkip);
+        dialog.SetColumnType(3, ColSkip);
+        QCOMPARE(Headers(dialog), Expected({"", "", "Anchor", "", "Start date", "Expiry date"}));
+    }
+
+    void anotherWorksheetIsGuessedAgain()
+    {
+        CExcelImportDlg dialog(m_book, *m_store);
+        dialog.SetColumnType(6, ColComment);
+        auto* worksheets = dialog.findChild<QComboBox*>(QStringLiteral("worksheetCombo"));
+        worksheets->setCurrentIndex(1);
+        QCOMPARE(dialog.GetWorksheet(), 1);
+        QCOMPARE(Headers(dialog), Expected({"", "", "Payment type"}));
+        QCOMPARE(dialog.GetPreview()->item(1, 0)->text(), QStringLiteral("Acme"));
+        QCOMPARE(dialog.GetPreview()->item(4, 0)->text(), QString());
+
+        // Back on the first sheet the user's own choice is gone too: it was a guess over again.
+        worksheets->setCurrentIndex(0);
+        QCOMPARE(Headers(dialog),
+                 Expected({"Anchor", "Project name", "From page", "To Page", "Start date", "Expiry date"}));
+        QCOMPARE(dialog.GetPreview()->item(1, 0)->text(), QStringLiteral("cheap links 1"));
+    }
+
+    void fieldsAreNamedByTheirLabels()
+    {
+        CExcelImportDlg dialog(m_book, *m_store);
+        QCOMPARE(dialog.accessibleName(), dialog.windowTitle());
+        QStringList buddies;
+        for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            if (!label->buddy())
+                continue;
+            QCOMPARE(label->buddy()->accessibleName(), QString(label->text()).remove(u'&'));
+            buddies << label->buddy()->objectName();
+        }
+        buddies.sort();
+        QCOMPARE(buddies, (QStringList{QStringLiteral("previewList"), QStringLiteral("worksheetCombo")}));
+        QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("worksheetCombo"))->accessibleName(),
+                 QStringLiteral("Use worksheet:"));
+
+        auto* hint = dialog.findChild<QLabel*>(QStringLiteral("hintLabel"));
+        QCOMPARE(hint->textFormat(), Qt::RichText);
+        QCOMPARE(hint->text(), QStringLiteral("<b>Hint: Click the header to change column name</b>"));
+    }
+
+    void worksWithTheKeyboardAlone()
+    {
+        // Down in the worksheet box and back up, round the tab chain and back to the preview,
+        // right to column C, the menu key, up two entries to "Anchor", Enter; Shift+F10 on D and
+        // Escape leave D alone; Enter on the preview imports.
+        QStringList chain;
+        ColumnTypes types{};
+        QStringList afterSheetChange;
+        WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
+            chain << Focused();
+            Press(Qt::Key_Down);
+            afterSheetChange = Headers(*dialog);
+            Press(Qt::Key_Up);
+            for (int i = 0; i < 3; ++i) {
+                Press(Qt::Key_Tab);
+                chain << Focused();
+            }
+            Press(Qt::Key_Backtab);
+            Press(Qt::Key_Backtab);
+            chain << Focused();
+            Press(Qt::Key_Right);
+            Press(Qt::Key_Right);
+            WhenMenuOpen([](QMenu* menu) {
+                QTest::keyClick(menu, Qt::Key_Up);
+                QTest::keyClick(menu, Qt::Key_Up);
+                QTest::keyClick(menu, Qt::Key_Return);
+            });
+            Press(Qt::Key_Menu);
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+            Press(Qt::Key_Right);
+            WhenMenuOpen([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_Escape); });
+            Press(Qt::Key_F10, Qt::ShiftModifier);
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+            // The menu's Escape did not close the dialog.
+            QVERIFY(dialog->isVisible());
+            types = dialog->GetColumnTypes();
+            QCOMPARE(Focused(), QStringLiteral("previewList"));
+            Press(Qt::Key_Return);
+        });
+        CExcelImportDlg dialog(m_book, *m_store);
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(afterSheetChange, Expected({"", "", "Payment type"}));
+        QCOMPARE(chain, (QStringList{QStringLiteral("worksheetCombo"), QStringLiteral("previewList"),
+                                     QStringLiteral("importButton"), QStringLiteral("cancelButton"),
+                                     QStringLiteral("previewList")}));
+        QCOMPARE(types[0], int(ColSkip));
+        QCOMPARE(types[2], int(ColAnchor));
+        QCOMPARE(types[3], int(ColToPage));
+        QCOMPARE(dialog.GetColumnTypes(), types);
+        QCOMPARE(dialog.GetWorksheet(), 0);
+
+        WhenShown<CExcelImportDlg>([](CExcelImportDlg*) { Press(Qt::Key_Escape); });
+        CExcelImportDlg again(m_book, *m_store);
+        QCOMPARE(again.exec(), int(QDialog::Rejected));
+    }
+
+    void placementIsStoredAndColumnsShareTheWidth()
+    {
+        QSize chosen;
+        {
+            CExcelImportDlg dialog(m_book, *m_store);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            chosen = dialog.size() + QSize(85, 40);
+            dialog.resize(chosen);
+            QTRY_COMPARE(dialog.GetPreview()->columnWidth(0), dialog.GetPreview()->width() / 17);
+            QCOMPARE(dialog.GetPreview()->columnWidth(15), dialog.GetPreview()->width() / 17);
+            dialog.reject();
+        }
+        QVERIFY(m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kImportDialog));
+        CExcelImportDlg dialog(m_book, *m_store);
+        QCOMPARE(dialog.size(), chosen);
+    }
+
+    // --- The import run ----------------------------------------------------------------------
+
+    void importAddsTheRowsAndSaysWhatItDid()
+    {
+        CPartner* acme = m_partners.AddPartner("Acme");
+        m_partners.SetNextPartnerId(40);
+        CMemoryBook book;
+        const int sheet = book.AddSheet("Links");
+        book.Row(sheet, 0, {"Shop", "http://one.example/page.html", "Acme"});
+        book.Row(sheet, 1, {"Shop", "http://two.example/page.html", "Newcomer"});
+        const ColumnTypes types = [] {
+            ColumnTypes t{};
+            t[0] = ColProjectName;
+            t[1] = ColFromPage;
+            t[2] = ColPartnerName;
+            return t;
+        }();
+        // What the import itself makes of these rows, on collections of the same start.
+        CPartnersManager referencePartners;
+        referencePartners.AddPartner("Acme");
+        referencePartners.SetNextPartnerId(40);
+        CLinksManager referenceLinks;
+        const std::string expected =
+            ImportSummary(ImportRows(book, sheet, types, referencePartners, referenceLinks), "Links");
+
+        WhenShown<CExcelImportDlg>([](CExcelImportDlg* dialog) {
+            for (int column = 0; column < kImportSheetColumns; ++column)
+                dialog->SetColumnType(column, ColSkip);
+            dialog->SetColumnType(0, ColProjectName);
+            dialog->SetColumnType(1, ColFromPage);
+            dialog->SetColumnType(2, ColPartnerName);
+            dialog->accept();
+        });
+        QVERIFY(ImportWorkbook(Ctx(), book));
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QString::fromStdString(expected)});
+
+        QCOMPARE(m_links.GetCount(), std::size_t(2));
+        QCOMPARE(m_partners.GetCount(), std::size_t(2));
+        const std::vector<CLink*> links = m_links.GetLinks();
+        QCOMPARE(links[0]->GetFromPage(), std::string("http://one.example/page.html"));
+        QCOMPARE(links[0]->GetPartnerId(), acme->GetId());
+        // The new partner came over with the identifier its link names, and the counter moved on.
+        const CPartner* newcomer = m_partners.FindById(links[1]->GetPartnerId());
+        QVERIFY(newcomer);
+        QCOMPARE(newcomer->GetName(), std::string("Newcomer"));
+        QCOMPARE(newcomer->GetId(), 40);
+        QCOMPARE(m_partners.GetNextPartnerId(), 41);
+
+        // Cancel in the column dialog: nothing read, nothing said.
+        WhenShown<CExcelImportDlg>([](CExcelImportDlg* dialog) { dialog->reject(); });
+        QVERIFY(!ImportWorkbook(Ctx(), book));
+        QCOMPARE(m_links.GetCount(), std::size_t(2));
+        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+    }
+
+    void cancelledImportAddsNothing()
+    {
+        // A long sheet of partner pages in column A, whose reading waits past the rows the dialog
+        // shows until the test has pressed Cancel.
+        class CSlowBook : public CMemoryBook
+        {
+        public:
+            std::atomic<bool> released{false};
+            // Should the test fail before it releases the rows, they go on by themselves.
+            const std::chrono::steady_clock::time_point until =
+                std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            int RowCount(int) const override { return 5000; }
+            std::string CellText(int, int row, int column) const override
+            {
+                if (column != 0)
+                    return {};
+                while (row >= kImportPreviewRows && !released.load() && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return "http://site" + std::to_string(row) + ".example/";
+            }
+        } book;
+        book.AddSheet("Long");
+
+        bool cancelled = false;
+        WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
+            dialog->SetColumnType(0, ColFromPage);
+            dialog->accept();
+            WhenShown<QDialog>(
+                [&](QDialog* progress) {
+                    QTest::mouseClick(progress->findChild<QPushButton*>(QStringLiteral("cancelButton")),
+                                      Qt::LeftButton);
+                    cancelled = true;
+                    book.released.store(true);
+                },
+                IsProgress);
+        });
+        QVERIFY(!ImportWorkbook(Ctx(), book));
+        QVERIFY(cancelled);
+        QCOMPARE(m_links.GetCount(), std::size_t(0));
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{QStringLiteral("Import from sheet Long cancelled: nothing was added")});
+    }
+
+    void progressWorkStopsOnCancelAndPassesFailuresOn()
+    {
+        std::atomic<bool> sawStop{false};
+        WhenShown<QDialog>(
+            [](QDialog* dialog) {
+                QCOMPARE(dialog->accessibleName(), QStringLiteral("Reading"));
+                // Escape asks the work to stop; the dialog stays until the work has ended.
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            },
+            IsProgress);
+        const bool finished = RunProgressWork(nullptr, QStringLiteral("Reading"), QStringLiteral("Reading rows..."),
+                                              [&](const WorkProgress& progress) {
+                                                  for (int i = 0; i < 2000; ++i) {
+                                                      if (!progress(i / 2000.0)) {
+                                                          sawStop.store(true);
+                                                          return;
+                                                      }
+                                                      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                                  }
+                                              });
+        QVERIFY(!finished);
+        QVERIFY(sawStop.load());
+
+        QVERIFY(RunProgressWork(nullptr, QStringLiteral("Quick"), QString(), [](const WorkProgress&) {}));
+        bool rethrown = false;
+        try {
+            RunProgressWork(nullptr, QStringLiteral("Failing"), QString(),
+                            [](const WorkProgress&) { throw std::runtime_error("disk gone"); });
+        } catch (const std::runtime_error& e) {
+            rethrown = std::string(e.what()) == "disk gone";
+        }
+        QVERIFY(rethrown);
+    }
+
+    // --- The window's commands against real files ---------------------------------------------
+
+    void commandsRunFromTheWindow()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        auto app = std::make_unique<CORXApp>(false);
+        QVERIFY(app->InitInstance());
+        MessageBox::ResetTestHooks();
+        CMainFrame& frame = *app->GetMainFrame();
+        for (int command : {CMainFrame::CmdImportExcel, CMainFrame::CmdExportText, CMainFrame::CmdExportExcel})
+            QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QString::number(command)));
+        QCOMPARE(frame.GetAction(CMainFrame::CmdImportExcel)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+
+        const QString csv = home.filePath(QStringLiteral("deals.csv"));
+        {
+            QFile file(csv);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("Project,Anchor,From page,To Page\n"
+                       "Shop,cheap links,http://www.one.example/,http://www.mine.example/\n"
+                       "Shop,blue links,http://www.two.example/,http://www.mine.example/\n"
+                       "Tools,red links,http://www.three.example/,http://www.mine.example/\n");
+        }
+        QStringList headers;
+        bool refreshStarted = true;
+        WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
+            headers = Headers(*dialog);
+            // The records are the import's until it ends: timer 4 finds them taken.
+            frame.StartDateRefresh();
+            refreshStarted = frame.IsDateRefreshRunning();
+            Press(Qt::Key_Return);
+        });
+        FileDialog::SetNextAnswer(csv);
+        frame.RunCommand(CMainFrame::CmdImportExcel);
+        QCOMPARE(FileDialog::TakeShownTitles(), QStringList{QStringLiteral("Import from Excel")});
+        QCOMPARE(headers, Expected({"Project name", "Anchor", "From page", "To Page"}));
+        QVERIFY(!refreshStarted);
+        const QStringList summary = MessageBox::TakeShownTexts();
+        QCOMPARE(summary.size(), 1);
+        QVERIFY2(summary[0].startsWith(QStringLiteral("Imported ")), qPrintable(summary[0]));
+        QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), std::size_t(3));
+        // The list and the filter boxes show the new links at once.
+        QCOMPARE(frame.GetView()->GetRowCount(), 3);
+        QComboBox* projects = nullptr;
+        for (QComboBox* box : frame.findChildren<QComboBox*>())
+            if (box->accessibleName() == QStringLiteral("Project filter"))
+                projects = box;
+        QVERIFY(projects);
+        QVERIFY(projects->findText(QStringLiteral("Tools")) >= 0);
+
+        // Both exports, named without an extension, get theirs (a dot in the folder's name does
+        // not count); nothing to say when they work.
+        QVERIFY(QDir(home.path()).mkdir(QStringLiteral("v1.2")));
+        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("v1.2/out")));
+        frame.RunCommand(CMainFrame::CmdExportText);
+        const QByteArray text = ReadFile(home.filePath(QStringLiteral("v1.2/out.txt")));
+        QVERIFY(text.startsWith("Partner\tPartner organization\t"));
+        QCOMPARE(text.count("\r\n"), 4);
+        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("out")));
+        frame.RunCommand(CMainFrame::CmdExportExcel);
+        QVERIFY(ReadFile(home.filePath(QStringLiteral("out.xlsx"))).startsWith("PK"));
+        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+
+        // Failures name the file's trouble on a line of their own.
+        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("missing/out.txt")));
+        frame.RunCommand(CMainFrame::CmdExportText);
+        QStringList texts = MessageBox::TakeShownTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].startsWith(QStringLiteral("Can not export to specified file.\n")), qPrintable(texts[0]));
+        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("missing.xlsx")));
+        frame.RunCommand(CMainFrame::CmdImportExcel);
+        texts = MessageBox::TakeShownTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].startsWith(QStringLiteral("Can not load file\n")), qPrintable(texts[0]));
+        QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), std::size_t(3));
+
+        // Cancel in the file dialog does nothing at all.
+        frame.RunCommand(CMainFrame::CmdExportExcel);
+        frame.RunCommand(CMainFrame::CmdImportExcel);
+        QCOMPARE(FileDialog::TakeShownTitles().size(), 6);
+        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+
+        // The workbook written reads back through the import: three more links,
+        // every text cell included.
+        WhenShown<CExcelImportDlg>([](CExcelImportDlg*) { Press(Qt::Key_Return); });
+        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("out.xlsx")));
+        frame.RunCommand(CMainFrame::CmdImportExcel);
+        const QStringList again = MessageBox::TakeShownTexts();
+        QCOMPARE(again.size(), 1);
+        QVERIFY2(app->GetDatabase().GetLinks()->GetCount() == 6, qPrintable(again[0]));
+        QCOMPARE(frame.GetView()->GetRowCount(), 6);
+        app->ExitInstance();
+    }
+
+    void aHandedOverRunKeepsTheCommandsOut()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        auto app = std::make_unique<CORXApp>(false);
+        QVERIFY(app->InitInstance());
+        MessageBox::ResetTestHooks();
+        CMainFrame& frame = *app->GetMainFrame();
+        // Takes every request and never answers: the run lasts until the server goes away.
+        auto silent = std::make_unique<QTcpServer>();
+        QVERIFY(silent->listen(QHostAddress::LocalHost));
+        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+        link->SetFromPage("http://127.0.0.1:" + std::to_string(silent->serverPort()) + "/page.html");
+        link->SetToPage("http://mine.localhost/");
+        link->SetStatus(StatusCantOpen);
+        frame.AttachDatabase();
+        app->GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
+        QTRY_VERIFY(!frame.IsDateRefreshRunning());
+
+        QVERIFY(frame.OnCheckAllRequested());
+        QVERIFY(frame.IsScheduledRunActive());
+        // Its workers write the records the import adds to and the exports read.
+        const int commands[] = {CMainFrame::CmdImportExcel, CMainFrame::CmdExportText, CMainFrame::CmdExportExcel};
+        for (int command : commands) {
+            QVERIFY2(!frame.GetAction(command)->isEnabled(), qPrintable(QString::number(command)));
+            frame.RunCommand(command);
+        }
+        QVERIFY(FileDialog::TakeShownTitles().isEmpty());
+
+        silent.reset(); // every fetch fails now
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.IsScheduledRunActive(), 20000);
+        for (int command : commands)
+            QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QString::number(command)));
+        app->ExitInstance();
+    }
+
+    void firstStartYesOpensTheImport()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        CORXApp app(false);
+        QVERIFY(app.InitInstance());
+        // The question's Yes posts the command: the file dialog follows once start-up is through.
+        QStringList titles;
+        QTRY_VERIFY((titles << FileDialog::TakeShownTitles(), !titles.isEmpty()));
+        QCOMPARE(titles, QStringList{QStringLiteral("Import from Excel")});
+        app.ExitInstance();
+    }
+};
+
+QTEST_MAIN(ImportExportTest)
+#include "ImportExportTest.moc"
