@@ -68,6 +68,46 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
         result.action = CommandLine::Action::TestMail;
         return result;
     }
+    if (!args.empty() && args[0] == "--export") {
+        if (args.size() != 2 || args[1].empty() || args[1][0] == '-') {
+            result.action = CommandLine::Action::Error;
+            result.error = "--export takes one FILE ending in .xlsx or .txt";
+            return result;
+        }
+        result.action = CommandLine::Action::Export;
+        result.file = args[1];
+        return result;
+    }
+    if (!args.empty() && args[0] == "--import") {
+        result.action = CommandLine::Action::Import;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            const bool takesValue = arg == "--sheet" || arg == "--columns";
+            if (takesValue && i + 1 >= args.size()) {
+                result.action = CommandLine::Action::Error;
+                result.error = arg + " needs a value";
+                return result;
+            }
+            if (arg == "--sheet")
+                result.sheet = args[++i];
+            else if (arg == "--columns")
+                result.columns = args[++i];
+            else if (arg == "--dry-run")
+                result.dryRun = true;
+            else if (!arg.empty() && arg[0] != '-' && result.file.empty())
+                result.file = arg;
+            else {
+                result.action = CommandLine::Action::Error;
+                result.error = "--import takes FILE [--sheet N] [--columns SPEC] [--dry-run]; not: " + arg;
+                return result;
+            }
+        }
+        if (result.file.empty()) {
+            result.action = CommandLine::Action::Error;
+            result.error = "--import takes FILE [--sheet N] [--columns SPEC] [--dry-run]";
+        }
+        return result;
+    }
     std::string joined;
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
@@ -100,6 +140,8 @@ std::string UsageText()
     return "Usage: orvex [/check [--verbose]]\n"
            "       orvex --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]\n"
            "       orvex --test-mail\n"
+           "       orvex --export FILE.xlsx|FILE.txt\n"
+           "       orvex --import FILE [--sheet N] [--columns SPEC] [--dry-run]\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -131,6 +173,24 @@ std::string UsageText()
            "               server, as the \"Test\" button of the SMTP settings does, and print\n"
            "               the outcome and, on failure, the server's last reply. Nothing is\n"
            "               written. Exit 0 when the server took the letter, 1 otherwise\n"
+           "  --export FILE\n"
+           "               write every link with its partner's contact data to FILE: an Excel\n"
+           "               workbook when it ends in .xlsx, tab-separated text when it ends in\n"
+           "               .txt (what the window's Export commands write). The file is replaced\n"
+           "               only when complete. Prints \"Exported N links to FILE\"; exit 0, or 1\n"
+           "               with the reason\n"
+           "  --import FILE [--sheet N] [--columns SPEC] [--dry-run]\n"
+           "               read links and partners from a spreadsheet (.xlsx, .xls, .ods or\n"
+           "               .csv) into the database, as the window's Import from Excel does.\n"
+           "               --sheet picks the worksheet by number (1 = the first) or name;\n"
+           "               --columns says what the columns A to P hold, for example\n"
+           "               \"A=From page,B=To Page,C=Anchor,D=Partner name\" (the names of the\n"
+           "               import dialog's menu, in any letter case; columns not named are\n"
+           "               skipped); without it the program's guess is used. Prints the columns,\n"
+           "               the first data row and what was imported, then saves the database\n"
+           "               (not with --dry-run). Exit 1 with nothing changed when the file cannot\n"
+           "               be read, the database cannot be read or saved, or a window holds the\n"
+           "               program folder\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"

@@ -14,6 +14,8 @@ struct CommandLine
         Version,
         CheckLink, ///< check one link and print why it has its status
         TestMail,  ///< send the test letter with the stored mail settings
+        Export,    ///< write every link to a workbook or text file
+        Import,    ///< read links and partners from a spreadsheet into the database
         Error,     ///< usage on stderr, exit 2
     };
 
@@ -29,6 +31,13 @@ struct CommandLine
     std::string anchor = "*";
     /// The paid period's end for --check-link; invalid when not given (a year ahead is used).
     OleDateTime expires = OleDateTime::Invalid();
+    /// --export FILE / --import FILE
+    std::string file;
+    /// --import: the worksheet as its 1-based number or its name ("" = the first).
+    std::string sheet;
+    /// --import: "A=From page,B=To Page,..."; empty = the program's guess.
+    std::string columns;
+    bool dryRun = false;
 };
 
 /// `args` without the program name.

@@ -1,5 +1,6 @@
 #include "CheckLinkCommand.h"
 #include "CommandLine.h"
+#include "ExchangeCommands.h"
 #include "ORXApp.h"
 #include "TestMailCommand.h"
 
@@ -29,6 +30,10 @@ int main(int argc, char* argv[])
         return RunCheckLinkCommand(commandLine);
     case CommandLine::Action::TestMail:
         return RunTestMailCommand(commandLine);
+    case CommandLine::Action::Export:
+        return RunExportCommand(commandLine);
+    case CommandLine::Action::Import:
+        return RunImportCommand(commandLine);
     case CommandLine::Action::Run:
         break;
     }

@@ -1,6 +1,7 @@
 // Start-up and exit of the application object as a user meets them: first start, damaged or
 // missing database, the update offer, a second start, and the command line.
 #include "app/CommandLine.h"
+#include "app/ExchangeCommands.h"
 #include "app/ORXApp.h"
 #include "checking/CheckRuns.h"
 #include "editing/EditingSupport.h"
@@ -571,6 +572,47 @@ private slots:
         QCOMPARE(ParseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
         QCOMPARE(ParseCommandLine(Args{"--frobnicate"}).action, CommandLine::Action::Error);
         QVERIFY(QString::fromStdString(VersionText()).startsWith(QStringLiteral("Orvex 2.0")));
+
+        // The spreadsheet commands take their file first; their options may come in any order.
+        const CommandLine exported = ParseCommandLine(Args{"--export", "out.xlsx"});
+        QCOMPARE(exported.action, CommandLine::Action::Export);
+        QCOMPARE(exported.file, std::string("out.xlsx"));
+        QCOMPARE(ParseCommandLine(Args{"--export"}).action, CommandLine::Action::Error);
+        QCOMPARE(ParseCommandLine(Args{"--export", "a.txt", "b.txt"}).action, CommandLine::Action::Error);
+        const CommandLine imported =
+            ParseCommandLine(Args{"--import", "deals.ods", "--dry-run", "--columns", "A=Anchor", "--sheet", "2"});
+        QCOMPARE(imported.action, CommandLine::Action::Import);
+        QCOMPARE(imported.file + "|" + imported.columns + "|" + imported.sheet, std::string("deals.ods|A=Anchor|2"));
+        QVERIFY(imported.dryRun);
+        QCOMPARE(ParseCommandLine(Args{"--import"}).action, CommandLine::Action::Error);
+        QCOMPARE(ParseCommandLine(Args{"--import", "a.csv", "--sheet"}).action, CommandLine::Action::Error);
+        QCOMPARE(ParseCommandLine(Args{"--import", "a.csv", "--frobnicate"}).action, CommandLine::Action::Error);
+    }
+
+    void columnSpecsNameEveryColumnType()
+    {
+        std::string error;
+        // Every type by its menu name, in another letter case, on a column of its own.
+        std::string spec;
+        ColumnTypes expected{};
+        for (int type = 1; type < kImportColumnTypes; ++type) {
+            spec += std::string(spec.empty() ? "" : ", ") + static_cast<char>('a' + type - 1) + " = " +
+                    QString::fromUtf8(ImportColumnName(type)).toUpper().toStdString();
+            expected[static_cast<std::size_t>(type - 1)] = type;
+        }
+        const std::optional<ColumnTypes> all = ParseColumnSpec(spec, &error);
+        QVERIFY2(all, error.c_str());
+        QVERIFY(*all == expected);
+        QVERIFY(ParseColumnSpec(FormatColumnSpec(expected), &error) == expected);
+
+        const std::optional<ColumnTypes> some = ParseColumnSpec("B=From page,D=Partner name", &error);
+        QVERIFY(some);
+        QCOMPARE(FormatColumnSpec(*some), std::string("B=From page,D=Partner name"));
+        for (const char* bad : {"Q=Anchor", "A", "AB=Anchor", "A=Anchors", "A=Anchor,C=anchor"}) {
+            error.clear();
+            QVERIFY2(!ParseColumnSpec(bad, &error), bad);
+            QVERIFY2(!error.empty(), bad);
+        }
     }
 };
 

@@ -189,6 +189,11 @@ void WhenMenuOpen(std::function<void(QMenu*)> act)
 
 void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
+    // As a window manager would, a dialog that has just opened gets the keyboard.
+    if (QWidget* dialog = QApplication::activeModalWidget(); dialog && !dialog->isActiveWindow()) {
+        dialog->activateWindow();
+        QTRY_VERIFY(dialog->isActiveWindow());
+    }
     QTest::keyClick(QApplication::focusWidget(), key, modifiers);
 }
 

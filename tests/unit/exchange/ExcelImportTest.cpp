@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -424,77 +423,4 @@ TEST(ExcelImportSummary, Texts)
     EXPECT_EQ("Imported 0 links and 0 new partners: sheet Empty has no rows to read", ImportSummary(result, "Empty"));
     result.cancelled = true;
     EXPECT_EQ("Import from sheet Links cancelled: nothing was added", ImportSummary(result, "Links"));
-}
-
-namespace {
-
-/// Rows made up on request, so a big sheet costs no memory: fifteen mapped columns.
-class GeneratedBook : public MemoryBook
-{
-public:
-    GeneratedBook(int rows, int partners) : m_rows(rows), m_partners(partners) {}
-    int RowCount(int) const override { return m_rows; }
-    std::string CellText(int, int row, int column) const override
-    {
-        const std::string n = std::to_string(row % m_partners);
-        // clang-format off
-        switch (row < m_rows ? column : -1) {
-        case 0: return "Partner " + n;
-        case 1: return "mail" + n + "@example.com";
-        case 2: return "icq " + n;
-        case 3: return "+1 555 " + n;
-        case 4: return "PayPal";
-        case 5: return "id-" + n;
-        case 6: return "project " + std::to_string(row % 7);
-        case 7: return "http://partner" + n + ".example/" + std::to_string(row) + ".html";
-        case 8: return "http://my.example/";
-        case 9: return "#a#anchor " + std::to_string(row) + "#/a#";
-        case 10: return "comment";
-        case 11: return std::to_string(row % 11);
-        case 12: return "1/1/2012";
-        case 13: return "2/1/2012";
-        case 14: return "$30";
-        default: return {};
-        }
-        // clang-format on
-    }
-    std::optional<OleDateTime> CellDate(int, int row, int column) const override
-    {
-        if (row >= m_rows || (column != 12 && column != 13))
-            return std::nullopt;
-        return OleDateTime(column == 12 ? 40909.0 : 40940.0);
-    }
-    std::optional<int32_t> CellInteger(int, int row, int column) const override
-    {
-        if (row < m_rows && column == 11)
-            return row % 11;
-        return row < m_rows && column == 14 ? std::optional<int32_t>(30) : std::nullopt;
-    }
-
-private:
-    int m_rows;
-    int m_partners;
-};
-
-} // namespace
-
-TEST(ExcelImportScale, HundredThousandRowsAndTwentyThousandPartners)
-{
-    CPartnersManager partners;
-    CLinksManager links;
-    const auto start = std::chrono::steady_clock::now();
-    const ImportResult result =
-        ImportRows(GeneratedBook(100000, 20000), 0,
-                   Types({ColPartnerName, ColPartnerEmail, ColPartnerIcq, ColPartnerPhone, ColPaymentType, ColPaymentId,
-                          ColProjectName, ColFromPage, ColToPage, ColAnchor, ColComment, ColStartingPR, ColStartDate,
-                          ColExpiryDate, ColPrice}),
-                   partners, links);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    RecordProperty("seconds", std::to_string(seconds));
-    EXPECT_EQ(100000, result.links);
-    EXPECT_EQ(20000, result.newPartners);
-    EXPECT_EQ(partners.FindByName("Partner 19999")->GetId(), links.GetLinks().back()->GetPartnerId());
-    EXPECT_EQ("anchor 99999", links.GetLinks().back()->GetAnchor());
-    // A scan of every partner per row would take minutes here.
-    EXPECT_LT(seconds, 20.0);
 }

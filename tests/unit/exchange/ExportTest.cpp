@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -360,31 +359,3 @@ for c in ws[1]:
     EXPECT_EQ(expected, ReadBytes(dir.File("seen.txt")));
 }
 
-TEST(ExportScale, HundredThousandLinksToTextAndWorkbook)
-{
-    TempDir dir;
-    Database db;
-    std::vector<const CPartner*> partners;
-    for (int i = 0; i < 5000; ++i)
-        partners.push_back(db.AddPartner("Partner " + std::to_string(i), "Org", "p@example.com", "123", "555"));
-    for (int i = 0; i < 100000; ++i) {
-        CLink* link = db.AddLink(partners[i % partners.size()], "project " + std::to_string(i % 9),
-                                 Date(2012, 1, 1 + i % 28), 30 + i % 700, StatusOk);
-        link->SetFromPage("http://partner" + std::to_string(i) + ".example/links/page.html");
-        link->SetToPage("http://my.example/");
-        link->SetAnchor("anchor text " + std::to_string(i));
-        link->SetCostPerMonthValue(i % 100);
-    }
-    for (const ExportFn exportFn : {&ExportText, &ExportExcel}) {
-        const std::string file = dir.File(exportFn == &ExportText ? "links.txt" : "links.xlsx");
-        const auto start = std::chrono::steady_clock::now();
-        std::string error;
-        ASSERT_TRUE(exportFn(file, db.partners, db.links, &error, {})) << error;
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        RecordProperty(exportFn == &ExportText ? "text_seconds" : "workbook_seconds", std::to_string(seconds));
-        std::cout << file << ": " << seconds << " s\n";
-        // A partner lookup that scans every partner per link would take far longer.
-        EXPECT_LT(seconds, 30.0);
-        EXPECT_GT(std::filesystem::file_size(file), 1000000u);
-    }
-}
