@@ -339,15 +339,7 @@ void ReadOdsContent(std::string_view xml, Store& store)
     store.ExpectCells(std::max<uint64_t>(xml.size() / 60, 1));
     ContentHandler handler(store);
     orcus::sax_parser<ContentHandler> parser(xml.data(), xml.size(), handler);
-    try {
-        parser.parse();
-    } catch (const ReadError&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw ReadError(std::string("the spreadsheet content is damaged: ") + e.what());
-    }
+    ReadingAs("the spreadsheet content is damaged: ", [&] { parser.parse(); });
     if (store.sheets.empty())
         throw ReadError("the OpenDocument file holds no sheet");
     store.Finish();

@@ -521,16 +521,10 @@ void ReadXlsxWithOrcus(const std::string& path, Store& store, bool date1904,
                        const std::function<std::optional<std::string>(const std::string&)>& readPart)
 {
     Factory factory(store);
-    try {
+    ReadingAs("the workbook is damaged: ", [&] {
         orcus::orcus_xlsx filter(&factory);
         filter.read_file(path);
-    } catch (const ReadError&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw ReadError(std::string("the workbook is damaged: ") + e.what());
-    }
+    });
     for (const auto& [name, part] : ownSheets) {
         iface::import_sheet* sheet = factory.get_sheet(name);
         const auto xml = sheet ? readPart(part) : std::nullopt;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,6 +41,21 @@ class ReadError : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
+
+/// Runs library code whose exceptions mean the file is damaged: they come back as a ReadError
+/// with `what` in front. Our own ReadError and running out of memory pass as they are.
+template <typename Work> void ReadingAs(const char* what, Work&& work)
+{
+    try {
+        work();
+    } catch (const ReadError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw ReadError(std::string(what) + e.what());
+    }
+}
 
 enum class CellKind : uint8_t
 {

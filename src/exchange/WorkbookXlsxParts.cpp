@@ -51,15 +51,7 @@ std::string RelsOf(std::string_view part)
 
 template <typename Parser> void Run(Parser& parser)
 {
-    try {
-        parser.parse();
-    } catch (const ReadError&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw ReadError(std::string("the workbook is damaged: ") + e.what());
-    }
+    ReadingAs("the workbook is damaged: ", [&] { parser.parse(); });
 }
 
 template <typename Handler> void ParseXml(std::string_view xml, Handler& handler)
