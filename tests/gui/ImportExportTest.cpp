@@ -560,6 +560,55 @@ private slots:
 
     // --- The window's commands against real files ---------------------------------------------
 
+    // One sheet that LibreOffice saved as .xlsx, .xls and .ods, and its .csv: through the
+    // window's command each opens with the same guess and adds the same five deals.
+    void everyFormatImportsWithTheRightGuess()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        auto app = std::make_unique<CORXApp>(false);
+        QVERIFY(app->InitInstance());
+        MessageBox::ResetTestHooks();
+        CMainFrame& frame = *app->GetMainFrame();
+        const QStringList guess = Expected({"Project name", "Anchor", "From page", "To Page", "Start date",
+                                            "Expiry date", "Price", "Starting PR", "", "Payment type"});
+        std::size_t links = 0;
+        for (const char* format : {"xlsx", "xls", "ods", "csv"}) {
+            QStringList headers;
+            WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
+                headers = Headers(*dialog);
+                dialog->SetColumnType(8, ColPartnerName); // names have no guess of their own
+                Press(Qt::Key_Return);
+            });
+            FileDialog::SetNextAnswer(QStringLiteral(ORVEX_TEST_DATA "/spreadsheets/deals.") + QLatin1String(format));
+            frame.RunCommand(CMainFrame::CmdImportExcel);
+            QCOMPARE(headers, guess);
+            const QStringList summary = MessageBox::TakeShownTexts();
+            QCOMPARE(summary.size(), 1);
+            // The partners are new to the first import only.
+            const QString partners = links == 0 ? QStringLiteral("4 new partners") : QStringLiteral("0 new partners");
+            QVERIFY2(summary[0].startsWith(QStringLiteral("Imported 5 links and ") + partners + QStringLiteral(" from rows 2 to 6 of sheet ")),
+                     qPrintable(QLatin1String(format) + QLatin1Char(' ') + summary[0]));
+            links += 5;
+            QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), links);
+            QCOMPARE(frame.GetView()->GetRowCount(), static_cast<int>(links));
+        }
+        // Each format read the same cells: every deal came in four times over, alike.
+        const std::vector<CLink*> all = app->GetDatabase().GetLinks()->GetLinks();
+        for (std::size_t i = 5; i < all.size(); ++i) {
+            const CLink& a = *all[i % 5];
+            const CLink& b = *all[i];
+            QCOMPARE(b.GetAnchor() + "|" + b.GetFromPage() + "|" + std::to_string(b.GetCostPerMonthValue()) + "|" +
+                         std::to_string(b.GetStartingPR()) + "|" + std::to_string(b.GetPartnerId()),
+                     a.GetAnchor() + "|" + a.GetFromPage() + "|" + std::to_string(a.GetCostPerMonthValue()) + "|" +
+                         std::to_string(a.GetStartingPR()) + "|" + std::to_string(a.GetPartnerId()));
+            QVERIFY(b.GetFirstPaymentDate() == a.GetFirstPaymentDate() && b.GetPeriod() == a.GetPeriod());
+        }
+        QCOMPARE(all[0]->GetCostPerMonthValue(), 30);
+        QVERIFY(frame.close());
+        app->ExitInstance();
+    }
+
     void commandsRunFromTheWindow()
     {
         QTemporaryDir home;
