@@ -403,6 +403,39 @@ bool CORXApp::ApplyDatabasePath()
     return SwitchDatabase(wanted);
 }
 
+bool CORXApp::CreateDatabase(const std::string& newPath, std::string* error)
+{
+    auto fail = [error](std::string why) {
+        if (error)
+            *error = std::move(why);
+        return false;
+    };
+    const std::string resolved = ResolveDatabasePath(newPath, m_programFolder);
+    if (newPath.empty() || DatabaseLockPath(resolved) == m_databaseLockPath)
+        return fail("\"" + resolved + "\" is the database already open");
+    SaveDatabase();
+    const std::string previous = m_database.GetPath();
+    InstanceLock previousLock = std::move(m_databaseLock);
+    const std::string previousLockPath = std::exchange(m_databaseLockPath, std::string());
+    // A missing file loads as an empty database; anything else there is not ours to replace.
+    const bool loaded = LoadDatabase(resolved);
+    std::string why;
+    if (m_databaseInUse)
+        why = m_databaseInUseError;
+    else if (loaded || m_database.HoldsUnreadableFile())
+        why = "\"" + resolved + "\" already exists";
+    else if (m_database.Save())
+        return true;
+    else
+        why = m_database.GetLastError();
+    // A database in use elsewhere was never loaded, so the old one is still in memory.
+    if (!std::exchange(m_databaseInUse, false))
+        m_database.Load(previous);
+    m_databaseLock = std::move(previousLock);
+    m_databaseLockPath = previousLockPath;
+    return fail(why);
+}
+
 void CORXApp::LoadUpdateInfo()
 {
     UpdateFound = m_settingsStore->GetInt(SettingsNames::kRootSection, SettingsNames::kUpdateFound).value_or(0);

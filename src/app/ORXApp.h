@@ -90,6 +90,9 @@ public:
     bool SwitchDatabase(const std::string& newPath);
     /// Switches to the settings' database path when it differs from the open one.
     bool ApplyDatabasePath();
+    /// Saves the current database, then opens a new, empty one at `newPath` (a file that does not
+    /// exist yet) and writes it at once; on failure the old one comes back and `error` says why.
+    bool CreateDatabase(const std::string& newPath, std::string* error = nullptr);
 
     void LoadUpdateInfo();
     void SaveUpdateInfo();

@@ -1,0 +1,12 @@
+#pragma once
+
+class CORXApp;
+class IScheduleStore;
+class QWidget;
+
+/// The options command: runs the sheet over a copy of the application's settings and, at OK,
+/// takes the copy over: the database path is followed (a path that names no file yet is offered
+/// as a new, empty database; refused, the old database and path stay), the check settings are
+/// applied and "ORX.cfg" is saved. True when the settings were taken over, so that the caller
+/// refreshes what it shows.
+bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent);

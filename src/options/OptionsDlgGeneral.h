@@ -1,0 +1,50 @@
+#pragma once
+
+#include "SMTPSettingsDlg.h"
+
+#include <QWidget>
+
+class COptions;
+class IScheduleStore;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+/// The "General" page of the options: proxy, database file, the weekly check and the letters.
+class COptionsDlgGeneral : public QWidget
+{
+    Q_OBJECT
+
+public:
+    COptionsDlgGeneral(COptions& options, IScheduleStore& schedule, TestMailSources testSources,
+                       QWidget* parent = nullptr);
+
+    /// The page's checks, then its values into the settings copy; false (after a message) keeps
+    /// the sheet open.
+    bool OnOK();
+
+private:
+    void Load();
+    /// The values into the settings copy as OK does after its checks; clearing the scheduling
+    /// box removes the task here.
+    void Store();
+    void UpdateButtons();
+    void OnSchedule();
+    void OnConfigureNotification();
+    void OnConfigureProxy();
+    void OnBrowse();
+
+    COptions& m_options;
+    IScheduleStore& m_schedule;
+    TestMailSources m_testSources;
+    QCheckBox* m_useProxy;
+    QLineEdit* m_database;
+    QPushButton* m_browse;
+    QLabel* m_status;
+    QCheckBox* m_scheduled;
+    QCheckBox* m_notify;
+    QPushButton* m_scheduleButton;
+    QPushButton* m_notifyButton;
+    QPushButton* m_proxyButton;
+};

@@ -1,0 +1,600 @@
+// The options sheet and its dialogs as a user drives them: every refusal with the field it
+// leaves focused, the enabling rules, the schedule summary and its changes through an in-memory
+// scheduler, "&Test" against mail servers of this process, the database path that names a new
+// file, and the keyboard alone.
+#include "app/ORXApp.h"
+#include "options/AuthenticationDlg.h"
+#include "options/OptionsCommand.h"
+#include "options/OptionsDlgGeneral.h"
+#include "options/OptionsSheet.h"
+#include "options/ProxySettingsDlg.h"
+#include "options/SMTPSettingsDlg.h"
+#include "options/ScheduleStore.h"
+#include "options/SchedulingDlg.h"
+#include "storage/Options.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+template <class W = QWidget> W* Child(QWidget* dialog, const char* name)
+{
+    auto* child = dialog->findChild<W*>(QLatin1String(name));
+    if (!child)
+        qFatal("no child %s", name);
+    return child;
+}
+
+// Runs `act` on the dialog of type D once it is the modal window, from inside its exec().
+template <class D> void WhenShown(std::function<void(D*)> act)
+{
+    QTimer::singleShot(10, [act] {
+        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return WhenShown<D>(act);
+        act(dialog);
+        if (QTest::currentTestFailed())
+            while (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                open->reject();
+    });
+}
+
+// The widget that has (or would have, in an inactive window) the focus, and whether all of its
+// text is selected.
+QString FocusedName(QWidget* dialog)
+{
+    return dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString();
+}
+
+bool WhollySelected(QLineEdit* field)
+{
+    return field->selectedText() == field->text();
+}
+
+// The scheduler as the dialogs see it, in memory. Each call can be made to fail with a reason.
+class CFakeSchedule : public IScheduleStore
+{
+public:
+    bool exists = false;
+    std::optional<std::string> account = std::string("alice");
+    std::optional<WeeklyTrigger> trigger;
+    bool failCreate = false;
+    bool failDelete = false;
+    std::string error;
+    int deletes = 0;
+
+    bool ScheduledTaskExists() override { return exists; }
+    bool CreateScheduledTask() override
+    {
+        if (failCreate)
+            return Fail("cron is not installed: the weekly check cannot be scheduled");
+        exists = true;
+        return true;
+    }
+    bool DeleteScheduledTask() override
+    {
+        ++deletes;
+        if (failDelete)
+            return Fail("crontab refused the table");
+        exists = false;
+        trigger.reset();
+        return true;
+    }
+    std::optional<std::string> GetTaskAccount() override { return exists ? account : std::nullopt; }
+    std::optional<WeeklyTrigger> GetWeeklyTrigger() override { return exists ? trigger : std::nullopt; }
+    bool SetWeeklyTrigger(uint8_t days, int hour, int minute) override
+    {
+        if (days == 0)
+            return Fail("no day is ticked");
+        trigger = WeeklyTrigger{days, hour, minute};
+        return true;
+    }
+    std::string LastError() const override { return error; }
+    std::string CurrentUser() const override { return "bob"; }
+
+private:
+    bool Fail(std::string why)
+    {
+        error = std::move(why);
+        return false;
+    }
+};
+
+// An SMTP server on 127.0.0.1 served by this thread's event loop: it can only answer while the
+// dialog's loop keeps running. `mailReply` answers MAIL FROM.
+class CLocalSmtp : public QObject
+{
+public:
+    explicit CLocalSmtp(QByteArray mailReply = "250 OK") : m_mailReply(std::move(mailReply))
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection())
+                Serve(socket);
+        });
+    }
+    int Port() const { return m_server.serverPort(); }
+    QByteArray m_received;
+
+private:
+    void Serve(QTcpSocket* socket)
+    {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        socket->write("220 localhost ESMTP\r\n");
+        auto inData = std::make_shared<bool>(false);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, inData] {
+            while (socket->canReadLine()) {
+                const QByteArray line = socket->readLine();
+                m_received += line;
+                const QByteArray command = line.trimmed().left(4).toUpper();
+                if (*inData) {
+                    if (line == ".\r\n" || line == ".\n") {
+                        *inData = false;
+                        socket->write("250 queued\r\n");
+                    }
+                } else if (command == "MAIL") {
+                    socket->write(m_mailReply + "\r\n");
+                } else if (command == "DATA") {
+                    *inData = true;
+                    socket->write("354 go on\r\n");
+                } else if (command == "QUIT") {
+                    socket->write("221 bye\r\n");
+                    socket->disconnectFromHost();
+                } else {
+                    socket->write("250 localhost\r\n");
+                }
+            }
+        });
+    }
+
+    QTcpServer m_server;
+    QByteArray m_mailReply;
+};
+
+COptions MailOptions()
+{
+    COptions options;
+    options.SetMailTo("me@example.com");
+    options.SetSmtpServer("127.0.0.1");
+    options.SetMailFrom("orvex@example.com");
+    return options;
+}
+
+} // namespace
+
+class OptionsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        MessageBox::ResetTestHooks();
+        FileDialog::ResetTestHooks();
+    }
+
+    void smtpRefusalsInOrderWithTheirFields()
+    {
+        COptions options;
+        options.SetSmtpAuth(true);
+        CSMTPSettingsDlg dialog(options, {});
+        dialog.show();
+        QCOMPARE(dialog.accessibleName(), QStringLiteral("SMTP Settings"));
+        auto* to = Child<QLineEdit>(&dialog, "toEdit");
+        auto* server = Child<QLineEdit>(&dialog, "serverEdit");
+        auto* port = Child<QLineEdit>(&dialog, "portEdit");
+        auto* from = Child<QLineEdit>(&dialog, "fromEdit");
+        QCOMPARE(to->accessibleName(), QStringLiteral("To:"));
+        QCOMPARE(server->placeholderText(), QStringLiteral("Enter smtp server"));
+        // An empty sender is offered as the built-in one.
+        QCOMPARE(from->text(), QStringLiteral("orvex@localhost"));
+
+        struct Step
+        {
+            const char* field;
+            QString text;
+            QString message;
+            QLineEdit* focused;
+        };
+        port->setText(QStringLiteral("0"));
+        server->setText(QStringLiteral("  "));
+        from->setText(QStringLiteral(" "));
+        const Step steps[] = {
+            {"port 0, before the server check", QStringLiteral("0"),
+             QStringLiteral("Please enter an integer between 1 and 65535."), port},
+            {"port above the range", QStringLiteral("65536"),
+             QStringLiteral("Please enter an integer between 1 and 65535."), port},
+            {"blank server", QStringLiteral("2525"),
+             QStringLiteral("You must specify SMTP server if you want to use notifications"), server},
+        };
+        for (const Step& step : steps) {
+            port->setText(step.text);
+            dialog.accept();
+            QVERIFY2(dialog.isVisible(), step.field);
+            QCOMPARE(MessageBox::TakeShownTexts(), QStringList{step.message});
+            QCOMPARE(FocusedName(&dialog), step.focused->objectName());
+            QVERIFY(WhollySelected(step.focused));
+        }
+        server->setText(QStringLiteral("mail.example.com"));
+        dialog.accept();
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("You must specify Email address")});
+        QCOMPARE(FocusedName(&dialog), QStringLiteral("toEdit"));
+        to->setText(QStringLiteral("me@example.com"));
+        dialog.accept();
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("You must specify Email address")});
+        QCOMPARE(FocusedName(&dialog), QStringLiteral("fromEdit"));
+        QVERIFY(WhollySelected(from));
+        from->setText(QStringLiteral("orvex@example.com"));
+        // Authentication is on without a user name: refused, and nothing stored yet.
+        dialog.accept();
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please specify username")});
+        QVERIFY(dialog.isVisible());
+        QVERIFY(options.GetSmtpServer().empty());
+
+        options.SetSmtpUser("mailer");
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(options.GetSmtpServer(), std::string("mail.example.com"));
+        QCOMPARE(options.GetSmtpPort(), 2525);
+        QCOMPARE(options.GetMailTo(), std::string("me@example.com"));
+        QCOMPARE(options.GetMailFrom(), std::string("orvex@example.com"));
+    }
+
+    void smtpTestNeedsRecipientAndServer()
+    {
+        COptions options;
+        CSMTPSettingsDlg dialog(options, {});
+        auto* test = Child<QPushButton>(&dialog, "testButton");
+        QVERIFY(!test->isEnabled());
+        Child<QLineEdit>(&dialog, "toEdit")->setText(QStringLiteral("me@example.com"));
+        QVERIFY(!test->isEnabled());
+        Child<QLineEdit>(&dialog, "serverEdit")->setText(QStringLiteral("mail.example.com"));
+        QVERIFY(test->isEnabled());
+        Child<QLineEdit>(&dialog, "toEdit")->clear();
+        QVERIFY(!test->isEnabled());
+    }
+
+    void smtpAuthenticationRoundTrip()
+    {
+        COptions options = MailOptions();
+        CSMTPSettingsDlg dialog(options, {});
+        Child<QLineEdit>(&dialog, "serverEdit")->setText(QStringLiteral("typed.example.com"));
+        bool seen = false;
+        WhenShown<CAuthenticationDlg>([&](CAuthenticationDlg* auth) {
+            seen = true;
+            QCOMPARE(auth->accessibleName(), QStringLiteral("Authentication"));
+            auto* user = Child<QLineEdit>(auth, "userEdit");
+            QCOMPARE(user->placeholderText(), QStringLiteral("Enter user name"));
+            Child<QCheckBox>(auth, "authCheck")->setChecked(true);
+            user->setText(QStringLiteral("   "));
+            auth->accept();
+            QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please specify username")});
+            QCOMPARE(FocusedName(auth), QStringLiteral("userEdit"));
+            QVERIFY(WhollySelected(user));
+            user->setText(QStringLiteral("mailer"));
+            Child<QLineEdit>(auth, "passwordEdit")->setText(QStringLiteral("secret"));
+            auth->accept();
+        });
+        Child<QPushButton>(&dialog, "authButton")->click();
+        QVERIFY(seen);
+        // The page went into the copy before the dialog opened, and comes back from it.
+        QCOMPARE(options.GetSmtpServer(), std::string("typed.example.com"));
+        QCOMPARE(Child<QLineEdit>(&dialog, "serverEdit")->text(), QStringLiteral("typed.example.com"));
+        QVERIFY(options.GetSmtpAuth());
+        QCOMPARE(options.GetSmtpUser(), std::string("mailer"));
+        QCOMPARE(options.GetSmtpPassword(), std::string("secret"));
+    }
+
+    void proxyRefusals()
+    {
+        COptions options;
+        options.SetProxyHost("");
+        CProxySettingsDlg dialog(options);
+        dialog.show();
+        QCOMPARE(dialog.accessibleName(), QStringLiteral("Proxy"));
+        auto* host = Child<QLineEdit>(&dialog, "hostEdit");
+        auto* port = Child<QLineEdit>(&dialog, "portEdit");
+        QCOMPARE(host->placeholderText(), QStringLiteral("Enter proxy server"));
+        QCOMPARE(port->placeholderText(), QStringLiteral("Enter proxy port number"));
+        // The range check speaks first, even with the host missing too.
+        port->setText(QStringLiteral("0"));
+        dialog.accept();
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{QStringLiteral("Please enter an integer between 1 and 65535.")});
+        QCOMPARE(FocusedName(&dialog), QStringLiteral("portEdit"));
+        port->setText(QStringLiteral("3128"));
+        host->setText(QStringLiteral("  "));
+        dialog.accept();
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please specify host name")});
+        QCOMPARE(FocusedName(&dialog), QStringLiteral("hostEdit"));
+        QVERIFY(WhollySelected(host));
+        QVERIFY(dialog.isVisible());
+        host->setText(QStringLiteral("proxy.local"));
+        dialog.accept();
+        QCOMPARE(options.GetProxyHost(), std::string("proxy.local"));
+        QCOMPARE(options.GetProxyPort(), 3128);
+    }
+
+    void generalPageSummaryAndEnabling()
+    {
+        CFakeSchedule schedule;
+        COptions options;
+        {
+            COptionsDlgGeneral page(options, schedule, {});
+            QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Not configured"));
+            QVERIFY(!Child<QCheckBox>(&page, "scheduleCheck")->isChecked());
+            QCOMPARE(Child<QLineEdit>(&page, "databaseEdit")->placeholderText(), QStringLiteral("Path to db-file"));
+            // Each button follows its box.
+            const std::pair<const char*, const char*> pairs[] = {
+                {"useProxyCheck", "proxyButton"}, {"scheduleCheck", "scheduleButton"}, {"notifyCheck", "notifyButton"}};
+            for (const auto& [box, button] : pairs) {
+                QVERIFY2(!Child<QPushButton>(&page, button)->isEnabled(), button);
+                Child<QCheckBox>(&page, box)->setChecked(true);
+                QVERIFY2(Child<QPushButton>(&page, button)->isEnabled(), button);
+                Child<QCheckBox>(&page, box)->setChecked(false);
+                QVERIFY2(!Child<QPushButton>(&page, button)->isEnabled(), button);
+            }
+        }
+        schedule.exists = true;
+        schedule.trigger = IScheduleStore::WeeklyTrigger{0x02 | 0x20, 7, 5};
+        COptionsDlgGeneral page(options, schedule, {});
+        QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Mon, Fri,  at 07:05 as [alice]"));
+        QVERIFY(Child<QCheckBox>(&page, "scheduleCheck")->isChecked());
+        // An unreadable trigger still names the account.
+        schedule.trigger.reset();
+        QCOMPARE(DescribeSchedule(schedule), std::string(" at 00:00 as [alice]"));
+    }
+
+    void generalPageRefusalsInOrder()
+    {
+        CFakeSchedule schedule;
+        COptions options;
+        COptionsDlgGeneral page(options, schedule, {});
+        page.show();
+        Child<QCheckBox>(&page, "scheduleCheck")->setChecked(true);
+        Child<QCheckBox>(&page, "notifyCheck")->setChecked(true);
+        Child<QCheckBox>(&page, "useProxyCheck")->setChecked(true);
+        QVERIFY(!page.OnOK());
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please configure scheduling settings")});
+        QCOMPARE(FocusedName(&page), QStringLiteral("scheduleButton"));
+        schedule.exists = true;
+        QVERIFY(!page.OnOK());
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{QStringLiteral("Please configure E-mail Notification settings")});
+        QCOMPARE(FocusedName(&page), QStringLiteral("notifyButton"));
+        options = MailOptions();
+        options.SetProxyHost("");
+        QVERIFY(!page.OnOK());
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please configure Proxy settings")});
+        QCOMPARE(FocusedName(&page), QStringLiteral("proxyButton"));
+        options.SetProxyHost("proxy.local");
+        Child<QLineEdit>(&page, "databaseEdit")->setText(QStringLiteral("  /data/links.orx "));
+        QVERIFY(page.OnOK());
+        QVERIFY(options.GetNotifyStatusChanges());
+        QVERIFY(options.GetUseProxy());
+        QVERIFY(options.GetRealMonitoring());
+        QCOMPARE(options.GetDatabasePath(), std::string("/data/links.orx"));
+        QCOMPARE(schedule.deletes, 0);
+    }
+
+    void clearingTheScheduleBoxDeletesTheTask()
+    {
+        CFakeSchedule schedule;
+        schedule.exists = true;
+        schedule.trigger = IScheduleStore::WeeklyTrigger{0x01, 22, 30};
+        COptions options;
+        options.SetRealMonitoring(true);
+        {
+            COptionsDlgGeneral page(options, schedule, {});
+            Child<QCheckBox>(&page, "scheduleCheck")->setChecked(false);
+            QVERIFY(page.OnOK());
+        }
+        QVERIFY(!schedule.exists);
+        QVERIFY(!options.GetRealMonitoring());
+        COptionsDlgGeneral reopened(options, schedule, {});
+        QCOMPARE(Child<QLabel>(&reopened, "statusLabel")->text(), QStringLiteral("Not configured"));
+        QVERIFY(!Child<QCheckBox>(&reopened, "scheduleCheck")->isChecked());
+
+        // A deletion the scheduler refuses is reported, not passed over.
+        schedule.exists = true;
+        schedule.failDelete = true;
+        COptionsDlgGeneral page(options, schedule, {});
+        Child<QCheckBox>(&page, "scheduleCheck")->setChecked(false);
+        QVERIFY(page.OnOK());
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("crontab refused the table")});
+    }
+
+    void scheduleDialogWritesTheTrigger()
+    {
+        CFakeSchedule schedule;
+        COptions options;
+        COptionsDlgGeneral page(options, schedule, {});
+        Child<QCheckBox>(&page, "scheduleCheck")->setChecked(true);
+        bool seen = false;
+        WhenShown<CSchedulingDlg>([&](CSchedulingDlg* dialog) {
+            seen = true;
+            QCOMPARE(dialog->accessibleName(), QStringLiteral("Schedule"));
+            auto* user = Child<QLineEdit>(dialog, "userEdit");
+            QCOMPARE(user->text(), QStringLiteral("bob"));
+            QVERIFY(user->isReadOnly());
+            QCOMPARE(user->accessibleName(), QStringLiteral("UserName"));
+            Child<QCheckBox>(dialog, "day1")->setChecked(true);
+            Child<QCheckBox>(dialog, "day5")->setChecked(true);
+            Child<QTimeEdit>(dialog, "timeEdit")->setTime(QTime(7, 5));
+            dialog->accept();
+        });
+        Child<QPushButton>(&page, "scheduleButton")->click();
+        QVERIFY(seen);
+        QVERIFY(schedule.exists);
+        QCOMPARE(int(schedule.trigger->days), 0x22);
+        QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Mon, Fri,  at 07:05 as [alice]"));
+
+        // Reopened, the dialog shows what the task holds; with no day left the task goes.
+        WhenShown<CSchedulingDlg>([&](CSchedulingDlg* dialog) {
+            QVERIFY(Child<QCheckBox>(dialog, "day5")->isChecked());
+            QVERIFY(!Child<QCheckBox>(dialog, "day0")->isChecked());
+            QCOMPARE(Child<QTimeEdit>(dialog, "timeEdit")->time(), QTime(7, 5));
+            QCOMPARE(Child<QLineEdit>(dialog, "userEdit")->text(), QStringLiteral("alice"));
+            Child<QCheckBox>(dialog, "day1")->setChecked(false);
+            Child<QCheckBox>(dialog, "day5")->setChecked(false);
+            dialog->accept();
+        });
+        Child<QPushButton>(&page, "scheduleButton")->click();
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("no day is ticked")});
+        QVERIFY(!schedule.exists);
+        QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Not configured"));
+
+        // A scheduler that cannot take tasks says why.
+        schedule.failCreate = true;
+        Child<QCheckBox>(&page, "scheduleCheck")->setChecked(true);
+        WhenShown<CSchedulingDlg>([](CSchedulingDlg* dialog) {
+            Child<QCheckBox>(dialog, "day3")->setChecked(true);
+            dialog->accept();
+        });
+        Child<QPushButton>(&page, "scheduleButton")->click();
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{QStringLiteral("cron is not installed: the weekly check cannot be scheduled")});
+        QVERIFY(!schedule.exists);
+    }
+
+    void testButtonReportsTheServersAnswer()
+    {
+        struct Case
+        {
+            const char* name;
+            QByteArray mailReply;
+            bool listening;
+            QString expected;
+        };
+        const Case cases[] = {
+            {"accepted", "250 OK", true, QStringLiteral("Test notification sended successfully.")},
+            {"sender refused", "550 sender unknown", true,
+             QStringLiteral("Connection completed successful but message sending failed.\nServer reply: ")},
+            {"nobody listening", "", false, QStringLiteral("Can not connect to specified server.")},
+        };
+        for (const Case& c : cases) {
+            auto server = std::make_unique<CLocalSmtp>(c.mailReply);
+            const int port = server->Port();
+            if (!c.listening)
+                server.reset();
+            COptions options = MailOptions();
+            options.SetSmtpPort(port);
+            TestMailSources sources;
+            sources.replyTimeoutMs = 5000;
+            CSMTPSettingsDlg dialog(options, sources);
+            // The server answers from this thread's loop: it is only heard if the dialog does not
+            // block while the letter goes out.
+            Child<QPushButton>(&dialog, "testButton")->click();
+            const QStringList shown = MessageBox::TakeShownTexts();
+            QVERIFY2(shown.size() == 1, c.name);
+            QVERIFY2(shown.first().startsWith(c.expected), qPrintable(shown.first()));
+            if (c.listening && c.mailReply.startsWith("550"))
+                QVERIFY2(shown.first().contains(QStringLiteral("550")), qPrintable(shown.first()));
+            if (c.listening && c.mailReply.startsWith("250"))
+                QVERIFY(server->m_received.contains("RCPT TO:<me@example.com>"));
+            QVERIFY2(dialog.result() != QDialog::Accepted, c.name);
+        }
+    }
+
+    void smtpFromTheKeyboardAlone()
+    {
+        COptions options;
+        COptionsSheet* sheet = nullptr;
+        bool typed = false;
+        WhenShown<CSMTPSettingsDlg>([&](CSMTPSettingsDlg* dialog) {
+            // To has the focus; Alt+S reaches the server, Tab moves on to the port.
+            QCOMPARE(FocusedName(dialog), QStringLiteral("toEdit"));
+            QTest::keyClicks(dialog->focusWidget(), QStringLiteral("me@example.com"));
+            QTest::keyClick(dialog, Qt::Key_S, Qt::AltModifier);
+            QCOMPARE(FocusedName(dialog), QStringLiteral("serverEdit"));
+            QTest::keyClicks(dialog->focusWidget(), QStringLiteral("mail.example.com"));
+            QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+            QCOMPARE(FocusedName(dialog), QStringLiteral("portEdit"));
+            QTest::keyClick(dialog->focusWidget(), Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(dialog->focusWidget(), QStringLiteral("587"));
+            QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+            typed = true;
+            // Enter on the sheet once this dialog has gone.
+            QTimer::singleShot(50, [&sheet] { QTest::keyClick(sheet, Qt::Key_Return); });
+        });
+        WhenShown<COptionsSheet>([&](COptionsSheet* shown) {
+            sheet = shown;
+            // Alt+N ticks the notification box, which enables its "Con&figure"; Alt+F opens it.
+            QTest::keyClick(shown, Qt::Key_N, Qt::AltModifier);
+            QVERIFY(QTest::qWaitFor([shown] { return Child<QPushButton>(shown, "notifyButton")->isEnabled(); }));
+            QTest::keyClick(shown, Qt::Key_F, Qt::AltModifier);
+        });
+        CFakeSchedule schedule;
+        COptionsSheet dialog(options, schedule, {});
+        QCOMPARE(dialog.accessibleName(), QStringLiteral("Options"));
+        QTimer::singleShot(10000, &dialog, [&dialog] { dialog.reject(); });
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QVERIFY(typed);
+        const COptions& taken = dialog.GetOptions();
+        QVERIFY(taken.GetNotifyStatusChanges());
+        QCOMPARE(taken.GetMailTo(), std::string("me@example.com"));
+        QCOMPARE(taken.GetSmtpServer(), std::string("mail.example.com"));
+        QCOMPARE(taken.GetSmtpPort(), 587);
+        QCOMPARE(taken.GetMailFrom(), std::string("orvex@localhost"));
+    }
+
+    void newDatabasePathAsksBeforeCreating()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        auto app = std::make_unique<CORXApp>(false);
+        QVERIFY(app->InitInstance());
+        MessageBox::ResetTestHooks();
+        const std::string original = app->GetDatabase().GetPath();
+        const QString fresh = home.path() + QStringLiteral("/elsewhere.orx");
+        CFakeSchedule schedule;
+        auto setPath = [&fresh](COptionsSheet* sheet) {
+            Child<QLineEdit>(sheet, "databaseEdit")->setText(fresh);
+            sheet->accept();
+        };
+
+        // No: nothing is created and the settings keep naming the open database.
+        MessageBox::SetNextAnswer(QMessageBox::No);
+        WhenShown<COptionsSheet>(setPath);
+        QVERIFY(RunOptionsCommand(*app, schedule, nullptr));
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{QStringLiteral("Create a new, empty database at %1?").arg(fresh)});
+        QVERIFY(!QFile::exists(fresh));
+        QCOMPARE(app->GetDatabase().GetPath(), original);
+        QVERIFY(app->GetOptions().GetDatabasePath() != fresh.toStdString());
+
+        // Yes: the new file is written at once, opened, and kept in "ORX.cfg".
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        WhenShown<COptionsSheet>(setPath);
+        QVERIFY(RunOptionsCommand(*app, schedule, nullptr));
+        QCOMPARE(MessageBox::TakeShownTexts().size(), 1);
+        QVERIFY(QFile::exists(fresh));
+        QCOMPARE(app->GetDatabase().GetPath(), fresh.toStdString());
+        QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), std::size_t(0));
+        const COptions stored = CORXApp::ReadStoredOptions(app->GetProgramFolder());
+        QCOMPARE(stored.GetDatabasePath(), fresh.toStdString());
+        app->ExitInstance();
+    }
+};
+
+QTEST_MAIN(OptionsTest)
+#include "OptionsTest.moc"
