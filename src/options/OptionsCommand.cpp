@@ -16,7 +16,8 @@ namespace {
 
 // Follows the settings' database path; on any refusal the settings name the open database
 // again, so that "ORX.cfg" never points at a file the window does not show.
-void FollowDatabasePath(CORXApp& app, const std::string& previousPath, QWidget* parent)
+void FollowDatabasePath(CORXApp& app, const std::string& previousPath, QWidget* parent,
+                        const std::function<void()>& releaseRecords)
 {
     COptions& options = app.GetOptions();
     const std::string wanted = ResolveDatabasePath(options.GetDatabasePath(), app.GetProgramFolder());
@@ -28,6 +29,8 @@ void FollowDatabasePath(CORXApp& app, const std::string& previousPath, QWidget* 
             options.SetDatabasePath(previousPath);
             return;
         }
+        if (releaseRecords)
+            releaseRecords();
         std::string why;
         if (!app.CreateDatabase(wanted, &why)) {
             MessageBox::Warn(parent, QStringLiteral("The database could not be created: %1").arg(FromStd(why)));
@@ -35,6 +38,8 @@ void FollowDatabasePath(CORXApp& app, const std::string& previousPath, QWidget* 
         }
         return;
     }
+    if (releaseRecords)
+        releaseRecords();
     if (!app.ApplyDatabasePath()) {
         MessageBox::Warn(parent, QStringLiteral("The database could not be opened: %1")
                                      .arg(FromStd(app.GetLastDatabaseError())));
@@ -44,7 +49,8 @@ void FollowDatabasePath(CORXApp& app, const std::string& previousPath, QWidget* 
 
 } // namespace
 
-bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent)
+bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent,
+                       const std::function<void()>& releaseRecords)
 {
     TestMailSources testSources;
     // Functions, not pointers: the letter reads whatever database is open when it is sent.
@@ -58,7 +64,7 @@ bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent)
         return false;
     const std::string previousPath = app.GetOptions().GetDatabasePath();
     app.GetOptions() = sheet.GetOptions();
-    FollowDatabasePath(app, previousPath, parent);
+    FollowDatabasePath(app, previousPath, parent, releaseRecords);
     app.ApplyCheckSettings();
     if (!app.SaveConfig())
         MessageBox::Warn(parent, QStringLiteral("The settings could not be saved: %1")

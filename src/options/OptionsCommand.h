@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class CORXApp;
 class IScheduleStore;
 class QWidget;
@@ -8,5 +10,7 @@ class QWidget;
 /// takes the copy over: the database path is followed (a path that names no file yet is offered
 /// as a new, empty database; refused, the old database and path stay), the check settings are
 /// applied and "ORX.cfg" is saved. True when the settings were taken over, so that the caller
-/// refreshes what it shows.
-bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent);
+/// refreshes what it shows (and attaches the database again). `releaseRecords` runs before the
+/// open database is replaced, for whatever still points into its records.
+bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent,
+                       const std::function<void()>& releaseRecords = {});

@@ -4,8 +4,11 @@
 
 std::string DescribeSchedule(IScheduleStore& store)
 {
-    if (!store.ScheduledTaskExists())
-        return "Not configured";
+    if (!store.ScheduledTaskExists()) {
+        // A table that cannot be read is not the same as no schedule: the user is told why.
+        const std::string why = store.LastError();
+        return why.empty() ? "Not configured" : "Not configured: " + why;
+    }
     const std::string account = store.GetTaskAccount().value_or(std::string());
     std::string text;
     // An unreadable trigger still says who runs the task; its time then reads 00:00.

@@ -81,9 +81,17 @@ public:
     std::string error;
     int deletes = 0;
 
-    bool ScheduledTaskExists() override { return exists; }
+    std::string readError;
+
+    // Like the real one, every call starts with a clean LastError.
+    bool ScheduledTaskExists() override
+    {
+        error = readError;
+        return exists && readError.empty();
+    }
     bool CreateScheduledTask() override
     {
+        error.clear();
         if (failCreate)
             return Fail("cron is not installed: the weekly check cannot be scheduled");
         exists = true;
@@ -91,6 +99,7 @@ public:
     }
     bool DeleteScheduledTask() override
     {
+        error.clear();
         ++deletes;
         if (failDelete)
             return Fail("crontab refused the table");
@@ -102,6 +111,7 @@ public:
     std::optional<WeeklyTrigger> GetWeeklyTrigger() override { return exists ? trigger : std::nullopt; }
     bool SetWeeklyTrigger(uint8_t days, int hour, int minute) override
     {
+        error.clear();
         if (days == 0)
             return Fail("no day is ticked");
         trigger = WeeklyTrigger{days, hour, minute};
@@ -358,6 +368,10 @@ private slots:
         COptionsDlgGeneral page(options, schedule, {});
         QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Mon, Fri,  at 07:05 as [alice]"));
         QVERIFY(Child<QCheckBox>(&page, "scheduleCheck")->isChecked());
+        // A scheduler that cannot be asked is not passed off as an empty one.
+        schedule.readError = "cron is not installed";
+        QCOMPARE(DescribeSchedule(schedule), std::string("Not configured: cron is not installed"));
+        schedule.readError.clear();
         // An unreadable trigger still names the account.
         schedule.trigger.reset();
         QCOMPARE(DescribeSchedule(schedule), std::string(" at 00:00 as [alice]"));
