@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "platform/TaskScheduler.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -24,6 +26,44 @@ std::string BuildDate()
     char text[48];
     std::snprintf(text, sizeof text, "%.4s-%02d-%02d", date + 7, month % 100, day % 100);
     return text;
+}
+
+// "mon,Friday": English day names, three letters or in full, any letter case.
+bool ParseDays(const std::string& text, uint8_t& days)
+{
+    static constexpr const char* kNames[] = {"sunday",   "monday", "tuesday", "wednesday",
+                                             "thursday", "friday", "saturday"};
+    days = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        const std::string name = Lower(text.substr(start, end - start));
+        int found = -1;
+        for (int day = 0; day < 7; ++day) {
+            if (name.size() >= 3 && (name == kNames[day] || name == std::string(kNames[day], 3)))
+                found = day;
+        }
+        if (found < 0)
+            return false;
+        days |= static_cast<uint8_t>(1u << found);
+        start = end + 1;
+    }
+    return true;
+}
+
+// H:MM or HH:MM, 24-hour.
+bool ParseTime(const std::string& text, int& hour, int& minute)
+{
+    const std::size_t colon = text.find(':');
+    if (colon < 1 || colon > 2 || text.size() != colon + 3)
+        return false;
+    if (!std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) || c == ':'; }))
+        return false;
+    if (text.find(':', colon + 1) != std::string::npos)
+        return false;
+    hour = std::stoi(text.substr(0, colon));
+    minute = std::stoi(text.substr(colon + 1));
+    return hour <= 23 && minute <= 59;
 }
 
 } // namespace
@@ -66,6 +106,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             return result;
         }
         result.action = CommandLine::Action::TestMail;
+        return result;
+    }
+    if (!args.empty() && args[0] == "--schedule") {
+        result.action = CommandLine::Action::Schedule;
+        if (args.size() == 1)
+            return result;
+        if (args.size() == 2 && Lower(args[1]) == "off") {
+            result.scheduleOff = true;
+            return result;
+        }
+        if (args.size() == 3 && ParseDays(args[1], result.scheduleDays) &&
+            ParseTime(args[2], result.scheduleHour, result.scheduleMinute))
+            return result;
+        result.action = CommandLine::Action::Error;
+        result.error = "--schedule takes nothing, \"off\", or DAYS (for example mon,fri) and a time HH:MM";
         return result;
     }
     if (!args.empty() && args[0] == "--export") {
@@ -142,6 +197,7 @@ std::string UsageText()
            "       orvex --test-mail\n"
            "       orvex --export FILE.xlsx|FILE.txt\n"
            "       orvex --import FILE [--sheet N] [--columns SPEC] [--dry-run]\n"
+           "       orvex --schedule [off | DAYS HH:MM]\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -191,6 +247,15 @@ std::string UsageText()
            "               (not with --dry-run). Exit 1 with nothing changed when the file cannot\n"
            "               be read, the database cannot be read or saved, or a window holds the\n"
            "               program folder\n"
+           "  --schedule [off | DAYS HH:MM]\n"
+           "               show the weekly check (\"Mon, Fri,  at 07:05 as [user]\" or \"Not\n"
+           "               configured\"), set it, or remove it, for machines without a desktop.\n"
+           "               It is one line of your crontab that runs this program with \"/check\"\n"
+           "               (and ORVEX_HOME when the program folder is not the default one);\n"
+           "               the other lines are kept as they are. DAYS are English day names,\n"
+           "               three letters or in full, separated by commas (mon,fri); HH:MM is\n"
+           "               24-hour. Prints the schedule after a change. Exit 0 when done, 1 with\n"
+           "               the reason when cron is missing or the table cannot be read or written\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"

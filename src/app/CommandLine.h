@@ -2,6 +2,7 @@
 
 #include "records/OleDateTime.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct CommandLine
         TestMail,  ///< send the test letter with the stored mail settings
         Export,    ///< write every link to a workbook or text file
         Import,    ///< read links and partners from a spreadsheet into the database
+        Schedule,  ///< show, set or remove the weekly check
         Error,     ///< usage on stderr, exit 2
     };
 
@@ -38,6 +40,12 @@ struct CommandLine
     /// --import: "A=From page,B=To Page,..."; empty = the program's guess.
     std::string columns;
     bool dryRun = false;
+    /// --schedule off
+    bool scheduleOff = false;
+    /// --schedule DAYS TIME: the day bits of CTaskScheduler; 0 with neither = show the schedule.
+    uint8_t scheduleDays = 0;
+    int scheduleHour = 0;
+    int scheduleMinute = 0;
 };
 
 /// `args` without the program name.

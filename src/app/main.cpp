@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "ExchangeCommands.h"
 #include "ORXApp.h"
+#include "ScheduleCommand.h"
 #include "TestMailCommand.h"
 
 #include <QApplication>
@@ -34,6 +35,8 @@ int main(int argc, char* argv[])
         return RunExportCommand(commandLine);
     case CommandLine::Action::Import:
         return RunImportCommand(commandLine);
+    case CommandLine::Action::Schedule:
+        return RunScheduleCommand(commandLine);
     case CommandLine::Action::Run:
         break;
     }

@@ -51,6 +51,12 @@ public:
     const std::string& LastError() const { return m_lastError; }
 
 private:
+    /// The table as `crontab -l` gives it; empty when the user has none yet.
+    std::optional<std::string> ReadTable();
+    bool WriteTable(const std::string& table);
+    /// The line's command part, quoted for cron's shell.
+    std::optional<std::string> TaskCommand();
+
     std::string m_program;
     std::string m_programFolder;
     bool m_defaultFolder;
@@ -60,6 +66,13 @@ private:
 
 /// The logged-in user's name.
 std::string CurrentUserName();
+
+/// True when `folder` is the program folder a cron run finds without ORVEX_HOME, so the line
+/// need not name it.
+bool IsDefaultProgramFolder(const std::string& folder);
+
+/// The day texts, time and account of a trigger: "Mon, Fri,  at 07:05 as [user]".
+std::string ScheduleSummary(const CTaskScheduler::WeeklyTrigger& trigger, const std::string& account);
 
 /// "Not configured", or "Mon, Fri,  at 07:05 as [user]" (the day texts each end with a blank
 /// and the time part begins with one).
