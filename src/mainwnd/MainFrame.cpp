@@ -10,6 +10,7 @@
 #include "editing/PartnerCommands.h"
 #include "editing/PartnersListDlg.h"
 #include "mail/Notifications.h"
+#include "options/SystemScheduleStore.h"
 #include "platform/SettingsStore.h"
 #include "widgets/Icons.h"
 #include "widgets/MessageBox.h"
@@ -47,7 +48,6 @@ bool IsNotYetAvailable(int command)
 {
     switch (command) {
     case CMainFrame::CmdFindDuplicates:
-    case CMainFrame::CmdOptions:
     case CMainFrame::CmdViewSource:
     case CMainFrame::CmdExternalLinks:
     case CMainFrame::CmdFind:
@@ -288,6 +288,7 @@ bool CMainFrame::IsCommandEnabled(int command) const
     case CmdImportExcel:
     case CmdExportText:
     case CmdExportExcel:
+    case CmdOptions:
         return IsAttached() && runFree;
     case CmdEdit:
     case CmdDuplicate:
@@ -387,6 +388,13 @@ void CMainFrame::RunCommand(int command)
                 ExportToTextFile(context);
             else
                 ExportToWorkbook(context);
+        });
+        break;
+    case CmdOptions:
+        WhileEditing([this] {
+            // A new database replaces the records the list points into.
+            if (RunOptionsCommand(m_app, this, [this] { m_view->Attach(nullptr, nullptr); }))
+                AttachDatabase();
         });
         break;
     case CmdDelete:

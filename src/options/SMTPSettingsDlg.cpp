@@ -7,11 +7,14 @@
 #include "widgets/MessageBox.h"
 #include "widgets/ProgressWork.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <atomic>
@@ -148,6 +151,13 @@ void CSMTPSettingsDlg::OnTest()
     manager.SetAbortFlag(&abort);
     int result = 1;
     std::string reply;
+    // How long the server takes cannot be known: the bar of the progress dialog, once shown,
+    // becomes a busy indicator.
+    QTimer::singleShot(0, this, [] {
+        if (QWidget* progress = QApplication::activeModalWidget())
+            if (auto* bar = progress->findChild<QProgressBar*>(QStringLiteral("progressBar")))
+                bar->setRange(0, 0);
+    });
     const bool finished = RunProgressWork(
         this, QStringLiteral("Test"), QStringLiteral("Sending the test letter..."), [&](const WorkProgress& progress) {
             // The mail code blocks until the server has answered; a thread of its own lets Cancel

@@ -3,6 +3,8 @@
 // scheduler, "&Test" against mail servers of this process, the database path that names a new
 // file, and the keyboard alone.
 #include "app/ORXApp.h"
+#include "mainwnd/LinksView.h"
+#include "mainwnd/MainFrame.h"
 #include "options/AuthenticationDlg.h"
 #include "options/OptionsCommand.h"
 #include "options/OptionsDlgGeneral.h"
@@ -11,16 +13,22 @@
 #include "options/SMTPSettingsDlg.h"
 #include "options/ScheduleStore.h"
 #include "options/SchedulingDlg.h"
+#include "records/Link.h"
+#include "records/LinksManager.h"
 #include "storage/Options.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QTreeView>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QElapsedTimer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QTcpServer>
@@ -528,6 +536,34 @@ private slots:
         }
     }
 
+    void testCanBeCancelledWhileTheServerIsSilent()
+    {
+        // Takes the connection and never greets.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        COptions options = MailOptions();
+        options.SetSmtpPort(silent.serverPort());
+        TestMailSources sources;
+        sources.replyTimeoutMs = 30000;
+        CSMTPSettingsDlg dialog(options, sources);
+        bool cancelled = false;
+        WhenShown<QDialog>([&](QDialog* progress) {
+            QCOMPARE(progress->windowTitle(), QStringLiteral("Test"));
+            // How long a server takes is unknown: the bar only shows that work goes on.
+            QVERIFY(QTest::qWaitFor([progress] { return Child<QProgressBar>(progress, "progressBar")->maximum() == 0; }));
+            QVERIFY(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }));
+            QTest::keyClick(progress, Qt::Key_Escape);
+            cancelled = true;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        Child<QPushButton>(&dialog, "testButton")->click();
+        QVERIFY(cancelled);
+        QVERIFY2(clock.elapsed() < 10000, "Cancel did not end the wait for the server");
+        // The user knows he cancelled: no verdict about the server follows.
+        QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
+    }
+
     void smtpFromTheKeyboardAlone()
     {
         COptions options;
@@ -606,6 +642,40 @@ private slots:
         QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), std::size_t(0));
         const COptions stored = CORXApp::ReadStoredOptions(app->GetProgramFolder());
         QCOMPARE(stored.GetDatabasePath(), fresh.toStdString());
+        app->ExitInstance();
+    }
+
+    void mainWindowTakesTheNewDatabaseOver()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        auto app = std::make_unique<CORXApp>(false);
+        QVERIFY(app->InitInstance());
+        MessageBox::ResetTestHooks();
+        CMainFrame& frame = *app->GetMainFrame();
+        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+        link->SetFromPage("http://127.0.0.1:9/page.html");
+        frame.AttachDatabase();
+        QAbstractItemModel* rows = frame.GetView()->GetList()->model();
+        QCOMPARE(rows->rowCount(), 1);
+        QAction* options = frame.GetAction(CMainFrame::CmdOptions);
+        QVERIFY(options->isEnabled());
+
+        const QString fresh = home.path() + QStringLiteral("/fresh.orx");
+        bool seen = false;
+        WhenShown<COptionsSheet>([&](COptionsSheet* sheet) {
+            seen = true;
+            Child<QLineEdit>(sheet, "databaseEdit")->setText(fresh);
+            sheet->accept();
+        });
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        options->trigger();
+        QVERIFY(seen);
+        // The list now shows the new, empty database; the old one was saved with its link.
+        QCOMPARE(app->GetDatabase().GetPath(), fresh.toStdString());
+        QCOMPARE(rows->rowCount(), 0);
+        QVERIFY(QFile::exists(fresh));
         app->ExitInstance();
     }
 };

@@ -1,0 +1,28 @@
+#include "SystemScheduleStore.h"
+
+#include "OptionsCommand.h"
+
+#include "app/ORXApp.h"
+
+#include <QCoreApplication>
+
+CSystemScheduleStore::CSystemScheduleStore(const std::string& programFolder)
+    // The line must start this very program file, wherever the user started it from.
+    : m_scheduler(QCoreApplication::applicationFilePath().toStdString(), programFolder,
+                  IsDefaultProgramFolder(programFolder))
+{
+}
+
+std::optional<IScheduleStore::WeeklyTrigger> CSystemScheduleStore::GetWeeklyTrigger()
+{
+    const auto trigger = m_scheduler.GetWeeklyTrigger();
+    if (!trigger)
+        return std::nullopt;
+    return WeeklyTrigger{trigger->days, trigger->hour, trigger->minute};
+}
+
+bool RunOptionsCommand(CORXApp& app, QWidget* parent, const std::function<void()>& releaseRecords)
+{
+    CSystemScheduleStore schedule(app.GetProgramFolder());
+    return RunOptionsCommand(app, schedule, parent, releaseRecords);
+}
