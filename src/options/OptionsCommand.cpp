@@ -41,8 +41,8 @@ void FollowDatabasePath(CORXApp& app, const std::string& previousPath, QWidget* 
     if (releaseRecords)
         releaseRecords();
     if (!app.ApplyDatabasePath()) {
-        MessageBox::Warn(parent, QStringLiteral("The database could not be opened: %1")
-                                     .arg(FromStd(app.GetLastDatabaseError())));
+        MessageBox::Warn(
+            parent, QStringLiteral("The database could not be opened: %1").arg(FromStd(app.GetLastDatabaseError())));
         options.SetDatabasePath(previousPath);
     }
 }
@@ -67,7 +67,7 @@ bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent,
     FollowDatabasePath(app, previousPath, parent, releaseRecords);
     app.ApplyCheckSettings();
     if (!app.SaveConfig())
-        MessageBox::Warn(parent, QStringLiteral("The settings could not be saved: %1")
-                                     .arg(FromStd(app.GetLastConfigError())));
+        MessageBox::Warn(parent,
+                         QStringLiteral("The settings could not be saved: %1").arg(FromStd(app.GetLastConfigError())));
     return true;
 }

@@ -176,9 +176,9 @@ void COptionsDlgGeneral::OnConfigureProxy()
 
 void COptionsDlgGeneral::OnBrowse()
 {
-    const QString path = FileDialog::AskOpenFile(
-        this, QStringLiteral("Database File"),
-        {QStringLiteral("Orvex databases (*.orx)"), QStringLiteral("All files (*)")});
+    const QString path =
+        FileDialog::AskOpenFile(this, QStringLiteral("Database File"),
+                                {QStringLiteral("Orvex databases (*.orx)"), QStringLiteral("All files (*)")});
     if (!path.isEmpty())
         m_database->setText(path);
 }

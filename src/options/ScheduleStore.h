@@ -30,6 +30,6 @@ public:
     virtual std::string CurrentUser() const = 0;
 };
 
-/// "Not configured" (followed by the reason when the scheduler could not be read), or the ticked days, the start time and the account:
-/// "Mon, Fri,  at 07:05 as [user]".
+/// "Not configured" (followed by the reason when the scheduler could not be read), or the ticked days, the start time
+/// and the account: "Mon, Fri,  at 07:05 as [user]".
 std::string DescribeSchedule(IScheduleStore& store);

@@ -42,8 +42,8 @@ CSchedulingDlg::CSchedulingDlg(IScheduleStore& store, QWidget* parent) : QDialog
     m_user = AddField(form, QStringLiteral("&UserName"), QString(), "userEdit");
     m_user->setReadOnly(true);
 
-    auto* note = new QLabel(QStringLiteral("cron starts the check as this user; the computer must be on at that time."),
-                            this);
+    auto* note =
+        new QLabel(QStringLiteral("cron starts the check as this user; the computer must be on at that time."), this);
     note->setWordWrap(true);
     note->setAutoFillBackground(true);
     QPalette palette = note->palette();

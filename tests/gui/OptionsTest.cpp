@@ -2,6 +2,7 @@
 // leaves focused, the enabling rules, the schedule summary and its changes through an in-memory
 // scheduler, "&Test" against mail servers of this process, the database path that names a new
 // file, and the keyboard alone.
+#include "storage/Options.h"
 #include "app/ORXApp.h"
 #include "mainwnd/LinksView.h"
 #include "mainwnd/MainFrame.h"
@@ -15,19 +16,17 @@
 #include "options/SchedulingDlg.h"
 #include "records/Link.h"
 #include "records/LinksManager.h"
-#include "storage/Options.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QTreeView>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -37,6 +36,7 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
+#include <QTreeView>
 
 #include <filesystem>
 #include <memory>
@@ -550,7 +550,8 @@ private slots:
         WhenShown<QDialog>([&](QDialog* progress) {
             QCOMPARE(progress->windowTitle(), QStringLiteral("Test"));
             // How long a server takes is unknown: the bar only shows that work goes on.
-            QVERIFY(QTest::qWaitFor([progress] { return Child<QProgressBar>(progress, "progressBar")->maximum() == 0; }));
+            QVERIFY(
+                QTest::qWaitFor([progress] { return Child<QProgressBar>(progress, "progressBar")->maximum() == 0; }));
             QVERIFY(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }));
             QTest::keyClick(progress, Qt::Key_Escape);
             cancelled = true;
@@ -631,6 +632,22 @@ private slots:
         QVERIFY(!QFile::exists(fresh));
         QCOMPARE(app->GetDatabase().GetPath(), original);
         QVERIFY(app->GetOptions().GetDatabasePath() != fresh.toStdString());
+
+        // Yes, but the folder is not there: the old database stays open and in the settings.
+        const QString nowhere = home.path() + QStringLiteral("/missing/folder/new.orx");
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        WhenShown<COptionsSheet>([&nowhere](COptionsSheet* sheet) {
+            Child<QLineEdit>(sheet, "databaseEdit")->setText(nowhere);
+            sheet->accept();
+        });
+        QVERIFY(RunOptionsCommand(*app, schedule, nullptr));
+        const QStringList shown = MessageBox::TakeShownTexts();
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown.at(1).startsWith(QStringLiteral("The database could not be created: ")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(app->GetDatabase().GetPath(), original);
+        QVERIFY(app->GetDatabase().IsUsable());
+        QVERIFY(app->GetOptions().GetDatabasePath() != nowhere.toStdString());
 
         // Yes: the new file is written at once, opened, and kept in "ORX.cfg".
         MessageBox::SetNextAnswer(QMessageBox::Yes);
