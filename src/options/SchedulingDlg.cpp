@@ -78,7 +78,15 @@ void CSchedulingDlg::accept()
         if (m_days[day]->isChecked())
             days = static_cast<uint8_t>(days | (1u << day));
     const QTime time = m_time->time();
-    if (!m_store.ScheduledTaskExists() && !m_store.CreateScheduledTask()) {
+    const bool exists = m_store.ScheduledTaskExists();
+    if (exists && !m_store.GetTaskAccount()) {
+        // The task is there but cannot be read: changing it blindly could undo someone else's edit.
+        const std::string why = m_store.LastError();
+        MessageBox::Warn(this,
+                         why.empty() ? QStringLiteral("Please specify a valid username and password.") : FromStd(why));
+        return;
+    }
+    if (!exists && !m_store.CreateScheduledTask()) {
         MessageBox::Warn(this, FromStd(m_store.LastError()));
         return QDialog::accept();
     }

@@ -469,6 +469,19 @@ private slots:
         QCOMPARE(int(schedule.trigger->days), 0x22);
         QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Mon, Fri,  at 07:05 as [alice]"));
 
+        // A task whose account cannot be read is not changed blindly.
+        schedule.account.reset();
+        WhenShown<CSchedulingDlg>([](CSchedulingDlg* dialog) {
+            dialog->accept();
+            QVERIFY(dialog->isVisible());
+            dialog->reject();
+        });
+        Child<QPushButton>(&page, "scheduleButton")->click();
+        QCOMPARE(MessageBox::TakeShownTexts(),
+                 QStringList{QStringLiteral("Please specify a valid username and password.")});
+        QCOMPARE(int(schedule.trigger->days), 0x22);
+        schedule.account = "alice";
+
         // Reopened, the dialog shows what the task holds; with no day left the task goes.
         WhenShown<CSchedulingDlg>([&](CSchedulingDlg* dialog) {
             QVERIFY(Child<QCheckBox>(dialog, "day5")->isChecked());
