@@ -178,7 +178,8 @@ void COptionsDlgGeneral::OnBrowse()
 {
     const QString path =
         FileDialog::AskOpenFile(this, QStringLiteral("Database File"),
-                                {QStringLiteral("Orvex databases (*.orx)"), QStringLiteral("All files (*)")});
+                                {QStringLiteral("Orvex databases (*.orx)"), QStringLiteral("All files (*)")},
+                                m_database->text().trimmed());
     if (!path.isEmpty())
         m_database->setText(path);
 }

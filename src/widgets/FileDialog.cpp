@@ -48,11 +48,11 @@ QString WithDefaultExtension(const QString& path, const QString& extension)
 
 } // namespace
 
-QString AskOpenFile(QWidget* parent, const QString& title, const QStringList& filters)
+QString AskOpenFile(QWidget* parent, const QString& title, const QStringList& filters, const QString& start)
 {
     if (const std::optional<QString> answer = ScriptedAnswer(title))
         return *answer;
-    QFileDialog dialog(parent, title);
+    QFileDialog dialog(parent, title, start);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(filters);

@@ -9,8 +9,9 @@ class QWidget;
 /// user. An empty path means the user cancelled.
 namespace FileDialog {
 
-/// An existing file to read. `filters` as QFileDialog takes them ("Text Files (*.txt)").
-QString AskOpenFile(QWidget* parent, const QString& title, const QStringList& filters);
+/// An existing file to read. `filters` as QFileDialog takes them ("Text Files (*.txt)"); the
+/// dialog starts at `start` (a file or folder) when it is given.
+QString AskOpenFile(QWidget* parent, const QString& title, const QStringList& filters, const QString& start = {});
 /// A file to write. A name without an extension gets `extension` (".txt") before the question
 /// about overwriting, which is asked only with `confirmOverwrite`.
 QString AskSaveFile(QWidget* parent, const QString& title, const QStringList& filters, const QString& extension,
