@@ -14,6 +14,7 @@
 #include "options/SMTPSettingsDlg.h"
 #include "options/ScheduleStore.h"
 #include "options/SchedulingDlg.h"
+#include "options/SystemScheduleStore.h"
 #include "records/Link.h"
 #include "records/LinksManager.h"
 #include "widgets/FileDialog.h"
@@ -442,6 +443,67 @@ private slots:
         Child<QCheckBox>(&page, "scheduleCheck")->setChecked(false);
         QVERIFY(page.OnOK());
         QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("crontab refused the table")});
+    }
+
+    // The dialogs against the real scheduler, with a crontab that keeps the table in a file: the
+    // Monday and Friday 07:05 check becomes the user's line, and clearing the box takes it away.
+    void theScheduleBecomesTheUsersCrontabLine()
+    {
+        QTemporaryDir bin;
+        const QString table = bin.filePath(QStringLiteral("table"));
+        {
+            QFile fake(bin.filePath(QStringLiteral("crontab")));
+            QVERIFY(fake.open(QIODevice::WriteOnly));
+            fake.write("#!/bin/sh\n"
+                       "case \"$1\" in\n"
+                       "-l) [ -f \"$FAKE_CRONTAB\" ] || { echo \"no crontab for $(id -un)\" >&2; exit 1; }\n"
+                       "    cat \"$FAKE_CRONTAB\" ;;\n"
+                       "-) cat > \"$FAKE_CRONTAB\" ;;\n"
+                       "*) cat \"$1\" > \"$FAKE_CRONTAB\" ;;\n"
+                       "esac\n");
+            fake.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ":" + path);
+        qputenv("FAKE_CRONTAB", QFile::encodeName(table));
+        const auto readTable = [&table] {
+            QFile file(table);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+
+        CSystemScheduleStore schedule(bin.path().toStdString() + "/home dir/");
+        COptions options;
+        {
+            COptionsDlgGeneral page(options, schedule, {});
+            QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Not configured"));
+            Child<QCheckBox>(&page, "scheduleCheck")->setChecked(true);
+            WhenShown<CSchedulingDlg>([](CSchedulingDlg* dialog) {
+                Child<QCheckBox>(dialog, "day1")->setChecked(true);
+                Child<QCheckBox>(dialog, "day5")->setChecked(true);
+                Child<QTimeEdit>(dialog, "timeEdit")->setTime(QTime(7, 5));
+                dialog->accept();
+            });
+            Child<QPushButton>(&page, "scheduleButton")->click();
+            QVERIFY2(Child<QLabel>(&page, "statusLabel")->text().startsWith(QStringLiteral("Mon, Fri,  at 07:05 as [")),
+                     qPrintable(Child<QLabel>(&page, "statusLabel")->text()));
+            QVERIFY(page.OnOK());
+        }
+        const QString line = readTable();
+        QVERIFY2(line.startsWith(QStringLiteral("5 7 * * 1,5 ORVEX_HOME=\"")) &&
+                     line.contains(QStringLiteral("/home dir/\" \"")) &&
+                     line.trimmed().endsWith(QStringLiteral("/check # Orvex weekly check")),
+                 qPrintable(line));
+
+        {
+            COptionsDlgGeneral page(options, schedule, {});
+            QVERIFY(Child<QCheckBox>(&page, "scheduleCheck")->isChecked());
+            Child<QCheckBox>(&page, "scheduleCheck")->setChecked(false);
+            QVERIFY(page.OnOK());
+        }
+        QVERIFY2(!readTable().contains(QStringLiteral("Orvex weekly check")), qPrintable(readTable()));
+        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+        qputenv("PATH", path);
+        qunsetenv("FAKE_CRONTAB");
     }
 
     void scheduleDialogWritesTheTrigger()
