@@ -133,6 +133,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
         result.file = args[1];
         return result;
     }
+    if (!args.empty() && args[0] == "--duplicates") {
+        result.action = CommandLine::Action::Duplicates;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--exact-www")
+                result.exactWww = true;
+            else if (args[i] == "--one-per-project")
+                result.onePerProject = true;
+            else {
+                result.action = CommandLine::Action::Error;
+                result.error = "--duplicates takes [--exact-www] [--one-per-project]; not: " + args[i];
+                return result;
+            }
+        }
+        return result;
+    }
     if (!args.empty() && args[0] == "--import") {
         result.action = CommandLine::Action::Import;
         for (std::size_t i = 1; i < args.size(); ++i) {
@@ -198,6 +213,7 @@ std::string UsageText()
            "       orvex --export FILE.xlsx|FILE.txt\n"
            "       orvex --import FILE [--sheet N] [--columns SPEC] [--dry-run]\n"
            "       orvex --schedule [off | DAYS HH:MM]\n"
+           "       orvex --duplicates [--exact-www] [--one-per-project]\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -256,6 +272,15 @@ std::string UsageText()
            "               three letters or in full, separated by commas (mon,fri); HH:MM is\n"
            "               24-hour. Prints the schedule after a change. Exit 0 when done, 1 with\n"
            "               the reason when cron is missing or the table cannot be read or written\n"
+           "  --duplicates [--exact-www] [--one-per-project]\n"
+           "               print the sets of links of the database placed on the same From page\n"
+           "               that point to the same To Page, as the window's Find duplicates does\n"
+           "               (\"No duplicates found\" when there are none). A host with and without\n"
+           "               a leading \"www.\" is one site unless --exact-www; with\n"
+           "               --one-per-project, links of the same project on one page are\n"
+           "               duplicates whatever they point to. Reads the database only. Exit 0\n"
+           "               when the report was made, 1 with the reason when the database cannot\n"
+           "               be read\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"

@@ -13,12 +13,13 @@ struct CommandLine
         Run,
         Help,
         Version,
-        CheckLink, ///< check one link and print why it has its status
-        TestMail,  ///< send the test letter with the stored mail settings
-        Export,    ///< write every link to a workbook or text file
-        Import,    ///< read links and partners from a spreadsheet into the database
-        Schedule,  ///< show, set or remove the weekly check
-        Error,     ///< usage on stderr, exit 2
+        CheckLink,  ///< check one link and print why it has its status
+        TestMail,   ///< send the test letter with the stored mail settings
+        Export,     ///< write every link to a workbook or text file
+        Import,     ///< read links and partners from a spreadsheet into the database
+        Schedule,   ///< show, set or remove the weekly check
+        Duplicates, ///< print the sets of links placed twice on one page
+        Error,      ///< usage on stderr, exit 2
     };
 
     Action action = Action::Run;
@@ -46,6 +47,9 @@ struct CommandLine
     uint8_t scheduleDays = 0;
     int scheduleHour = 0;
     int scheduleMinute = 0;
+    /// --duplicates: "www." on the From page's host counts; one link per project and page.
+    bool exactWww = false;
+    bool onePerProject = false;
 };
 
 /// `args` without the program name.

@@ -1,5 +1,6 @@
 #include "CheckLinkCommand.h"
 #include "CommandLine.h"
+#include "DuplicatesCommand.h"
 #include "ExchangeCommands.h"
 #include "ORXApp.h"
 #include "ScheduleCommand.h"
@@ -35,6 +36,8 @@ int main(int argc, char* argv[])
         return RunExportCommand(commandLine);
     case CommandLine::Action::Import:
         return RunImportCommand(commandLine);
+    case CommandLine::Action::Duplicates:
+        return RunDuplicatesCommand(commandLine);
     case CommandLine::Action::Schedule:
         return RunScheduleCommand(commandLine);
     case CommandLine::Action::Run:
