@@ -17,7 +17,17 @@ struct ParsedLink
     CUrlParts to;
     bool fromOk = false;
     bool toOk = false;
+    bool toRead = false;
 };
+
+// Most links share their From page with no other, so their To Page is read only when needed.
+void ReadToPage(ParsedLink& p, const CLink& link)
+{
+    if (p.toRead)
+        return;
+    p.toRead = true;
+    p.toOk = ParseHref(nullptr, NormalizeUrl(link.GetToPage()), p.to);
+}
 
 std::string_view WithoutWww(std::string_view host)
 {
@@ -53,8 +63,6 @@ std::vector<std::vector<std::size_t>> FindDuplicateGroups(const std::vector<cons
     for (std::size_t i = 0; i < count; ++i) {
         ParsedLink& p = parsed[i];
         p.fromOk = ParseHref(nullptr, NormalizeUrl(links[i]->GetFromPage()), p.from);
-        if (!oneLinkPerProject)
-            p.toOk = ParseHref(nullptr, NormalizeUrl(links[i]->GetToPage()), p.to);
     }
 
     // Pages match only on the same host (without case, and without "www." when asked), so the
@@ -70,23 +78,24 @@ std::vector<std::vector<std::size_t>> FindDuplicateGroups(const std::vector<cons
     std::unordered_map<std::string, HostBucket> hosts;
     std::vector<HostBucket*> hostOf(count, nullptr);
     std::vector<const std::vector<std::size_t>*> pageOf(count, nullptr);
+    std::string key;
     for (std::size_t i = 0; i < count; ++i) {
         if (!parsed[i].fromOk)
             continue;
         std::string_view host = parsed[i].from.host;
         if (ignoreWww)
             host = WithoutWww(host);
-        HostBucket& bucket = hosts[AsciiLowerCase(host)];
+        key = AsciiLowerCase(host);
+        HostBucket& bucket = hosts[key];
         bucket.all.push_back(i);
         hostOf[i] = &bucket;
         if (parsed[i].from.object == "/*")
             bucket.wildcards.push_back(i);
-        std::vector<std::size_t>& page = bucket.byObject[AsciiLowerCase(parsed[i].from.object)];
+        key = AsciiLowerCase(parsed[i].from.object);
+        // Map nodes stay where they are when the map grows, so the pointer stays good.
+        std::vector<std::size_t>& page = bucket.byObject[key];
         page.push_back(i);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        if (hostOf[i])
-            pageOf[i] = &hostOf[i]->byObject[AsciiLowerCase(parsed[i].from.object)];
+        pageOf[i] = &page;
     }
 
     std::vector<std::vector<std::size_t>> groups;
@@ -108,6 +117,10 @@ std::vector<std::vector<std::size_t>> FindDuplicateGroups(const std::vector<cons
         }
         std::vector<std::size_t> group;
         for (const std::size_t b : candidates) {
+            if (!oneLinkPerProject) {
+                ReadToPage(parsed[a], *links[a]);
+                ReadToPage(parsed[b], *links[b]);
+            }
             if (!ParsedDuplicates(parsed[a], parsed[b], *links[a], *links[b], ignoreWww, oneLinkPerProject))
                 continue;
             if (group.empty())
