@@ -2,18 +2,9 @@
 # --duplicates over a database made by --import: the report, its options, and the exit codes.
 set -uo pipefail
 orvex=$1
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-export XDG_CONFIG_HOME=$tmp/config
+source "$(dirname "$0")/common.sh"
 export ORVEX_HOME=$tmp/home
 mkdir -p "$ORVEX_HOME"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-failures=0
-passes=0
-check() { # description, then a command that must succeed
-    local what=$1; shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
 
 "$orvex" --duplicates >"$tmp/out" 2>"$tmp/err"
 check "--duplicates without a database exits 1" test $? -eq 1
@@ -51,5 +42,4 @@ check "--one-per-project leaves Blog out" test "$(grep -c Blog <<<"$out")" -eq 0
 check "--duplicates with an unknown option exits 2" test $? -eq 2
 check "the unknown option is named with the usage" grep -q -- "--www" "$tmp/err"
 
-echo "$passes passed, $failures failed"
-test "$failures" -eq 0
+finish

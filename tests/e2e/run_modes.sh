@@ -3,16 +3,7 @@
 # and a window ended by a signal.
 set -uo pipefail
 orvex=$1
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-export XDG_CONFIG_HOME=$tmp/config
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-failures=0
-passes=0
-check() { # description, then a command that must succeed
-    local what=$1; shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/common.sh"
 mode() { stat -c %a "$1"; }
 
 home=$tmp/home
@@ -67,5 +58,4 @@ check "SIGTERM ends the window with exit 0" test $? -eq 0
 check "SIGTERM saves the database on the way out" test -f "$home/data.orx.bak"
 check "SIGTERM stores the window placement" grep -q '^mainframe=' "$XDG_CONFIG_HOME/Tessel Development/Orvex.conf"
 
-echo "$passes passed, $failures failed"
-test $failures -eq 0
+finish

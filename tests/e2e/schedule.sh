@@ -2,16 +2,7 @@
 # --schedule shows, sets and removes the weekly check in a crontab kept by a fake `crontab`.
 set -uo pipefail
 orvex=$1
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-export XDG_CONFIG_HOME=$tmp/config
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-failures=0
-passes=0
-check() { # description, then a command that must succeed
-    local what=$1; shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/common.sh"
 
 mkdir "$tmp/bin"
 table=$tmp/table
@@ -74,5 +65,4 @@ for args in "" "mon 07:00" "off"; do
         test "$(cat "$tmp/err")" = "orvex: cron is not installed: the weekly check cannot be scheduled"
 done
 
-echo "$passes passed, $failures failed"
-test $failures -eq 0
+finish
