@@ -2,6 +2,7 @@
 // menu and worksheet choice, its names and the keyboard alone, its stored placement; the import
 // run with its summary and its Cancel; the progress dialog; and the three commands of the main
 // window against real files.
+#include "DialogTesting.h"
 #include "app/ORXApp.h"
 #include "exchange/ExcelImport.h"
 #include "mainwnd/ImportExportCommands.h"
@@ -157,51 +158,6 @@ QStringList Expected(std::initializer_list<const char*> named)
     while (headers.size() < kImportSheetColumns)
         headers << QString();
     return headers;
-}
-
-// Runs `act` on the first dialog of type D that is the modal window, from inside its exec(). A
-// failed check closes whatever it leaves open, so that the test ends instead of waiting.
-template <class D> void WhenShown(std::function<void(D*)> act, std::function<bool(D*)> which = {})
-{
-    QTimer::singleShot(10, [act, which] {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        if (!dialog || (which && !which(dialog)))
-            return WhenShown<D>(act, which);
-        act(dialog);
-        if (QTest::currentTestFailed())
-            while (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                open->reject();
-    });
-}
-
-// Runs `act` on the popup menu once it is open.
-void WhenMenuOpen(std::function<void(QMenu*)> act)
-{
-    QTimer::singleShot(10, [act] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return WhenMenuOpen(act);
-        act(menu);
-        if (QTest::currentTestFailed())
-            menu->close();
-    });
-}
-
-void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    // As a window manager would, a dialog that has just opened gets the keyboard.
-    if (QWidget* dialog = QApplication::activeModalWidget(); dialog && !dialog->isActiveWindow()) {
-        dialog->activateWindow();
-        QTRY_VERIFY(dialog->isActiveWindow());
-    }
-    // A popup that has just closed hands the focus back a moment later.
-    QTRY_VERIFY(QApplication::focusWidget());
-    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
-}
-
-QString Focused()
-{
-    return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
 }
 
 // A progress dialog is every modal dialog that has a Cancel button and no worksheet box.

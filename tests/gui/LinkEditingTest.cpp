@@ -2,6 +2,7 @@
 // partners typed in, the dates of a renewed link, the pack and group dialogs, Duplicate and Renew,
 // "S&ave&&Check" and "Check now" against servers of this process, labels, tab order and the
 // keyboard alone.
+#include "DialogTesting.h"
 #include "checking/CheckSettings.h"
 #include "editing/EditingSupport.h"
 #include "editing/LinkCommands.h"
@@ -48,42 +49,12 @@ std::string Serialized(CLink& link)
     return bytes;
 }
 
-// Runs `act` on the dialog of type D once it is the modal window, from inside its exec().
-// A failed check inside closes the dialogs it leaves open, so that the test ends instead of waiting.
-template <class D> void WhenShown(std::function<void(D*)> act)
-{
-    QTimer::singleShot(10, [act] {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return WhenShown<D>(act);
-        act(dialog);
-        if (QTest::currentTestFailed())
-            while (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                open->reject();
-    });
-}
-
-void Type(const QString& text)
-{
-    QTest::keyClicks(QApplication::focusWidget(), text);
-}
-
-void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
-}
-
 QStringList Names(std::initializer_list<const char*> names)
 {
     QStringList list;
     for (const char* name : names)
         list << QLatin1String(name);
     return list;
-}
-
-QString Focused()
-{
-    return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
 }
 
 // A web server on 127.0.0.1 served by this thread's event loop: it can only answer while the

@@ -2,6 +2,7 @@
 // leaves focused, the enabling rules, the schedule summary and its changes through an in-memory
 // scheduler, "&Test" against mail servers of this process, the database path that names a new
 // file, and the keyboard alone.
+#include "DialogTesting.h"
 #include "storage/Options.h"
 #include "app/ORXApp.h"
 #include "mainwnd/LinksView.h"
@@ -50,20 +51,6 @@ template <class W = QWidget> W* Child(QWidget* dialog, const char* name)
     if (!child)
         qFatal("no child %s", name);
     return child;
-}
-
-// Runs `act` on the dialog of type D once it is the modal window, from inside its exec().
-template <class D> void WhenShown(std::function<void(D*)> act)
-{
-    QTimer::singleShot(10, [act] {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return WhenShown<D>(act);
-        act(dialog);
-        if (QTest::currentTestFailed())
-            while (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                open->reject();
-    });
 }
 
 // The widget that has (or would have, in an inactive window) the focus, and whether all of its
