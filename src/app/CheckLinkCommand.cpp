@@ -3,6 +3,8 @@
 #include "CommandLine.h"
 #include "ORXApp.h"
 #include "checking/LinkCheck.h"
+#include "checking/PageAnalysis.h"
+#include "checking/Url.h"
 #include "checking/PageRank.h"
 #include "platform/Paths.h"
 #include "records/Link.h"
@@ -25,17 +27,44 @@ std::string Quoted(const std::string& text)
     return out + '"';
 }
 
-} // namespace
-
-int RunCheckLinkCommand(const CommandLine& commandLine)
+// Read-only: the settings file is used when there is one, nothing is created or saved.
+void UseStoredCheckSettings()
 {
-    // Read-only: the settings file is used when there is one, nothing is created or saved.
     const std::string folder = Paths::FindProgramFolder();
     std::string settingsError;
     const COptions options = CORXApp::ReadStoredOptions(folder, &settingsError);
     if (!settingsError.empty())
-        std::fprintf(stderr, "orvex: %s; checking without its proxy and warning period\n", settingsError.c_str());
+        std::fprintf(stderr, "orvex: %s; going on without its proxy and warning period\n", settingsError.c_str());
     SetCheckSettings(CORXApp::BuildCheckSettings(options, *OpenSettingsStore()));
+}
+
+} // namespace
+
+int RunLinkInfoCommand(const CommandLine& commandLine)
+{
+    UseStoredCheckSettings();
+    std::string report;
+    const bool made = ExternalLinksInfo(NormalizeUrl(commandLine.fromPage), report);
+    PrintReport(report);
+    if (!made)
+        std::fprintf(stderr, "orvex: the page could not be read or parsed\n");
+    return made ? 0 : 1;
+}
+
+int RunLinkSourceCommand(const CommandLine& commandLine)
+{
+    UseStoredCheckSettings();
+    std::string text;
+    const bool made = LinkSourceText(commandLine.fromPage, commandLine.toPage, text);
+    PrintReport(text);
+    if (!made)
+        std::fprintf(stderr, "orvex: the page could not be read or parsed\n");
+    return made ? 0 : 1;
+}
+
+int RunCheckLinkCommand(const CommandLine& commandLine)
+{
+    UseStoredCheckSettings();
 
     CLink link;
     link.SetFromPage(commandLine.fromPage);

@@ -99,6 +99,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.anchor = args[first + 2];
         return result;
     }
+    if (!args.empty() && (args[0] == "--link-info" || args[0] == "--link-source")) {
+        const bool info = args[0] == "--link-info";
+        const std::size_t wanted = info ? 2 : 3;
+        if (args.size() != wanted || std::any_of(args.begin() + 1, args.end(), [](const std::string& a) {
+                return a.empty() || a[0] == '-';
+            })) {
+            result.action = CommandLine::Action::Error;
+            result.error = info ? "--link-info takes one PAGE address" : "--link-source takes FROM_PAGE TO_PAGE";
+            return result;
+        }
+        result.action = info ? CommandLine::Action::LinkInfo : CommandLine::Action::LinkSource;
+        result.fromPage = args[1];
+        if (!info)
+            result.toPage = args[2];
+        return result;
+    }
     if (!args.empty() && args[0] == "--test-mail") {
         if (args.size() > 1) {
             result.action = CommandLine::Action::Error;
@@ -214,6 +230,8 @@ std::string UsageText()
            "       orvex --import FILE [--sheet N] [--columns SPEC] [--dry-run]\n"
            "       orvex --schedule [off | DAYS HH:MM]\n"
            "       orvex --duplicates [--exact-www] [--one-per-project]\n"
+           "       orvex --link-info PAGE\n"
+           "       orvex --link-source FROM_PAGE TO_PAGE\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -281,6 +299,18 @@ std::string UsageText()
            "               duplicates whatever they point to. Reads the database only. Exit 0\n"
            "               when the report was made, 1 with the reason when the database cannot\n"
            "               be read\n"
+           "  --link-info PAGE\n"
+           "               fetch PAGE and print what the window's External Links Info shows:\n"
+           "               its PageRank, its site's robots.txt, the numbers of distinct internal\n"
+           "               and external links, the external links (and the nofollow ones among\n"
+           "               them) and the response headers\n"
+           "  --link-source FROM_PAGE TO_PAGE\n"
+           "               fetch FROM_PAGE and print, as the window's View Link Source does,\n"
+           "               every anchor on it that names TO_PAGE: its source as the page has it\n"
+           "               and its text (nothing when there is none)\n"
+           "               Both use the proxy of \"ORX.cfg\" and write nothing. Exit 0 when the\n"
+           "               page was read, 1 when it could not be read or parsed (what was\n"
+           "               reached is still printed, the reason on stderr)\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"
@@ -300,4 +330,18 @@ std::string UsageText()
 std::string VersionText()
 {
     return "Orvex 2.0 (built " + BuildDate() + ")\n";
+}
+
+void PrintReport(const std::string& report)
+{
+    std::string out;
+    out.reserve(report.size() + 1);
+    for (std::size_t i = 0; i < report.size(); ++i) {
+        if (report[i] == '\r' && i + 1 < report.size() && report[i + 1] == '\n')
+            continue;
+        out += report[i];
+    }
+    if (!out.empty() && out.back() != '\n')
+        out += '\n';
+    std::fwrite(out.data(), 1, out.size(), stdout);
 }

@@ -19,6 +19,8 @@ struct CommandLine
         Import,     ///< read links and partners from a spreadsheet into the database
         Schedule,   ///< show, set or remove the weekly check
         Duplicates, ///< print the sets of links placed twice on one page
+        LinkInfo,   ///< print the External Links Info report of a page
+        LinkSource, ///< print the anchors of a page that name a To Page
         Error,      ///< usage on stderr, exit 2
     };
 
@@ -29,6 +31,7 @@ struct CommandLine
     bool verbose = false;
     std::string error;
     /// --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]; the anchor defaults to "*".
+    /// --link-info PAGE (in fromPage); --link-source FROM_PAGE TO_PAGE.
     std::string fromPage;
     std::string toPage;
     std::string anchor = "*";
@@ -57,3 +60,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 /// "Orvex 2.0" and the build date.
 std::string VersionText();
+
+/// Writes a report to stdout with LF line ends (the window's reports keep CR LF, which terminals
+/// and the tools scripts pipe into do not want), ending in a line end unless it is empty.
+void PrintReport(const std::string& report);

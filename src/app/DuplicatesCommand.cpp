@@ -40,8 +40,6 @@ int RunDuplicatesCommand(const CommandLine& commandLine)
     const std::vector<CLink*> links = database.GetLinks()->GetLinks();
     const std::vector<const CLink*> list(links.begin(), links.end());
     const std::string report = DuplicatesReport(list, !commandLine.exactWww, commandLine.onePerProject);
-    std::fwrite(report.data(), 1, report.size(), stdout);
-    if (report.empty() || report.back() != '\n')
-        std::fputs("\n", stdout);
+    PrintReport(report);
     return 0;
 }

@@ -38,6 +38,10 @@ int main(int argc, char* argv[])
         return RunImportCommand(commandLine);
     case CommandLine::Action::Duplicates:
         return RunDuplicatesCommand(commandLine);
+    case CommandLine::Action::LinkInfo:
+        return RunLinkInfoCommand(commandLine);
+    case CommandLine::Action::LinkSource:
+        return RunLinkSourceCommand(commandLine);
     case CommandLine::Action::Schedule:
         return RunScheduleCommand(commandLine);
     case CommandLine::Action::Run:

@@ -260,6 +260,13 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* user)
     return n == 0 ? 1 : 0; // anything but n aborts the transfer
 }
 
+thread_local const std::atomic<bool>* t_cancelled = nullptr;
+
+int CancelCallback(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 struct TransferResult
 {
     bool ok = false;
@@ -270,10 +277,17 @@ struct TransferResult
 TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& headers)
 {
     TransferResult result;
+    if (t_cancelled && t_cancelled->load())
+        return result;
     CInternetClient* client = OpenInternetClient();
     if (!client)
         return result;
     CURL* h = client->Handle();
+    if (t_cancelled) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CancelCallback);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, t_cancelled);
+    }
     RedirectGuard guard;
     guard.publicForTests = PublicAddressesForTests();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -310,6 +324,8 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
     curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
     return result;
 }
 
@@ -574,6 +590,16 @@ private:
 };
 
 } // namespace
+
+CFetchCancelScope::CFetchCancelScope(const std::atomic<bool>& cancelled) : m_outer(t_cancelled)
+{
+    t_cancelled = &cancelled;
+}
+
+CFetchCancelScope::~CFetchCancelScope()
+{
+    t_cancelled = m_outer;
+}
 
 bool CInternetClient::Configure(const CheckSettings& settings)
 {

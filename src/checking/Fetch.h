@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,20 @@ class CInternetClient;
 
 /// A client for this thread, or null when one cannot be made (a malformed proxy setting).
 CInternetClient* OpenInternetClient();
+
+/// While one lives, the fetches of its thread end, and fail, within about a second after
+/// `cancelled` turns true: one under way too, so a user can give up on a slow page.
+class CFetchCancelScope
+{
+public:
+    explicit CFetchCancelScope(const std::atomic<bool>& cancelled);
+    ~CFetchCancelScope();
+    CFetchCancelScope(const CFetchCancelScope&) = delete;
+    CFetchCancelScope& operator=(const CFetchCancelScope&) = delete;
+
+private:
+    const std::atomic<bool>* m_outer;
+};
 
 /// GET following redirects (at most 10). The text is read line by line: every CR dropped, each
 /// line ending in "\n", converted to UTF-8 from the encoding a browser picks: a byte order mark,

@@ -505,6 +505,11 @@ bool HeadersSayNofollow(std::string_view headers)
     return false;
 }
 
+std::string InnerText(const GumboNode* element)
+{
+    return ::InnerText(element);
+}
+
 } // namespace pagescan
 
 namespace {
@@ -658,71 +663,94 @@ bool PrefixForCut(const GumboNode* marker, std::string& prefix)
 
 } // namespace
 
+bool pagescan::ParseInPieces(const std::string& pageText, std::size_t maxTagsPerPiece, std::size_t cutSpacing,
+                             const PieceVisitor& visit, std::size_t* piecesWalked)
+{
+    std::string limited;
+    std::string_view text = pageText;
+    CPageCuts cuts;
+    cuts.spacing = cutSpacing;
+    if (LimitNesting(pageText, limited, &cuts))
+        text = limited;
+
+    // Pieces end before an anchor, where the marker stands in for it. A cut the parser shows
+    // to be unsafe is dropped and the piece grows to a later one (twice the share each time,
+    // so a page without a safe cut costs at most two whole parses).
+    const std::vector<CPageCuts::Point>& points = cuts.points;
+    std::size_t begin = 0;
+    std::size_t tagsAtBegin = 0;
+    std::size_t next = 0;
+    std::size_t share = std::max<std::size_t>(maxTagsPerPiece, 1);
+    std::string prefix;
+    std::string doctype; // the first piece's, so that every piece is parsed in its mode
+    std::string piece;
+    for (;;) {
+        while (next < points.size() && points[next].offset <= begin)
+            ++next;
+        std::size_t end = text.size();
+        std::size_t pick = points.size();
+        if (cuts.startTags - tagsAtBegin > share && next < points.size()) {
+            pick = next;
+            while (pick + 1 < points.size() && points[pick + 1].tagsBefore - tagsAtBegin <= share)
+                ++pick;
+            end = points[pick].offset;
+        }
+        const bool last = end == text.size();
+        piece.assign(begin == 0 ? std::string() : doctype + prefix);
+        piece.append(text.substr(begin, end - begin));
+        if (!last)
+            piece.append(kCutMarker);
+        const CParse parse(piece);
+        if (!parse.Document())
+            return false;
+        std::string nextPrefix;
+        const GumboNode* marker = last ? nullptr : FindCutMarker(parse.Document());
+        if (!last && !PrefixForCut(marker, nextPrefix)) {
+            share = share > SIZE_MAX / 2 ? SIZE_MAX : share * 2;
+            continue;
+        }
+        if (begin == 0)
+            doctype = DoctypeFor(parse.Document());
+        visit(piece, parse.Document(), marker);
+        if (piecesWalked)
+            ++*piecesWalked;
+        if (last)
+            return true;
+        begin = end;
+        tagsAtBegin = points[pick].tagsBefore;
+        next = pick + 1;
+        prefix = std::move(nextPrefix);
+        share = std::max<std::size_t>(maxTagsPerPiece, 1);
+    }
+}
+
+std::size_t pagescan::PieceTagsFor(std::size_t pageSize)
+{
+    // A page of tens of thousands of elements would build a tree of fifty times its size; it is
+    // parsed in pieces instead, each piece's tree gone before the next is built. Ordinary pages
+    // are one piece.
+    const std::size_t budget = std::max(kMinTreeBudget, kTreeBudgetPerByte * pageSize);
+    return std::max<std::size_t>(budget / kTreeBytesPerElement, 1);
+}
+
 bool pagescan::ScanPageInPieces(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
                                 const std::string& toPage, const std::string& anchor, PageFindings& findings,
                                 std::size_t maxTagsPerPiece, std::size_t cutSpacing, std::size_t* piecesWalked)
 {
     try {
         findings = PageFindings{};
-        std::string limited;
-        std::string_view text = pageText;
-        CPageCuts cuts;
-        cuts.spacing = cutSpacing;
-        if (LimitNesting(pageText, limited, &cuts))
-            text = limited;
-
         if (HeadersSayNofollow(headers))
             findings.nofollowSeen = true;
         CPageWalk walk(pageUrl, toPage, anchor, findings);
-
-        // Pieces end before an anchor, where the marker stands in for it. A cut the parser shows
-        // to be unsafe is dropped and the piece grows to a later one (twice the share each time,
-        // so a page without a safe cut costs at most two whole parses).
-        const std::vector<CPageCuts::Point>& points = cuts.points;
-        std::size_t begin = 0;
-        std::size_t tagsAtBegin = 0;
-        std::size_t next = 0;
-        std::size_t share = std::max<std::size_t>(maxTagsPerPiece, 1);
-        std::string prefix;
-        std::string doctype; // the first piece's, so that every piece is parsed in its mode
-        std::string piece;
-        for (;;) {
-            while (next < points.size() && points[next].offset <= begin)
-                ++next;
-            std::size_t end = text.size();
-            std::size_t pick = points.size();
-            if (cuts.startTags - tagsAtBegin > share && next < points.size()) {
-                pick = next;
-                while (pick + 1 < points.size() && points[pick + 1].tagsBefore - tagsAtBegin <= share)
-                    ++pick;
-                end = points[pick].offset;
-            }
-            const bool last = end == text.size();
-            piece.assign(begin == 0 ? std::string() : doctype + prefix);
-            piece.append(text.substr(begin, end - begin));
-            if (!last)
-                piece.append(kCutMarker);
-            const CParse parse(piece);
-            if (!parse.Document())
-                return false;
-            std::string nextPrefix;
-            const GumboNode* marker = last ? nullptr : FindCutMarker(parse.Document());
-            if (!last && !PrefixForCut(marker, nextPrefix)) {
-                share = share > SIZE_MAX / 2 ? SIZE_MAX : share * 2;
-                continue;
-            }
-            if (begin == 0)
-                doctype = DoctypeFor(parse.Document());
-            walk.Walk(parse.Document(), marker);
-            if (piecesWalked)
-                ++*piecesWalked;
-            if (last)
-                break;
-            begin = end;
-            tagsAtBegin = points[pick].tagsBefore;
-            next = pick + 1;
-            prefix = std::move(nextPrefix);
-            share = std::max<std::size_t>(maxTagsPerPiece, 1);
+        const bool parsed = ParseInPieces(
+            pageText, maxTagsPerPiece, cutSpacing,
+            [&walk](std::string_view, const GumboNode* document, const GumboNode* stopAt) {
+                walk.Walk(document, stopAt);
+            },
+            piecesWalked);
+        if (!parsed) {
+            findings = PageFindings{};
+            return false;
         }
         walk.Finish();
         return true;
@@ -735,10 +763,6 @@ bool pagescan::ScanPageInPieces(const std::string& pageUrl, const std::string& p
 bool ScanPage(const std::string& pageUrl, const std::string& pageText, const std::string& headers,
               const std::string& toPage, const std::string& anchor, PageFindings& findings)
 {
-    // A page of tens of thousands of elements would build a tree of fifty times its size; it is
-    // parsed in pieces instead, each piece's tree gone before the next is built. Ordinary pages
-    // are one piece.
-    const std::size_t budget = std::max(pagescan::kMinTreeBudget, pagescan::kTreeBudgetPerByte * pageText.size());
     return pagescan::ScanPageInPieces(pageUrl, pageText, headers, toPage, anchor, findings,
-                                      std::max<std::size_t>(budget / kTreeBytesPerElement, 1), 256);
+                                      pagescan::PieceTagsFor(pageText.size()), 256);
 }

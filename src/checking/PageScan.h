@@ -4,9 +4,12 @@
 #include "Url.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct GumboInternalNode;
 
 // Pieces of the page walk that the link check shares; not a public API of the core.
 namespace pagescan {
@@ -56,6 +59,25 @@ constexpr std::size_t kMaxReopenDepth = 64;
 /// at once (as estimated from its start tags), where the page offers cuts that allow it.
 constexpr std::size_t kMinTreeBudget = 4u << 20;
 constexpr std::size_t kTreeBudgetPerByte = 4;
+
+/// Receives each parsed piece of a page in the order of the text: the piece as parsed (source
+/// positions of its nodes point into it), its document, and the node where the page's part of it
+/// ends (null in the last piece): that node and whatever follows it belong to the next piece.
+using PieceVisitor = std::function<void(std::string_view piece, const GumboInternalNode* document,
+                                        const GumboInternalNode* stopAt)>;
+
+/// Parses the page as HTML (no script runs) in pieces of about `maxTagsPerPiece` start tags, with
+/// the nesting limited, cut only where the parser shows that a cut changes nothing a walk in
+/// document order sees. False when a piece could not be parsed.
+bool ParseInPieces(const std::string& pageText, std::size_t maxTagsPerPiece, std::size_t cutSpacing,
+                   const PieceVisitor& visit, std::size_t* piecesWalked = nullptr);
+
+/// The piece size that keeps the tree of a page of `pageSize` bytes within its budget.
+std::size_t PieceTagsFor(std::size_t pageSize);
+
+/// An element's descendant text as a reader sees it: scripts and styles left out, runs of white
+/// space collapsed to one blank, none at either end.
+std::string InnerText(const GumboInternalNode* element);
 
 /// ScanPage with pieces of about `maxTagsPerPiece` start tags, cut only where the parser shows
 /// that a cut changes nothing the walk sees (ScanPage picks the size from the page's).

@@ -22,7 +22,7 @@ check "the import exits 0" test $? -eq 0
 
 "$orvex" --duplicates >"$tmp/out" 2>"$tmp/err"
 check "--duplicates exits 0" test $? -eq 0
-printf 'Found set of 2 duplicates\r\n        Shop\thttp://www.partner.com/links.html\thttp://mine.com/\r\n        Shop\thttp://partner.com/LINKS.html\thttp://mine.com/\r\n%s\r\n' \
+printf 'Found set of 2 duplicates\n        Shop\thttp://www.partner.com/links.html\thttp://mine.com/\n        Shop\thttp://partner.com/LINKS.html\thttp://mine.com/\n%s\n' \
     "$(printf -- '-%.0s' $(seq 92))" >"$tmp/expected"
 check "--duplicates reports the two links on one page" cmp -s "$tmp/out" "$tmp/expected"
 
