@@ -4,8 +4,8 @@
 #include "ORXApp.h"
 #include "checking/LinkCheck.h"
 #include "checking/PageAnalysis.h"
-#include "checking/Url.h"
 #include "checking/PageRank.h"
+#include "checking/Url.h"
 #include "platform/Paths.h"
 #include "records/Link.h"
 

@@ -102,9 +102,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     if (!args.empty() && (args[0] == "--link-info" || args[0] == "--link-source")) {
         const bool info = args[0] == "--link-info";
         const std::size_t wanted = info ? 2 : 3;
-        if (args.size() != wanted || std::any_of(args.begin() + 1, args.end(), [](const std::string& a) {
-                return a.empty() || a[0] == '-';
-            })) {
+        if (args.size() != wanted ||
+            std::any_of(args.begin() + 1, args.end(), [](const std::string& a) { return a.empty() || a[0] == '-'; })) {
             result.action = CommandLine::Action::Error;
             result.error = info ? "--link-info takes one PAGE address" : "--link-source takes FROM_PAGE TO_PAGE";
             return result;

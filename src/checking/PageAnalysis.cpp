@@ -123,6 +123,43 @@ bool IsParserCopy(const GumboNode* node)
 
 } // namespace
 
+bool ExternalLinksOfPage(const std::string& pageUrl, const std::string& pageText, std::string& report)
+{
+    std::set<std::string> internal;
+    std::set<std::string> external;
+    std::set<std::string> nofollow;
+    const bool parsed = ForEachAnchor(pageText, [&](std::string_view, const GumboNode* anchor) {
+        const GumboElement& element = anchor->v.element;
+        const std::string_view href = AttributeValue(element, "href");
+        if (href.size() >= 7 && EqualsIgnoringCase(href.substr(0, 7), "mailto:"))
+            return;
+        const std::string rel = AsciiLowerCase(AttributeValue(element, "rel"));
+        if (href.empty())
+            return;
+        std::string lower = AsciiLowerCase(href);
+        if (IsInternalLink(pageUrl, lower)) {
+            internal.insert(std::move(lower));
+        } else {
+            if (rel.find("nofollow") != std::string::npos)
+                nofollow.insert(lower);
+            external.insert(std::move(lower));
+        }
+    });
+    if (!parsed)
+        return false;
+
+    AppendLine(report, "Internal Unique Links - " + std::to_string(internal.size()));
+    AppendLine(report, "Total External Unique Links - " + std::to_string(external.size()));
+    AppendLine(report, kShortSeparator);
+    AppendLine(report, "Nofollow unique external links (" + std::to_string(nofollow.size()) + "):");
+    for (const std::string& href : nofollow)
+        AppendLine(report, href);
+    AppendLine(report, "Unique External links (" + std::to_string(external.size()) + "):");
+    for (const std::string& href : external)
+        AppendLine(report, href);
+    return true;
+}
+
 bool ExternalLinksInfo(const std::string& pageUrl, std::string& report)
 {
     report.clear();
@@ -148,44 +185,45 @@ bool ExternalLinksInfo(const std::string& pageUrl, std::string& report)
         }
         AppendLine(report, kShortSeparator);
 
-        std::set<std::string> internal;
-        std::set<std::string> external;
-        std::set<std::string> nofollow;
-        const bool parsed = ForEachAnchor(text, [&](std::string_view, const GumboNode* anchor) {
-            const GumboElement& element = anchor->v.element;
-            const std::string_view href = AttributeValue(element, "href");
-            if (href.size() >= 7 && EqualsIgnoringCase(href.substr(0, 7), "mailto:"))
-                return;
-            const std::string rel = AsciiLowerCase(AttributeValue(element, "rel"));
-            if (href.empty())
-                return;
-            std::string lower = AsciiLowerCase(href);
-            if (IsInternalLink(pageUrl, lower)) {
-                internal.insert(std::move(lower));
-            } else {
-                if (rel.find("nofollow") != std::string::npos)
-                    nofollow.insert(lower);
-                external.insert(std::move(lower));
-            }
-        });
-        if (!parsed)
+        if (!ExternalLinksOfPage(pageUrl, text, report))
             return false;
-
-        AppendLine(report, "Internal Unique Links - " + std::to_string(internal.size()));
-        AppendLine(report, "Total External Unique Links - " + std::to_string(external.size()));
-        AppendLine(report, kShortSeparator);
-        AppendLine(report, "Nofollow unique external links (" + std::to_string(nofollow.size()) + "):");
-        for (const std::string& href : nofollow)
-            AppendLine(report, href);
-        AppendLine(report, "Unique External links (" + std::to_string(external.size()) + "):");
-        for (const std::string& href : external)
-            AppendLine(report, href);
         AppendLine(report, kShortSeparator);
         AppendLine(report, headers);
         return true;
     } catch (const std::exception&) {
         return false;
     }
+}
+
+bool LinkSourceOfPage(const std::string& pageUrl, const std::string& pageText, const std::string& toPage,
+                      std::string& text)
+{
+    // Hrefs are read against the page, as the link check reads them, so that this shows the
+    // anchors the check found.
+    CUrlParts pageParts;
+    CUrlParts target;
+    CUrlParts href;
+    const bool pageSplit = ParseHref(nullptr, pageUrl, pageParts);
+    if (!ParseHref(nullptr, NormalizeUrl(toPage), target))
+        return true; // a To Page that is no address names nothing on the page
+    bool full = false;
+    const bool parsed = ForEachAnchor(pageText, [&](std::string_view piece, const GumboNode* anchor) {
+        const GumboElement& element = anchor->v.element;
+        const std::string_view written = AttributeValue(element, "href");
+        if (full || written.empty() || IsParserCopy(anchor) ||
+            !ParseHref(pageSplit ? &pageParts : nullptr, written, href) || !pagescan::PartsMatch(target, href, false))
+            return;
+        text.append("Raw link : ");
+        text.append(OuterSource(piece, anchor));
+        text.append("\r\n");
+        text.append("Anchor : \"");
+        text.append(pagescan::InnerText(anchor));
+        text.append("\"\r\n");
+        text.append(kLongSeparator);
+        text.append("\r\n");
+        full = text.size() >= kMaxSourceText;
+    });
+    return parsed;
 }
 
 bool LinkSourceText(const std::string& fromPage, const std::string& toPage, std::string& text)
@@ -198,32 +236,7 @@ bool LinkSourceText(const std::string& fromPage, const std::string& toPage, std:
         if (!FetchPageText(pageUrl, page, status, nullptr, kMaxPageLength) || !IsHttpSuccess(status))
             return false;
 
-        // Hrefs are read against the page, as the link check reads them, so that this shows the
-        // anchors the check found.
-        CUrlParts pageParts;
-        CUrlParts target;
-        CUrlParts href;
-        const bool pageSplit = ParseHref(nullptr, pageUrl, pageParts);
-        if (!ParseHref(nullptr, NormalizeUrl(toPage), target))
-            return true; // a To Page that is no address names nothing on the page
-        bool full = false;
-        const bool parsed = ForEachAnchor(page, [&](std::string_view piece, const GumboNode* anchor) {
-            const GumboElement& element = anchor->v.element;
-            const std::string_view written = AttributeValue(element, "href");
-            if (full || written.empty() || IsParserCopy(anchor) || !ParseHref(pageSplit ? &pageParts : nullptr, written, href) ||
-                !pagescan::PartsMatch(target, href, false))
-                return;
-            text.append("Raw link : ");
-            text.append(OuterSource(piece, anchor));
-            text.append("\r\n");
-            text.append("Anchor : \"");
-            text.append(pagescan::InnerText(anchor));
-            text.append("\"\r\n");
-            text.append(kLongSeparator);
-            text.append("\r\n");
-            full = text.size() >= kMaxSourceText;
-        });
-        return parsed;
+        return LinkSourceOfPage(pageUrl, page, toPage, text);
     } catch (const std::exception&) {
         return false;
     }

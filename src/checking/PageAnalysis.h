@@ -14,3 +14,13 @@ bool ExternalLinksInfo(const std::string& pageUrl, std::string& report);
 /// page came, "Anchor : " and its text in quotes, and a line of hyphens. False when the page
 /// could not be read (the text is empty) or parsed (it holds what was reached).
 bool LinkSourceText(const std::string& fromPage, const std::string& toPage, std::string& text);
+
+/// The links part of the External Links Info report for a page already fetched, appended to
+/// `report`: the counts, a separator and both lists. False (nothing appended) when the page could
+/// not be parsed.
+bool ExternalLinksOfPage(const std::string& pageUrl, const std::string& pageText, std::string& report);
+
+/// The Link Source text for a page already fetched (`pageUrl` normalised), appended to `text`.
+/// False when the page could not be parsed.
+bool LinkSourceOfPage(const std::string& pageUrl, const std::string& pageText, const std::string& toPage,
+                      std::string& text);

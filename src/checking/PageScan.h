@@ -63,8 +63,8 @@ constexpr std::size_t kTreeBudgetPerByte = 4;
 /// Receives each parsed piece of a page in the order of the text: the piece as parsed (source
 /// positions of its nodes point into it), its document, and the node where the page's part of it
 /// ends (null in the last piece): that node and whatever follows it belong to the next piece.
-using PieceVisitor = std::function<void(std::string_view piece, const GumboInternalNode* document,
-                                        const GumboInternalNode* stopAt)>;
+using PieceVisitor =
+    std::function<void(std::string_view piece, const GumboInternalNode* document, const GumboInternalNode* stopAt)>;
 
 /// Parses the page as HTML (no script runs) in pieces of about `maxTagsPerPiece` start tags, with
 /// the nesting limited, cut only where the parser shows that a cut changes nothing a walk in

@@ -139,7 +139,7 @@ QString CPageReportDlg::StatusFor(bool succeeded, const QString& text) const
         return {};
     // A report that ends at its address says why itself; one that ends later does not.
     return text.contains(QStringLiteral("Can not read URL content")) ? QString()
-                                                                      : tr("The page could not be read in full.");
+                                                                     : tr("The page could not be read in full.");
 }
 
 void CPageReportDlg::reject()
@@ -156,18 +156,20 @@ void CPageReportDlg::reject()
 }
 
 CExternalLinksInfoDlg::CExternalLinksInfoDlg(const std::string& pageUrl, QWidget* parent)
-    : CPageReportDlg(tr("External Links Info"), FromStd(pageUrl),
-                     [pageUrl](std::string& text) { return ExternalLinksInfo(pageUrl, text); }, parent)
+    : CPageReportDlg(
+          tr("External Links Info"), FromStd(pageUrl),
+          [pageUrl](std::string& text) { return ExternalLinksInfo(pageUrl, text); }, parent)
 {
     setObjectName(QStringLiteral("ExternalLinksInfoDlg"));
 }
 
 CViewLinkSourceDlg::CViewLinkSourceDlg(const CLink& link, QWidget* parent)
-    : CPageReportDlg(tr("Link Source"), FromStd(NormalizeUrl(link.GetFromPage())),
-                     [fromPage = link.GetFromPage(), toPage = link.GetToPage()](std::string& text) {
-                         return LinkSourceText(fromPage, toPage, text);
-                     },
-                     parent)
+    : CPageReportDlg(
+          tr("Link Source"), FromStd(NormalizeUrl(link.GetFromPage())),
+          [fromPage = link.GetFromPage(), toPage = link.GetToPage()](std::string& text) {
+              return LinkSourceText(fromPage, toPage, text);
+          },
+          parent)
 {
     setObjectName(QStringLiteral("ViewLinkSourceDlg"));
 }

@@ -1,7 +1,9 @@
 // Any bytes as a partner page: the walk must neither crash nor hang, and walking the page in the
 // smallest pieces it can be cut into must give the verdict the whole page gives. The first two
-// bytes pick the To Page and the anchor text so that the matching paths run too.
+// bytes pick the To Page and the anchor text so that the matching paths run too. The page reports
+// run on it as well: every anchor source they show is a piece of the page that opens a tag.
 #include "checking/LinkCheck.h"
+#include "checking/PageAnalysis.h"
 #include "checking/PageScan.h"
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -43,6 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string page(reinterpret_cast<const char*>(data), size);
     const std::string url = "http://partner.example/page.html";
     const std::string headers = "X-Robots-Tag: googlebot: nofollow\r\n";
+    std::string report;
+    ExternalLinksOfPage(url, page, report);
+    std::string source;
+    std::string limited; // a page cut down to its nesting limit is no longer the page's own text
+    if (LinkSourceOfPage(url, page, kTargets[target], source) && !pagescan::LimitNesting(page, limited)) {
+        constexpr std::string_view kRaw = "Raw link : ";
+        for (std::size_t at = source.find(kRaw); at != std::string::npos; at = source.find(kRaw, at + 1)) {
+            const std::size_t start = at + kRaw.size();
+            const std::size_t end = source.find("\r\nAnchor : \"", start);
+            if (end == std::string::npos || end == start || source[start] != '<' ||
+                page.find(source.substr(start, end - start)) == std::string::npos)
+                std::abort(); // a source that is not the page's own markup
+        }
+    }
     PageFindings whole;
     if (!ScanPage(url, page, headers, kTargets[target], kAnchors[anchor], whole))
         return 0;

@@ -99,10 +99,15 @@ private slots:
         QTest::addColumn<QString>("toPage");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("hasText");
-        QTest::newRow("found") << "/page.html" << "mysite.localhost" << "" << true;
-        QTest::newRow("no anchor") << "/page.html" << "http://nobody.localhost/"
+        QTest::newRow("found") << "/page.html"
+                               << "mysite.localhost"
+                               << "" << true;
+        QTest::newRow("no anchor") << "/page.html"
+                                   << "http://nobody.localhost/"
                                    << "No anchor on the page names the To Page." << false;
-        QTest::newRow("404") << "/_status/404" << "mysite.localhost" << "The page could not be read." << false;
+        QTest::newRow("404") << "/_status/404"
+                             << "mysite.localhost"
+                             << "The page could not be read." << false;
     }
     void linkSourceSaysWhatAnEmptyTextMeans()
     {
@@ -116,7 +121,8 @@ private slots:
         QCOMPARE(dialog.GetStatusText(), status);
         QCOMPARE(!dialog.GetReportText().isEmpty(), hasText);
         if (hasText)
-            QVERIFY(dialog.GetReportText().startsWith(QStringLiteral("Raw link : <a href=\"http://mysite.localhost/\">")));
+            QVERIFY(
+                dialog.GetReportText().startsWith(QStringLiteral("Raw link : <a href=\"http://mysite.localhost/\">")));
     }
 };
 

@@ -1,8 +1,8 @@
 // The two page reports a user opens to see a partner page as the checker sees it, against pages
 // served over HTTP on this machine.
+#include "checking/PageAnalysis.h"
 #include "checking/CheckSettings.h"
 #include "checking/Fetch.h"
-#include "checking/PageAnalysis.h"
 #include "checking/PageScan.h"
 
 #include "../../fakes/FakeServers.h"
@@ -145,15 +145,16 @@ TEST_F(PageAnalysisTest, LinkSourceShowsEachMatchingAnchorAsThePageWroteIt)
     // Source across lines and entities stay as written; the text is what a reader sees. The
     // protocol-relative href takes the page's scheme; the one in a template is no link; an
     // anchor never closed runs to where the parser closed it.
-    EXPECT_EQ(text, "Raw link : <a class=\"x\"\n   href=\"http://mysite.localhost/\">My &amp; <b>site</b>\n  here</a>\r\n"
-                    "Anchor : \"My & site here\"\r\n" +
-                        separator +
-                        "Raw link : <a href=\"//MYSITE.localhost/\" rel=nofollow>again</a>\r\n"
-                        "Anchor : \"again\"\r\n" +
-                        separator +
-                        "Raw link : <a href=\"http://mysite.localhost/\">left open\n\r\n"
-                        "Anchor : \"left open\"\r\n" +
-                        separator);
+    EXPECT_EQ(text,
+              "Raw link : <a class=\"x\"\n   href=\"http://mysite.localhost/\">My &amp; <b>site</b>\n  here</a>\r\n"
+              "Anchor : \"My & site here\"\r\n" +
+                  separator +
+                  "Raw link : <a href=\"//MYSITE.localhost/\" rel=nofollow>again</a>\r\n"
+                  "Anchor : \"again\"\r\n" +
+                  separator +
+                  "Raw link : <a href=\"http://mysite.localhost/\">left open\n\r\n"
+                  "Anchor : \"left open\"\r\n" +
+                  separator);
 
     ASSERT_TRUE(LinkSourceText(Url("partner.localhost", "/source.html"), "http://nobody.localhost/", text));
     EXPECT_EQ(text, "");
@@ -178,8 +179,8 @@ TEST_F(PageAnalysisTest, LinkSourceOfAPageParsedInPiecesKeepsEverySource)
     Put("partner.localhost/huge.html", page);
     std::size_t pieces = 0;
     ASSERT_TRUE(pagescan::ParseInPieces(
-        page, pagescan::PieceTagsFor(page.size()), 256, [](std::string_view, const GumboInternalNode*, const GumboInternalNode*) {},
-        &pieces));
+        page, pagescan::PieceTagsFor(page.size()), 256,
+        [](std::string_view, const GumboInternalNode*, const GumboInternalNode*) {}, &pieces));
     ASSERT_GT(pieces, 2u);
     std::string text;
     ASSERT_TRUE(LinkSourceText(Url("partner.localhost", "/huge.html"), "http://mysite.localhost/", text));
