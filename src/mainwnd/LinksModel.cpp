@@ -62,11 +62,6 @@ std::string_view StatusNameView(uint32_t status)
     return names[static_cast<std::size_t>(std::countr_zero(status))];
 }
 
-QString FromStd(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 enum class KeyType
 {
     Text,
@@ -181,7 +176,59 @@ uint64_t FingerprintOf(const CLink& link, std::string_view partnerName)
     return h;
 }
 
+// The text a cell shows, in the bytes the records hold (UTF-8); formatted cells are written into
+// `scratch`. The list's cells and Find both read it, so they cannot disagree about what is shown.
+std::string_view ShownText(const CLink& link, int kind, std::string_view partnerName, std::string& scratch)
+{
+    const uint32_t status = link.GetStatus();
+    const auto number = [&scratch](int64_t value) -> std::string_view {
+        scratch = std::to_string(value);
+        return scratch;
+    };
+    switch (kind) {
+    case ColumnStatus:
+        if (status == 0)
+            return "?";
+        return StatusNameView(status);
+    case ColumnPartner:
+        return partnerName;
+    case ColumnFirstStart:
+    case ColumnStart:
+    case ColumnEnd:
+        scratch = FormatDate(DateOf(link, kind));
+        return scratch;
+    case ColumnFullCost:
+    case ColumnPrice:
+    case ColumnStartingPR:
+        return number(IntegerKey(link, kind));
+    case ColumnCurrentPR:
+    case ColumnExternalLinks:
+        return status == 0 ? std::string_view("-") : number(IntegerKey(link, kind));
+    default:
+        return TextKey(link, kind, {});
+    }
+}
+
 } // namespace
+
+bool KindCanShow(int kind, std::string_view text, bool upperCased)
+{
+    // What ShownText writes for them: "MM/DD/YY", "Invalid DateTime" or nothing; a number or "-".
+    const auto madeOf = [text](std::string_view characters, std::size_t longest) {
+        return text.size() <= longest && text.find_first_not_of(characters) == std::string_view::npos;
+    };
+    switch (KeyTypeOf(kind)) {
+    case KeyType::Date:
+        return madeOf("0123456789/", 8) ||
+               std::string_view(upperCased ? "INVALID DATETIME" : "Invalid DateTime").find(text) !=
+                   std::string_view::npos;
+    case KeyType::Integer:
+        return madeOf("0123456789-", 20);
+    case KeyType::Text:
+        break;
+    }
+    return true;
+}
 
 QString LinkColumnName(int kind)
 {
@@ -279,49 +326,53 @@ int CLinksModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : kLinkColumnCount;
 }
 
-QString CLinksModel::PartnerName(int32_t partnerId) const
-{
-    if (!m_partners)
-        return {};
-    const CPartner* partner = m_partners->FindById(partnerId);
-    return partner ? FromStd(partner->GetName()) : QString();
-}
-
 QString CLinksModel::CellText(int row, int kind) const
 {
     const CLink* link = GetLink(row);
     if (!link)
         return {};
-    const uint32_t status = link->GetStatus();
-    switch (kind) {
-    case ColumnStatus:
-        return status == 0 ? QStringLiteral("?") : FromStd(GetStatusName(status));
-    case ColumnProject:
-        return FromStd(link->GetProject());
-    case ColumnPartner:
-        return PartnerName(link->GetPartnerId());
-    case ColumnAnchor:
-        return FromStd(link->GetAnchor());
-    case ColumnFirstStart:
-    case ColumnStart:
-    case ColumnEnd:
-        return FromStd(FormatDate(DateOf(*link, kind)));
-    case ColumnFullCost:
-    case ColumnPrice:
-    case ColumnStartingPR:
-        return QString::number(IntegerKey(*link, kind));
-    case ColumnCurrentPR:
-    case ColumnExternalLinks:
-        return status == 0 ? QStringLiteral("-") : QString::number(IntegerKey(*link, kind));
-    case ColumnFromPage:
-        return FromStd(link->GetFromPage());
-    case ColumnToPage:
-        return FromStd(link->GetToPage());
-    case ColumnComment:
-        return FromStd(link->GetComment());
-    default:
-        return {};
+    std::string_view partnerName;
+    if (kind == ColumnPartner && m_partners)
+        if (const CPartner* partner = m_partners->FindById(link->GetPartnerId()))
+            partnerName = partner->GetName();
+    std::string scratch;
+    const std::string_view text = ShownText(*link, kind, partnerName, scratch);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+CCellTextReader::CCellTextReader(const CLinksModel& model)
+    : m_model(model), m_partnerNames(MapPartnerNames(model.m_partners))
+{
+}
+
+std::string_view CCellTextReader::Text(int row, int kind)
+{
+    if (row != m_row) {
+        m_row = row;
+        ReadAhead(row);
     }
+    const CLink* link = m_model.GetLink(row);
+    if (!link)
+        return {};
+    const std::string_view partnerName = kind == ColumnPartner ? NameOf(m_partnerNames, link->GetPartnerId()) : "";
+    return ShownText(*link, kind, partnerName, m_scratch);
+}
+
+void CCellTextReader::ReadAhead(int row) const
+{
+    // The rows run in the list's order while their links lie in the order they were made, so
+    // without this nearly every row waits for its link, and then for its texts, to come from
+    // memory: the links some rows down are asked for now, the texts of those asked for before.
+    constexpr int kLinkLead = 16;
+    constexpr int kTextLead = 8;
+    constexpr std::size_t kCacheLine = 64;
+    if (const CLink* link = m_model.GetLink(row + kLinkLead))
+        for (std::size_t offset = 0; offset < sizeof(CLink); offset += kCacheLine)
+            __builtin_prefetch(reinterpret_cast<const char*>(link) + offset);
+    if (const CLink* link = m_model.GetLink(row + kTextLead))
+        for (const std::string* text :
+             {&link->GetProject(), &link->GetAnchor(), &link->GetFromPage(), &link->GetToPage(), &link->GetComment()})
+            __builtin_prefetch(text->data());
 }
 
 QVariant CLinksModel::data(const QModelIndex& index, int role) const

@@ -323,8 +323,14 @@ std::vector<int> CLinksView::GetSelectedRows() const
 
 void CLinksView::SelectOnly(int row)
 {
-    if (m_list->SelectOnly(row))
-        m_list->scrollTo(m_model->index(row, 0));
+    if (!m_list->SelectOnly(row))
+        return;
+    // The table does not scroll to a cell of a hidden column, and the first kind may be hidden:
+    // the column at the left edge keeps the sideways position as it is.
+    int column = m_list->columnAt(0);
+    if (column < 0)
+        column = m_list->horizontalHeader()->logicalIndex(0);
+    m_list->scrollTo(m_model->index(row, std::max(column, 0)));
 }
 
 QString CLinksView::CopySelectionAsText() const

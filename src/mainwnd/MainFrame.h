@@ -8,10 +8,12 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 class CLinkFilters;
+class CListSearch;
 class CLinksView;
 class QAction;
 class QComboBox;
@@ -54,6 +56,7 @@ public:
         CmdFind = 32826,
         CmdOpenInBrowser = 32830,
         CmdFindDuplicates = 32831,
+        CmdFindNext = 32832,
         CmdExit = 57665,
     };
     static constexpr int kImportFromExcelCommand = CmdImportExcel;
@@ -82,6 +85,8 @@ public:
     /// holds the links.
     void StartDateRefresh();
 
+    /// Asks for a text and selects the first row of the list that shows it.
+    void FindInList();
     /// Runs a command as the menu would; a command whose rule says no is ignored.
     void RunCommand(int command);
     bool IsCommandEnabled(int command) const;
@@ -131,6 +136,7 @@ private:
     CORXApp& m_app;
     CLinksView* m_view = nullptr;
     CLinkFilters* m_filters = nullptr;
+    std::unique_ptr<CListSearch> m_search; ///< Find and Find Next, with the last search
     QComboBox* m_projectBox = nullptr;
     QComboBox* m_statusBox = nullptr;
     QComboBox* m_partnerBox = nullptr;
