@@ -12,6 +12,7 @@
 #include "mail/Notifications.h"
 #include "options/SystemScheduleStore.h"
 #include "platform/SettingsStore.h"
+#include "reports/PageReportDlg.h"
 #include "search/SearchCommands.h"
 #include "widgets/Icons.h"
 #include "widgets/MessageBox.h"
@@ -41,18 +42,6 @@ constexpr int kRefreshIntervalMs = 60000;
 QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-}
-
-// Commands whose dialogs arrive with later versions: shown, never enabled.
-bool IsNotYetAvailable(int command)
-{
-    switch (command) {
-    case CMainFrame::CmdViewSource:
-    case CMainFrame::CmdExternalLinks:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -160,8 +149,6 @@ std::vector<CLink*> CMainFrame::SelectedLinks() const
 
 bool CMainFrame::IsCommandEnabled(int command) const
 {
-    if (IsNotYetAvailable(command))
-        return false;
     const std::size_t selected = m_view->GetSelectedRows().size();
     // A handed-over run is checking every link: a second run would only check them again, and its
     // workers read the records that editing would change under them.
@@ -185,8 +172,10 @@ bool CMainFrame::IsCommandEnabled(int command) const
         return IsAttached() && selected >= 1 && runFree;
     case CmdDelete:
     case CmdCopy:
+    case CmdViewSource:
         return IsAttached() && selected >= 1;
     case CmdOpenInBrowser:
+    case CmdExternalLinks:
         return IsAttached() && selected == 1;
     case CmdFindDuplicates:
         return IsAttached() && m_app.GetDatabase().GetLinks()->GetCount() > 1;
@@ -302,6 +291,10 @@ void CMainFrame::RunCommand(int command)
         break;
     case CmdOpenInBrowser:
         OnOpenInBrowser();
+        break;
+    case CmdViewSource:
+    case CmdExternalLinks:
+        OnPageReport(command);
         break;
     case CmdFind:
         FindInList();
@@ -482,6 +475,22 @@ void CMainFrame::FindInList()
 void CMainFrame::OnCopy()
 {
     QGuiApplication::clipboard()->setText(m_view->CopySelectionAsText());
+}
+
+void CMainFrame::OnPageReport(int command)
+{
+    const std::vector<CLink*> links = SelectedLinks();
+    if (links.empty())
+        return;
+    // The dialogs take copies of the addresses: their workers never touch the record.
+    if (command == CmdExternalLinks) {
+        CExternalLinksInfoDlg dialog(NormalizeUrl(links.front()->GetFromPage()), this);
+        dialog.exec();
+    } else {
+        CViewLinkSourceDlg dialog(*links.front(), this);
+        dialog.exec();
+    }
+    m_view->GetList()->setFocus();
 }
 
 void CMainFrame::OnOpenInBrowser()

@@ -124,6 +124,8 @@ private:
     void OnCheckLinks(const std::vector<CLink*>& links);
     void OnCheckAll();
     void OnCopy();
+    /// View Link Source or External Links Info of the first selected link.
+    void OnPageReport(int command);
     void OnOpenInBrowser();
     void OnHelp();
     void OnAbout();

@@ -40,6 +40,13 @@ inline void WhenMenuOpen(std::function<void(QMenu*)> act)
     });
 }
 
+// Makes `window` the active window, as a window manager would when the user clicks it; keys and
+// mnemonics go nowhere before.
+inline void Activate(QWidget* window)
+{
+    QTRY_VERIFY((window->activateWindow(), QApplication::activeWindow() == window));
+}
+
 // A key for the widget with the focus.
 inline void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {

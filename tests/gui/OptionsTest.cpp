@@ -634,7 +634,7 @@ private slots:
         bool typed = false;
         WhenShown<CSMTPSettingsDlg>([&](CSMTPSettingsDlg* dialog) {
             // As a window manager would, the new dialog gets the keyboard: mnemonics need that.
-            QTRY_VERIFY((dialog->activateWindow(), QApplication::activeWindow() == dialog));
+            Activate(dialog);
             // To has the focus; Alt+S reaches the server, Tab moves on to the port.
             QCOMPARE(FocusedName(dialog), QStringLiteral("toEdit"));
             QTest::keyClicks(dialog->focusWidget(), QStringLiteral("me@example.com"));
@@ -652,7 +652,7 @@ private slots:
         });
         WhenShown<COptionsSheet>([&](COptionsSheet* shown) {
             sheet = shown;
-            QTRY_VERIFY((shown->activateWindow(), QApplication::activeWindow() == shown));
+            Activate(shown);
             // Alt+N ticks the notification box, which enables its "Con&figure"; Alt+F opens it.
             QTest::keyClick(shown, Qt::Key_N, Qt::AltModifier);
             QVERIFY(QTest::qWaitFor([shown] { return Child<QPushButton>(shown, "notifyButton")->isEnabled(); }));

@@ -1,15 +1,23 @@
 // The page report dialogs: made on a worker while the window goes on, cancelled from the keyboard,
 // and opened from the main window's list.
 #include "DialogTesting.h"
+#include "app/ORXApp.h"
 #include "fakes/FakeServers.h"
+#include "mainwnd/LinksView.h"
+#include "mainwnd/MainFrame.h"
 #include "records/Link.h"
 #include "reports/PageReportDlg.h"
+#include "widgets/MessageBox.h"
 #include "unit/TestSupport.h"
 
+#include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -123,6 +131,58 @@ private slots:
         if (hasText)
             QVERIFY(
                 dialog.GetReportText().startsWith(QStringLiteral("Raw link : <a href=\"http://mysite.localhost/\">")));
+    }
+
+    void theListOpensBothReportsOfTheSelectedLink()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        MessageBox::ResetTestHooks();
+        CORXApp app(false);
+        QVERIFY(app.InitInstance());
+        CMainFrame& frame = *app.GetMainFrame();
+        CLink* link = app.GetDatabase().GetLinks()->AddNewLink();
+        // Stored without a scheme: the reports read the page the check reads.
+        link->SetFromPage(m_server.Url("partner.localhost", "/page.html").substr(7));
+        link->SetToPage("mysite.localhost");
+        frame.AttachDatabase();
+        CLinksListCtrl* list = frame.GetView()->GetList();
+        frame.GetView()->SelectOnly(0);
+        Activate(&frame);
+        list->setFocus();
+
+        // The list's menu from the menu key, "View Link Source..." by its mnemonic.
+        QString source;
+        WhenShown<CViewLinkSourceDlg>([&](CViewLinkSourceDlg* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Link Source"));
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->IsReady(), 15000);
+            source = dialog->GetReportText();
+            Activate(dialog);
+            Press(Qt::Key_Escape);
+        });
+        WhenMenuOpen([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_S); });
+        // What a desktop's platform plugin makes of the menu key; the offscreen one makes nothing.
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0), list->mapToGlobal(QPoint(0, 0)));
+        QApplication::sendEvent(list, &menuKey);
+        QTRY_VERIFY(source.startsWith(QStringLiteral("Raw link : <a href=\"http://mysite.localhost/\">My site</a>\n")));
+
+        QString report;
+        WhenShown<CExternalLinksInfoDlg>([&](CExternalLinksInfoDlg* dialog) {
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->IsReady(), 15000);
+            report = dialog->GetReportText();
+            Activate(dialog);
+            Press(Qt::Key_Return);
+        });
+        // Opened while a filter box has the focus, the report hands it to the list when it closes.
+        frame.findChild<QComboBox*>()->setFocus();
+        QTRY_VERIFY(frame.focusWidget() != list);
+        frame.GetAction(CMainFrame::CmdExternalLinks)->trigger();
+        QTRY_COMPARE(frame.focusWidget(), static_cast<QWidget*>(list));
+        QVERIFY2(report.startsWith(QStringLiteral("URL : ") + QString::fromStdString(Url("/page.html")) +
+                                   QStringLiteral("\n")),
+                 qPrintable(report));
+        app.ExitInstance();
     }
 };
 

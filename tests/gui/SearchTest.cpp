@@ -39,12 +39,6 @@ template <class W> W* Child(QWidget* parent, const char* name)
     return parent->findChild<W*>(QLatin1String(name));
 }
 
-// Gives the window the keyboard, as a window manager does for the window the user clicks.
-void Activate(QWidget* window)
-{
-    QTRY_VERIFY((window->activateWindow(), QApplication::activeWindow() == window));
-}
-
 // Closes every Find dialog that opens while it lives, and counts them.
 class CFindDialogGuard
 {
