@@ -1,6 +1,7 @@
 // Find over the links list of 100,000 sample links when only the last row shows the text: every
 // shown cell of every row is read, upper-cased unless the case must match, before the row is
 // selected and scrolled to.
+#include "GuiBenchMain.h"
 #include "SampleDatabase.h"
 
 #include "mainwnd/LinksView.h"
@@ -92,15 +93,5 @@ BENCHMARK(BM_FindDateLikeText)->Unit(benchmark::kMillisecond)->Repetitions(5)->R
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The view saves its layout when it goes; keep that out of the user's own settings.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunGuiBenchmarks(argc, argv);
 }

@@ -1,5 +1,6 @@
 // The links list over 100,000 sample links: a full fill with its sort, the rewrite after a check
 // run, a header click, and what the list costs in memory beyond the records.
+#include "GuiBenchMain.h"
 #include "SampleDatabase.h"
 
 #include "mainwnd/LinksView.h"
@@ -96,15 +97,5 @@ BENCHMARK(BM_ListMemory)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetiti
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The view saves its layout when it goes; keep that out of the user's own settings.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunGuiBenchmarks(argc, argv);
 }

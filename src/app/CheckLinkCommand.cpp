@@ -40,23 +40,14 @@ void UseStoredCheckSettings()
 
 } // namespace
 
-int RunLinkInfoCommand(const CommandLine& commandLine)
+int RunPageReportCommand(const CommandLine& commandLine)
 {
     UseStoredCheckSettings();
     std::string report;
-    const bool made = ExternalLinksInfo(NormalizeUrl(commandLine.fromPage), report);
+    const bool made = commandLine.action == CommandLine::Action::LinkInfo
+                          ? ExternalLinksInfo(NormalizeUrl(commandLine.fromPage), report)
+                          : LinkSourceText(commandLine.fromPage, commandLine.toPage, report);
     PrintReport(report);
-    if (!made)
-        std::fprintf(stderr, "orvex: the page could not be read or parsed\n");
-    return made ? 0 : 1;
-}
-
-int RunLinkSourceCommand(const CommandLine& commandLine)
-{
-    UseStoredCheckSettings();
-    std::string text;
-    const bool made = LinkSourceText(commandLine.fromPage, commandLine.toPage, text);
-    PrintReport(text);
     if (!made)
         std::fprintf(stderr, "orvex: the page could not be read or parsed\n");
     return made ? 0 : 1;

@@ -39,9 +39,8 @@ int main(int argc, char* argv[])
     case CommandLine::Action::Duplicates:
         return RunDuplicatesCommand(commandLine);
     case CommandLine::Action::LinkInfo:
-        return RunLinkInfoCommand(commandLine);
     case CommandLine::Action::LinkSource:
-        return RunLinkSourceCommand(commandLine);
+        return RunPageReportCommand(commandLine);
     case CommandLine::Action::Schedule:
         return RunScheduleCommand(commandLine);
     case CommandLine::Action::Run:

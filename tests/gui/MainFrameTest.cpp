@@ -2,6 +2,7 @@
 // Link through the progress dialog, copying rows and the totals panes, and a run handed over by a
 // second "/check" start.
 #include "mainwnd/MainFrame.h"
+#include "TestProgram.h"
 #include "app/ORXApp.h"
 #include "editing/PartnersListCtrl.h"
 #include "editing/PartnersListDlg.h"
@@ -61,12 +62,8 @@ private slots:
     void init()
     {
         m_home = std::make_unique<QTemporaryDir>();
-        qputenv("ORVEX_HOME", QFile::encodeName(m_home->path() + QStringLiteral("/home/")));
-        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
-        MessageBox::ResetTestHooks();
-        m_app = std::make_unique<CORXApp>(false);
-        QVERIFY(m_app->InitInstance());
-        MessageBox::ResetTestHooks();
+        m_app = StartTestProgram(*m_home);
+        QVERIFY(m_app);
     }
 
     void cleanup()

@@ -1,13 +1,12 @@
 // The page report dialogs: made on a worker while the window goes on, cancelled from the keyboard,
 // and opened from the main window's list.
 #include "DialogTesting.h"
-#include "app/ORXApp.h"
+#include "TestProgram.h"
 #include "fakes/FakeServers.h"
 #include "mainwnd/LinksView.h"
 #include "mainwnd/MainFrame.h"
 #include "records/Link.h"
 #include "reports/PageReportDlg.h"
-#include "widgets/MessageBox.h"
 #include "unit/TestSupport.h"
 
 #include <QComboBox>
@@ -16,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -136,13 +134,10 @@ private slots:
     void theListOpensBothReportsOfTheSelectedLink()
     {
         QTemporaryDir home;
-        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
-        MessageBox::ResetTestHooks();
-        CORXApp app(false);
-        QVERIFY(app.InitInstance());
-        CMainFrame& frame = *app.GetMainFrame();
-        CLink* link = app.GetDatabase().GetLinks()->AddNewLink();
+        const std::unique_ptr<CORXApp> app = StartTestProgram(home);
+        QVERIFY(app);
+        CMainFrame& frame = *app->GetMainFrame();
+        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
         // Stored without a scheme: the reports read the page the check reads.
         link->SetFromPage(m_server.Url("partner.localhost", "/page.html").substr(7));
         link->SetToPage("mysite.localhost");
@@ -182,7 +177,7 @@ private slots:
         QVERIFY2(report.startsWith(QStringLiteral("URL : ") + QString::fromStdString(Url("/page.html")) +
                                    QStringLiteral("\n")),
                  qPrintable(report));
-        app.ExitInstance();
+        app->ExitInstance();
     }
 };
 

@@ -3,6 +3,7 @@
 // and the duplicate report shown for each choice of options.
 #include "DialogTesting.h"
 
+#include "TestProgram.h"
 #include "app/ORXApp.h"
 #include "mainwnd/LinksView.h"
 #include "mainwnd/MainFrame.h"
@@ -163,12 +164,8 @@ private slots:
     void init()
     {
         m_home = std::make_unique<QTemporaryDir>();
-        qputenv("ORVEX_HOME", QFile::encodeName(m_home->path() + QStringLiteral("/home/")));
-        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
-        MessageBox::ResetTestHooks();
-        m_app = std::make_unique<CORXApp>(false);
-        QVERIFY(m_app->InitInstance());
-        MessageBox::ResetTestHooks();
+        m_app = StartTestProgram(*m_home);
+        QVERIFY(m_app);
     }
 
     void cleanup()

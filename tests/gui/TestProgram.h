@@ -1,0 +1,27 @@
+#pragma once
+
+// The program with its main window, as a user starts it for the first time: a fresh program
+// folder below `home`, no window settings, and message boxes that answer at once.
+
+#include "app/ORXApp.h"
+#include "widgets/MessageBox.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Null when the start failed.
+inline std::unique_ptr<CORXApp> StartTestProgram(const QTemporaryDir& home)
+{
+    qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+    QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+    MessageBox::ResetTestHooks();
+    auto app = std::make_unique<CORXApp>(false);
+    if (!app->InitInstance())
+        return nullptr;
+    // What the start showed (the first start's import question) is no test's business.
+    MessageBox::ResetTestHooks();
+    return app;
+}
