@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include "ClipboardCopy.h"
 #include "Filters.h"
 #include "ImportExportCommands.h"
 #include "LinksCheckProgressDlg.h"
@@ -9,6 +10,8 @@
 #include "editing/LinkCommands.h"
 #include "editing/PartnerCommands.h"
 #include "editing/PartnersListDlg.h"
+#include "help/DesktopLinks.h"
+#include "help/HelpWindow.h"
 #include "mail/Notifications.h"
 #include "options/SystemScheduleStore.h"
 #include "platform/SettingsStore.h"
@@ -309,10 +312,10 @@ void CMainFrame::RunCommand(int command)
         OnHelp();
         break;
     case CmdWebSite:
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kProductWebSite)));
+        OpenOnDesktop(this, QUrl(QString::fromLatin1(kProductWebSite)));
         break;
     case CmdEmailSupport:
-        QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress)));
+        OpenOnDesktop(this, QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress)));
         break;
     case CmdAbout:
         OnAbout();
@@ -474,7 +477,7 @@ void CMainFrame::FindInList()
 
 void CMainFrame::OnCopy()
 {
-    QGuiApplication::clipboard()->setText(m_view->CopySelectionAsText());
+    QGuiApplication::clipboard()->setMimeData(MakeSelectionClipboardData(*m_view));
 }
 
 void CMainFrame::OnPageReport(int command)
@@ -497,22 +500,22 @@ void CMainFrame::OnOpenInBrowser()
 {
     const std::vector<CLink*> links = SelectedLinks();
     if (links.size() == 1)
-        QDesktopServices::openUrl(QUrl(QString::fromStdString(NormalizeUrl(links.front()->GetFromPage()))));
+        OpenOnDesktop(this, QUrl(QString::fromStdString(NormalizeUrl(links.front()->GetFromPage()))));
 }
 
 void CMainFrame::OnHelp()
 {
-    // Beside the program first (a build or a portable copy), then the installed data folder.
-    QStringList places = {QCoreApplication::applicationDirPath() + QStringLiteral("/orx-help.html"),
-                          QStringLiteral("/usr/local/share/orvex/orx-help.html"),
-                          QStringLiteral("/usr/share/orvex/orx-help.html")};
-    for (const QString& path : places) {
-        if (QFileInfo::exists(path)) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!m_help) {
+        const QString file = CHelpWindow::FindHelpFile();
+        if (file.isEmpty()) {
+            MessageBox::Warn(this, tr("The help file \"orx-help.html\" was not found beside the program."));
             return;
         }
+        m_help = new CHelpWindow(file, this);
     }
-    MessageBox::Warn(this, tr("The help file \"orx-help.html\" was not found beside the program."));
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
 }
 
 void CMainFrame::OnAbout()

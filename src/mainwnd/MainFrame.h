@@ -4,6 +4,7 @@
 #include "checking/CheckRuns.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <atomic>
 #include <functional>
 #include <future>
@@ -13,6 +14,7 @@
 #include <vector>
 
 class CLinkFilters;
+class CHelpWindow;
 class CListSearch;
 class CLinksView;
 class QAction;
@@ -138,6 +140,7 @@ private:
     CORXApp& m_app;
     CLinksView* m_view = nullptr;
     CLinkFilters* m_filters = nullptr;
+    QPointer<CHelpWindow> m_help;          ///< made at the first F1, then shown again
     std::unique_ptr<CListSearch> m_search; ///< Find and Find Next, with the last search
     QComboBox* m_projectBox = nullptr;
     QComboBox* m_statusBox = nullptr;
