@@ -1,6 +1,7 @@
 // Help in a window of its own, addresses handed to the desktop (and what happens when it has no
 // program for them), and the copied rows as a spreadsheet reads them.
 #include "DialogTesting.h"
+#include "app/CommandLine.h"
 #include "TestProgram.h"
 #include "help/DesktopLinks.h"
 #include "help/HelpWindow.h"
@@ -12,6 +13,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -127,7 +129,15 @@ private slots:
         QTRY_VERIFY(help->isVisible());
         QVERIFY(!help->isModal());
         QCOMPARE(help->windowTitle(), QStringLiteral("Orvex Help"));
-        QVERIFY(help->GetBrowser()->toPlainText().contains(QStringLiteral("--check-link")));
+        // Every option of the command line is explained there too.
+        const QString page = help->GetBrowser()->toPlainText();
+        const QRegularExpression option(QStringLiteral("--[a-z][a-z-]+"));
+        int options = 0;
+        for (const QRegularExpressionMatch& match : option.globalMatch(QString::fromStdString(UsageText()))) {
+            QVERIFY2(page.contains(match.captured()), qPrintable(match.captured()));
+            ++options;
+        }
+        QVERIFY(options >= 10);
         QVERIFY(m_opened.empty()); // no browser was asked
         // Escape hides it; F1 brings the same window back.
         Activate(help);
