@@ -1,0 +1,121 @@
+// The check history beside the database: what goes in comes back per link in time order, a link
+// that changes its key takes its history along, and a history file that cannot be used never
+// stops anything nor gets written over.
+#include "history/HistoryStore.h"
+
+#include "../TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+HistoryEntry Entry(int64_t time, uint32_t status, const std::string& evidence = {})
+{
+    HistoryEntry entry;
+    entry.time = time;
+    entry.status = status;
+    entry.httpStatus = evidence.empty() ? 0 : 200;
+    entry.pageRank = 3;
+    entry.externalLinks = 12;
+    entry.evidence = evidence;
+    return entry;
+}
+
+TEST(HistoryStore, KeepsEachLinksChecksInTimeOrderAndOwnerOnly)
+{
+    testsupport::TempDir dir;
+    const std::string path = CHistoryStore::PathFor(dir.File("data.orx"));
+    EXPECT_EQ(path, dir.File("data.orx.history"));
+    const std::string a = HistoryKey("Partner.example/links.html", "http://mine.example/", "Shop");
+    const std::string b = HistoryKey("http://partner.example/links.html", "http://mine.example/", "Blog");
+    EXPECT_EQ(a, HistoryKey("http://partner.example:80/Links.html", "mine.example", "Shop"));
+    EXPECT_NE(a, HistoryKey("http://partner.example/links.html", "mine.example", "shop"));
+    EXPECT_NE(a, b);
+    {
+        CHistoryStore store(path);
+        HistoryEntry redirected = Entry(300, 2, "The page links to you: <a href=\"http://mine.example/\">Shop</a>");
+        redirected.finalUrl = "https://partner.example/links.html";
+        // From several threads at once, as the workers of a run record.
+        std::thread other([&] { store.Record(b, Entry(150, 1)); });
+        store.Record(a, Entry(200, 4, "The page answered 404."));
+        store.Record(a, Entry(100, 1, "first"));
+        store.Record(a, redirected);
+        store.Record(a, Entry(400, 8)); // a date-only change: no evidence
+        other.join();
+        store.Flush();
+        EXPECT_EQ(store.Problem(), "");
+        const std::vector<HistoryEntry> timeline = store.Timeline(a);
+        ASSERT_EQ(timeline.size(), 4u);
+        EXPECT_EQ(timeline[0], Entry(100, 1, "first"));
+        EXPECT_EQ(timeline[1], Entry(200, 4, "The page answered 404."));
+        EXPECT_EQ(timeline[2], redirected);
+        EXPECT_EQ(timeline[3], Entry(400, 8));
+        EXPECT_EQ(store.Timeline(a, 250).size(), 2u);
+        HistoryEntry last;
+        ASSERT_TRUE(store.LastEvidence(a, last));
+        EXPECT_EQ(last, redirected);
+        EXPECT_EQ(store.Keys(), (std::vector<std::string>{std::min(a, b), std::max(a, b)}));
+    }
+    EXPECT_EQ(testsupport::FileMode(path), 0600u);
+    // A second start reads what the first one wrote.
+    CHistoryStore again(path);
+    EXPECT_EQ(again.Timeline(a).size(), 4u);
+    EXPECT_EQ(again.Timeline(b), (std::vector<HistoryEntry>{Entry(150, 1)}));
+}
+
+TEST(HistoryStore, ALinkWithANewKeyTakesItsHistoryAlong)
+{
+    testsupport::TempDir dir;
+    CHistoryStore store(dir.File("h"));
+    store.Record("old", Entry(1, 1));
+    store.Record("old", Entry(3, 1)); // still queued when the key changes
+    store.Record("taken", Entry(2, 4));
+    EXPECT_TRUE(store.Rekey("old", "new"));
+    EXPECT_TRUE(store.Timeline("old").empty());
+    EXPECT_EQ(store.Timeline("new").size(), 2u);
+    // Onto a key that has a history already: one history, in time order.
+    EXPECT_TRUE(store.Rekey("new", "taken"));
+    std::vector<int64_t> times;
+    for (const HistoryEntry& e : store.Timeline("taken"))
+        times.push_back(e.time);
+    EXPECT_EQ(times, (std::vector<int64_t>{1, 2, 3}));
+    EXPECT_TRUE(store.Rekey("never", "seen")); // nothing to move
+    EXPECT_EQ(store.PurgeOlderThan(2), 1);
+    EXPECT_EQ(store.Timeline("taken").size(), 2u);
+    EXPECT_EQ(store.Problem(), "");
+}
+
+TEST(HistoryStore, AFileItCannotUseIsReportedOnceAndLeftAsItWas)
+{
+    testsupport::TempDir dir;
+    const std::string damaged = dir.File("damaged.history");
+    const std::string garbage(8192, '\x5A');
+    testsupport::WriteBytes(damaged, garbage);
+    {
+        CHistoryStore store(damaged);
+        store.Record("k", Entry(1, 1));
+        store.Flush(); // returns: the entry is dropped, nobody waits for the disk
+        EXPECT_NE(store.Problem().find("damaged.history"), std::string::npos) << store.Problem();
+        EXPECT_TRUE(store.Timeline("k").empty());
+        const std::string first = store.Problem();
+        store.Record("k", Entry(2, 1));
+        store.Flush();
+        EXPECT_EQ(store.Problem(), first);
+    }
+    EXPECT_EQ(testsupport::ReadBytes(damaged), garbage);
+
+    CHistoryStore nowhere(dir.File("no/such/folder/data.orx.history"));
+    nowhere.Record("k", Entry(1, 1));
+    nowhere.Flush();
+    EXPECT_NE(nowhere.Problem(), "");
+    EXPECT_FALSE(nowhere.Rekey("k", "l"));
+}
+
+} // namespace
