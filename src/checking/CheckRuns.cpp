@@ -102,6 +102,11 @@ void CheckWorker(CheckProgress& progress)
         if (progress.cancel.load())
             return;
         CLink* link = item.first;
+        {
+            // A copy, so that whoever shows it never reads a record a worker writes.
+            std::lock_guard lock(progress.queueLock);
+            progress.held.emplace(item.second, link->GetFromPage());
+        }
         LinkCheckOutcome& outcome = progress.outcomes[item.second];
         outcome.oldStatus = link->GetStatus();
         outcome.oldPR = link->GetCurrentPR();
@@ -112,8 +117,20 @@ void CheckWorker(CheckProgress& progress)
             // Nothing may leave a worker; the link keeps whatever the check stored.
         }
         outcome.checked = true;
+        if (link->GetStatus() & StatusProblematicMask)
+            progress.problems.fetch_add(1);
+        {
+            std::lock_guard lock(progress.queueLock);
+            progress.held.erase(item.second);
+        }
         progress.done.fetch_add(1);
     }
+}
+
+std::string CheckProgress::PageBeingChecked() const
+{
+    std::lock_guard lock(queueLock);
+    return held.empty() ? std::string() : held.begin()->second;
 }
 
 CCheckRun::CRunHold::CRunHold()

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,13 +32,21 @@ struct CheckProgress
     std::atomic<int> done{0};
     std::atomic<int> total{0};
     std::atomic<int> cancel{0};
-    std::mutex queueLock;
+    /// Links checked so far whose new status needs the user's attention (StatusProblematicMask).
+    std::atomic<int> problems{0};
+    mutable std::mutex queueLock;
     /// Links still to check with their place in the run, in the order given.
     std::deque<std::pair<CLink*, std::size_t>> queue;
+    /// The From pages of the links the workers hold now, by place; guarded by queueLock.
+    std::map<std::size_t, std::string> held;
     /// One outcome per link of the run, by place.
     std::vector<LinkCheckOutcome> outcomes;
     /// robots.txt is fetched once per site within one run.
     CRobotsCache robots;
+
+    /// The From page of the link held longest by a worker now (the one a slow site keeps
+    /// waiting), "" when no worker holds a link. Safe from any thread.
+    std::string PageBeingChecked() const;
 };
 
 /// Takes links from the queue until it is empty or the run is cancelled; checks each page and
@@ -67,6 +77,7 @@ public:
     bool IsFinished() const { return m_finished.load(); }
 
     CheckProgress& Progress() { return m_progress; }
+    const CheckProgress& Progress() const { return m_progress; }
     const std::vector<CLink*>& Links() const { return m_links; }
 
 private:

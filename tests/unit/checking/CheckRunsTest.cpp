@@ -71,12 +71,13 @@ private:
     CLocalHttpServer m_server;
 };
 
-std::vector<std::unique_ptr<CLink>> MakeLinks(const SlowPartnerSite& site, int count)
+// Links to http://mine.localhost/ with any anchor, paid today for a year, Not present so far.
+std::vector<std::unique_ptr<CLink>> MakeLinks(const std::vector<std::string>& fromPages)
 {
     std::vector<std::unique_ptr<CLink>> links;
-    for (int i = 0; i < count; ++i) {
+    for (const std::string& page : fromPages) {
         auto link = std::make_unique<CLink>();
-        link->SetFromPage(site.PageUrl(i));
+        link->SetFromPage(page);
         link->SetToPage("http://mine.localhost/");
         link->SetAnchor("*");
         link->SetLastPaymentDate(OleDateTime::Today());
@@ -85,6 +86,14 @@ std::vector<std::unique_ptr<CLink>> MakeLinks(const SlowPartnerSite& site, int c
         links.push_back(std::move(link));
     }
     return links;
+}
+
+std::vector<std::unique_ptr<CLink>> MakeLinks(const SlowPartnerSite& site, int count)
+{
+    std::vector<std::string> pages;
+    for (int i = 0; i < count; ++i)
+        pages.push_back(site.PageUrl(i));
+    return MakeLinks(pages);
 }
 
 std::vector<CLink*> Pointers(const std::vector<std::unique_ptr<CLink>>& links)
@@ -147,6 +156,47 @@ TEST_F(CheckRunsTest, StopLeavesTheLinksNoWorkerHeld)
     EXPECT_EQ(site.PagesServed(), checked); // nothing still running after the call returned
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(site.PagesServed(), checked);
+}
+
+// What the progress dialog shows while a run goes on: the page a worker is waiting for, and the
+// links found in trouble so far.
+TEST_F(CheckRunsTest, ThePageBeingCheckedAndTheProblemsFollowTheWorkers)
+{
+    std::atomic<bool> release{false};
+    CLocalHttpServer server([&](const LocalHttpRequest& request) {
+        LocalHttpResponse response;
+        if (request.target == "/held.html") {
+            // Kept waiting until the test has looked; a page without the link: Not present.
+            for (int i = 0; i < 1000 && !release.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            response.body = std::make_shared<const std::string>("<p>no link here</p>");
+        } else if (request.target.rfind("/ok", 0) == 0) {
+            response.body = std::make_shared<const std::string>("<a href=\"http://mine.localhost/\">mine</a>");
+        } else {
+            response.status = 404;
+            response.body = std::make_shared<const std::string>("none");
+        }
+        return response;
+    });
+    ASSERT_TRUE(server.Start());
+    const std::string site = "http://" + server.HostPort();
+    auto links = MakeLinks({site + "/ok1.html", site + "/held.html", site + "/ok2.html"});
+
+    CCheckRun run(Pointers(links));
+    EXPECT_EQ(run.Progress().PageBeingChecked(), "");
+    ASSERT_TRUE(run.Start());
+    const CheckProgress& progress = run.Progress();
+    for (int i = 0; i < 500 && progress.done.load() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(progress.done.load(), 2);
+    EXPECT_EQ(progress.PageBeingChecked(), site + "/held.html");
+    EXPECT_EQ(progress.problems.load(), 0); // both pages carry the link
+
+    release.store(true);
+    run.Wait();
+    EXPECT_EQ(links[1]->GetStatus(), StatusNotPresent);
+    EXPECT_EQ(progress.problems.load(), 1);
+    EXPECT_EQ(progress.PageBeingChecked(), "");
 }
 
 TEST_F(CheckRunsTest, AnEmptyRunEndsAtTheFirstTick)
