@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include "CheckSummary.h"
 #include "ClipboardCopy.h"
 #include "Filters.h"
 #include "ImportExportCommands.h"
@@ -26,6 +27,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -41,6 +43,8 @@ namespace {
 
 constexpr int kSaveIntervalMs = 30000;
 constexpr int kRefreshIntervalMs = 60000;
+constexpr int kSummaryBoxAfterMs = 3000;
+constexpr int kSummaryShownMs = 60000; ///< the totals panes come back afterwards
 
 QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 {
@@ -421,8 +425,12 @@ void CMainFrame::OnPartnerList()
 void CMainFrame::OnDelete()
 {
     const std::vector<CLink*> links = SelectedLinks();
+    const QString count =
+        links.size() == 1 ? tr("1 link will be deleted.") : tr("%1 links will be deleted.").arg(links.size());
     if (links.empty() ||
-        !MessageBox::AskYesNo(this, tr("Are you sure you want to delete selected link(s)?"), QMessageBox::Warning))
+        !MessageBox::AskYesNo(this,
+                              tr("Are you sure you want to delete selected link(s)?") + QStringLiteral("\n\n") + count,
+                              QMessageBox::Warning))
         return;
     // Background work holds the records it walks: none may go while it runs.
     if (m_scheduledRun.valid()) {
@@ -450,7 +458,12 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
     // The dialog's run waits for a date refresh that is walking the links, and keeps the next
     // one out until it ends.
     CLinksCheckProgressDlg dialog(links, this);
+    QElapsedTimer clock;
+    clock.start();
     dialog.exec();
+    // A short run is seen in the list and the status bar; after a long one the user may have
+    // looked away, so a box says what happened.
+    const bool longRun = clock.elapsed() >= kSummaryBoxAfterMs;
     if (dialog.WasStopped())
         m_app.WaitForUpdateLookup();
     m_saveTimer->start(kSaveIntervalMs);
@@ -460,12 +473,26 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
         m_refreshTimer->start(kRefreshIntervalMs);
     RefreshFilters();
     FillList(false);
+    const CheckRunSummary summary = dialog.GetSummary();
+    const int shownChanged = SelectLinksInList(*m_view, summary.changedLinks);
+    statusBar()->showMessage(CheckSummaryText(summary), kSummaryShownMs);
+    if (longRun)
+        MessageBox::Inform(this, CheckSummaryBoxText(summary, shownChanged));
     m_view->GetList()->setFocus();
 }
 
 void CMainFrame::OnCheckAll()
 {
-    if (!MessageBox::AskYesNo(this, tr("Are you sure you want to check all links?")))
+    const std::size_t count = m_app.GetDatabase().GetLinks()->GetCount();
+    if (count == 0) {
+        MessageBox::Inform(this, tr("There is nothing to check: the database holds no links."));
+        return;
+    }
+    // The filters narrow what the list shows, not what this command checks.
+    const QString what = count == 1
+                             ? tr("The one link of the database is checked, whatever the filters show.")
+                             : tr("All %1 links of the database are checked, whatever the filters show.").arg(count);
+    if (!MessageBox::AskYesNo(this, tr("Are you sure you want to check all links?") + QStringLiteral("\n\n") + what))
         return;
     OnCheckLinks(m_app.GetDatabase().GetLinks()->GetLinks());
 }

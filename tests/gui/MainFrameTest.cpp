@@ -111,7 +111,8 @@ private slots:
         MessageBox::SetNextAnswer(QMessageBox::No);
         Frame().RunCommand(CMainFrame::CmdDelete);
         QCOMPARE(MessageBox::TakeShownTexts(),
-                 QStringList{QStringLiteral("Are you sure you want to delete selected link(s)?")});
+                 QStringList{QStringLiteral("Are you sure you want to delete selected link(s)?\n\n"
+                                            "2 links will be deleted.")});
         QCOMPARE(m_app->GetDatabase().GetLinks()->GetCount(), std::size_t(3));
 
         Select({0, 2});
