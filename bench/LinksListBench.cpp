@@ -1,8 +1,10 @@
 // The links list over 100,000 sample links: a full fill with its sort, the rewrite after a check
-// run, a header click, and what the list costs in memory beyond the records.
+// run, a header click, the fit of the columns, the filter boxes refilled with 2,000 partners, and
+// what the list costs in memory beyond the records.
 #include "GuiBenchMain.h"
 #include "SampleDatabase.h"
 
+#include "mainwnd/Filters.h"
 #include "mainwnd/LinksView.h"
 #include "platform/SettingsStore.h"
 #include "records/LinksManager.h"
@@ -10,6 +12,8 @@
 #include "storage/ORXDatabase.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
@@ -74,6 +78,52 @@ void BM_HeaderClickResort(benchmark::State& state)
         f.view.OnHeaderClicked(kinds[next++ % std::size(kinds)]);
 }
 
+// The fit of the first start: header texts and the first rows of every shown column.
+void BM_FitColumns(benchmark::State& state)
+{
+    ListFixture f;
+    for (auto _ : state)
+        f.view.FitColumns();
+}
+
+// The three filter boxes refilled, as after every choice in them: 2,000 partners, the projects of
+// 100,000 links, and the partner box's sorted completion.
+void BM_RefreshFilters(benchmark::State& state)
+{
+    QComboBox project, status, partner;
+    std::unique_ptr<ISettingsStore> store = OpenSettingsStore();
+    CLinkFilters filters(&project, &status, &partner, *store);
+    filters.Attach(Database().GetLinks(), Database().GetPartners());
+    for (auto _ : state)
+        filters.RefreshFilters();
+    state.counters["partners"] = partner.count() - 1;
+}
+
+// Typing a word into the partner box among those 2,000 partners: the completion after each of its
+// five keystrokes, from a completion that has not seen any of them.
+void BM_PartnerCompletion(benchmark::State& state)
+{
+    QComboBox project, status, partner;
+    std::unique_ptr<ISettingsStore> store = OpenSettingsStore();
+    CLinkFilters filters(&project, &status, &partner, *store);
+    filters.Attach(Database().GetLinks(), Database().GetPartners());
+    filters.RefreshFilters();
+    QCompleter* completer = filters.GetPartnerCompleter();
+    const QString typed = QStringLiteral("laura");
+    for (auto _ : state) {
+        state.PauseTiming();
+        // The completion keeps what it matched for each text typed; this forgets it.
+        completer->setCaseSensitivity(Qt::CaseSensitive);
+        completer->setCaseSensitivity(Qt::CaseInsensitive);
+        state.ResumeTiming();
+        for (qsizetype length = 1; length <= typed.size(); ++length) {
+            completer->setCompletionPrefix(typed.left(length));
+            benchmark::DoNotOptimize(completer->completionCount());
+        }
+    }
+    state.counters["matches"] = completer->completionCount();
+}
+
 void BM_ListMemory(benchmark::State& state)
 {
     Database();
@@ -93,6 +143,9 @@ void BM_ListMemory(benchmark::State& state)
 BENCHMARK(BM_FillListFull)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_FillListUpdate)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_HeaderClickResort)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FitColumns)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RefreshFilters)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PartnerCompletion)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ListMemory)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv)

@@ -1,9 +1,9 @@
 #include "LinksView.h"
 
 #include "platform/SettingsStore.h"
-#include "widgets/ColumnLayout.h"
 #include "records/Link.h"
 #include "records/LinkStatus.h"
+#include "widgets/ColumnLayout.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -24,6 +24,13 @@ namespace {
 constexpr int kHoverDelayMs = 1500;
 constexpr int kBalloonShowMs = 3000;
 constexpr int kDefaultWidth = 70;
+// A fit measures this many rows from the top, so that it costs the same for 100,000 links.
+constexpr int kFitRows = 100;
+// No fitted column grows past this many average characters (about 400 pixels at common sizes):
+// one long address must not push the other columns out of the window.
+constexpr int kFitMaxChars = 55;
+// The delegate draws the text 2 pixels in from each side of the cell; the rest is air.
+constexpr int kCellPadding = 12;
 const QColor kGridLine(241, 241, 241);
 
 using ColumnLayout::GetInt32;
@@ -180,6 +187,18 @@ CLinksView::CLinksView(ISettingsStore& store, QWidget* parent) : QWidget(parent)
 
     const auto bytes = m_store.GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings);
     ApplyLayout(bytes ? ListLayout::FromBytes(*bytes) : ListLayout::Defaults());
+    // Without a stored layout (the first start, or a value of another size, which is ignored) the
+    // columns take the widths of what they show: the header texts now, and the first rows at the
+    // first fill that has any. An empty database at the first start is thus fitted again when its
+    // first links arrive (added or imported), instead of keeping widths fitted to no rows. Later
+    // fills leave the widths alone, and the last column follows the window's edge for this session.
+    // The layout is stored at exit like any other, so the next start uses it exactly as stored.
+    m_unstoredLayout = !bytes || bytes->size() != ListLayout::kBytes;
+    if (m_unstoredLayout) {
+        m_fitPending = true;
+        m_list->horizontalHeader()->setStretchLastSection(true);
+        FitColumns();
+    }
 
     QHeaderView* header = m_list->horizontalHeader();
     connect(header, &QHeaderView::sectionClicked, this, &CLinksView::OnHeaderClicked);
@@ -219,6 +238,7 @@ void CLinksView::Attach(CLinksManager* links, CPartnersManager* partners)
     m_model->Attach(links, partners);
     UpdateSortIndicator();
     HideStatusBalloon();
+    FitColumnsIfPending();
 }
 
 void CLinksView::FillList(bool full)
@@ -229,9 +249,42 @@ void CLinksView::FillList(bool full)
         m_model->FillList(true);
         UpdateSortIndicator();
         HideStatusBalloon();
+        FitColumnsIfPending();
     } else {
         m_model->FillList(false);
     }
+}
+
+int CLinksView::FittedWidth(int kind) const
+{
+    const QFontMetrics metrics(m_list->font());
+    return ColumnLayout::FittedWidth(
+        *m_list->horizontalHeader(), kind, metrics, std::min(m_model->rowCount(), kFitRows), kCellPadding,
+        kFitMaxChars * metrics.averageCharWidth(), [this](int row, int k) { return m_model->CellText(row, k); });
+}
+
+void CLinksView::FitColumns()
+{
+    QHeaderView* header = m_list->horizontalHeader();
+    const bool stretch = header->stretchLastSection();
+    // The stretched column is fitted like the others, then stretched again from its new width.
+    header->setStretchLastSection(false);
+    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+        if (!header->isSectionHidden(kind)) {
+            header->resizeSection(kind, FittedWidth(kind));
+            m_fittedKinds.set(static_cast<std::size_t>(kind));
+        }
+    }
+    header->setStretchLastSection(stretch);
+}
+
+void CLinksView::FitColumnsIfPending()
+{
+    if (!m_fitPending)
+        return;
+    FitColumns();
+    if (m_model->rowCount() > 0)
+        m_fitPending = false;
 }
 
 ListLayout CLinksView::ReadLayout() const
@@ -288,6 +341,11 @@ void CLinksView::ToggleColumn(int kind)
 {
     if (kind < 0 || kind >= kLinkColumnCount)
         return;
+    // A stretched last column gives its own width back first: read with the stretch, it would keep
+    // that width when another column takes its place, or when it stretches again.
+    QHeaderView* header = m_list->horizontalHeader();
+    const bool stretch = header->stretchLastSection();
+    header->setStretchLastSection(false);
     ListLayout layout = ReadLayout();
     ColumnLayout::ToggleKind(kind, layout.columnCount, layout.columnOrder, layout.columnVisible);
     // The sort stays on its kind while it is shown; a hidden sort kind passes its header index on.
@@ -296,6 +354,13 @@ void CLinksView::ToggleColumn(int kind)
         layout.sortColumn = sortHeader;
     ApplyLayout(layout);
     FillList(true);
+    // A column that was hidden at every fit so far is fitted when it appears; one that was fitted
+    // before comes back with the width it had.
+    if (m_unstoredLayout && !header->isSectionHidden(kind) && !m_fittedKinds.test(static_cast<std::size_t>(kind))) {
+        header->resizeSection(kind, FittedWidth(kind));
+        m_fittedKinds.set(static_cast<std::size_t>(kind));
+    }
+    header->setStretchLastSection(stretch);
 }
 
 void CLinksView::ShowColumnMenu(const QPoint& pos)

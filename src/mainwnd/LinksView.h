@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <vector>
 
@@ -88,6 +89,11 @@ public:
     void Attach(CLinksManager* links, CPartnersManager* partners);
     void FillList(bool full);
 
+    /// Sizes the shown columns to their header texts and the cells of the first rows.
+    void FitColumns();
+    /// The list was opened without a stored layout and has not been fitted to rows yet.
+    bool IsFitPending() const { return m_fitPending; }
+
     /// The layout as the control shows it now.
     ListLayout ReadLayout() const;
     void ApplyLayout(const ListLayout& layout);
@@ -128,11 +134,16 @@ private:
     void ShowColumnMenu(const QPoint& pos);
     void UpdateSortIndicator();
     void ShowStatusBalloon(const CLink* link);
+    void FitColumnsIfPending();
+    int FittedWidth(int kind) const;
 
     ISettingsStore& m_store;
     CLinksModel* m_model = nullptr;
     CLinksListCtrl* m_list = nullptr;
     ListLayout m_layout;
+    bool m_unstoredLayout = false; ///< opened without a stored layout: widths follow the content
+    bool m_fitPending = false;     ///< not yet fitted to any rows
+    std::bitset<kLinkColumnCount> m_fittedKinds;
     bool m_menuOpen = false;
     const CLink* m_balloonLink = nullptr;
     bool m_balloonVisible = false;

@@ -79,6 +79,7 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
     connect(m_filters, &CLinkFilters::FiltersChanged, this, [this] { FillList(true); });
 
     AttachDatabase();
+    SetMinimumFromBars();
 
     m_saveTimer = new QTimer(this);
     m_saveTimer->setInterval(kSaveIntervalMs);

@@ -111,6 +111,8 @@ private:
     QAction* MakeAction(int command, const QString& text, const QString& icon = {}, const QKeySequence& key = {});
     void BuildMenus();
     void BuildToolBar();
+    /// A minimum size at which the bars and the list's first rows keep clear of each other.
+    void SetMinimumFromBars();
     void UpdateCommandStates();
     void UpdateStatusPanes();
     bool IsAttached() const;

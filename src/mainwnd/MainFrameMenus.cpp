@@ -2,13 +2,46 @@
 #include "MainFrame.h"
 
 #include "Filters.h"
+#include "LinksView.h"
 #include "widgets/Icons.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QToolBar>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+// Calls back when a widget's children ask for a new layout (a label got a longer text).
+class CLayoutRequestWatcher : public QObject
+{
+public:
+    CLayoutRequestWatcher(QObject* parent, std::function<void()> onRequest)
+        : QObject(parent), m_onRequest(std::move(onRequest))
+    {
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            m_onRequest();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_onRequest;
+};
+
+} // namespace
 
 QAction* CMainFrame::MakeAction(int command, const QString& text, const QString& icon, const QKeySequence& key)
 {
@@ -107,9 +140,6 @@ void CMainFrame::BuildToolBar()
     m_projectBox = new QComboBox(bar);
     m_statusBox = new QComboBox(bar);
     m_partnerBox = new QComboBox(bar);
-    m_projectBox->setMinimumWidth(140);
-    m_statusBox->setMinimumWidth(140);
-    m_partnerBox->setMinimumWidth(180);
     // No labels stand beside them on the toolbar; screen readers say these instead.
     m_projectBox->setAccessibleName(tr("Project filter"));
     m_statusBox->setAccessibleName(tr("Status filter"));
@@ -119,4 +149,31 @@ void CMainFrame::BuildToolBar()
     bar->addWidget(m_statusBox);
     bar->addWidget(m_partnerBox);
     m_filters = new CLinkFilters(m_projectBox, m_statusBox, m_partnerBox, m_app.GetSettingsStore(), this);
+}
+
+void CMainFrame::SetMinimumFromBars()
+{
+    // The smallest the window gets: the menu bar, the toolbar (its buttons fold into the toolbar's
+    // own menu when it is narrow), the list's header with three rows and the status bar, one under
+    // the other, as wide as the totals panes need for their texts. The window's layout alone would
+    // let the list shrink to nothing and cut the totals to a few letters.
+    const auto update = [this] {
+        const QToolBar* bar = findChild<QToolBar*>(QStringLiteral("MainToolBar"));
+        const CLinksListCtrl* list = m_view->GetList();
+        const int listHeight = list->horizontalHeader()->sizeHint().height() +
+                               3 * list->verticalHeader()->defaultSectionSize() + 2 * list->frameWidth() +
+                               list->horizontalScrollBar()->sizeHint().height();
+        QSize size(std::max({bar->minimumSizeHint().width(), statusBar()->minimumSizeHint().width(),
+                             menuBar()->minimumSizeHint().width()}),
+                   menuBar()->sizeHint().height() + bar->sizeHint().height() + listHeight +
+                       statusBar()->sizeHint().height());
+        size = size.expandedTo(minimumSizeHint());
+        // Never more than the screen can show.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableSize());
+        setMinimumSize(size);
+    };
+    update();
+    // The totals grow with the numbers they show, and the minimum with them.
+    statusBar()->installEventFilter(new CLayoutRequestWatcher(statusBar(), update));
 }

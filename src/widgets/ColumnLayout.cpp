@@ -1,5 +1,6 @@
 #include "ColumnLayout.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 
 #include <algorithm>
@@ -117,6 +118,16 @@ void ToggleKind(int kind, int32_t& count, std::span<int32_t> order, std::span<in
     count = static_cast<int32_t>(display.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i < display.size() ? display[i] : static_cast<int32_t>(i);
+}
+
+int FittedWidth(const QHeaderView& header, int section, const QFontMetrics& metrics, int rows, int padding,
+                int maxWidth, const CellTextFn& cellText)
+{
+    int cells = 0;
+    for (int row = 0; row < rows && cells < maxWidth; ++row)
+        cells = std::max(cells, metrics.horizontalAdvance(cellText(row, section)) + padding);
+    // The header's hint holds its text, margins and the room of the sort arrow.
+    return std::max(header.sectionSizeHint(section), std::min(cells, maxWidth));
 }
 
 } // namespace ColumnLayout

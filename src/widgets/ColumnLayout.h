@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
+class QFontMetrics;
 class QHeaderView;
+class QString;
 
 /// The stored column layout of a list whose header holds one logical section per column kind:
 /// a count of header items, their display order as header indexes (counting shown kinds in kind
@@ -34,5 +37,15 @@ void ReadFromHeader(const QHeaderView& header, int32_t& count, std::span<int32_t
 /// Shows a hidden kind or hides a shown one, keeping the display order of the others; a kind
 /// that appears takes its header index as its display position.
 void ToggleKind(int kind, int32_t& count, std::span<int32_t> order, std::span<int32_t> visible);
+
+/// The texts a fit measures: the cell of `row` in the column of `section`.
+using CellTextFn = std::function<QString(int row, int section)>;
+
+/// The width that shows `section`'s header item whole and the cells of rows 0 to `rows` - 1,
+/// drawn in `metrics` with `padding` pixels beside the text; the cells count for at most
+/// `maxWidth`, the header text always. Only the rows given are measured, so that fitting a list
+/// costs the same however long it is.
+int FittedWidth(const QHeaderView& header, int section, const QFontMetrics& metrics, int rows, int padding,
+                int maxWidth, const CellTextFn& cellText);
 
 } // namespace ColumnLayout

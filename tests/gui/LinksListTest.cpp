@@ -1,5 +1,6 @@
 // The links list as the user meets it: cells, colours, sorting, the stored layout, copying and
 // the three filter boxes of the toolbar.
+#include "DialogTesting.h"
 #include "mainwnd/Filters.h"
 #include "mainwnd/LinksModel.h"
 #include "mainwnd/LinksView.h"
@@ -8,8 +9,12 @@
 #include "records/PartnersManager.h"
 
 #include <QAbstractItemModelTester>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -328,7 +333,10 @@ private slots:
             const ListLayout defaults = view.ReadLayout();
             QCOMPARE(defaults.columnVisible[ColumnFirstStart], 0);
             QCOMPARE(defaults.columnCount, 14);
-            QCOMPARE(defaults.columnWidth[ColumnComment], 70);
+            // Without a stored layout the widths follow the header texts (no rows yet).
+            QVERIFY(
+                defaults.columnWidth[ColumnComment] >=
+                QFontMetrics(view.GetList()->horizontalHeader()->font()).horizontalAdvance(QStringLiteral("Comment")));
             QCOMPARE(defaults.sortColumn, 1);
             QCOMPARE(defaults.sortDescending, 1);
 
@@ -367,12 +375,119 @@ private slots:
         std::vector<uint8_t> shorter = *bytes;
         shorter.pop_back();
         m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings, shorter);
+        // Ignored as if there were none: the defaults, with widths fitted to the headers.
         CLinksView view(*m_store);
-        QCOMPARE(view.ReadLayout().ToBytes(), [] {
-            ListLayout d = ListLayout::Defaults();
-            d.columnCount = 14;
-            return d.ToBytes();
-        }());
+        QVERIFY(view.IsFitPending());
+        ListLayout reread = view.ReadLayout();
+        ListLayout expected = ListLayout::Defaults();
+        expected.columnCount = 14;
+        reread.columnWidth = expected.columnWidth;
+        QCOMPARE(reread.ToBytes(), expected.ToBytes());
+    }
+
+    // Without a stored layout the columns fit what they show: every header text whole, the cells
+    // of the first rows up to a limit, the last column out to the window's edge. An empty list is
+    // fitted again when its first links arrive, and never after; what was fitted comes back the
+    // same from the store.
+    void DefaultWidthsFitTheFirstRows()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        auto view = std::make_unique<CLinksView>(*m_store);
+        view->resize(3000, 300);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        view->Attach(&links, &partners); // the first start's empty database
+        QHeaderView* header = view->GetList()->horizontalHeader();
+        const QFontMetrics headerFont(header->font());
+        const QFontMetrics cellFont(view->GetList()->font());
+        const auto width = [header](int kind) { return header->sectionSize(kind); };
+        // The delegate keeps a cell's text off its grid line and its edges.
+        const auto showsWhole = [&](int kind, const QString& text) {
+            return ShortenText(text, cellFont, width(kind) - 5) == text;
+        };
+        for (int kind = 0; kind < kLinkColumnCount; ++kind)
+            if (!header->isSectionHidden(kind))
+                QVERIFY2(width(kind) >= headerFont.horizontalAdvance(LinkColumnName(kind)),
+                         qPrintable(LinkColumnName(kind)));
+        QVERIFY(view->IsFitPending());
+        const int headerOnlyProject = width(ColumnProject);
+
+        // Sorted by project, descending: the long project's links first, the long anchor on row 120.
+        const QString project = QStringLiteral("Spring sale of garden furniture");
+        const QString page = QStringLiteral("http://partner.example/") + QString(300, QLatin1Char('p'));
+        const QString farAnchor = QString(25, QLatin1Char('W'));
+        for (int i = 0; i < 120; ++i)
+            AddLink(links, {.project = "Spring sale of garden furniture", .status = StatusOk, .anchor = "a"});
+        links.GetLinks()[7]->SetFromPage(page.toStdString());
+        AddLink(links, {.project = "Autumn"})->SetAnchor(farAnchor.toStdString());
+        view->FillList(true);
+        QCOMPARE(view->GetModel()->CellText(120, ColumnAnchor), farAnchor);
+
+        QVERIFY(!view->IsFitPending());
+        QVERIFY(width(ColumnProject) > headerOnlyProject);
+        QVERIFY(showsWhole(ColumnProject, project));
+        QVERIFY(width(ColumnProject) > width(ColumnStatus)); // against "Ok"
+        QVERIFY(width(ColumnAnchor) < cellFont.horizontalAdvance(farAnchor));
+        // The long page is cut at the limit, a few hundred pixels.
+        QVERIFY(width(ColumnFromPage) < cellFont.horizontalAdvance(page));
+        QVERIFY2(width(ColumnFromPage) >= 30 * cellFont.averageCharWidth() &&
+                     width(ColumnFromPage) <= 60 * cellFont.averageCharWidth(),
+                 qPrintable(QString::number(width(ColumnFromPage))));
+        QCOMPARE(header->sectionViewportPosition(ColumnComment) + width(ColumnComment),
+                 view->GetList()->viewport()->width());
+        view->resize(3300, 300);
+        QTRY_COMPARE(header->sectionViewportPosition(ColumnComment) + width(ColumnComment),
+                     view->GetList()->viewport()->width());
+
+        // A column shown later is fitted when it appears.
+        view->ToggleColumn(ColumnFirstStart);
+        QVERIFY(width(ColumnFirstStart) >= header->sectionSizeHint(ColumnFirstStart)); // text, margins, arrow
+        QCOMPARE(header->sectionViewportPosition(ColumnComment) + width(ColumnComment),
+                 view->GetList()->viewport()->width());
+
+        // The widths are the user's now: later fills leave them alone.
+        const ListLayout fitted = view->ReadLayout();
+        links.GetLinks()[0]->SetProject("A project name far longer than the one before");
+        view->FillList(true);
+        QCOMPARE(view->ReadLayout().ToBytes(), fitted.ToBytes());
+
+        view.reset();
+        const auto stored = m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings);
+        QVERIFY(stored);
+        QCOMPARE(*stored, fitted.ToBytes());
+        CLinksView again(*m_store);
+        again.Attach(&links, &partners);
+        QCOMPARE(again.ReadLayout().ToBytes(), *stored);
+    }
+
+    // A stored layout is used as stored: not fitted to long texts, not stretched to the edge, and
+    // written back unchanged.
+    void StoredWidthsStayAsStored()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        AddLink(links, {.project = "A project name much wider than its column"});
+        ListLayout layout = ListLayout::Defaults();
+        layout.columnCount = 14;
+        for (std::size_t kind = 0; kind < layout.columnWidth.size(); ++kind)
+            layout.columnWidth[kind] = 31 + static_cast<int32_t>(kind);
+        const std::vector<uint8_t> bytes = layout.ToBytes();
+        m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings, bytes);
+        {
+            CLinksView view(*m_store);
+            view.resize(3000, 300);
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            view.Attach(&links, &partners);
+            view.FillList(true);
+            QVERIFY(!view.IsFitPending());
+            const QHeaderView* header = view.GetList()->horizontalHeader();
+            QCOMPARE(header->sectionSize(ColumnProject), 32);
+            QCOMPARE(header->sectionSize(ColumnComment), 45);
+            QCOMPARE(view.ReadLayout().ToBytes(), bytes);
+        }
+        QCOMPARE(*m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings), bytes);
     }
 
     void UpdateRepaintsOnlyChangedRows()
@@ -512,6 +627,126 @@ private slots:
         QCOMPARE(project.currentIndex(), 0);
         QCOMPARE(links.GetProjectFilter(), std::string());
         QCOMPARE(m_store->GetString(SettingsNames::kGuiSection, SettingsNames::kProjectFilter), std::string("Shop"));
+    }
+
+    // Each box is as wide as its longest entry, up to a limit, and its tip has the whole text of
+    // the entry it shows; the entries keep the collections' order.
+    void FilterBoxesFitTheirEntries()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        const QString longName =
+            QStringLiteral("The International Association of Garden Furniture Makers and Sellers of Europe");
+        partners.AddPartner("zeta");
+        partners.AddPartner(longName.toStdString());
+        partners.AddPartner("Acme");
+        AddLink(links, {.project = "b"});
+        AddLink(links, {.project = "A"});
+        QComboBox project, status, partner;
+        CLinkFilters filters(&project, &status, &partner, *m_store);
+        filters.Attach(&links, &partners);
+        filters.RefreshFilters();
+        QCOMPARE(Entries(project), Strs({"(All projects)", "b", "A"}));
+        QCOMPARE(Entries(partner), QStringList({QStringLiteral("(All partners)"), QStringLiteral("zeta"), longName,
+                                                QStringLiteral("Acme")}));
+
+        const QFontMetrics fm = project.fontMetrics();
+        QVERIFY(project.width() >= fm.horizontalAdvance(QStringLiteral("(All projects)")));
+        QVERIFY(status.width() >= status.fontMetrics().horizontalAdvance(QStringLiteral("(All Problematic)")));
+        QCOMPARE(project.toolTip(), QStringLiteral("(All projects)"));
+        const int shortProjects = project.width();
+
+        const QString longer = QStringLiteral("Garden furniture in spring");
+        links.GetLinks()[0]->SetProject(longer.toStdString());
+        filters.RefreshFilters();
+        QVERIFY(project.width() > shortProjects);
+        QVERIFY(project.width() >= fm.horizontalAdvance(longer));
+
+        // The long partner name is cut at about thirty characters; the tip has it whole.
+        const QFontMetrics pm = partner.fontMetrics();
+        QVERIFY(partner.width() < pm.horizontalAdvance(longName));
+        QVERIFY2(partner.width() >= 25 * pm.averageCharWidth() && partner.width() <= 40 * pm.averageCharWidth(),
+                 qPrintable(QString::number(partner.width())));
+        QCOMPARE(partner.toolTip(), QStringLiteral("(All partners)"));
+        partner.setCurrentIndex(2);
+        QCOMPARE(partner.toolTip(), longName);
+        emit partner.activated(2);
+        QCOMPARE(partner.toolTip(), longName);
+        QVERIFY(partner.view()->minimumWidth() > pm.horizontalAdvance(longName));
+    }
+
+    // The partner box completes a typed part of a name from its entries in alphabetical order; a
+    // completion or a whole name chooses the partner as the list does, and text that names no
+    // partner gives way to the entry shown.
+    void PartnerBoxCompletesTypedText()
+    {
+        CLinksManager links;
+        CPartnersManager partners;
+        for (const char* name : {"beta", "Alpha", "gamma", "ALPINE"})
+            partners.AddPartner(name);
+        const int32_t betaId = partners.FindByName("beta")->GetId();
+        const int32_t alpineId = partners.FindByName("ALPINE")->GetId();
+        QWidget window;
+        auto* row = new QHBoxLayout(&window);
+        auto* project = new QComboBox(&window);
+        auto* status = new QComboBox(&window);
+        auto* partner = new QComboBox(&window);
+        for (QComboBox* box : {project, status, partner})
+            row->addWidget(box);
+        CLinkFilters filters(project, status, partner, *m_store);
+        filters.Attach(&links, &partners);
+        filters.RefreshFilters();
+        QSignalSpy changed(&filters, &CLinkFilters::FiltersChanged);
+        window.show();
+        Activate(&window);
+        partner->setFocus();
+        QTRY_VERIFY(partner->lineEdit()->hasFocus());
+        QCompleter* completer = filters.GetPartnerCompleter();
+        QLineEdit* edit = partner->lineEdit();
+
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("aL"));
+        QTRY_VERIFY(completer->popup()->isVisible());
+        QStringList offered;
+        for (int i = 0; i < completer->completionModel()->rowCount(); ++i)
+            offered << completer->completionModel()->index(i, 0).data().toString();
+        QCOMPARE(offered, Strs({"(All partners)", "Alpha", "ALPINE"}));
+        completer->popup()->setCurrentIndex(completer->completionModel()->index(2, 0));
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+        QTRY_COMPARE(changed.count(), 1);
+        QCOMPARE(partner->currentText(), QStringLiteral("ALPINE"));
+        QCOMPARE(partners.GetPartnerFilter(), alpineId);
+        QCOMPARE(m_store->GetString(SettingsNames::kGuiSection, SettingsNames::kPartnerFilter), std::string("ALPINE"));
+
+        // No partner by that name: Enter puts the entry back and changes nothing.
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("nobody"));
+        QVERIFY(!completer->popup()->isVisible());
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_COMPARE(edit->text(), QStringLiteral("ALPINE"));
+        // Half a name, and the box is left.
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("gam"));
+        QTRY_VERIFY(completer->popup()->isVisible());
+        QTest::keyClick(completer->popup(), Qt::Key_Escape);
+        Activate(&window); // back from the closed popup, as a window manager does it
+        QTRY_VERIFY(edit->hasFocus());
+        project->setFocus();
+        QTRY_COMPARE(edit->text(), QStringLiteral("ALPINE"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(partners.GetPartnerFilter(), alpineId);
+
+        // A whole name in other letters is that partner.
+        partner->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("BETA"));
+        QTRY_VERIFY(completer->popup()->isVisible());
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+        QTRY_COMPARE(partners.GetPartnerFilter(), betaId);
+        QCOMPARE(partner->currentText(), QStringLiteral("beta"));
+        QCOMPARE(edit->text(), QStringLiteral("beta"));
+        QCOMPARE(changed.count(), 2);
     }
 };
 

@@ -2,6 +2,7 @@
 // Link through the progress dialog, copying rows and the totals panes, and a run handed over by a
 // second "/check" start.
 #include "mainwnd/MainFrame.h"
+#include "DialogTesting.h"
 #include "TestProgram.h"
 #include "app/ORXApp.h"
 #include "editing/PartnersListCtrl.h"
@@ -10,17 +11,25 @@
 #include "records/LinkStatus.h"
 #include "widgets/MessageBox.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCompleter>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QHostAddress>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <vector>
 
 class MainFrameTest : public QObject
@@ -286,6 +295,72 @@ private slots:
         QVERIFY(seen);
         QVERIFY(Frame().IsScheduledRunActive());
         QTRY_VERIFY_WITH_TIMEOUT(!Frame().IsScheduledRunActive(), 20000);
+    }
+
+    // A partner picked from the completion of a typed part of its name narrows the list as an
+    // entry chosen from the box's list does.
+    void aCompletedPartnerNarrowsTheList()
+    {
+        AddLinks(3);
+        CPartnersManager* partners = m_app->GetDatabase().GetPartners();
+        const CPartner* globex = partners->AddPartner("Globex Corporation");
+        partners->AddPartner("Acme");
+        const std::vector<CLink*> links = m_app->GetDatabase().GetLinks()->GetLinks();
+        links[1]->SetPartnerId(globex->GetId());
+        Frame().RefreshFilters();
+        QComboBox* box = nullptr;
+        for (QComboBox* candidate : Frame().findChildren<QComboBox*>())
+            if (candidate->accessibleName() == QStringLiteral("Partner filter"))
+                box = candidate;
+        QVERIFY(box && box->lineEdit() && box->completer());
+        Frame().resize(1400, 700); // room for the whole toolbar
+        Activate(&Frame());
+        box->setFocus();
+        QTRY_VERIFY(box->lineEdit()->hasFocus());
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), QStringLiteral("corp"));
+        QCompleter* completer = box->completer();
+        QTRY_VERIFY(completer->popup()->isVisible());
+        QCOMPARE(completer->completionCount(), 1);
+        completer->popup()->setCurrentIndex(completer->completionModel()->index(0, 0));
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+        QCOMPARE(Frame().GetView()->GetRowCount(), 1);
+        QCOMPARE(Frame().GetView()->GetLink(0), links[1]);
+        QCOMPARE(box->currentText(), QStringLiteral("Globex Corporation"));
+        QCOMPARE(partners->GetPartnerFilter(), globex->GetId());
+    }
+
+    // Made as small as it goes, the window keeps its toolbar, the list's header with a few rows and
+    // the status bar with both totals whole, none over another.
+    void theSmallestWindowKeepsItsBarsApart()
+    {
+        AddLinks(2);
+        CMainFrame& f = Frame();
+        const QSize before = f.minimumSize();
+        AddLinks(40); // longer totals, still narrower than the screen
+        QTRY_VERIFY(f.minimumWidth() > before.width());
+        f.resize(1, 1);
+        QCOMPARE(f.size(), f.minimumSize());
+        f.layout()->activate();
+        const QToolBar* bar = f.findChild<QToolBar*>(QStringLiteral("MainToolBar"));
+        QVERIFY(bar);
+        const QRect barRect = bar->geometry();
+        const QRect listRect = f.GetView()->geometry();
+        const QRect statusRect = f.statusBar()->geometry();
+        QVERIFY2(barRect.bottom() < listRect.top() && listRect.bottom() < statusRect.top() &&
+                     statusRect.bottom() < f.height(),
+                 qPrintable(QStringLiteral("toolbar %1-%2, list %3-%4, status bar %5-%6 of %7")
+                                .arg(barRect.top())
+                                .arg(barRect.bottom())
+                                .arg(listRect.top())
+                                .arg(listRect.bottom())
+                                .arg(statusRect.top())
+                                .arg(statusRect.bottom())
+                                .arg(f.height())));
+        const CLinksListCtrl* list = f.GetView()->GetList();
+        QVERIFY(list->viewport()->height() >= 2 * list->verticalHeader()->defaultSectionSize());
+        for (const QLabel* pane : f.statusBar()->findChildren<QLabel*>())
+            QVERIFY2(pane->width() >= pane->fontMetrics().horizontalAdvance(pane->text()), qPrintable(pane->text()));
     }
 };
 
