@@ -1,0 +1,121 @@
+// The history pane under the list: what it says about the selected link for every status, and the
+// report its button copies.
+#include "history/HistoryStore.h"
+#include "records/Link.h"
+#include "records/LinkStatus.h"
+#include "reports/LinkHistoryPane.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <ctime>
+#include <memory>
+
+namespace {
+
+constexpr int64_t kDay = 86400;
+constexpr int64_t kNow = 1796644800; // 2026-12-07 12:00 UTC
+
+CLink MakeLink()
+{
+    CLink link;
+    link.SetFromPage("http://partner.example/links.html");
+    link.SetToPage("http://mine.example/");
+    link.SetProject("Shop");
+    return link;
+}
+
+} // namespace
+
+class HistoryPaneTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+
+    void thePaneSaysWhatTheHistoryHolds_data()
+    {
+        QTest::addColumn<uint>("status");
+        for (uint32_t status = StatusOk; status <= StatusCantOpen; status <<= 1)
+            QTest::newRow(GetStatusName(status).c_str()) << uint(status);
+    }
+    void thePaneSaysWhatTheHistoryHolds()
+    {
+        QFETCH(uint, status);
+        CHistoryStore store(m_dir.filePath(QStringLiteral("%1.history").arg(status)).toStdString());
+        const CLink link = MakeLink();
+        const std::string key = HistoryKey(link.GetFromPage(), link.GetToPage(), link.GetProject());
+        HistoryEntry older;
+        older.time = kNow - 20 * kDay;
+        older.status = status == StatusOk ? StatusNotPresent : StatusOk;
+        older.evidence = "older evidence";
+        HistoryEntry last;
+        last.time = kNow - 3 * kDay;
+        last.status = status;
+        last.httpStatus = 200;
+        last.evidence = "evidence of " + GetStatusName(status);
+        store.Record(key, older);
+        store.Record(key, last);
+        store.Flush();
+
+        CLinkHistoryPane pane;
+        pane.SetStore(&store);
+        pane.ShowLink(&link, kNow);
+        QCOMPARE(pane.GetSinceText(),
+                 QString::fromStdString(GetStatusName(status)) + QStringLiteral(" since 2026-12-04 (3 days)"));
+        QCOMPARE(pane.GetEvidenceText(), QStringLiteral("Last check of the page, 2026-12-04 12:00 (HTTP 200):\n") +
+                                             QString::fromStdString(last.evidence));
+        // The strip: unknown, then the older status, then this one, up to now.
+        const std::vector<StatusSpan>& spans = pane.GetStrip()->GetSpans();
+        QCOMPARE(int(spans.size()), 3);
+        QCOMPARE(spans.back().status, uint32_t(status));
+        QCOMPARE(spans.back().end, kNow);
+
+        pane.findChild<QPushButton*>(QStringLiteral("copyReportButton"))->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), pane.GetReportText());
+        QVERIFY(pane.GetReportText().contains(QString::fromStdString(last.evidence)));
+    }
+
+    void withoutHistoryThePaneSaysWhy()
+    {
+        CLinkHistoryPane pane;
+        QVERIFY(!pane.findChild<QPushButton*>(QStringLiteral("copyReportButton"))->isEnabled());
+        const CLink link = MakeLink();
+        pane.ShowLink(&link, kNow);
+        QCOMPARE(pane.GetSinceText(), QStringLiteral("Never checked"));
+        QCOMPARE(pane.GetEvidenceText(), QStringLiteral("There is no check history."));
+
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged.history"));
+        QFile file(damaged);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+        file.close();
+        CHistoryStore store(damaged.toStdString());
+        pane.SetStore(&store);
+        pane.ShowLink(&link, kNow);
+        QVERIFY2(pane.GetEvidenceText().contains(QStringLiteral("damaged.history")),
+                 qPrintable(pane.GetEvidenceText()));
+
+        CHistoryStore empty(m_dir.filePath(QStringLiteral("empty.history")).toStdString());
+        pane.SetStore(&empty);
+        pane.ShowLink(&link, kNow);
+        QCOMPARE(pane.GetEvidenceText(), QStringLiteral("No check has read this link's page yet."));
+        pane.ShowLink(nullptr, kNow);
+        QCOMPARE(pane.GetSinceText(), QStringLiteral("Select one link to see its history."));
+        QCOMPARE(pane.GetReportText(), QString());
+    }
+};
+
+QTEST_MAIN(HistoryPaneTest)
+#include "HistoryPaneTest.moc"
