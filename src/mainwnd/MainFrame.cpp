@@ -589,6 +589,10 @@ void CMainFrame::OnSaveTimer()
         if (m_saveFailed)
             statusBar()->clearMessage();
         m_saveFailed = false;
+        // Checks outside a run (Save and Check, the date refresh) keep history too: a history
+        // gone wrong there is said here, once.
+        if (const std::string problem = m_app.TakeHistoryProblem(false); !problem.empty())
+            statusBar()->showMessage(QString::fromStdString(problem), kSummaryShownMs);
         return;
     }
     m_saveFailed = true;
