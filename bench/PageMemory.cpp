@@ -82,8 +82,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot reset the peak RSS (/proc/self/clear_refs)\n");
         return 1;
     }
-    PageFindings findings;
-    CheckLink(&link, changed, false, &findings);
+    CheckEvidence evidence;
+    CheckLink(&link, changed, false, &evidence);
+    const PageFindings& findings = evidence.findings;
     const long peak = StatusKiB("VmHWM");
     const double added = static_cast<double>(peak - before) * 1024.0;
     std::printf("page: %zu bytes, %zu anchors (%s)\n", page->size(), anchors, kind.c_str());

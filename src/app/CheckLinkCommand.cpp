@@ -71,8 +71,9 @@ int RunCheckLinkCommand(const CommandLine& commandLine)
     }
 
     bool changed = false;
-    PageFindings findings;
-    CheckLink(&link, changed, false, &findings);
+    CheckEvidence evidence;
+    CheckLink(&link, changed, false, &evidence);
+    const PageFindings& findings = evidence.findings;
     CheckPageRank(&link, changed);
 
     std::printf("status: %s\n", GetStatusName(link.GetStatus()).c_str());
@@ -81,6 +82,8 @@ int RunCheckLinkCommand(const CommandLine& commandLine)
     for (const MatchingAnchor& match : findings.matches)
         std::printf("anchor: href=%s rel=%s text=%s\n", Quoted(match.href).c_str(), Quoted(match.rel).c_str(),
                     Quoted(match.text).c_str());
+    for (const std::string& line : evidence.Lines(link.GetStatus()))
+        std::printf("evidence: %s\n", line.c_str());
 
     const uint32_t status = link.GetStatus();
     return status == StatusOk || status == StatusExpiring || status == StatusExpired ? 0 : 1;

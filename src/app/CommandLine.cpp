@@ -114,6 +114,27 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.toPage = args[2];
         return result;
     }
+    if (!args.empty() && args[0] == "--history") {
+        std::vector<std::string> pages;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == "--csv")
+                result.csv = true;
+            else if (!args[i].empty() && args[i][0] != '-')
+                pages.push_back(args[i]);
+            else
+                pages.assign(3, std::string()); // anything else is a mistake
+        }
+        if (pages.empty() || pages.size() > 2) {
+            result.action = CommandLine::Action::Error;
+            result.error = "--history takes FROM_PAGE, optionally TO_PAGE, and --csv";
+            return result;
+        }
+        result.action = CommandLine::Action::History;
+        result.fromPage = pages[0];
+        if (pages.size() == 2)
+            result.toPage = pages[1];
+        return result;
+    }
     if (!args.empty() && args[0] == "--test-mail") {
         if (args.size() > 1) {
             result.action = CommandLine::Action::Error;
@@ -231,6 +252,7 @@ std::string UsageText()
            "       orvex --duplicates [--exact-www] [--one-per-project]\n"
            "       orvex --link-info PAGE\n"
            "       orvex --link-source FROM_PAGE TO_PAGE\n"
+           "       orvex --history FROM_PAGE [TO_PAGE] [--csv]\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -254,7 +276,8 @@ std::string UsageText()
            "               check one link as a check run would (ANCHOR defaults to \"*\", any\n"
            "               text; the paid period ends a year from today unless --expires says\n"
            "               otherwise) and print its status, the page's external links, its\n"
-           "               PageRank and every anchor that names TO_PAGE; no database is touched.\n"
+           "               PageRank, every anchor that names TO_PAGE and the evidence behind the\n"
+           "               status (\"evidence: ...\" lines); no database is touched.\n"
            "               Exit 0 for Ok, Expiring or Expired, 1 for any other status, 2 for\n"
            "               bad arguments\n"
            "  --test-mail  send the test letter (the signature and a table of every link of\n"
@@ -310,6 +333,13 @@ std::string UsageText()
            "               Both use the proxy of \"ORX.cfg\" and write nothing. Exit 0 when the\n"
            "               page was read, 1 when it could not be read or parsed (what was\n"
            "               reached is still printed, the reason on stderr)\n"
+           "  --history FROM_PAGE [TO_PAGE] [--csv]\n"
+           "               print the check history of the links on FROM_PAGE (to TO_PAGE when\n"
+           "               given), kept beside the database (\"data.orx.history\"): for each\n"
+           "               check its local time, status, HTTP status and the evidence behind\n"
+           "               the status. --csv prints CSV with a header row instead. Reads only;\n"
+           "               exit 0 when printed (\"No check history\" when there is none), 1\n"
+           "               when the history cannot be read\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"

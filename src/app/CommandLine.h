@@ -21,6 +21,7 @@ struct CommandLine
         Duplicates, ///< print the sets of links placed twice on one page
         LinkInfo,   ///< print the External Links Info report of a page
         LinkSource, ///< print the anchors of a page that name a To Page
+        History,    ///< print the check history of the links on a From page
         Error,      ///< usage on stderr, exit 2
     };
 
@@ -53,6 +54,8 @@ struct CommandLine
     /// --duplicates: "www." on the From page's host counts; one link per project and page.
     bool exactWww = false;
     bool onePerProject = false;
+    /// --history FROM_PAGE [TO_PAGE] [--csv] (in fromPage and toPage; toPage "" = any).
+    bool csv = false;
 };
 
 /// `args` without the program name.

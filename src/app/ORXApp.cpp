@@ -44,6 +44,7 @@ CORXApp::CORXApp(bool checkMode, bool verbose)
 CORXApp::~CORXApp()
 {
     WaitForUpdateLookup();
+    CloseHistory();
     m_quitSignals.reset();
     m_mainFrame.reset();
     m_channel.reset();
@@ -300,6 +301,7 @@ int CORXApp::ExitInstance()
         }
         SaveUpdateInfo();
     }
+    CloseHistory();
     FreeNotificationsManager();
     m_quitSignals.reset();
     m_mainFrame.reset();
@@ -354,7 +356,9 @@ bool CORXApp::LoadDatabase(const std::string& path)
     }
     m_databaseLock = std::move(lock);
     m_databaseLockPath = lockPath;
-    return m_database.Load(resolved);
+    const bool loaded = m_database.Load(resolved);
+    FollowDatabaseWithHistory();
+    return loaded;
 }
 
 bool CORXApp::SaveDatabase()
@@ -378,6 +382,7 @@ bool CORXApp::SwitchDatabase(const std::string& newPath)
         if (LoadDatabase(newPath))
             return true;
         m_database.Load(previous);
+        FollowDatabaseWithHistory();
         return false;
     }
     // The old database stays locked until the new one has loaded, so that going back is safe.
@@ -390,6 +395,7 @@ bool CORXApp::SwitchDatabase(const std::string& newPath)
     m_databaseLockPath = previousLockPath;
     if (!inUse)
         m_database.Load(previous);
+    FollowDatabaseWithHistory();
     m_databaseInUse = inUse;
     return false;
 }
@@ -431,6 +437,7 @@ bool CORXApp::CreateDatabase(const std::string& newPath, std::string* error)
     // A database in use elsewhere was never loaded, so the old one is still in memory.
     if (!std::exchange(m_databaseInUse, false))
         m_database.Load(previous);
+    FollowDatabaseWithHistory();
     m_databaseLock = std::move(previousLock);
     m_databaseLockPath = previousLockPath;
     return fail(why);

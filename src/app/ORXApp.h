@@ -16,6 +16,8 @@
 #include <thread>
 
 struct MailSettings;
+class CHistoryStore;
+class CLink;
 class CInstanceChannel;
 
 /// What an unattended run did, for its caller (exit code, summary).
@@ -94,6 +96,14 @@ public:
     /// exist yet) and writes it at once; on failure the old one comes back and `error` says why.
     bool CreateDatabase(const std::string& newPath, std::string* error = nullptr);
 
+    /// The check history beside the open database; null while none is open.
+    std::shared_ptr<CHistoryStore> GetHistory() const { return m_history; }
+    /// What went wrong with the history, the first time it is asked after it went wrong; "" else.
+    /// `flush` waits for the checks still queued, so that their fate is known.
+    std::string TakeHistoryProblem(bool flush);
+    /// Moves a link's history after the link dialog changed its addresses or project.
+    void LinkKeyChanged(const CLink& before, const CLink& after);
+
     void LoadUpdateInfo();
     void SaveUpdateInfo();
     /// "http://<UpdateHost>/downloads/orx21.exe", or "" when no update host is configured.
@@ -148,6 +158,9 @@ private:
     void OfferUpdate();
     void HandleFirstStart(bool cfgLoaded);
     void ReportError(const std::string& text) const;
+    /// Opens the history beside the database now open (when it moved) and has every check kept there.
+    void FollowDatabaseWithHistory();
+    void CloseHistory();
 
     bool m_checkMode;
     bool m_verbose = false;
@@ -166,6 +179,8 @@ private:
     std::unique_ptr<CInstanceChannel> m_channel;
     std::unique_ptr<CMainFrame> m_mainFrame;
     std::unique_ptr<CQuitSignals> m_quitSignals;
+    std::shared_ptr<CHistoryStore> m_history;
+    bool m_historyProblemTold = false;
     mutable std::mutex m_updateMutex;
     std::thread m_updateThread;
     std::mutex m_runMutex;

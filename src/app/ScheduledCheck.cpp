@@ -152,6 +152,9 @@ int CORXApp::RunCheckMode()
     // Kept until the files are saved: Ctrl+C or SIGTERM at any moment ends the run in order.
     const StopSignals stopSignals;
     const ScheduledCheckReport report = RunScheduledCheck(m_verbose, true);
+    // The run and the save go on without a history; the cron mail says once that it is missing.
+    if (const std::string problem = TakeHistoryProblem(true); !problem.empty())
+        std::fprintf(stderr, "orvex: %s\n", problem.c_str());
     // A letter that did not go out must not pass for a quiet success in the cron job's mail.
     if (report.stopSignal != 0 && report.mailResult > 0)
         std::fprintf(stderr,

@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "DuplicatesCommand.h"
 #include "ExchangeCommands.h"
+#include "HistoryCommand.h"
 #include "ORXApp.h"
 #include "ScheduleCommand.h"
 #include "TestMailCommand.h"
@@ -41,6 +42,8 @@ int main(int argc, char* argv[])
     case CommandLine::Action::LinkInfo:
     case CommandLine::Action::LinkSource:
         return RunPageReportCommand(commandLine);
+    case CommandLine::Action::History:
+        return RunHistoryCommand(commandLine);
     case CommandLine::Action::Schedule:
         return RunScheduleCommand(commandLine);
     case CommandLine::Action::Run:

@@ -111,8 +111,14 @@ void CheckWorker(CheckProgress& progress)
         outcome.oldStatus = link->GetStatus();
         outcome.oldPR = link->GetCurrentPR();
         try {
-            outcome.pageChecked = CheckLink(link, outcome.statusChanged, false, nullptr, &progress.robots);
+            const CheckRecorder* recorder = progress.recorder.get();
+            CheckEvidence evidence;
+            outcome.pageChecked =
+                CheckLink(link, outcome.statusChanged, false, recorder ? &evidence : nullptr, &progress.robots);
             CheckPageRank(link, outcome.prChanged);
+            // After the PageRank step, so that what is kept holds the whole check.
+            if (recorder && evidence.fetched)
+                (*recorder)(*link, &evidence);
         } catch (const std::exception&) {
             // Nothing may leave a worker; the link keeps whatever the check stored.
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LinkCheck.h"
 #include "Robots.h"
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -43,6 +45,8 @@ struct CheckProgress
     std::vector<LinkCheckOutcome> outcomes;
     /// robots.txt is fetched once per site within one run.
     CRobotsCache robots;
+    /// Told about each link's check, with its evidence; the one current when the run was made.
+    std::shared_ptr<const CheckRecorder> recorder = GetCheckRecorder();
 
     /// The From page of the link held longest by a worker now (the one a slow site keeps
     /// waiting), "" when no worker holds a link. Safe from any thread.

@@ -1,6 +1,7 @@
 #include "Fetch.h"
 
 #include "CheckSettings.h"
+#include "FetchFailure.h"
 #include "PageEncoding.h"
 #include "Url.h"
 #include "platform/TextEncoding.h"
@@ -155,6 +156,7 @@ struct RedirectGuard
 {
     std::shared_ptr<const std::vector<std::string>> publicForTests;
     bool publicSeen = false;
+    bool refused = false;
 
     bool CountsAsOwnNetwork(const char* address) const
     {
@@ -168,8 +170,10 @@ struct RedirectGuard
     {
         auto* self = static_cast<RedirectGuard*>(user);
         const bool own = self->CountsAsOwnNetwork(primaryIp ? primaryIp : "");
-        if (own && self->publicSeen)
+        if (own && self->publicSeen) {
+            self->refused = true;
             return CURL_PREREQFUNC_ABORT;
+        }
         if (!own)
             self->publicSeen = true;
         return CURL_PREREQFUNC_OK;
@@ -271,17 +275,23 @@ struct TransferResult
 {
     bool ok = false;
     uint32_t status = 0;
+    std::string finalUrl;
+    std::string error;
 };
 
 /// Runs one request with the thread's client. `sink` null means HEAD.
 TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& headers)
 {
     TransferResult result;
-    if (t_cancelled && t_cancelled->load())
+    if (t_cancelled && t_cancelled->load()) {
+        result.error = "cancelled";
         return result;
+    }
     CInternetClient* client = OpenInternetClient();
-    if (!client)
+    if (!client) {
+        result.error = "no connection could be set up (check the proxy setting)";
         return result;
+    }
     CURL* h = client->Handle();
     if (t_cancelled) {
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
@@ -290,6 +300,8 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
     }
     RedirectGuard guard;
     guard.publicForTests = PublicAddressesForTests();
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     if (sink) {
         sink->handle = h;
@@ -318,6 +330,17 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
             result.ok = false;
         }
     }
+    try {
+        const char* effective = nullptr;
+        if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+            result.finalUrl = effective;
+        if (!result.ok)
+            result.error = sink && sink->failed ? std::string("the page could not be read")
+                                                : DescribeFetchFailure(rc, errorText, headers.complete, guard.refused);
+    } catch (...) {
+        // Only the explanation is lost; the outcome stands.
+    }
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
     // Drop the pointers into this call's stack before the handle is used again.
     if (sink)
         sink->handle = nullptr;
@@ -654,15 +677,19 @@ CInternetClient* OpenInternetClient()
 }
 
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
-                   std::size_t maxLength)
+                   std::size_t maxLength, FetchOutcome* outcome)
 {
     status = 0;
     try {
         PageTextSink sink(maxLength);
         HeaderSink headerSink;
         headerSink.keep = headers != nullptr;
-        const TransferResult result = Transfer(url, &sink, headerSink);
+        TransferResult result = Transfer(url, &sink, headerSink);
         status = result.status;
+        if (outcome) {
+            outcome->finalUrl = std::move(result.finalUrl);
+            outcome->error = std::move(result.error);
+        }
         if (headers && result.status != 0)
             *headers = std::move(headerSink.raw);
         if (!result.ok)

@@ -32,6 +32,13 @@ private:
     const std::atomic<bool>* m_outer;
 };
 
+/// How one request went, for whoever must explain a verdict.
+struct FetchOutcome
+{
+    std::string finalUrl; ///< the address the last response came from, after redirects
+    std::string error;    ///< why the page did not arrive ("time-out: ...", "DNS: ..."); "" when it did
+};
+
 /// GET following redirects (at most 10). The text is read line by line: every CR dropped, each
 /// line ending in "\n", converted to UTF-8 from the encoding a browser picks: a byte order mark,
 /// else the charset of the Content-Type header, else the one a meta line declares (from that line
@@ -41,9 +48,9 @@ private:
 /// limit counts the UTF-8 text gathered; a line still without end 1 MiB past the limit is cut
 /// there and ends the reading. A response that does not arrive whole (headers or body cut off)
 /// fails, and so does a redirect from a public address into the user's own network. On failure
-/// `text` keeps its old value.
+/// `text` keeps its old value. `outcome`, when given, says where the page came from or why not.
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
-                   std::size_t maxLength);
+                   std::size_t maxLength, FetchOutcome* outcome = nullptr);
 
 /// The same request; the body as lines without conversion, while their total length is below
 /// `maxLength`. On failure the lines read so far stay.

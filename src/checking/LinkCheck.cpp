@@ -11,6 +11,7 @@
 #include "records/OleDateTime.h"
 
 #include <exception>
+#include <mutex>
 
 namespace {
 
@@ -23,7 +24,102 @@ uint32_t StatusByDates(const CLink& link, const OleDateTime& now, int warningDay
     return StatusOk;
 }
 
+std::mutex g_recorderLock;
+std::shared_ptr<const CheckRecorder> g_recorder;
+
+void Tell(const CLink& link, const CheckEvidence* evidence)
+{
+    const std::shared_ptr<const CheckRecorder> recorder = GetCheckRecorder();
+    if (recorder)
+        (*recorder)(link, evidence);
+}
+
+// Markup spread over several lines reads as one line of evidence.
+std::string OneLine(std::string_view text)
+{
+    std::string line;
+    line.reserve(text.size());
+    bool blank = false;
+    for (const char c : text) {
+        const bool space = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (space && blank)
+            continue;
+        line += space ? ' ' : c;
+        blank = space;
+    }
+    return line;
+}
+
 } // namespace
+
+std::string ClippedEvidence(std::string_view text)
+{
+    if (text.size() <= kMaxEvidenceText)
+        return std::string(text);
+    std::size_t cut = kMaxEvidenceText - 3;
+    // Never half a character: back up over UTF-8 continuation bytes.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return std::string(text.substr(0, cut)) + "...";
+}
+
+void SetCheckRecorder(CheckRecorder recorder)
+{
+    auto shared = recorder ? std::make_shared<const CheckRecorder>(std::move(recorder)) : nullptr;
+    std::lock_guard lock(g_recorderLock);
+    g_recorder = std::move(shared);
+}
+
+std::shared_ptr<const CheckRecorder> GetCheckRecorder()
+{
+    std::lock_guard lock(g_recorderLock);
+    return g_recorder;
+}
+
+std::vector<std::string> CheckEvidence::Lines(uint32_t status) const
+{
+    std::vector<std::string> lines;
+    if (!fetched)
+        return lines;
+    if (status == StatusCantOpen) {
+        lines.push_back("fetch: " + (fetchError.empty() ? std::string("the page could not be read") : fetchError));
+        return lines;
+    }
+    const std::vector<MatchingAnchor>& matches = findings.matches;
+    if (status == StatusNotPresent || matches.empty()) {
+        lines.push_back("not present: no anchor of the page names the To Page");
+        return lines;
+    }
+    if (status == StatusNofollow)
+        for (const std::string& signal : findings.nofollowSignals)
+            lines.push_back("nofollow: " + OneLine(signal));
+    if (status == StatusRobots)
+        lines.push_back("robots.txt: " + OneLine(robotsRule));
+    // The anchor the verdict rests on: for a nofollow verdict by rel the one that carries it.
+    const MatchingAnchor* shown = &matches.front();
+    if (status == StatusNofollow)
+        for (const MatchingAnchor& match : matches)
+            if (!match.rel.empty() && !match.source.empty()) {
+                shown = &match;
+                break;
+            }
+    lines.push_back("anchor: " + (shown->source.empty() ? "href=\"" + shown->href + "\" rel=\"" + shown->rel + "\""
+                                                        : OneLine(shown->source)));
+    if (status == StatusInvalidText)
+        lines.push_back("text: \"" + ClippedEvidence(shown->text) + "\" is not the expected anchor text");
+    return lines;
+}
+
+std::string CheckEvidence::Text(uint32_t status) const
+{
+    std::string text;
+    for (const std::string& line : Lines(status)) {
+        if (!text.empty())
+            text += '\n';
+        text += line;
+    }
+    return ClippedEvidence(text);
+}
 
 uint32_t DecideStatus(const PageFindings& findings, const CLink& link, const OleDateTime& now, int warningDays)
 {
@@ -46,10 +142,12 @@ bool CheckLinkDates(CLink* link, bool& changed)
     if (old <= StatusExpired)
         link->SetStatus(StatusByDates(*link, OleDateTime::Now(), GetCheckSettings().warningDays));
     changed = link->GetStatus() != old;
+    if (changed)
+        Tell(*link, nullptr);
     return true;
 }
 
-bool CheckLink(CLink* link, bool& changed, bool datesOnly, PageFindings* report, CRobotsCache* robots)
+bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* evidence, CRobotsCache* robots)
 {
     changed = false;
     if (!link)
@@ -63,26 +161,42 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, PageFindings* report,
         std::string text;
         std::string headers;
         uint32_t httpStatus = 0;
-        if (!FetchPageText(pageUrl, text, httpStatus, &headers, kMaxPageLength) || !IsHttpSuccess(httpStatus)) {
+        FetchOutcome outcome;
+        const bool fetched = FetchPageText(pageUrl, text, httpStatus, &headers, kMaxPageLength, &outcome);
+        if (evidence) {
+            evidence->fetched = true;
+            evidence->httpStatus = static_cast<int>(httpStatus);
+            if (outcome.finalUrl != pageUrl)
+                evidence->finalUrl = ClippedEvidence(outcome.finalUrl);
+            evidence->fetchError =
+                fetched ? "HTTP status " + std::to_string(httpStatus) : ClippedEvidence(outcome.error);
+        }
+        if (!fetched || !IsHttpSuccess(httpStatus)) {
             link->SetStatus(StatusCantOpen);
             changed = old != StatusCantOpen;
             return false;
         }
 
+        if (evidence)
+            evidence->fetchError.clear();
         PageFindings findings;
-        if (!ScanPage(pageUrl, text, headers, link->GetToPage(), link->GetAnchor(), findings))
+        if (!ScanPage(pageUrl, text, headers, link->GetToPage(), link->GetAnchor(), findings)) {
+            if (evidence)
+                evidence->fetchError = "the page could not be parsed as HTML";
             return false;
+        }
         link->SetExternalLinks(findings.externalLinks);
 
         uint32_t status = DecideStatus(findings, *link, OleDateTime::Now(), GetCheckSettings().warningDays);
         // Expiring, expired, missing and nofollow links are reported as they are, whatever
         // robots.txt says; only a link that would otherwise count is held against it.
-        if ((status == StatusOk || status == StatusInvalidText) && IsBlockedByRobots(pageUrl, robots))
+        if ((status == StatusOk || status == StatusInvalidText) &&
+            IsBlockedByRobots(pageUrl, robots, evidence ? &evidence->robotsRule : nullptr))
             status = StatusRobots;
         link->SetStatus(status);
         changed = status != old;
-        if (report)
-            *report = std::move(findings);
+        if (evidence)
+            evidence->findings = std::move(findings);
         return true;
     } catch (const std::exception&) {
         changed = link->GetStatus() != old;

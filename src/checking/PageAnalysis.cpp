@@ -67,52 +67,6 @@ bool ForEachAnchor(const std::string& pageText,
         });
 }
 
-// Whether the element's end tag is its own, not the one of an outer element that closed it too.
-bool EndTagIsOwn(const GumboElement& element)
-{
-    if (element.original_end_tag.length == 0 || element.original_tag.length == 0)
-        return false;
-    GumboStringPiece start = element.original_tag;
-    GumboStringPiece end = element.original_end_tag;
-    gumbo_tag_from_original_text(&start);
-    gumbo_tag_from_original_text(&end);
-    return EqualsIgnoringCase(std::string_view(start.data, start.length), std::string_view(end.data, end.length));
-}
-
-// Where a node's own source ends in the piece: after its end tag, or, for an element the page
-// never closed, after the last of its content; 0 for what the parser made up.
-std::size_t SourceEnd(std::string_view piece, const GumboNode* node)
-{
-    const auto endOf = [piece](const GumboStringPiece& text) -> std::size_t {
-        if (!text.data || text.data < piece.data() || text.data > piece.data() + piece.size())
-            return 0;
-        return std::min(static_cast<std::size_t>(text.data - piece.data()) + text.length, piece.size());
-    };
-    if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA ||
-        node->type == GUMBO_NODE_COMMENT)
-        return endOf(node->v.text.original_text);
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
-        return 0;
-    const GumboElement& element = node->v.element;
-    if (EndTagIsOwn(element))
-        return endOf(element.original_end_tag);
-    std::size_t end = endOf(element.original_tag);
-    for (unsigned i = 0; i < element.children.length; ++i)
-        end = std::max(end, SourceEnd(piece, static_cast<const GumboNode*>(element.children.data[i])));
-    return end;
-}
-
-// The anchor's markup as the page has it, from its start tag to the end of its end tag.
-std::string_view OuterSource(std::string_view piece, const GumboNode* anchor)
-{
-    const GumboStringPiece& tag = anchor->v.element.original_tag;
-    if (!tag.data || tag.data < piece.data() || tag.data >= piece.data() + piece.size())
-        return {};
-    const std::size_t start = static_cast<std::size_t>(tag.data - piece.data());
-    const std::size_t end = std::max(SourceEnd(piece, anchor), start);
-    return piece.substr(start, end - start);
-}
-
 // The parser copies an anchor left open past the end of its parent to wherever text follows; the
 // copy has no markup of its own to show.
 bool IsParserCopy(const GumboNode* node)
@@ -214,7 +168,7 @@ bool LinkSourceOfPage(const std::string& pageUrl, const std::string& pageText, c
             !ParseHref(pageSplit ? &pageParts : nullptr, written, href) || !pagescan::PartsMatch(target, href, false))
             return;
         text.append("Raw link : ");
-        text.append(OuterSource(piece, anchor));
+        text.append(pagescan::OuterSource(piece, anchor));
         text.append("\r\n");
         text.append("Anchor : \"");
         text.append(pagescan::InnerText(anchor));

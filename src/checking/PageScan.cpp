@@ -288,8 +288,9 @@ public:
 
     /// Walks the tree in document order; `stopAt`, when given, and whatever follows it are not
     /// the page's (a piece's cut marker and what was parsed after it).
-    void Walk(const GumboNode* document, const GumboNode* stopAt = nullptr)
+    void Walk(std::string_view piece, const GumboNode* document, const GumboNode* stopAt = nullptr)
     {
+        m_piece = piece;
         m_inNoindex = false;
         struct Frame
         {
@@ -332,8 +333,11 @@ private:
         case GUMBO_TAG_META: {
             const std::string_view name = AttributeValue(element, "name");
             if (EqualsIgnoringCase(name, "robots") || EqualsIgnoringCase(name, "googlebot")) {
-                if (pagescan::RobotsContentSaysNofollow(AsciiLowerCase(AttributeValue(element, "content"))))
+                const std::string_view content = AttributeValue(element, "content");
+                if (pagescan::RobotsContentSaysNofollow(AsciiLowerCase(content))) {
                     m_findings.nofollowSeen = true;
+                    AddSignal("meta " + AsciiLowerCase(name) + " \"" + std::string(content) + "\"");
+                }
             }
             return false;
         }
@@ -366,10 +370,20 @@ private:
             m_findings.found = true;
             if (relNofollow || m_inNoindex)
                 m_findings.nofollowSeen = true;
+            if (relNofollow)
+                AddSignal("rel=\"" + std::string(relWritten) + "\"");
+            if (m_inNoindex)
+                AddSignal("NOINDEX section");
             std::string text = InnerText(node);
             if (m_anyText || TextEncoding::FoldCase(text) == m_wantedText)
                 m_findings.textOk = true;
-            m_findings.matches.push_back({std::string(href), std::string(relWritten), std::move(text)});
+            // Only the matching anchors pay for their markup, and only the first few: a page that
+            // repeats the link thousands of times proves nothing more by it.
+            std::string source;
+            if (m_findings.matches.size() < kMaxSourcedMatches)
+                source = ClippedEvidence(pagescan::OuterSource(m_piece, node));
+            m_findings.matches.push_back(
+                {std::string(href), std::string(relWritten), std::move(text), std::move(source)});
         }
 
         bool internal = false;
@@ -389,7 +403,17 @@ private:
         }
     }
 
+    void AddSignal(std::string signal)
+    {
+        signal = ClippedEvidence(signal);
+        auto& signals = m_findings.nofollowSignals;
+        if (signals.size() < kMaxSignals && std::find(signals.begin(), signals.end(), signal) == signals.end())
+            signals.push_back(std::move(signal));
+    }
+    static constexpr std::size_t kMaxSignals = 4;
+
     PageFindings& m_findings;
+    std::string_view m_piece; // the text the current tree was parsed from
     CUrlParts m_page;
     CUrlParts m_to;
     CUrlParts m_href; // the anchor's, kept so that its buffers are reused from anchor to anchor
@@ -468,7 +492,7 @@ bool RobotsContentSaysNofollow(std::string_view content)
     return content.find("nofollow") != std::string_view::npos || HasToken(content, "none");
 }
 
-bool HeadersSayNofollow(std::string_view headers)
+bool HeadersSayNofollow(std::string_view headers, std::string_view* nofollowLine)
 {
     std::size_t pos = 0;
     while (pos < headers.size()) {
@@ -498,8 +522,11 @@ bool HeadersSayNofollow(std::string_view headers)
                 }
             }
             const std::string directive = AsciiLowerCase(piece);
-            if ((agent.empty() || agent == "googlebot") && (directive == "nofollow" || directive == "none"))
+            if ((agent.empty() || agent == "googlebot") && (directive == "nofollow" || directive == "none")) {
+                if (nofollowLine)
+                    *nofollowLine = Trim(line);
                 return true;
+            }
         }
     }
     return false;
@@ -739,13 +766,16 @@ bool pagescan::ScanPageInPieces(const std::string& pageUrl, const std::string& p
 {
     try {
         findings = PageFindings{};
-        if (HeadersSayNofollow(headers))
+        std::string_view headerLine;
+        if (HeadersSayNofollow(headers, &headerLine)) {
             findings.nofollowSeen = true;
+            findings.nofollowSignals.push_back(ClippedEvidence(headerLine));
+        }
         CPageWalk walk(pageUrl, toPage, anchor, findings);
         const bool parsed = ParseInPieces(
             pageText, maxTagsPerPiece, cutSpacing,
-            [&walk](std::string_view, const GumboNode* document, const GumboNode* stopAt) {
-                walk.Walk(document, stopAt);
+            [&walk](std::string_view piece, const GumboNode* document, const GumboNode* stopAt) {
+                walk.Walk(piece, document, stopAt);
             },
             piecesWalked);
         if (!parsed) {

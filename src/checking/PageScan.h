@@ -21,8 +21,14 @@ bool PartsMatch(const CUrlParts& a, const CUrlParts& b, bool ignoreWww);
 bool SameSite(const CUrlParts& page, const CUrlParts& href);
 
 /// Whether raw response header lines carry an X-Robots-Tag that tells every crawler, or
-/// googlebot, not to follow the page's links ("nofollow" or "none").
-bool HeadersSayNofollow(std::string_view headers);
+/// googlebot, not to follow the page's links ("nofollow" or "none"). `line`, when given, gets
+/// the header line that says so.
+bool HeadersSayNofollow(std::string_view headers, std::string_view* line = nullptr);
+
+/// An element's markup as the page has it, from its start tag to the end of its end tag (or of
+/// its content, when the page never closed it); "" for an element the parser made up. `piece` is
+/// the text the node was parsed from.
+std::string_view OuterSource(std::string_view piece, const GumboInternalNode* element);
 
 /// Whether a robots meta content (already lower-cased) says nofollow or none.
 bool RobotsContentSaysNofollow(std::string_view content);

@@ -229,10 +229,9 @@ CRobotsCache::RulesPtr AllowAll()
     return allowAll;
 }
 
-CRobotsCache::RulesPtr DisallowAll()
+CRobotsCache::RulesPtr DisallowAll(std::string reason)
 {
-    static const CRobotsCache::RulesPtr disallowAll = std::make_shared<const CRobotsRules>(CRobotsRules::DisallowAll());
-    return disallowAll;
+    return std::make_shared<const CRobotsRules>(CRobotsRules::DisallowAll(std::move(reason)));
 }
 
 /// Fetches and parses one robots.txt. A file that is not there (4xx, or a 3xx answer with nowhere
@@ -243,8 +242,11 @@ CRobotsCache::RulesPtr LoadRobotsRules(const std::string& robotsUrl)
 {
     std::vector<std::string> lines;
     uint32_t status = 0;
-    if (!FetchLines(robotsUrl, lines, status, nullptr, kMaxPageLength) || (status >= 500 && status <= 599))
-        return DisallowAll();
+    if (!FetchLines(robotsUrl, lines, status, nullptr, kMaxPageLength))
+        return DisallowAll(robotsUrl + " could not be fetched whole, so every page of the site counts as shut out");
+    if (status >= 500 && status <= 599)
+        return DisallowAll(robotsUrl + " answered HTTP " + std::to_string(status) +
+                           ", so every page of the site counts as shut out");
     if (!IsHttpSuccess(status) || lines.empty())
         return AllowAll();
     auto rules = std::make_shared<const CRobotsRules>(CRobotsRules::Parse(lines, "googlebot"));
@@ -265,6 +267,8 @@ CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::str
     bool inAgentRun = false;
     bool groupIsSpecific = false;
     bool groupIsGlobal = false;
+    std::string specificAgent; // as the group wrote it
+    std::size_t lineNumber = 0;
 
     auto handleLine = [&](std::string_view line) {
         const std::size_t hash = line.find('#');
@@ -287,6 +291,7 @@ CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::str
                 const std::string_view token = ProductToken(value);
                 if (!token.empty() && EqualsNoCase(token, crawler)) {
                     groupIsSpecific = true;
+                    specificAgent = token;
                     anySpecificGroup = true;
                 }
             }
@@ -307,10 +312,15 @@ CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::str
                 std::count_if(rule.pattern.begin(), rule.pattern.end(), [](char c) { return c != '*'; }));
             if (rule.pattern.back() == '$')
                 --rule.literals;
-            if (groupIsSpecific)
+            rule.line = lineNumber;
+            if (groupIsSpecific) {
+                rule.agent = specificAgent;
                 specific.push_back(rule);
-            if (groupIsGlobal)
+            }
+            if (groupIsGlobal) {
+                rule.agent = "*";
                 global.push_back(std::move(rule));
+            }
             break;
         }
         case Key::Other:
@@ -325,6 +335,7 @@ CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::str
             text.remove_prefix(kBom.size());
         first = false;
         // The fetcher already split the lines; a stray CR or LF still ends one.
+        ++lineNumber;
         while (!text.empty()) {
             const std::size_t end = text.find_first_of("\r\n");
             handleLine(text.substr(0, end));
@@ -346,31 +357,58 @@ CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::str
     return result;
 }
 
-CRobotsRules CRobotsRules::DisallowAll()
+CRobotsRules CRobotsRules::DisallowAll(std::string reason)
 {
     CRobotsRules rules;
     rules.m_disallowAll = true;
+    rules.m_disallowReason = std::move(reason);
     return rules;
+}
+
+const CRobotsRules::Rule* CRobotsRules::Deciding(std::string_view pathAndQuery, bool& always) const
+{
+    always = false;
+    std::string path = NormalizePercent(pathAndQuery);
+    if (path.empty() || path.front() != '/')
+        path.insert(path.begin(), '/');
+    if (path == "/robots.txt" || path.starts_with("/robots.txt?")) {
+        always = true;
+        return nullptr;
+    }
+    for (const Rule& rule : m_rules) {
+        if (rule.literals > path.size())
+            continue;
+        if (PatternMatches(path, rule.pattern))
+            return &rule;
+    }
+    return nullptr;
 }
 
 bool CRobotsRules::Allows(std::string_view pathAndQuery) const
 {
     if (m_rules.empty() && !m_disallowAll)
         return true;
-    std::string path = NormalizePercent(pathAndQuery);
-    if (path.empty() || path.front() != '/')
-        path.insert(path.begin(), '/');
-    if (path == "/robots.txt" || path.starts_with("/robots.txt?"))
+    bool always = false;
+    const Rule* rule = Deciding(pathAndQuery, always);
+    if (always)
         return true;
     if (m_disallowAll)
         return false;
-    for (const Rule& rule : m_rules) {
-        if (rule.literals > path.size())
-            continue;
-        if (PatternMatches(path, rule.pattern))
-            return rule.allow;
-    }
-    return true;
+    return !rule || rule->allow;
+}
+
+std::string CRobotsRules::Blocker(std::string_view pathAndQuery) const
+{
+    if (Allows(pathAndQuery))
+        return {};
+    if (m_disallowAll)
+        return m_disallowReason.empty() ? std::string("robots.txt could not be read: every page is shut out")
+                                        : m_disallowReason;
+    bool always = false;
+    const Rule* rule = Deciding(pathAndQuery, always);
+    if (!rule)
+        return {};
+    return "User-agent: " + rule->agent + ", line " + std::to_string(rule->line) + ": Disallow: " + rule->pattern;
 }
 
 bool RobotsAllows(const std::vector<std::string>& lines, std::string_view pathAndQuery, std::string_view userAgent)
@@ -427,7 +465,7 @@ void CRobotsCache::Clear()
     m_entries.clear();
 }
 
-bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache)
+bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache, std::string* why)
 {
     try {
         CUrlParts parts;
@@ -437,7 +475,11 @@ bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache)
         if (robotsUrl.empty())
             return false;
         const CRobotsCache::RulesPtr rules = cache ? cache->Get(robotsUrl) : LoadRobotsRules(robotsUrl);
-        return rules && !rules->Allows(parts.object);
+        if (!rules || rules->Allows(parts.object))
+            return false;
+        if (why)
+            *why = rules->Blocker(parts.object);
+        return true;
     } catch (const std::exception&) {
         return false; // our own failure (memory), not the site's: it is not held against the link
     }

@@ -24,13 +24,18 @@ public:
     static CRobotsRules Parse(const std::vector<std::string>& lines, std::string_view userAgent = "googlebot");
 
     /// The rules of a robots.txt that could not be read (5xx, unreachable): every path but
-    /// "/robots.txt" itself is disallowed.
-    static CRobotsRules DisallowAll();
+    /// "/robots.txt" itself is disallowed. `reason` says why, for Blocker.
+    static CRobotsRules DisallowAll(std::string reason = {});
 
     /// Whether the rules let the crawler fetch `pathAndQuery`: the longest matching pattern wins,
     /// Allow wins a tie, no match allows, "/robots.txt" is always allowed. Percent-escapes of
     /// unreserved characters compare equal to the characters ("%7E" is "~").
     bool Allows(std::string_view pathAndQuery) const;
+
+    /// What shuts `pathAndQuery` out, for the user: the group and line of the deciding
+    /// Disallow rule ("User-agent: *, line 3: Disallow: /private"), or why the whole site is;
+    /// "" when the path is allowed.
+    std::string Blocker(std::string_view pathAndQuery) const;
 
     bool AllowsEverything() const { return m_rules.empty() && !m_disallowAll; }
     std::size_t RuleCount() const { return m_rules.size(); }
@@ -41,9 +46,16 @@ private:
         bool allow = false;
         std::string pattern;      // normalised, as written (for the priority)
         std::size_t literals = 0; // characters other than '*' and a final '$'
+        std::size_t line = 0;     // 1-based, in the file
+        std::string agent;        // the user-agent the rule's group was taken for
     };
+    /// The rule that decides for `pathAndQuery`, null when none does; `always` when the path is
+    /// robots.txt itself, which every crawler may read.
+    const Rule* Deciding(std::string_view pathAndQuery, bool& always) const;
+
     std::vector<Rule> m_rules;
     bool m_disallowAll = false;
+    std::string m_disallowReason;
 };
 
 /// Whether robots.txt `lines` let the crawler `userAgent` (a product token such as "googlebot")
@@ -78,4 +90,5 @@ private:
 /// Fetches the page's robots.txt (through `cache` when given) and asks the rules for the page.
 /// A missing file (4xx) or an empty one blocks nothing; a file answering 5xx, or one that cannot
 /// be fetched whole (no connection, a cut transfer, a refused redirect), blocks every page.
-bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache = nullptr);
+/// `why`, when given and the page is blocked, gets CRobotsRules::Blocker's explanation.
+bool IsBlockedByRobots(const std::string& pageUrl, CRobotsCache* cache = nullptr, std::string* why = nullptr);

@@ -75,7 +75,10 @@ bool EditLinks(const LinkCommandContext& ctx, const std::vector<CLink*>& selecte
         return false;
     {
         const CDateRefreshHold hold;
+        const CLink before = *link;
         dialog.StoreInto(*link);
+        if (ctx.linkSaved)
+            ctx.linkSaved(before, *link);
         // A link whose page, target or anchor changed was set back to "never checked" by the
         // dialog; any other keeps its verdict, with the dates looked at again.
         if (result == QDialog::Accepted && !dialog.NeedsRecheck()) {

@@ -17,6 +17,9 @@ struct LinkCommandContext
     CLinksManager& links;
     QWidget* parent;
     std::function<void()> addPartner;
+    /// Told when Edit saved a link (`before` as it was), so that what is kept under the link's
+    /// From page, To Page and project follows it.
+    std::function<void(const CLink& before, const CLink& after)> linkSaved = {};
 };
 
 // Each command returns whether it changed anything; the main window then brings its list up to

@@ -364,10 +364,12 @@ void CMainFrame::RunLinkCommand(int command)
     CORXDatabase& database = m_app.GetDatabase();
     // The new-partner flow of "Add new partner" belongs over the dialog that asked for it.
     const LinkCommandContext context{
-        *database.GetPartners(), *database.GetLinks(), this, [this] {
+        *database.GetPartners(), *database.GetLinks(), this,
+        [this] {
             if (RunNewPartnerFlow(*m_app.GetDatabase().GetPartners(), QApplication::activeModalWidget()))
                 RefreshFilters();
-        }};
+        },
+        [this](const CLink& before, const CLink& after) { m_app.LinkKeyChanged(before, after); }};
     const std::vector<CLink*> selected = SelectedLinks();
     WhileEditing([&] {
         switch (command) {
@@ -476,7 +478,11 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
     FillList(false);
     const CheckRunSummary summary = dialog.GetSummary();
     const int shownChanged = SelectLinksInList(*m_view, summary.changedLinks);
-    statusBar()->showMessage(CheckSummaryText(summary), kSummaryShownMs);
+    QString message = CheckSummaryText(summary);
+    // Said once, where the user looks after a run; checks go on without the history.
+    if (const std::string problem = m_app.TakeHistoryProblem(false); !problem.empty())
+        message += QStringLiteral("  ") + QString::fromStdString(problem);
+    statusBar()->showMessage(message, kSummaryShownMs);
     if (longRun)
         MessageBox::Inform(this, CheckSummaryBoxText(summary, shownChanged));
     m_view->GetList()->setFocus();
@@ -584,6 +590,10 @@ void CMainFrame::OnSaveTimer()
         if (m_saveFailed)
             statusBar()->clearMessage();
         m_saveFailed = false;
+        // Checks outside a run (Save and Check, the date refresh) keep history too: a history
+        // gone wrong there is said here, once.
+        if (const std::string problem = m_app.TakeHistoryProblem(false); !problem.empty())
+            statusBar()->showMessage(QString::fromStdString(problem), kSummaryShownMs);
         return;
     }
     m_saveFailed = true;

@@ -116,6 +116,30 @@ else
     echo "FAIL: one external link per address however spelled"; cat "$tmp/out"; failures=$((failures + 1))
 fi
 
+# The evidence behind a verdict, one "evidence:" line a fact.
+evidence() { # FROM TO LINE...
+    local from=$1 to=$2
+    shift 2
+    "$orvex" --check-link "$from" "$to" >"$tmp/out" 2>&1
+    local line ok=1
+    for line in "$@"; do grep -qF -- "evidence: $line" "$tmp/out" || ok=0; done
+    if [ $ok -eq 1 ]; then
+        passes=$((passes + 1))
+    else
+        echo "FAIL: evidence of $from: $*"; cat "$tmp/out"; failures=$((failures + 1))
+    fi
+}
+evidence "$p/sponsored.html" "$mine" 'nofollow: rel="sponsored"' "anchor: <a href=\"$mine\" rel=\"sponsored\">my site</a>"
+evidence "$p/meta.html" "$mine" 'nofollow: meta googlebot "NOFOLLOW"'
+evidence "$p/noindex.html" "$mine" 'nofollow: NOINDEX section'
+evidence "$p/_headers?X-Robots-Tag=nofollow&body=/ok.html" "$mine" 'nofollow: X-Robots-Tag: nofollow'
+evidence "$p/_status/404" "$mine" 'fetch: HTTP status 404'
+evidence "http://googleonly.localhost:$port/private/page.html" "$mine" \
+    'robots.txt: User-agent: Googlebot, line 5: Disallow: /private'
+evidence "$p/missing.html" "$mine" 'not present: no anchor of the page names the To Page'
+evidence "http://partner.localhost:$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')/x.html" "$mine" \
+    'fetch: connection refused ('
+
 mkdir -p "$root/pr.localhost"
 printf '{"info:%s/ok.html": "Rank_1:1:4\\n"}' "$p" >"$root/pr.localhost/ranks.json"
 ORVEX_PAGERANK_HOST=pr.localhost:$port "$orvex" --check-link "$p/ok.html" "$mine" >"$tmp/out"

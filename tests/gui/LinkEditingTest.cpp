@@ -8,6 +8,8 @@
 #include "editing/LinkCommands.h"
 #include "editing/LinkPropertiesDlg.h"
 #include "editing/LinksPackDlg.h"
+#include "history/CheckHistory.h"
+#include "history/HistoryStore.h"
 #include "records/LinkStatus.h"
 #include "records/LinksManager.h"
 #include "records/PartnersManager.h"
@@ -26,6 +28,7 @@
 #include <QSpinBox>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -262,6 +265,42 @@ private slots:
         QVERIFY(EditLinks(Ctx(), {link}));
         QCOMPARE(link->GetFromPage(), std::string("http://other.example/"));
         QCOMPARE(link->GetStatus(), uint32_t(StatusNone));
+    }
+
+    void editedAddressesTakeTheLinksHistoryAlong()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        CHistoryStore store(dir.filePath(QStringLiteral("data.orx.history")).toStdString());
+        CLink* link = AddCheckedLink();
+        const std::string oldKey = HistoryKeyOf(*link);
+        HistoryEntry entry;
+        entry.time = 100;
+        entry.status = StatusOk;
+        store.Record(oldKey, entry);
+        LinkCommandContext ctx = Ctx();
+        int told = 0;
+        ctx.linkSaved = [&](const CLink& before, const CLink& after) {
+            ++told;
+            QVERIFY(MoveLinkHistory(store, before, after));
+        };
+
+        WhenShown<CLinksPropertiesDlg>([](CLinksPropertiesDlg* dialog) {
+            Child<QComboBox>(dialog, "cboToPage")->setEditText(QStringLiteral("http://mine.example/new.html"));
+            Child<QPushButton>(dialog, "btnCancel")->click();
+        });
+        QVERIFY(!EditLinks(ctx, {link}));
+        QCOMPARE(told, 0);
+
+        WhenShown<CLinksPropertiesDlg>([](CLinksPropertiesDlg* dialog) {
+            Child<QComboBox>(dialog, "cboToPage")->setEditText(QStringLiteral("http://mine.example/new.html"));
+            Child<QPushButton>(dialog, "btnSave")->click();
+        });
+        QVERIFY(EditLinks(ctx, {link}));
+        QCOMPARE(told, 1);
+        QVERIFY(HistoryKeyOf(*link) != oldKey);
+        QVERIFY(store.Timeline(oldKey).empty());
+        QCOMPARE(store.Timeline(HistoryKeyOf(*link)).size(), std::size_t(1));
     }
 
     void untouchedDatesOfARenewedLinkStay()

@@ -265,12 +265,15 @@ TEST(CheckLink, NoLinkAndAnUnfetchablePage)
     CLink link;
     link.SetStatus(StatusOk);
     link.SetExternalLinks(12);
-    PageFindings report;
-    report.found = true;
-    EXPECT_FALSE(CheckLink(&link, changed, false, &report));
+    CheckEvidence evidence;
+    EXPECT_FALSE(CheckLink(&link, changed, false, &evidence));
     EXPECT_EQ(link.GetStatus(), StatusCantOpen);
     EXPECT_EQ(link.GetExternalLinks(), 12);
     EXPECT_TRUE(changed);
+    // The failure is the evidence, whatever curl calls it.
+    const std::vector<std::string> lines = evidence.Lines(StatusCantOpen);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].starts_with("fetch: ") && lines[0].size() > 7) << lines[0];
     EXPECT_FALSE(CheckLink(&link, changed));
     EXPECT_FALSE(changed);
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -267,6 +268,28 @@ TEST(RobotsRules, ParseOnceAskMany)
     EXPECT_TRUE(rules.Allows("/c"));
     EXPECT_TRUE(CRobotsRules::Parse(L("User-agent: otherbot | Disallow: /")).AllowsEverything());
     EXPECT_TRUE(CRobotsRules().Allows("/anything"));
+}
+
+TEST(RobotsRules, BlockerNamesTheDecidingGroupAndLine)
+{
+    // Line numbers count every line of the file, the blank and comment ones and a BOM'd first.
+    const std::vector<std::string> lines = {"\xEF\xBB\xBFUser-agent: *",
+                                            "Disallow: /",
+                                            "",
+                                            "# ours",
+                                            "User-agent: Googlebot/2.1",
+                                            "Disallow: /private",
+                                            "Allow: /private/open",
+                                            "Disallow: /*.pdf$"};
+    const CRobotsRules rules = CRobotsRules::Parse(lines);
+    EXPECT_EQ(rules.Blocker("/private/x"), "User-agent: Googlebot, line 6: Disallow: /private");
+    EXPECT_EQ(rules.Blocker("/a/b.pdf"), "User-agent: Googlebot, line 8: Disallow: /*.pdf$");
+    EXPECT_EQ(rules.Blocker("/private/open/x"), ""); // the longer Allow wins
+    EXPECT_EQ(rules.Blocker("/public"), "");
+    const CRobotsRules star = CRobotsRules::Parse(lines, "otherbot");
+    EXPECT_EQ(star.Blocker("/public"), "User-agent: *, line 2: Disallow: /");
+    EXPECT_EQ(CRobotsRules::DisallowAll("it answered 503").Blocker("/x"), "it answered 503");
+    EXPECT_EQ(CRobotsRules::DisallowAll("it answered 503").Blocker("/robots.txt"), "");
 }
 
 // Robustness: nothing may crash, and hostile files must finish. They cost a quadratic matcher 10^11
@@ -562,7 +585,16 @@ TEST_F(RobotsHttpTest, ServerErrorsAndUnreachableFilesBlockEverything)
     };
     for (const RobotsFaultCase& c : cases) {
         s_server->ClearLog();
-        EXPECT_EQ(IsBlockedByRobots(Url(c.host, "/page.html")), c.blocked) << c.host;
+        std::string why;
+        EXPECT_EQ(IsBlockedByRobots(Url(c.host, "/page.html"), nullptr, &why), c.blocked) << c.host;
+        // Whoever reads the verdict learns that the file, not a rule, shut the site out.
+        if (c.blocked) {
+            EXPECT_NE(why.find("robots.txt"), std::string::npos) << why;
+            EXPECT_NE(why.find(std::isdigit(c.fault[0]) ? std::string("answered HTTP ") + c.fault
+                                                        : std::string("could not be fetched whole")),
+                      std::string::npos)
+                << why;
+        }
         EXPECT_EQ(IsBlockedByRobots(Url(c.host, "/")), c.blocked) << c.host;
         // The server really answered robots.txt with that fault.
         const auto requests = s_server->Requests();

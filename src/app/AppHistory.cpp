@@ -1,0 +1,46 @@
+// The check history that goes with the open database: every check of the program is kept there
+// while the database is open, and a history that cannot be used is told once, never in the way.
+#include "ORXApp.h"
+
+#include "history/CheckHistory.h"
+#include "history/HistoryStore.h"
+
+void CORXApp::FollowDatabaseWithHistory()
+{
+    const std::string& database = m_database.GetPath();
+    const std::string path = database.empty() ? std::string() : CHistoryStore::PathFor(database);
+    if (m_history && m_history->Path() == path)
+        return;
+    CloseHistory();
+    if (path.empty())
+        return;
+    // Nothing touches the disk yet: the file is made at the first check kept.
+    m_history = std::make_shared<CHistoryStore>(path);
+    m_historyProblemTold = false;
+    SetCheckRecorder(HistoryRecorder(m_history));
+}
+
+void CORXApp::CloseHistory()
+{
+    // A run still going holds the store through its recorder; it is written and closed when the
+    // last of them lets go.
+    SetCheckRecorder({});
+    m_history.reset();
+}
+
+std::string CORXApp::TakeHistoryProblem(bool flush)
+{
+    if (!m_history || m_historyProblemTold)
+        return {};
+    if (flush)
+        m_history->Flush();
+    std::string problem = m_history->Problem();
+    m_historyProblemTold = !problem.empty();
+    return problem;
+}
+
+void CORXApp::LinkKeyChanged(const CLink& before, const CLink& after)
+{
+    if (m_history)
+        MoveLinkHistory(*m_history, before, after);
+}

@@ -1,0 +1,122 @@
+#!/usr/bin/python3
+"""The check history end to end: "/check" keeps a row per link with its evidence beside the
+database, `orvex --history` prints it as text and CSV, and a damaged history file neither stops
+"/check" nor keeps the database from being saved.
+
+Usage: history.py ORVEX FAKES_DIR DATA_DIR
+"""
+import csv
+import io
+import os
+import re
+import stat
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from check_run import ORVEX, FAKES, link, read_database, start, write_folder  # noqa: E402
+
+NOFOLLOW, CANT_OPEN = 0x20, 0x80
+passes = 0
+failures = 0
+
+
+def check(what, ok, detail=""):
+    global passes, failures
+    if ok:
+        passes += 1
+    else:
+        failures += 1
+        print("FAIL: %s %s" % (what, detail))
+
+
+def main():
+    tmp = tempfile.mkdtemp(prefix="orvex-history-")
+    www = os.path.join(tmp, "www")
+    mine = "http://mine.localhost/"
+    os.makedirs(os.path.join(www, "a.localhost"))
+    # The sponsored link does not count as external; the other one does, so a saved run shows.
+    open(os.path.join(www, "a.localhost", "links.html"), "w").write(
+        '<p><a rel="sponsored" href="%s">mine, "quoted"</a>, <a href="http://other.localhost/">x</a></p>\n' % mine)
+    http, ports = start([os.path.join(FAKES, "http_server.py"), "--root", www, "--port", "0",
+                         "--log", os.path.join(tmp, "http.log")], tmp, "http")
+    hp = ports["http"]
+    page_a = "http://a.localhost:%d/links.html" % hp
+    page_b = "http://a.localhost:%d/_status/404" % hp
+    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    env.update(XDG_CONFIG_HOME=os.path.join(tmp, "config"), TZ="UTC")
+    for var in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "ORVEX_PAGERANK_HOST"):
+        env.pop(var, None)
+
+    def orvex(home, *args):
+        return subprocess.run([ORVEX] + list(args), env=dict(env, ORVEX_HOME=home), capture_output=True, text=True,
+                              timeout=120)
+
+    # The statuses the run will find, so nothing changes and no letter is due (no mail server here).
+    links = [link(0, page_a, mine, NOFOLLOW), link(1, page_b, mine, CANT_OPEN)]
+    try:
+        home = os.path.join(tmp, "home")
+        write_folder(home, 1, 1, links)
+        history = os.path.join(home, "data.orx.history")
+        for run in (1, 2):
+            r = orvex(home, "/check")
+            check("/check %d exits 0 quietly" % run, r.returncode == 0 and r.stderr == "", r.stderr)
+        check("history beside the database, owner only",
+              os.path.exists(history) and stat.S_IMODE(os.stat(history).st_mode) == 0o600)
+
+        r = orvex(home, "--history", page_a.upper().replace("HTTP://", "http://"))
+        check("--history exits 0", r.returncode == 0, r.stderr)
+        rows = [l for l in r.stdout.splitlines() if l.startswith("  ")]
+        check("--history: a row per check", len(rows) == 2, r.stdout)
+        row = re.compile(r'^  \d{4}-\d\d-\d\d \d\d:\d\d  nofollow +HTTP 200 +nofollow: rel="sponsored" \| anchor: <a ')
+        check("--history: time, status, HTTP status, evidence", all(row.match(l) for l in rows), r.stdout)
+
+        r = orvex(home, "--history", "http://a.localhost:%d/" % hp)
+        check("--history of a page without checks says so", r.returncode == 0 and "No check history for" in r.stdout,
+              r.stdout + r.stderr)
+
+        r = orvex(home, "--history", page_b, mine, "--csv")
+        table = list(csv.reader(io.StringIO(r.stdout)))
+        check("--csv exits 0", r.returncode == 0, r.stderr)
+        check("--csv header", table and table[0] == ["time", "from_page", "to_page", "project", "status",
+                                                      "http_status", "final_url", "pagerank", "external_links",
+                                                      "evidence"], table[:1])
+        check("--csv rows", len(table) == 3 and all(t[4] == "Can't open page" and t[5] == "404" and
+                                                   t[9] == "fetch: HTTP status 404" for t in table[1:]), table)
+
+        r = orvex(home, "--history", page_a, "--csv")
+        table = list(csv.reader(io.StringIO(r.stdout)))
+        # The anchor's own quotes and the evidence's line break come back whole through the quoting.
+        check("--csv quotes", len(table) == 3 and table[1][9].startswith('nofollow: rel="sponsored"\nanchor: <a ') and
+              'mine, "quoted"</a>' in table[1][9], table)
+
+        for args in (["--history"], ["--history", "a", "b", "c"], ["--history", "a", "--tsv"]):
+            r = orvex(home, *args)
+            check("bad arguments exit 2: %s" % args, r.returncode == 2, r.returncode)
+
+        # --- a damaged history ---------------------------------------------------------------------
+        home2 = os.path.join(tmp, "home2")
+        write_folder(home2, 1, 1, links)
+        damaged = os.path.join(home2, "data.orx.history")
+        junk = b"this is no history file\n" * 200
+        open(damaged, "wb").write(junk)
+        r = orvex(home2, "/check")
+        check("damaged history: /check exits 0", r.returncode == 0, r.stderr)
+        check("damaged history: said once on stderr", r.stderr.count("check history") == 1, r.stderr)
+        saved = read_database(os.path.join(home2, "data.orx"))
+        check("damaged history: the database is saved", saved[0]["externalLinks"] == 1, saved)
+        check("damaged history: left as it was", open(damaged, "rb").read() == junk)
+        r = orvex(home2, "--history", page_a)
+        check("--history of a damaged file exits 1 with the reason",
+              r.returncode == 1 and "check history" in r.stderr, r.stdout + r.stderr)
+    finally:
+        http.terminate()
+        http.wait()
+
+    print("%d passed, %d failed" % (passes, failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
