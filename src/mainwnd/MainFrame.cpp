@@ -59,7 +59,7 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
     setWindowIcon(OrvexIcon(QStringLiteral("orvex")));
 
     m_view = new CLinksView(m_app.GetSettingsStore(), this);
-    setCentralWidget(m_view);
+    setCentralWidget(BuildListWithHistoryPane());
     m_search = std::make_unique<CListSearch>(*m_view);
     BuildMenus();
     BuildToolBar();
@@ -75,6 +75,7 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
     connect(m_view->GetList()->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         UpdateCommandStates();
         UpdateStatusPanes();
+        UpdateHistoryPane();
     });
     connect(m_filters, &CLinkFilters::FiltersChanged, this, [this] { FillList(true); });
 
@@ -144,6 +145,7 @@ void CMainFrame::FillList(bool full)
     m_view->FillList(full);
     UpdateCommandStates();
     UpdateStatusPanes();
+    UpdateHistoryPane();
 }
 
 std::vector<CLink*> CMainFrame::SelectedLinks() const
@@ -309,6 +311,9 @@ void CMainFrame::RunCommand(int command)
         break;
     case CmdFindNext:
         m_search->FindNext(this);
+        break;
+    case CmdHistoryPane:
+        ShowHistoryPane(m_actions[CmdHistoryPane]->isChecked());
         break;
     case CmdFindDuplicates:
         RunDuplicatesSearch(m_app.GetDatabase().GetLinks()->GetLinks(), this);

@@ -15,6 +15,7 @@
 
 class CLinkFilters;
 class CHelpWindow;
+class CLinkHistoryPane;
 class CListSearch;
 class CLinksView;
 class QAction;
@@ -59,6 +60,7 @@ public:
         CmdOpenInBrowser = 32830,
         CmdFindDuplicates = 32831,
         CmdFindNext = 32832,
+        CmdHistoryPane = 32833, ///< shows or hides the selected link's history under the list
         CmdExit = 57665,
     };
     static constexpr int kImportFromExcelCommand = CmdImportExcel;
@@ -118,6 +120,11 @@ private:
     bool IsAttached() const;
     std::vector<CLink*> SelectedLinks() const;
     void ShowListMenu(const QPoint& globalPos);
+    /// The history pane under the list, shown as the user left it.
+    QWidget* BuildListWithHistoryPane();
+    void ShowHistoryPane(bool shown);
+    /// Shows the history of the one selected link (nothing with none or several).
+    void UpdateHistoryPane();
 
     /// Runs a command that changes records, with the background work kept off them (see .cpp).
     void WhileEditing(const std::function<void()>& command);
@@ -141,6 +148,7 @@ private:
 
     CORXApp& m_app;
     CLinksView* m_view = nullptr;
+    CLinkHistoryPane* m_historyPane = nullptr;
     CLinkFilters* m_filters = nullptr;
     QPointer<CHelpWindow> m_help;          ///< made at the first F1, then shown again
     std::unique_ptr<CListSearch> m_search; ///< Find and Find Next, with the last search

@@ -3,6 +3,10 @@
 
 #include "Filters.h"
 #include "LinksView.h"
+#include "app/ORXApp.h"
+#include "history/HistoryStore.h"
+#include "platform/SettingsStore.h"
+#include "reports/LinkHistoryPane.h"
 #include "widgets/Icons.h"
 
 #include <QAction>
@@ -13,13 +17,17 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 
 namespace {
+
+constexpr std::string_view kHistoryPaneSetting = "HistoryPane";
 
 // Calls back when a widget's children ask for a new layout (a label got a longer text).
 class CLayoutRequestWatcher : public QObject
@@ -86,6 +94,11 @@ void CMainFrame::BuildMenus()
         MakeAction(CmdPartnerList, tr("&Partner List..."), QStringLiteral("partner-list"), QKeySequence(Qt::Key_F8)));
     view->addAction(
         MakeAction(CmdOptions, tr("&Options..."), QStringLiteral("options"), QKeySequence(Qt::ALT | Qt::Key_F7)));
+    view->addSeparator();
+    QAction* history = MakeAction(CmdHistoryPane, tr("&History Pane"));
+    history->setCheckable(true);
+    view->addAction(history);
+    ShowHistoryPane(m_app.GetSettingsStore().GetInt(SettingsNames::kGuiSection, kHistoryPaneSetting).value_or(0) == 1);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(MakeAction(CmdHelp, tr("&Help"), QStringLiteral("help"), QKeySequence(Qt::Key_F1)));
@@ -176,4 +189,38 @@ void CMainFrame::SetMinimumFromBars()
     update();
     // The totals grow with the numbers they show, and the minimum with them.
     statusBar()->installEventFilter(new CLayoutRequestWatcher(statusBar(), update));
+}
+
+QWidget* CMainFrame::BuildListWithHistoryPane()
+{
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("listAndHistory"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(m_view);
+    m_historyPane = new CLinkHistoryPane(splitter);
+    splitter->addWidget(m_historyPane);
+    splitter->setStretchFactor(0, 1);
+    m_historyPane->setVisible(false);
+    return splitter;
+}
+
+void CMainFrame::ShowHistoryPane(bool shown)
+{
+    m_historyPane->setVisible(shown);
+    if (QAction* action = GetAction(CmdHistoryPane))
+        action->setChecked(shown);
+    m_app.GetSettingsStore().SetInt(SettingsNames::kGuiSection, kHistoryPaneSetting, shown ? 1 : 0);
+    UpdateHistoryPane();
+}
+
+void CMainFrame::UpdateHistoryPane()
+{
+    if (!m_historyPane || !m_historyPane->isVisibleTo(this))
+        return;
+    const std::vector<CLink*> links = SelectedLinks();
+    // What the last checks queued is written first, so that the pane shows them.
+    if (const std::shared_ptr<CHistoryStore> store = m_app.GetHistory())
+        store->Flush();
+    m_historyPane->SetStore(m_app.GetHistory().get());
+    m_historyPane->ShowLink(links.size() == 1 ? links.front() : nullptr, static_cast<int64_t>(std::time(nullptr)));
 }

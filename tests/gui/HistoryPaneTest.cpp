@@ -1,10 +1,14 @@
 // The history pane under the list: what it says about the selected link for every status, and the
 // report its button copies.
+#include "TestProgram.h"
 #include "history/HistoryStore.h"
+#include "mainwnd/LinksView.h"
+#include "mainwnd/MainFrame.h"
 #include "records/Link.h"
 #include "records/LinkStatus.h"
 #include "reports/LinkHistoryPane.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
@@ -114,6 +118,45 @@ private slots:
         pane.ShowLink(nullptr, kNow);
         QCOMPARE(pane.GetSinceText(), QStringLiteral("Select one link to see its history."));
         QCOMPARE(pane.GetReportText(), QString());
+    }
+
+    void theWindowShowsThePaneAsTheUserLeftIt()
+    {
+        QTemporaryDir home;
+        {
+            const std::unique_ptr<CORXApp> app = StartTestProgram(home);
+            QVERIFY(app);
+            CMainFrame& frame = *app->GetMainFrame();
+            auto* pane = frame.findChild<CLinkHistoryPane*>();
+            QVERIFY(pane && !pane->isVisibleTo(&frame));
+            CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+            *link = MakeLink();
+            HistoryEntry entry;
+            entry.time = std::time(nullptr) - 2 * kDay;
+            entry.status = StatusNotPresent;
+            entry.evidence = "not present: no anchor names the To Page";
+            QVERIFY(app->GetHistory());
+            app->GetHistory()->Record(HistoryKey(link->GetFromPage(), link->GetToPage(), link->GetProject()), entry);
+            frame.AttachDatabase();
+            frame.GetView()->SelectOnly(0);
+
+            QAction* toggle = frame.GetAction(CMainFrame::CmdHistoryPane);
+            QVERIFY(toggle && toggle->isCheckable() && !toggle->isChecked());
+            toggle->trigger();
+            QVERIFY(pane->isVisibleTo(&frame));
+            // What was queued a moment ago is there.
+            QVERIFY2(pane->GetSinceText().startsWith(QStringLiteral("Not present since ")),
+                     qPrintable(pane->GetSinceText()));
+            QVERIFY(pane->GetEvidenceText().endsWith(QStringLiteral("not present: no anchor names the To Page")));
+            frame.GetView()->GetList()->clearSelection();
+            QCOMPARE(pane->GetSinceText(), QStringLiteral("Select one link to see its history."));
+            app->ExitInstance();
+        }
+        const std::unique_ptr<CORXApp> again = StartTestProgram(home, false);
+        QVERIFY(again);
+        QVERIFY(again->GetMainFrame()->findChild<CLinkHistoryPane*>()->isVisibleTo(again->GetMainFrame()));
+        QVERIFY(again->GetMainFrame()->GetAction(CMainFrame::CmdHistoryPane)->isChecked());
+        again->ExitInstance();
     }
 };
 

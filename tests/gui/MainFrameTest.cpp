@@ -345,7 +345,7 @@ private slots:
         const QToolBar* bar = f.findChild<QToolBar*>(QStringLiteral("MainToolBar"));
         QVERIFY(bar);
         const QRect barRect = bar->geometry();
-        const QRect listRect = f.GetView()->geometry();
+        const QRect listRect(f.GetView()->mapTo(&f, QPoint(0, 0)), f.GetView()->size());
         const QRect statusRect = f.statusBar()->geometry();
         QVERIFY2(barRect.bottom() < listRect.top() && listRect.bottom() < statusRect.top() &&
                      statusRect.bottom() < f.height(),

@@ -12,11 +12,13 @@
 
 #include <memory>
 
-// Null when the start failed.
-inline std::unique_ptr<CORXApp> StartTestProgram(const QTemporaryDir& home)
+// Null when the start failed. `freshSettings` false starts again with the window settings the
+// last start left.
+inline std::unique_ptr<CORXApp> StartTestProgram(const QTemporaryDir& home, bool freshSettings = true)
 {
     qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-    QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+    if (freshSettings)
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
     MessageBox::ResetTestHooks();
     auto app = std::make_unique<CORXApp>(false);
     if (!app->InitInstance())
