@@ -15,20 +15,10 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_run import ORVEX, FAKES, link, read_database, start, write_folder  # noqa: E402
+import check_run  # noqa: E402
+from check_run import ORVEX, FAKES, check, link, read_database, start, write_folder  # noqa: E402
 
 NOFOLLOW, CANT_OPEN = 0x20, 0x80
-passes = 0
-failures = 0
-
-
-def check(what, ok, detail=""):
-    global passes, failures
-    if ok:
-        passes += 1
-    else:
-        failures += 1
-        print("FAIL: %s %s" % (what, detail))
 
 
 def main():
@@ -114,8 +104,8 @@ def main():
         http.terminate()
         http.wait()
 
-    print("%d passed, %d failed" % (passes, failures))
-    return 1 if failures else 0
+    print("%d passed, %d failed" % (check_run.passes, check_run.failures))
+    return 1 if check_run.failures else 0
 
 
 if __name__ == "__main__":
