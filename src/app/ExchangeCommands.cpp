@@ -1,6 +1,7 @@
 #include "ExchangeCommands.h"
 
 #include "CommandLine.h"
+#include "CommandSupport.h"
 #include "ORXApp.h"
 #include "exchange/ExcelWorkbook.h"
 #include "exchange/Exports.h"
@@ -31,19 +32,6 @@ bool EndsWithIgnoringCase(const std::string& text, const std::string& end)
         if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + i])) != end[i])
             return false;
     return true;
-}
-
-int Fail(const std::string& reason)
-{
-    std::fprintf(stderr, "orvex: %s\n", reason.c_str());
-    return 1;
-}
-
-// The database the settings name, as a window would open it.
-std::string SettingsDatabasePath(const std::string& folder, std::string* error)
-{
-    const COptions options = CORXApp::ReadStoredOptions(folder, error);
-    return ResolveDatabasePath(options.GetDatabasePath(), folder);
 }
 
 } // namespace
@@ -109,21 +97,21 @@ int RunExportCommand(const CommandLine& commandLine)
     }
     const std::string folder = Paths::FindProgramFolder();
     std::string settingsError;
-    const std::string databasePath = SettingsDatabasePath(folder, &settingsError);
+    const std::string databasePath = StoredDatabasePath(folder, &settingsError);
     if (!settingsError.empty())
-        return Fail(settingsError);
+        return FailCommand(settingsError);
     // Saves are atomic, so reading while a window runs sees the last saved state, never half of one.
     if (!FileExists(databasePath))
-        return Fail("there is no database at \"" + databasePath + "\"");
+        return FailCommand("there is no database at \"" + databasePath + "\"");
     CORXDatabase database;
     if (!database.Load(databasePath) || !database.IsUsable())
-        return Fail("the database \"" + databasePath + "\" could not be read: " + database.GetLastError());
+        return FailCommand("the database \"" + databasePath + "\" could not be read: " + database.GetLastError());
 
     std::string error;
     const bool written = workbook ? ExportExcel(file, *database.GetPartners(), *database.GetLinks(), &error)
                                   : ExportText(file, *database.GetPartners(), *database.GetLinks(), &error);
     if (!written)
-        return Fail("Can not export to \"" + file + "\": " + error);
+        return FailCommand("Can not export to \"" + file + "\": " + error);
     std::printf("Exported %zu links to %s\n", database.GetLinks()->GetCount(), file.c_str());
     return 0;
 }
@@ -143,7 +131,7 @@ int RunImportCommand(const CommandLine& commandLine)
     CExcelWorkbook book;
     std::string readError;
     if (!book.OpenForImport(commandLine.file, &readError))
-        return Fail("Can not load file \"" + commandLine.file + "\": " + readError);
+        return FailCommand("Can not load file \"" + commandLine.file + "\": " + readError);
     int sheet = 0;
     if (!commandLine.sheet.empty()) {
         sheet = -1;
@@ -161,7 +149,7 @@ int RunImportCommand(const CommandLine& commandLine)
         }
     }
     if (sheet >= book.SheetCount())
-        return Fail("Can not load file \"" + commandLine.file + "\": the workbook has no worksheet");
+        return FailCommand("Can not load file \"" + commandLine.file + "\": the workbook has no worksheet");
 
     const ColumnTypes types = given ? *given : AutoDetectColumns(book, sheet, ColumnTypes{}, OleDateTime::Now());
     std::printf("Columns%s: %s\n", given ? "" : " (guessed)",
@@ -172,7 +160,7 @@ int RunImportCommand(const CommandLine& commandLine)
     const std::string folder = Paths::FindProgramFolder();
     std::string folderError;
     if (!commandLine.dryRun && !Paths::EnsureFolder(folder, &folderError))
-        return Fail("cannot use the program folder: " + folderError);
+        return FailCommand("cannot use the program folder: " + folderError);
     InstanceLock folderLock;
     InstanceLock databaseLock;
     std::string lockError;
@@ -181,28 +169,28 @@ int RunImportCommand(const CommandLine& commandLine)
         case InstanceLock::Result::Acquired:
             break;
         case InstanceLock::Result::HeldElsewhere:
-            return Fail("another Orvex is running on this folder (" + folder +
-                        "); close its window first, or try with --dry-run");
+            return FailCommand("another Orvex is running on this folder (" + folder +
+                               "); close its window first, or try with --dry-run");
         case InstanceLock::Result::Failed:
-            return Fail(lockError);
+            return FailCommand(lockError);
         }
     }
     std::string settingsError;
-    const std::string databasePath = SettingsDatabasePath(folder, &settingsError);
+    const std::string databasePath = StoredDatabasePath(folder, &settingsError);
     if (!settingsError.empty())
-        return Fail(settingsError);
+        return FailCommand(settingsError);
     if (!commandLine.dryRun &&
         databaseLock.TryAcquire(DatabaseLockPath(databasePath)) == InstanceLock::Result::HeldElsewhere)
-        return Fail("the database \"" + databasePath + "\" is in use by another running Orvex");
+        return FailCommand("the database \"" + databasePath + "\" is in use by another running Orvex");
 
     // A new user's first import makes the database; one that exists must load completely.
     CORXDatabase database;
     const bool existed = FileExists(databasePath);
     if (!database.Load(databasePath) && existed)
-        return Fail("the database \"" + databasePath + "\" could not be read (" + database.GetLastError() +
-                    "); nothing was imported");
+        return FailCommand("the database \"" + databasePath + "\" could not be read (" + database.GetLastError() +
+                           "); nothing was imported");
     if (!database.IsUsable())
-        return Fail("the database \"" + databasePath + "\" could not be read; nothing was imported");
+        return FailCommand("the database \"" + databasePath + "\" could not be read; nothing was imported");
 
     const ImportResult result = ImportRows(book, sheet, types, *database.GetPartners(), *database.GetLinks());
     std::printf("%s\n", ImportSummary(result, book.SheetName(sheet)).c_str());
@@ -211,6 +199,6 @@ int RunImportCommand(const CommandLine& commandLine)
         return 0;
     }
     if (!database.Save())
-        return Fail("the database could not be saved: " + database.GetLastError() + "; nothing was imported");
+        return FailCommand("the database could not be saved: " + database.GetLastError() + "; nothing was imported");
     return 0;
 }

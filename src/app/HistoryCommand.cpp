@@ -1,12 +1,11 @@
 #include "HistoryCommand.h"
 
 #include "CommandLine.h"
-#include "ORXApp.h"
+#include "CommandSupport.h"
 #include "history/CheckHistory.h"
 #include "history/HistoryStore.h"
 #include "platform/Paths.h"
 #include "records/LinkStatus.h"
-#include "storage/DatabasePath.h"
 #include "storage/SafeFile.h"
 
 #include <cstdio>
@@ -18,12 +17,6 @@ namespace {
 
 // The plain listing is for a terminal: evidence past this is in the CSV.
 constexpr std::size_t kSummaryLength = 200;
-
-int Fail(const std::string& reason)
-{
-    std::fprintf(stderr, "orvex: %s\n", reason.c_str());
-    return 1;
-}
 
 std::string LocalTime(int64_t seconds)
 {
@@ -77,10 +70,9 @@ int RunHistoryCommand(const CommandLine& commandLine)
 {
     const std::string folder = Paths::FindProgramFolder();
     std::string settingsError;
-    const COptions options = CORXApp::ReadStoredOptions(folder, &settingsError);
+    const std::string path = CHistoryStore::PathFor(StoredDatabasePath(folder, &settingsError));
     if (!settingsError.empty())
-        return Fail(settingsError);
-    const std::string path = CHistoryStore::PathFor(ResolveDatabasePath(options.GetDatabasePath(), folder));
+        return FailCommand(settingsError);
     // Never created by a look at it: no file is no history.
     if (!FileExists(path)) {
         std::printf("No check history: \"%s\" does not exist\n", path.c_str());
@@ -96,7 +88,7 @@ int RunHistoryCommand(const CommandLine& commandLine)
     for (const std::string& key : keys)
         timelines.push_back(store.Timeline(key));
     if (const std::string problem = store.Problem(); !problem.empty())
-        return Fail(problem);
+        return FailCommand(problem);
 
     if (commandLine.csv)
         std::printf("time,from_page,to_page,project,status,http_status,final_url,pagerank,external_links,evidence\n");

@@ -73,6 +73,10 @@ private:
     sqlite3_stmt* m_statement = nullptr;
 };
 
+// The columns ReadEntry reads, in its order, with the key of each row to select by.
+const std::string kSelectEntries = "SELECT c.time, c.status, c.http_status, c.final_url, c.page_rank, "
+                                   "c.external_links, c.evidence FROM checks c JOIN link_keys k ON k.id = c.key_id ";
+
 HistoryEntry ReadEntry(const CStatement& row)
 {
     HistoryEntry entry;
@@ -288,9 +292,7 @@ std::vector<HistoryEntry> CHistoryStore::Timeline(const std::string& key, int64_
     std::lock_guard lock(m_dbLock);
     if (!EnsureOpen())
         return entries;
-    CStatement rows(m_db, "SELECT c.time, c.status, c.http_status, c.final_url, c.page_rank, c.external_links, "
-                          "c.evidence FROM checks c JOIN link_keys k ON k.id = c.key_id "
-                          "WHERE k.key = ?1 AND c.time >= ?2 ORDER BY c.time, c.rowid");
+    CStatement rows(m_db, (kSelectEntries + "WHERE k.key = ?1 AND c.time >= ?2 ORDER BY c.time, c.rowid").c_str());
     if (!rows)
         return entries;
     rows.Bind(1, key);
@@ -305,9 +307,9 @@ bool CHistoryStore::LastEvidence(const std::string& key, HistoryEntry& entry)
     std::lock_guard lock(m_dbLock);
     if (!EnsureOpen())
         return false;
-    CStatement row(m_db, "SELECT c.time, c.status, c.http_status, c.final_url, c.page_rank, c.external_links, "
-                         "c.evidence FROM checks c JOIN link_keys k ON k.id = c.key_id "
-                         "WHERE k.key = ?1 AND c.evidence IS NOT NULL ORDER BY c.time DESC, c.rowid DESC LIMIT 1");
+    CStatement row(m_db, (kSelectEntries +
+                          "WHERE k.key = ?1 AND c.evidence IS NOT NULL ORDER BY c.time DESC, c.rowid DESC LIMIT 1")
+                             .c_str());
     if (!row)
         return false;
     row.Bind(1, key);
