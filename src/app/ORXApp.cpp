@@ -16,6 +16,7 @@
 #include <QDesktopServices>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -533,6 +534,12 @@ CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettin
     else
         settings.pageRankHost =
             store.GetString(SettingsNames::kRootSection, SettingsNames::kPageRankHost).value_or(std::string());
+    // Not in the options dialog: scripts and tests shorten the wait, a user behind a slow proxy
+    // may lengthen it. A Retry-After may always ask for up to four times the wait.
+    const int wait = store.GetInt(SettingsNames::kRootSection, SettingsNames::kRetryWaitSeconds)
+                         .value_or(settings.retryMinSeconds);
+    settings.retryMinSeconds = std::clamp(wait, 0, 3600);
+    settings.retryMaxSeconds = 4 * settings.retryMinSeconds;
     return settings;
 }
 

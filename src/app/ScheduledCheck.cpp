@@ -108,6 +108,9 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
         for (std::size_t i = 0; i < all.size(); ++i) {
             const LinkCheckOutcome& o = outcomes[i];
             const CLink& link = *all[i];
+            if (o.checked && o.retried && link.GetStatus() != StatusCantOpen)
+                std::printf("%s -> %s: answered when tried again (first try: %s)\n", link.GetFromPage().c_str(),
+                            link.GetToPage().c_str(), o.firstFailure.c_str());
             if (!o.checked || (!o.statusChanged && o.oldPR == link.GetCurrentPR()))
                 continue;
             std::printf("%s -> %s: %s -> %s, PageRank %s -> %s\n", link.GetFromPage().c_str(), link.GetToPage().c_str(),

@@ -6,10 +6,12 @@
 #include "records/Link.h"
 #include "records/LinkStatus.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -87,17 +89,51 @@ private:
 
 } // namespace
 
+namespace {
+
+// The next link for a worker: from the queue, else the retry due first, waited for (false when
+// there is nothing left, or the run was stopped meanwhile).
+bool TakeNext(CheckProgress& progress, std::pair<CLink*, std::size_t>& item, bool& isRetry)
+{
+    std::chrono::steady_clock::time_point due;
+    {
+        std::lock_guard lock(progress.queueLock);
+        if (!progress.queue.empty()) {
+            item = progress.queue.front();
+            progress.queue.pop_front();
+            isRetry = false;
+            return true;
+        }
+        if (progress.retries.empty())
+            return false;
+        const auto first = std::min_element(progress.retries.begin(), progress.retries.end(),
+                                            [](const auto& a, const auto& b) { return a.due < b.due; });
+        item = {first->link, first->place};
+        due = first->due;
+        progress.retries.erase(first);
+        isRetry = true;
+    }
+    while (std::chrono::steady_clock::now() < due) {
+        if (progress.cancel.load()) {
+            progress.waiting.fetch_sub(1);
+            return false;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            due - std::chrono::steady_clock::now(), std::chrono::milliseconds(100)));
+    }
+    progress.waiting.fetch_sub(1);
+    return true;
+}
+
+} // namespace
+
 void CheckWorker(CheckProgress& progress)
 {
     for (;;) {
         std::pair<CLink*, std::size_t> item;
-        {
-            std::lock_guard lock(progress.queueLock);
-            if (progress.queue.empty())
-                return;
-            item = progress.queue.front();
-            progress.queue.pop_front();
-        }
+        bool isRetry = false;
+        if (!TakeNext(progress, item, isRetry))
+            return;
         // A link taken after Stop stays as it was.
         if (progress.cancel.load())
             return;
@@ -108,27 +144,40 @@ void CheckWorker(CheckProgress& progress)
             progress.held.emplace(item.second, link->GetFromPage());
         }
         LinkCheckOutcome& outcome = progress.outcomes[item.second];
-        outcome.oldStatus = link->GetStatus();
-        outcome.oldPR = link->GetCurrentPR();
+        if (!isRetry) {
+            outcome.oldStatus = link->GetStatus();
+            outcome.oldPR = link->GetCurrentPR();
+        }
+        outcome.retried = isRetry;
+        RetryRequest retry;
         try {
             const CheckRecorder* recorder = progress.recorder.get();
             CheckEvidence evidence;
-            outcome.pageChecked =
-                CheckLink(link, outcome.statusChanged, false, recorder ? &evidence : nullptr, &progress.robots);
-            CheckPageRank(link, outcome.prChanged);
-            // After the PageRank step, so that what is kept holds the whole check.
-            if (recorder && evidence.fetched)
-                (*recorder)(*link, &evidence);
+            // The first try of a page that fails in a way that may pass stores nothing: only the
+            // second one decides, so one bad moment of a partner's server is no change to report.
+            outcome.pageChecked = CheckLink(link, outcome.statusChanged, false, recorder ? &evidence : nullptr,
+                                            &progress.robots, isRetry ? nullptr : &retry);
+            if (retry.seconds < 0) {
+                CheckPageRank(link, outcome.prChanged);
+                // After the PageRank step, so that what is kept holds the whole check.
+                if (recorder && evidence.fetched)
+                    (*recorder)(*link, &evidence);
+            }
         } catch (const std::exception&) {
             // Nothing may leave a worker; the link keeps whatever the check stored.
+        }
+        std::lock_guard lock(progress.queueLock);
+        progress.held.erase(item.second);
+        if (retry.seconds >= 0) {
+            outcome.firstFailure = std::move(retry.failure);
+            progress.retries.push_back(
+                {link, item.second, std::chrono::steady_clock::now() + std::chrono::seconds(retry.seconds)});
+            progress.waiting.fetch_add(1);
+            continue;
         }
         outcome.checked = true;
         if (link->GetStatus() & StatusProblematicMask)
             progress.problems.fetch_add(1);
-        {
-            std::lock_guard lock(progress.queueLock);
-            progress.held.erase(item.second);
-        }
         progress.done.fetch_add(1);
     }
 }

@@ -4,6 +4,7 @@
 #include "Robots.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -26,6 +27,8 @@ struct LinkCheckOutcome
     bool prChanged = false;
     uint32_t oldStatus = 0;
     int oldPR = -1;
+    bool retried = false;     ///< the first try failed in a way that may pass; a second one decided
+    std::string firstFailure; ///< what the first try of a retried link met ("HTTP status 503")
 };
 
 /// Shared by a run, its workers and whoever shows the progress.
@@ -39,6 +42,17 @@ struct CheckProgress
     mutable std::mutex queueLock;
     /// Links still to check with their place in the run, in the order given.
     std::deque<std::pair<CLink*, std::size_t>> queue;
+    /// Links whose page failed in a way that may pass, with the time of their one more try;
+    /// guarded by queueLock. Taken when the queue is empty, the earliest first.
+    struct Retry
+    {
+        CLink* link;
+        std::size_t place;
+        std::chrono::steady_clock::time_point due;
+    };
+    std::vector<Retry> retries;
+    /// Links waiting for their one more try, the one a worker sleeps on included.
+    std::atomic<int> waiting{0};
     /// The From pages of the links the workers hold now, by place; guarded by queueLock.
     std::map<std::size_t, std::string> held;
     /// One outcome per link of the run, by place.

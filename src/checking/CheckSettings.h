@@ -15,6 +15,11 @@ struct CheckSettings
     /// A link counts as expiring this many days before its expiry date.
     int warningDays = 7;
 
+    /// A page that failed in a way that may pass (time-out, reset, 429 or 5xx) is tried again
+    /// once in the same run after at least the first, its Retry-After honoured up to the second.
+    int retryMinSeconds = 30;
+    int retryMaxSeconds = 120;
+
     long connectTimeoutSeconds = 30;
     long requestTimeoutSeconds = 120;
     /// Extra certificate authorities (PEM file); "" = the system's store only. Tests use it to

@@ -5,6 +5,7 @@
 #include "PageEncoding.h"
 #include "Url.h"
 #include "platform/TextEncoding.h"
+#include "records/TextUtil.h"
 #include "storage/SafeFile.h"
 
 #include <arpa/inet.h>
@@ -277,6 +278,7 @@ struct TransferResult
     uint32_t status = 0;
     std::string finalUrl;
     std::string error;
+    bool transient = false; ///< the transfer broke off in a way that may pass
 };
 
 /// Runs one request with the thread's client. `sink` null means HEAD.
@@ -334,6 +336,8 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
         const char* effective = nullptr;
         if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
             result.finalUrl = effective;
+        result.transient = !result.ok && (rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_RECV_ERROR ||
+                                          rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING);
         if (!result.ok)
             result.error = sink && sink->failed ? std::string("the page could not be read")
                                                 : DescribeFetchFailure(rc, errorText, headers.complete, guard.refused);
@@ -676,6 +680,31 @@ CInternetClient* OpenInternetClient()
     }
 }
 
+int RetryAfterSeconds(std::string_view headers)
+{
+    std::size_t start = 0;
+    while (start < headers.size()) {
+        std::size_t end = headers.find("\r\n", start);
+        if (end == std::string_view::npos)
+            end = headers.size();
+        const std::string_view line = headers.substr(start, end - start);
+        start = end + 2;
+        constexpr std::string_view kName = "retry-after:";
+        if (line.size() < kName.size() || !EqualsIgnoringCase(line.substr(0, kName.size()), kName))
+            continue;
+        std::string_view value = line.substr(kName.size());
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+            value.remove_suffix(1);
+        // Seconds only; a date is rare from servers that ask for patience, and the minimum wait holds.
+        if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string_view::npos)
+            return -1;
+        return std::stoi(std::string(value));
+    }
+    return -1;
+}
+
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
                    std::size_t maxLength, FetchOutcome* outcome)
 {
@@ -683,12 +712,15 @@ bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, 
     try {
         PageTextSink sink(maxLength);
         HeaderSink headerSink;
-        headerSink.keep = headers != nullptr;
+        headerSink.keep = headers != nullptr || outcome != nullptr;
         TransferResult result = Transfer(url, &sink, headerSink);
         status = result.status;
         if (outcome) {
             outcome->finalUrl = std::move(result.finalUrl);
             outcome->error = std::move(result.error);
+            outcome->transient = result.transient ||
+                                 (result.ok && (result.status == 429 || (result.status >= 500 && result.status < 600)));
+            outcome->retryAfter = RetryAfterSeconds(headerSink.raw);
         }
         if (headers && result.status != 0)
             *headers = std::move(headerSink.raw);

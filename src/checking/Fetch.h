@@ -37,7 +37,15 @@ struct FetchOutcome
 {
     std::string finalUrl; ///< the address the last response came from, after redirects
     std::string error;    ///< why the page did not arrive ("time-out: ...", "DNS: ..."); "" when it did
+    /// The failure may pass by itself: a time-out, a connection reset or closed without an answer,
+    /// or an answer 429 or 5xx.
+    bool transient = false;
+    /// The final answer's Retry-After in seconds; -1 when it gave none (or a date).
+    int retryAfter = -1;
 };
+
+/// The seconds a Retry-After line of raw response headers asks for; -1 without one, or for a date.
+int RetryAfterSeconds(std::string_view headers);
 
 /// GET following redirects (at most 10). The text is read line by line: every CR dropped, each
 /// line ending in "\n", converted to UTF-8 from the encoding a browser picks: a byte order mark,

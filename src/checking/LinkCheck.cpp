@@ -1,5 +1,7 @@
 #include "LinkCheck.h"
 
+#include <algorithm>
+
 #include "CheckSettings.h"
 #include "Fetch.h"
 #include "PageScan.h"
@@ -62,6 +64,15 @@ std::string ClippedEvidence(std::string_view text)
         --cut;
     return std::string(text.substr(0, cut)) + "...";
 }
+
+namespace {
+
+std::string FetchFailureText(bool fetched, uint32_t httpStatus, const FetchOutcome& outcome)
+{
+    return fetched ? "HTTP status " + std::to_string(httpStatus) : ClippedEvidence(outcome.error);
+}
+
+} // namespace
 
 void SetCheckRecorder(CheckRecorder recorder)
 {
@@ -147,9 +158,12 @@ bool CheckLinkDates(CLink* link, bool& changed)
     return true;
 }
 
-bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* evidence, CRobotsCache* robots)
+bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* evidence, CRobotsCache* robots,
+               RetryRequest* retry)
 {
     changed = false;
+    if (retry)
+        *retry = RetryRequest();
     if (!link)
         return false;
     if (datesOnly)
@@ -168,10 +182,17 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* eviden
             evidence->httpStatus = static_cast<int>(httpStatus);
             if (outcome.finalUrl != pageUrl)
                 evidence->finalUrl = ClippedEvidence(outcome.finalUrl);
-            evidence->fetchError =
-                fetched ? "HTTP status " + std::to_string(httpStatus) : ClippedEvidence(outcome.error);
+            evidence->fetchError = FetchFailureText(fetched, httpStatus, outcome);
         }
         if (!fetched || !IsHttpSuccess(httpStatus)) {
+            if (retry && outcome.transient) {
+                const CheckSettings settings = GetCheckSettings();
+                retry->seconds = std::clamp(std::max(outcome.retryAfter, settings.retryMinSeconds),
+                                            settings.retryMinSeconds,
+                                            std::max(settings.retryMaxSeconds, settings.retryMinSeconds));
+                retry->failure = FetchFailureText(fetched, httpStatus, outcome);
+                return false; // the link keeps its status until the next try decides
+            }
             link->SetStatus(StatusCantOpen);
             changed = old != StatusCantOpen;
             return false;

@@ -77,8 +77,16 @@ struct CheckEvidence
 /// could not be fetched (Can't open page stored) or parsed (nothing stored), or without a link.
 /// With `datesOnly` it is CheckLinkDates. `evidence`, when given, receives what the check saw.
 /// `robots`, when given, is the run's robots.txt cache (one fetch per site within a run).
+/// `retry`, when given, makes a failure that may pass (a time-out, a reset, 429 or 5xx) store
+/// nothing: it receives the seconds to wait before the one more try that decides and what went
+/// wrong, and the call returns false. Its seconds stay -1 otherwise.
+struct RetryRequest
+{
+    int seconds = -1;
+    std::string failure; ///< "HTTP status 503", "time-out (...)"
+};
 bool CheckLink(CLink* link, bool& changed, bool datesOnly = false, CheckEvidence* evidence = nullptr,
-               CRobotsCache* robots = nullptr);
+               CRobotsCache* robots = nullptr, RetryRequest* retry = nullptr);
 
 /// Told about every check of a link: `evidence` null for a date-only one. Called on the thread
 /// that checked, so it must not wait for anything slow (the history only queues).

@@ -108,6 +108,12 @@ void CLinksCheckProgressDlg::ShowProgress()
         m_pageLabel->setText(
             tr("Fetching %1").arg(m_pageLabel->fontMetrics().elidedText(page, Qt::ElideMiddle, kPageWidth)));
         m_pageLabel->setToolTip(page);
+    } else if (const int waiting = progress.waiting.load(); page.isEmpty() && waiting > 0) {
+        // Only pages to try again are left, and their wait may be long: say so rather than stand still.
+        m_page.clear();
+        m_pageLabel->setText(waiting == 1 ? tr("Waiting to try 1 page again")
+                                          : tr("Waiting to try %1 pages again").arg(waiting));
+        m_pageLabel->setToolTip(QString());
     }
     const int problems = progress.problems.load();
     m_problemsLabel->setText(problems == 0 ? tr("No problems found so far") : tr("Problems found: %1").arg(problems));

@@ -170,6 +170,10 @@ def main():
 
     env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
     env.update(XDG_CONFIG_HOME=os.path.join(tmp, "config"), ORVEX_PAGERANK_HOST="pr.localhost:%d" % hp)
+    # A page that fails in a way that may pass is tried again after a second, not half a minute.
+    os.makedirs(os.path.join(tmp, "config", "Tessel Development"))
+    open(os.path.join(tmp, "config", "Tessel Development", "Orvex.conf"), "w").write(
+        "[General]\nRetryWaitSeconds=1\n")
     for var in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
         env.pop(var, None)
 
@@ -221,6 +225,33 @@ def main():
         r = run_orvex(home2, ["/check"], env)
         check("expiring only: exit 0", r.returncode == 0, r.stderr)
         check("expiring only: no letter", len(letters(maildir)) == before)
+
+        # --- a page that fails once and answers when tried again: no change, no letter -------------
+        page("f.localhost", "links.html", '<a href="%s">mine</a>' % mine)
+        page("f.localhost", "links.html.fault", "500 once")
+        page("g.localhost", "links.html.fault", "503")
+        open(os.path.join(tmp, "http.log"), "w").close()
+        before = len(letters(maildir))
+        home7 = os.path.join(tmp, "home7")
+        write_folder(home7, sp, 1, [link(0, url("f.localhost"), mine, 0x01)])
+        r = run_orvex(home7, ["/check", "--verbose"], env)
+        check("retry: exit 0", r.returncode == 0, r.stderr)
+        asked = [e for e in map(json.loads, open(os.path.join(tmp, "http.log"))) if e["path"] == "/links.html"]
+        check("retry: a 500, then the page a second later",
+              [e.get("fault") for e in asked] == ["500", None] and asked[1]["time"] - asked[0]["time"] >= 0.95,
+              asked)
+        check("retry: still Ok", read_database(os.path.join(home7, "data.orx"))[0]["status"] == 0x01)
+        check("retry: no letter", len(letters(maildir)) == before)
+        check("retry: --verbose says the second try saved it",
+              "%s -> %s: answered when tried again (first try: HTTP status 500)" % (url("f.localhost"), mine)
+              in r.stdout, r.stdout)
+        # Failing twice, it counts.
+        write_folder(home7, sp, 1, [link(0, url("g.localhost"), mine, 0x01)])
+        r = run_orvex(home7, ["/check"], env)
+        check("retry: failing twice exits 0", r.returncode == 0, r.stderr)
+        check("retry: failing twice is Can't open page",
+              read_database(os.path.join(home7, "data.orx"))[0]["status"] == 0x80)
+        check("retry: failing twice is mailed", len(letters(maildir)) == before + 1)
 
         # --- notifications off: nothing fetched, the files still saved ---------------------------
         home3 = os.path.join(tmp, "home3")

@@ -150,7 +150,10 @@ def main():
 
         # --- the folder's lock held by something that takes no check over -----------------------
         home = folder(tmp, "held", sample)
-        holder = subprocess.Popen(["flock", os.path.join(home, ".orvex.lock"), "sleep", "30"])
+        # Its own process group: killing flock alone would leave the sleep holding the test's output
+        # open, and the test would end only when the sleep does.
+        holder = subprocess.Popen(["flock", os.path.join(home, ".orvex.lock"), "sleep", "30"],
+                                  start_new_session=True)
         try:
             for _ in range(50):
                 if subprocess.run(["flock", "-n", os.path.join(home, ".orvex.lock"), "true"]).returncode != 0:
@@ -161,7 +164,7 @@ def main():
             check("held lock: said on stderr", "another Orvex is running on this folder" in r.stderr, r.stderr)
             check("held lock: nothing claims success", r.stdout == "", r.stdout)
         finally:
-            holder.kill()
+            os.killpg(holder.pid, signal.SIGKILL)
             holder.wait()
 
         # --- two program folders, one database: the second user refuses ------------------------

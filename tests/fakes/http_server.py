@@ -25,7 +25,9 @@ Answers that do not arrive whole, written by hand on the socket, which is then c
 
 A file "P.fault" beside the path P (P itself need not exist) turns P's answer into a fault: a
 status number (the answer has that status), "close" (the connection closes without an answer),
-or "headers", "body" or "chunked" (the cuts above, with P's content where there is one).
+or "headers", "body" or "chunked" (the cuts above, with P's content where there is one). A fault
+followed by " once" ("500 once") answers only the first request for P on that host; later ones
+get P's ordinary answer.
 
 Every request is appended to the --log file as one JSON line (method, host, path, time, conn,
 addr: the server address that took the connection). A faulty answer's line also holds "fault"
@@ -55,6 +57,8 @@ import urllib.parse
 CONTENT_TYPES = {".html": "text/html", ".htm": "text/html", ".txt": "text/plain"}
 
 _log_lock = threading.Lock()
+_once_lock = threading.Lock()
+_once_used = set()  # (host, path) of faults meant once that were answered
 _conn_ids = itertools.count(1)
 ARGS = None
 
@@ -166,7 +170,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if sidecar is None:
             return None
         with open(sidecar, "r", encoding="utf-8") as f:
-            return f.read().strip()
+            fault = f.read().strip()
+        if fault.endswith(" once"):
+            with _once_lock:
+                if (host, path) in _once_used:
+                    return None
+                _once_used.add((host, path))
+            fault = fault[: -len(" once")].strip()
+        return fault
 
     def send_fault(self, host, target, fault, entry):
         parts = urllib.parse.urlsplit(target)

@@ -4,6 +4,7 @@
 #include "DialogTesting.h"
 #include "TestProgram.h"
 #include "checking/CheckRuns.h"
+#include "checking/CheckSettings.h"
 #include "fakes/FakeServers.h"
 #include "mainwnd/CheckSummary.h"
 #include "mainwnd/LinksCheckProgressDlg.h"
@@ -140,6 +141,32 @@ private slots:
                  qPrintable(shown[0]));
         QCOMPARE(shown[1], QStringLiteral("Checked 5 of 5 links: 3 Ok, 1 Not present, 1 Can't open page\n\n"
                                           "3 links changed their status; they are selected in the list."));
+    }
+
+    // Only pages to try again are left: the dialog says it waits for them instead of standing still.
+    void theWaitForASecondTryIsSaid()
+    {
+        StartProgram();
+        CheckSettings settings = GetCheckSettings();
+        settings.retryMinSeconds = 2;
+        SetCheckSettings(settings);
+        CLink* busy = AddLink(Url("/_status/503"), StatusOk);
+        Frame().AttachDatabase();
+
+        bool seen = false;
+        WhenShown<CLinksCheckProgressDlg>([&](CLinksCheckProgressDlg* dialog) {
+            const auto* pageLabel = dialog->findChild<QLabel*>(QStringLiteral("pageBeingChecked"));
+            QVERIFY(pageLabel);
+            QTRY_COMPARE_WITH_TIMEOUT(pageLabel->text(), QStringLiteral("Waiting to try 1 page again"), 1500);
+            QCOMPARE(dialog->GetCheckedText(), QStringLiteral("0 of 1 checked"));
+            seen = true;
+        });
+        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        QVERIFY(seen);
+        QCOMPARE(busy->GetStatus(), uint32_t(StatusCantOpen));
+        QCOMPARE(m_server.CountRequests("/_status/503"), 2);
+        MessageBox::TakeShownTexts();
     }
 
     void aShortRunSaysItInTheStatusBarOnly()

@@ -17,8 +17,12 @@
 inline std::unique_ptr<CORXApp> StartTestProgram(const QTemporaryDir& home, bool freshSettings = true)
 {
     qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-    if (freshSettings)
-        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+    if (freshSettings) {
+        QSettings settings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex"));
+        settings.clear();
+        // A page that fails in a way that may pass is tried again at once, not after half a minute.
+        settings.setValue(QStringLiteral("RetryWaitSeconds"), 0);
+    }
     MessageBox::ResetTestHooks();
     auto app = std::make_unique<CORXApp>(false);
     if (!app->InitInstance())

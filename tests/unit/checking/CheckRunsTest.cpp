@@ -5,6 +5,7 @@
 
 #include "checking/CheckRuns.h"
 #include "checking/CheckSettings.h"
+#include "checking/Fetch.h"
 #include "records/Link.h"
 #include "records/LinkStatus.h"
 #include "storage/Archive.h"
@@ -14,6 +15,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -400,4 +404,99 @@ TEST(DateRefresh, ASaveBesideTheRefreshNeverUndoesIt)
     const auto undone =
         std::count_if(all.begin(), all.end(), [](const CLink* l) { return l->GetStatus() != StatusExpired; });
     EXPECT_EQ(undone, 0) << "statuses a save put back";
+}
+
+// A page that fails in a way that may pass is tried once more, later in the same run, before it
+// counts: one bad moment of a partner's server is no change to report.
+TEST_F(CheckRunsTest, APassingFailureIsTriedOnceMoreBeforeItCounts)
+{
+    CheckSettings settings = GetCheckSettings();
+    settings.retryMinSeconds = 1;
+    settings.retryMaxSeconds = 2;
+    SetCheckSettings(settings);
+
+    std::mutex lock;
+    std::map<std::string, std::vector<std::chrono::steady_clock::time_point>> seen;
+    CLocalHttpServer server([&](const LocalHttpRequest& request) {
+        std::size_t count = 0;
+        {
+            std::lock_guard hold(lock);
+            seen[request.target].push_back(std::chrono::steady_clock::now());
+            count = seen[request.target].size();
+        }
+        LocalHttpResponse response;
+        response.body = std::make_shared<const std::string>("<a href=\"http://mine.localhost/\">mine</a>");
+        if (request.target == "/once500.html" && count == 1) {
+            response.status = 500;
+        } else if (request.target == "/always500.html") {
+            response.status = 503;
+        } else if (request.target == "/busy.html" && count == 1) {
+            response.status = 429;
+            response.extraHeaders = "Retry-After: 2\r\n";
+        } else if (request.target == "/greedy.html" && count == 1) {
+            response.status = 503;
+            response.extraHeaders = "Retry-After: 100\r\n"; // more than the run waits
+        } else if (request.target == "/gone.html") {
+            response.status = 404;
+        }
+        return response;
+    });
+    ASSERT_TRUE(server.Start());
+    const std::string site = "http://" + server.HostPort();
+    auto links = MakeLinks({site + "/once500.html", site + "/always500.html", site + "/busy.html",
+                            site + "/greedy.html", site + "/gone.html", site + "/fine.html"});
+    for (auto& link : links)
+        link->SetStatus(StatusOk);
+
+    CCheckRun run(Pointers(links));
+    ASSERT_TRUE(run.Start());
+    run.Wait();
+    const CheckProgress& progress = run.Progress();
+
+    const struct
+    {
+        const char* page;
+        uint32_t status;
+        std::size_t requests;
+        bool changed;
+        double minGap; ///< seconds between the two tries, at least
+    } expected[] = {
+        {"/once500.html", StatusOk, 2, false, 1.0}, {"/always500.html", StatusCantOpen, 2, true, 1.0},
+        {"/busy.html", StatusOk, 2, false, 2.0},    {"/greedy.html", StatusOk, 2, false, 2.0},
+        {"/gone.html", StatusCantOpen, 1, true, 0}, {"/fine.html", StatusOk, 1, false, 0},
+    };
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const auto& e = expected[i];
+        SCOPED_TRACE(e.page);
+        const std::vector<std::chrono::steady_clock::time_point>& times = seen[e.page];
+        ASSERT_EQ(times.size(), e.requests);
+        EXPECT_EQ(links[i]->GetStatus(), e.status);
+        EXPECT_EQ(progress.outcomes[i].checked, true);
+        EXPECT_EQ(progress.outcomes[i].statusChanged, e.changed);
+        EXPECT_EQ(progress.outcomes[i].retried, e.requests == 2);
+        if (e.requests == 2) {
+            const double gap = std::chrono::duration<double>(times[1] - times[0]).count();
+            EXPECT_GE(gap, e.minGap - 0.05);
+            EXPECT_LT(gap, 30.0) << "Retry-After is honoured only up to the run's longest wait";
+        }
+    }
+    EXPECT_EQ(progress.done.load(), 6);
+}
+
+TEST(RetryAfter, SecondsAreReadFromTheFinalAnswersHeaders)
+{
+    const struct
+    {
+        const char* headers;
+        int seconds;
+    } cases[] = {
+        {"HTTP/1.1 503 Busy\r\nRetry-After: 7\r\n", 7},
+        {"HTTP/1.1 429 Slow down\r\nretry-after:\t 120 \r\nX: y\r\n", 120},
+        {"HTTP/1.1 503 Busy\r\nRetry-After: Wed, 21 Oct 2026 07:28:00 GMT\r\n", -1},
+        {"HTTP/1.1 503 Busy\r\nRetry-After: 99999999999\r\n", -1},
+        {"HTTP/1.1 503 Busy\r\nX-Retry-After: 5\r\n", -1},
+        {"", -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RetryAfterSeconds(c.headers), c.seconds) << c.headers;
 }

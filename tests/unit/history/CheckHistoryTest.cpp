@@ -76,6 +76,9 @@ protected:
         CheckSettings settings = s_saved;
         settings.connectTimeoutSeconds = 1;
         settings.requestTimeoutSeconds = 1;
+        // A time-out is tried once more before it counts; no need to wait long for that here.
+        settings.retryMinSeconds = 0;
+        settings.retryMaxSeconds = 0;
         settings.pageRankHost.clear();
         SetCheckSettings(settings);
     }
