@@ -156,7 +156,7 @@ void CheckWorker(CheckProgress& progress)
             // The first try of a page that fails in a way that may pass stores nothing: only the
             // second one decides, so one bad moment of a partner's server is no change to report.
             outcome.pageChecked = CheckLink(link, outcome.statusChanged, false, recorder ? &evidence : nullptr,
-                                            &progress.robots, isRetry ? nullptr : &retry);
+                                            &progress.robots, isRetry || !progress.retryFailures ? nullptr : &retry);
             if (retry.seconds < 0) {
                 CheckPageRank(link, outcome.prChanged);
                 // After the PageRank step, so that what is kept holds the whole check.

@@ -51,6 +51,8 @@ struct CheckProgress
         std::chrono::steady_clock::time_point due;
     };
     std::vector<Retry> retries;
+    /// False: every link is tried once (a single link checked while the user waits for it).
+    bool retryFailures = true;
     /// Links waiting for their one more try, the one a worker sleeps on included.
     std::atomic<int> waiting{0};
     /// The From pages of the links the workers hold now, by place; guarded by queueLock.

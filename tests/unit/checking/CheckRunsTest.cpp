@@ -481,6 +481,17 @@ TEST_F(CheckRunsTest, APassingFailureIsTriedOnceMoreBeforeItCounts)
         }
     }
     EXPECT_EQ(progress.done.load(), 6);
+
+    // A link checked while the user waits for it is tried once.
+    auto single = MakeLinks({site + "/always500.html"});
+    single[0]->SetStatus(StatusOk);
+    CCheckRun once(Pointers(single));
+    once.Progress().retryFailures = false;
+    ASSERT_TRUE(once.Start());
+    once.Wait();
+    EXPECT_EQ(single[0]->GetStatus(), uint32_t(StatusCantOpen));
+    EXPECT_EQ(seen["/always500.html"].size(), 3u);
+    EXPECT_FALSE(once.Progress().outcomes[0].retried);
 }
 
 TEST(RetryAfter, SecondsAreReadFromTheFinalAnswersHeaders)
