@@ -4,6 +4,22 @@
 
 #include "history/CheckHistory.h"
 #include "history/HistoryStore.h"
+#include "platform/SettingsStore.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+void PurgeOldChecks(CHistoryStore& store, int months)
+{
+    if (months <= 0)
+        return;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    store.PurgeLater(MonthsBefore(std::chrono::duration_cast<std::chrono::seconds>(now).count(), months));
+}
+
+} // namespace
 
 void CORXApp::FollowDatabaseWithHistory()
 {
@@ -18,6 +34,23 @@ void CORXApp::FollowDatabaseWithHistory()
     m_history = std::make_shared<CHistoryStore>(path);
     m_historyProblemTold = false;
     SetCheckRecorder(HistoryRecorder(m_history));
+    PurgeOldChecks(*m_history, GetHistoryMonths());
+}
+
+int CORXApp::GetHistoryMonths() const
+{
+    const int months = m_settingsStore->GetInt(SettingsNames::kRootSection, SettingsNames::kHistoryMonths).value_or(0);
+    return std::clamp(months, 0, kMaxHistoryMonths);
+}
+
+void CORXApp::SetHistoryMonths(int months)
+{
+    months = std::clamp(months, 0, kMaxHistoryMonths);
+    if (months == GetHistoryMonths())
+        return;
+    m_settingsStore->SetInt(SettingsNames::kRootSection, SettingsNames::kHistoryMonths, months);
+    if (m_history)
+        PurgeOldChecks(*m_history, months);
 }
 
 void CORXApp::CloseHistory()

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "history/CheckHistory.h"
 #include "platform/TaskScheduler.h"
 
 #include <algorithm>
@@ -135,6 +136,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.toPage = pages[1];
         return result;
     }
+    if (!args.empty() && args[0] == "--purge-history") {
+        const std::string value = args.size() == 2 ? args[1] : std::string();
+        if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(value) < 1 || std::stoi(value) > kMaxHistoryMonths) {
+            result.action = CommandLine::Action::Error;
+            result.error = "--purge-history takes a number of months from 1 to " + std::to_string(kMaxHistoryMonths);
+            return result;
+        }
+        result.action = CommandLine::Action::PurgeHistory;
+        result.months = std::stoi(value);
+        return result;
+    }
     if (!args.empty() && args[0] == "--test-mail") {
         if (args.size() > 1) {
             result.action = CommandLine::Action::Error;
@@ -253,6 +266,7 @@ std::string UsageText()
            "       orvex --link-info PAGE\n"
            "       orvex --link-source FROM_PAGE TO_PAGE\n"
            "       orvex --history FROM_PAGE [TO_PAGE] [--csv]\n"
+           "       orvex --purge-history MONTHS\n"
            "       orvex --help | --version\n"
            "\n"
            "Keeps your link exchanges and paid links and checks that every partner page\n"
@@ -340,6 +354,11 @@ std::string UsageText()
            "               the status. --csv prints CSV with a header row instead. Reads only;\n"
            "               exit 0 when printed (\"No check history\" when there is none), 1\n"
            "               when the history cannot be read\n"
+           "  --purge-history MONTHS\n"
+           "               remove from the check history every check older than MONTHS months\n"
+           "               (1 to 1200) and print how many went, as the options' \"Keep check\n"
+           "               history\" setting does at each start. Exit 0 when done (also when\n"
+           "               there is no history), 1 when the history cannot be written\n"
            "  --help       show this text\n"
            "  --version    show the version and build date\n"
            "\n"

@@ -13,16 +13,17 @@ struct CommandLine
         Run,
         Help,
         Version,
-        CheckLink,  ///< check one link and print why it has its status
-        TestMail,   ///< send the test letter with the stored mail settings
-        Export,     ///< write every link to a workbook or text file
-        Import,     ///< read links and partners from a spreadsheet into the database
-        Schedule,   ///< show, set or remove the weekly check
-        Duplicates, ///< print the sets of links placed twice on one page
-        LinkInfo,   ///< print the External Links Info report of a page
-        LinkSource, ///< print the anchors of a page that name a To Page
-        History,    ///< print the check history of the links on a From page
-        Error,      ///< usage on stderr, exit 2
+        CheckLink,    ///< check one link and print why it has its status
+        TestMail,     ///< send the test letter with the stored mail settings
+        Export,       ///< write every link to a workbook or text file
+        Import,       ///< read links and partners from a spreadsheet into the database
+        Schedule,     ///< show, set or remove the weekly check
+        Duplicates,   ///< print the sets of links placed twice on one page
+        LinkInfo,     ///< print the External Links Info report of a page
+        LinkSource,   ///< print the anchors of a page that name a To Page
+        History,      ///< print the check history of the links on a From page
+        PurgeHistory, ///< remove the history's entries older than some months
+        Error,        ///< usage on stderr, exit 2
     };
 
     Action action = Action::Run;
@@ -56,6 +57,8 @@ struct CommandLine
     bool onePerProject = false;
     /// --history FROM_PAGE [TO_PAGE] [--csv] (in fromPage and toPage; toPage "" = any).
     bool csv = false;
+    /// --purge-history MONTHS
+    int months = 0;
 };
 
 /// `args` without the program name.

@@ -8,6 +8,7 @@
 #include "records/LinkStatus.h"
 #include "storage/SafeFile.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -79,7 +80,7 @@ int RunHistoryCommand(const CommandLine& commandLine)
         return 0;
     }
 
-    CHistoryStore store(path);
+    CHistoryStore store(path, CHistoryStore::Access::ReadOnly);
     std::vector<std::string> keys;
     for (const std::string& key : store.Keys())
         if (HistoryKeyMatches(key, commandLine.fromPage, commandLine.toPage))
@@ -124,5 +125,28 @@ int RunHistoryCommand(const CommandLine& commandLine)
             }
         }
     }
+    return 0;
+}
+
+int RunPurgeHistoryCommand(const CommandLine& commandLine)
+{
+    const std::string folder = Paths::FindProgramFolder();
+    std::string settingsError;
+    const std::string path = CHistoryStore::PathFor(StoredDatabasePath(folder, &settingsError));
+    if (!settingsError.empty())
+        return FailCommand(settingsError);
+    if (!FileExists(path)) {
+        std::printf("No check history: \"%s\" does not exist\n", path.c_str());
+        return 0;
+    }
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const int64_t before =
+        MonthsBefore(std::chrono::duration_cast<std::chrono::seconds>(now).count(), commandLine.months);
+    CHistoryStore store(path);
+    const int64_t removed = store.PurgeOlderThan(before);
+    if (removed < 0)
+        return FailCommand(store.Problem());
+    std::printf("Removed %lld check%s older than %s from \"%s\"\n", static_cast<long long>(removed),
+                removed == 1 ? "" : "s", LocalTime(before).c_str(), path.c_str());
     return 0;
 }

@@ -101,6 +101,11 @@ public:
     /// What went wrong with the history, the first time it is asked after it went wrong; "" else.
     /// `flush` waits for the checks still queued, so that their fate is known.
     std::string TakeHistoryProblem(bool flush);
+    /// "Keep check history for N months": 0 keeps every check.
+    int GetHistoryMonths() const;
+    /// Stores the setting and, when it limits the history, has the older checks removed in the
+    /// background.
+    void SetHistoryMonths(int months);
     /// Moves a link's history after the link dialog changed its addresses or project.
     void LinkKeyChanged(const CLink& before, const CLink& after);
 

@@ -44,6 +44,8 @@ int main(int argc, char* argv[])
         return RunPageReportCommand(commandLine);
     case CommandLine::Action::History:
         return RunHistoryCommand(commandLine);
+    case CommandLine::Action::PurgeHistory:
+        return RunPurgeHistoryCommand(commandLine);
     case CommandLine::Action::Schedule:
         return RunScheduleCommand(commandLine);
     case CommandLine::Action::Run:

@@ -2,7 +2,9 @@
 
 #include "records/Link.h"
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 
 HistoryEntry EntryForCheck(const CLink& link, const CheckEvidence* evidence, int64_t time)
 {
@@ -62,4 +64,21 @@ bool HistoryKeyMatches(const std::string& key, const std::string& fromPage, cons
     const HistoryKeyParts wanted = SplitHistoryKey(HistoryKey(fromPage, toPage.empty() ? "x" : toPage, ""));
     const HistoryKeyParts parts = SplitHistoryKey(key);
     return parts.fromPage == wanted.fromPage && (toPage.empty() || parts.toPage == wanted.toPage);
+}
+
+int64_t MonthsBefore(int64_t time, int months)
+{
+    const auto seconds = static_cast<std::time_t>(time);
+    std::tm local = {};
+    if (!localtime_r(&seconds, &local))
+        return time - static_cast<int64_t>(months) * 31 * 86400;
+    const int month = local.tm_year * 12 + local.tm_mon - months;
+    local.tm_year = month >= 0 ? month / 12 : -((-month + 11) / 12);
+    local.tm_mon = month - local.tm_year * 12;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const int year = local.tm_year + 1900;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    local.tm_mday = std::min(local.tm_mday, kDays[local.tm_mon] + (local.tm_mon == 1 && leap ? 1 : 0));
+    local.tm_isdst = -1; // the other side of a clock change keeps the same wall time
+    return static_cast<int64_t>(std::mktime(&local));
 }

@@ -38,3 +38,10 @@ struct HistoryKeyParts
     std::string project;
 };
 HistoryKeyParts SplitHistoryKey(const std::string& key);
+
+/// The longest the history may be asked to keep, in months ("Keep check history", --purge-history).
+inline constexpr int kMaxHistoryMonths = 1200;
+
+/// `time` (seconds since 1970) moved back by `months` calendar months of the local time zone; a
+/// day the month lacks becomes its last ("31 March" less one month is 28 or 29 February).
+int64_t MonthsBefore(int64_t time, int months);

@@ -1,6 +1,7 @@
 #include "HistoryStore.h"
 
 #include "checking/Url.h"
+#include "storage/SafeFile.h"
 
 #include <sqlite3.h>
 
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -120,9 +122,11 @@ std::string CHistoryStore::PathFor(const std::string& databasePath)
     return databasePath + ".history";
 }
 
-CHistoryStore::CHistoryStore(std::string path) : m_path(std::move(path))
+CHistoryStore::CHistoryStore(std::string path, Access access)
+    : m_path(std::move(path)), m_readOnly(access == Access::ReadOnly)
 {
-    m_writer = std::thread([this] { WriterLoop(); });
+    if (!m_readOnly)
+        m_writer = std::thread([this] { WriterLoop(); });
 }
 
 CHistoryStore::~CHistoryStore()
@@ -132,7 +136,8 @@ CHistoryStore::~CHistoryStore()
         m_stop = true;
     }
     m_wake.notify_all();
-    m_writer.join();
+    if (m_writer.joinable())
+        m_writer.join();
     std::lock_guard lock(m_dbLock);
     if (m_db)
         sqlite3_close(m_db);
@@ -161,6 +166,21 @@ bool CHistoryStore::EnsureOpen()
     if (m_openTried)
         return false;
     m_openTried = true;
+    if (m_readOnly) {
+        if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+            SQLITE_OK) {
+            Fail(std::string("cannot be opened (") + (m_db ? sqlite3_errmsg(m_db) : "no memory") + ")");
+            return false;
+        }
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        // A damaged file, or one that is no history, fails here at its first read.
+        CStatement probe(m_db, "SELECT count(*) FROM link_keys, checks WHERE 0");
+        if (!probe || sqlite3_step(*probe) != SQLITE_ROW) {
+            Fail(std::string("cannot be used (") + sqlite3_errmsg(m_db) + ")");
+            return false;
+        }
+        return true;
+    }
     // Made by hand first, so that it is the owner's alone from its first byte; the log files
     // SQLite adds beside it take the same permissions.
     const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -208,6 +228,8 @@ int64_t CHistoryStore::KeyId(const std::string& key, bool create)
 
 void CHistoryStore::Record(const std::string& key, HistoryEntry entry)
 {
+    if (m_readOnly)
+        return;
     {
         std::lock_guard lock(m_queueLock);
         m_queue.push_back({key, std::move(entry)});
@@ -218,7 +240,7 @@ void CHistoryStore::Record(const std::string& key, HistoryEntry entry)
 void CHistoryStore::Flush()
 {
     std::unique_lock lock(m_queueLock);
-    m_drained.wait(lock, [this] { return m_queue.empty() && m_writing == 0; });
+    m_drained.wait(lock, [this] { return m_queue.empty() && m_writing == 0 && !m_purgeBefore; });
 }
 
 void CHistoryStore::WriterLoop()
@@ -227,7 +249,18 @@ void CHistoryStore::WriterLoop()
     for (;;) {
         {
             std::unique_lock lock(m_queueLock);
-            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty() || m_purgeBefore.has_value(); });
+            if (m_queue.empty() && m_purgeBefore) {
+                const int64_t before = *m_purgeBefore;
+                m_purgeBefore.reset();
+                ++m_writing;
+                lock.unlock();
+                PurgeQueued(before);
+                lock.lock();
+                --m_writing;
+                m_drained.notify_all();
+                continue;
+            }
             if (m_queue.empty() && m_stop)
                 return;
             while (!m_queue.empty() && batch.size() < kMaxBatch) {
@@ -368,9 +401,31 @@ bool CHistoryStore::Rekey(const std::string& oldKey, const std::string& newKey)
     return ok;
 }
 
+void CHistoryStore::PurgeLater(int64_t before)
+{
+    if (m_readOnly)
+        return;
+    {
+        std::lock_guard lock(m_queueLock);
+        m_purgeBefore = m_purgeBefore ? std::max(*m_purgeBefore, before) : before;
+    }
+    m_wake.notify_one();
+}
+
+void CHistoryStore::PurgeQueued(int64_t before)
+{
+    {
+        std::lock_guard lock(m_dbLock);
+        if (!m_db && !m_openTried && !FileExists(m_path))
+            return;
+    }
+    PurgeOlderThan(before);
+}
+
 int64_t CHistoryStore::PurgeOlderThan(int64_t before)
 {
-    Flush();
+    if (m_writer.get_id() != std::this_thread::get_id())
+        Flush();
     std::lock_guard lock(m_dbLock);
     if (!EnsureOpen())
         return -1;

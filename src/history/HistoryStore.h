@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,7 +42,12 @@ public:
     /// "data.orx" → "data.orx.history".
     static std::string PathFor(const std::string& databasePath);
 
-    explicit CHistoryStore(std::string path);
+    enum class Access
+    {
+        ReadWrite,
+        ReadOnly, ///< for a look at the history: nothing is created, written or queued
+    };
+    explicit CHistoryStore(std::string path, Access access = Access::ReadWrite);
     ~CHistoryStore(); ///< writes what is queued
     CHistoryStore(const CHistoryStore&) = delete;
     CHistoryStore& operator=(const CHistoryStore&) = delete;
@@ -50,7 +56,8 @@ public:
 
     /// Queues one entry for the link of `key`; returns at once.
     void Record(const std::string& key, HistoryEntry entry);
-    /// Returns when everything queued so far is written (or dropped after a problem).
+    /// Returns when everything queued so far is written (or dropped after a problem), a queued
+    /// purge done.
     void Flush();
 
     /// The entries of one link, oldest first; `since` leaves out older ones.
@@ -63,6 +70,9 @@ public:
     bool Rekey(const std::string& oldKey, const std::string& newKey);
     /// Removes the entries older than `before`; the number removed, or -1 on a problem.
     int64_t PurgeOlderThan(int64_t before);
+    /// The same done by the writer once the queue is written, so that the caller never waits for
+    /// it; a history that has no file yet stays without one.
+    void PurgeLater(int64_t before);
 
     /// "" while the store works; else what went wrong first, for the user.
     std::string Problem() const;
@@ -79,8 +89,10 @@ private:
     int64_t KeyId(const std::string& key, bool create); ///< with m_dbLock held; -1 when none
     void WriterLoop();
     void WriteBatch(std::vector<Queued>& batch);
+    void PurgeQueued(int64_t before); ///< on the writer thread
 
     const std::string m_path;
+    const bool m_readOnly;
 
     mutable std::mutex m_dbLock; ///< the connection and the problem
     sqlite3* m_db = nullptr;
@@ -91,7 +103,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_drained;
     std::deque<Queued> m_queue;
-    std::size_t m_writing = 0; ///< entries taken by the writer and not yet written
+    std::size_t m_writing = 0;            ///< entries taken by the writer and not yet written
+    std::optional<int64_t> m_purgeBefore; ///< a purge for the writer to do
     bool m_stop = false;
     std::thread m_writer;
 };

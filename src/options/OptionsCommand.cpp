@@ -1,5 +1,6 @@
 #include "OptionsCommand.h"
 
+#include "OptionsDlgGeneral.h"
 #include "OptionsSheet.h"
 #include "OptionsSupport.h"
 
@@ -60,8 +61,10 @@ bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent,
         CORXApp::BuildMailSettings(app.GetOptions(), app.GetSettingsStore()).allowUnencryptedPassword;
 
     COptionsSheet sheet(app.GetOptions(), schedule, std::move(testSources), parent);
+    sheet.GetGeneralPage()->SetHistoryMonths(app.GetHistoryMonths());
     if (sheet.exec() != QDialog::Accepted)
         return false;
+    app.SetHistoryMonths(sheet.GetGeneralPage()->GetHistoryMonths());
     const std::string previousPath = app.GetOptions().GetDatabasePath();
     app.GetOptions() = sheet.GetOptions();
     FollowDatabasePath(app, previousPath, parent, releaseRecords);

@@ -6,6 +6,7 @@
 #include "SchedulingDlg.h"
 
 #include "editing/EditingSupport.h"
+#include "history/CheckHistory.h"
 #include "storage/Options.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 
 using namespace OptionsSupport;
@@ -82,6 +84,17 @@ COptionsDlgGeneral::COptionsDlgGeneral(COptions& options, IScheduleStore& schedu
     m_notifyButton->setAccessibleName(QStringLiteral("Configure notification"));
     grid->addWidget(m_notify, row, 0, 1, 2);
     grid->addWidget(m_notifyButton, row++, 2);
+
+    auto* historyLabel = new QLabel(QStringLiteral("Keep check &history for"), this);
+    m_historyMonths = new QSpinBox(this);
+    m_historyMonths->setObjectName(QStringLiteral("historyMonthsSpin"));
+    m_historyMonths->setRange(0, kMaxHistoryMonths);
+    m_historyMonths->setSuffix(QStringLiteral(" months"));
+    m_historyMonths->setSpecialValueText(QStringLiteral("ever"));
+    m_historyMonths->setToolTip(QStringLiteral("Checks older than this are removed from the history at each start"));
+    historyLabel->setBuddy(m_historyMonths);
+    grid->addWidget(historyLabel, row, 0);
+    grid->addWidget(m_historyMonths, row++, 1, Qt::AlignLeft);
     grid->setRowStretch(row, 1);
     NameFieldsByTheirLabels(this);
 
@@ -101,6 +114,7 @@ COptionsDlgGeneral::COptionsDlgGeneral(COptions& options, IScheduleStore& schedu
     setTabOrder(m_scheduled, m_scheduleButton);
     setTabOrder(m_scheduleButton, m_notify);
     setTabOrder(m_notify, m_notifyButton);
+    setTabOrder(m_notifyButton, m_historyMonths);
     Load();
 }
 
@@ -113,6 +127,16 @@ void COptionsDlgGeneral::Load()
     m_useProxy->setChecked(m_options.GetUseProxy());
     m_database->setText(FromStd(m_options.GetDatabasePath()));
     UpdateButtons();
+}
+
+void COptionsDlgGeneral::SetHistoryMonths(int months)
+{
+    m_historyMonths->setValue(months);
+}
+
+int COptionsDlgGeneral::GetHistoryMonths() const
+{
+    return m_historyMonths->value();
 }
 
 void COptionsDlgGeneral::UpdateButtons()
@@ -176,10 +200,9 @@ void COptionsDlgGeneral::OnConfigureProxy()
 
 void COptionsDlgGeneral::OnBrowse()
 {
-    const QString path =
-        FileDialog::AskOpenFile(this, QStringLiteral("Database File"),
-                                {QStringLiteral("Orvex databases (*.orx)"), QStringLiteral("All files (*)")},
-                                m_database->text().trimmed());
+    const QString path = FileDialog::AskOpenFile(
+        this, QStringLiteral("Database File"),
+        {QStringLiteral("Orvex databases (*.orx)"), QStringLiteral("All files (*)")}, m_database->text().trimmed());
     if (!path.isEmpty())
         m_database->setText(path);
 }

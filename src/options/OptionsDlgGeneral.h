@@ -10,6 +10,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 /// The "General" page of the options: proxy, database file, the weekly check and the letters.
 class COptionsDlgGeneral : public QWidget
@@ -23,6 +24,11 @@ public:
     /// The page's checks, then its values into the settings copy; false (after a message) keeps
     /// the sheet open.
     bool OnOK();
+
+    /// "Keep check history for": months, 0 = every check. Not part of the settings copy (it is
+    /// kept with the window's settings, not in "ORX.cfg").
+    void SetHistoryMonths(int months);
+    int GetHistoryMonths() const;
 
 private:
     void Load();
@@ -47,4 +53,5 @@ private:
     QPushButton* m_scheduleButton;
     QPushButton* m_notifyButton;
     QPushButton* m_proxyButton;
+    QSpinBox* m_historyMonths;
 };

@@ -37,6 +37,7 @@ inline constexpr std::string_view kUpdateLastShow = "UpdateLastShow"; // 16-byte
 inline constexpr std::string_view kUpdateHost = "UpdateHost";         // text, "" = never look for updates
 inline constexpr std::string_view kPageRankHost = "PageRankHost";     // text, "" = no PageRank lookups
 inline constexpr std::string_view kAllowUnencryptedPassword = "AllowUnencryptedPassword"; // int, 0
+inline constexpr std::string_view kHistoryMonths = "HistoryMonths";                       // int, 0 = keep every check
 inline constexpr std::string_view kRetryWaitSeconds = "RetryWaitSeconds"; // int, 30: least wait before a retry
 
 inline constexpr std::string_view kMainFrame = "mainframe";                         // window geometry

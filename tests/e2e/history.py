@@ -9,6 +9,7 @@ import csv
 import io
 import os
 import re
+import sqlite3
 import stat
 import subprocess
 import sys
@@ -82,6 +83,46 @@ def main():
               'mine, "quoted"</a>' in table[1][9], table)
 
         for args in (["--history"], ["--history", "a", "b", "c"], ["--history", "a", "--tsv"]):
+            r = orvex(home, *args)
+            check("bad arguments exit 2: %s" % args, r.returncode == 2, r.returncode)
+
+        # --- old checks leave: by hand, and by the setting at each start ----------------------------
+        db = sqlite3.connect(history)
+        db.execute("UPDATE checks SET time = time - 400 * 86400 WHERE rowid IN (SELECT min(rowid) FROM checks)")
+        db.commit()
+        db.close()
+        r = orvex(home, "--purge-history", "12")
+        check("--purge-history removes the one old check",
+              r.returncode == 0 and r.stdout.startswith("Removed 1 check older than "), r.stdout + r.stderr)
+        r = orvex(home, "--purge-history", "12")
+        check("--purge-history again removes none", r.stdout.startswith("Removed 0 checks"), r.stdout + r.stderr)
+        db = sqlite3.connect(history)
+        db.execute("UPDATE checks SET time = time - 100 * 86400")
+        db.commit()
+        before = db.execute("SELECT count(*) FROM checks").fetchone()[0]
+        db.close()
+        conf = os.path.join(tmp, "config", "Tessel Development", "Orvex.conf")
+        os.makedirs(os.path.dirname(conf), exist_ok=True)
+        open(conf, "w").write("[General]\nHistoryMonths=3\n")
+        r = orvex(home, "/check")
+        db = sqlite3.connect(history)
+        after = [t for (t,) in db.execute("SELECT time FROM checks")]
+        db.close()
+        check("HistoryMonths=3: /check keeps only its own checks",
+              r.returncode == 0 and before == 3 and len(after) == 2, (before, after, r.stderr))
+        os.remove(conf)
+        empty = os.path.join(tmp, "home-empty")
+        write_folder(empty, 1, 1, links)
+        r = orvex(empty, "--purge-history", "1")
+        check("--purge-history without a history makes none",
+              r.returncode == 0 and not os.path.exists(os.path.join(empty, "data.orx.history")), r.stdout + r.stderr)
+        # A look never writes: an empty file is no history, and stays empty.
+        open(os.path.join(empty, "data.orx.history"), "wb").close()
+        r = orvex(empty, "--history", page_a)
+        check("--history of an empty file exits 1 and leaves it empty",
+              r.returncode == 1 and os.path.getsize(os.path.join(empty, "data.orx.history")) == 0,
+              r.stdout + r.stderr)
+        for args in (["--purge-history"], ["--purge-history", "0"], ["--purge-history", "x"]):
             r = orvex(home, *args)
             check("bad arguments exit 2: %s" % args, r.returncode == 2, r.returncode)
 

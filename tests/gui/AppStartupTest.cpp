@@ -413,7 +413,9 @@ private slots:
                 if (shared)
                     QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Return);
             };
-            const auto listHasFocus = [] { return qobject_cast<CLinksListCtrl*>(QApplication::focusWidget()) != nullptr; };
+            const auto listHasFocus = [] {
+                return qobject_cast<CLinksListCtrl*>(QApplication::focusWidget()) != nullptr;
+            };
 
             QStringList titles;
             inDialog([&] { press(Qt::Key_T, Qt::ControlModifier); },
@@ -549,8 +551,8 @@ private slots:
             while (months <= 12 && paid.addMonths(months) != ToQDate(link->GetExpiryDate()))
                 ++months;
             renewed += paid != ToQDate(link->GetFirstPaymentDate()) ? 1 : 0;
-            found << QString::fromStdString(link->GetProject() + "|" + link->GetAnchor() + "|" + link->GetFromPage())
-                         + QStringLiteral("|%1").arg(months <= 12 ? months : -1);
+            found << QString::fromStdString(link->GetProject() + "|" + link->GetAnchor() + "|" + link->GetFromPage()) +
+                         QStringLiteral("|%1").arg(months <= 12 ? months : -1);
         }
         found.sort();
         QCOMPARE(found, QStringList({QStringLiteral("Garden|Garden tools|http://partner.example/links.html|1"),
@@ -587,6 +589,13 @@ private slots:
         QCOMPARE(ParseCommandLine(Args{"--import"}).action, CommandLine::Action::Error);
         QCOMPARE(ParseCommandLine(Args{"--import", "a.csv", "--sheet"}).action, CommandLine::Action::Error);
         QCOMPARE(ParseCommandLine(Args{"--import", "a.csv", "--frobnicate"}).action, CommandLine::Action::Error);
+        const CommandLine purge = ParseCommandLine(Args{"--purge-history", "1200"});
+        QCOMPARE(purge.action, CommandLine::Action::PurgeHistory);
+        QCOMPARE(purge.months, 1200);
+        for (const Args& bad :
+             {Args{"--purge-history"}, Args{"--purge-history", "0"}, Args{"--purge-history", "1201"},
+              Args{"--purge-history", "-3"}, Args{"--purge-history", "12x"}, Args{"--purge-history", "12", "13"}})
+            QCOMPARE(ParseCommandLine(bad).action, CommandLine::Action::Error);
     }
 
     void columnSpecsNameEveryColumnType()
@@ -618,8 +627,3 @@ private slots:
 
 QTEST_MAIN(AppStartupTest)
 #include "AppStartupTest.moc"
-
-
-
-
-

@@ -2,9 +2,10 @@
 // leaves focused, the enabling rules, the schedule summary and its changes through an in-memory
 // scheduler, "&Test" against mail servers of this process, the database path that names a new
 // file, and the keyboard alone.
-#include "DialogTesting.h"
 #include "storage/Options.h"
+#include "DialogTesting.h"
 #include "app/ORXApp.h"
+#include "history/HistoryStore.h"
 #include "mainwnd/LinksView.h"
 #include "mainwnd/MainFrame.h"
 #include "options/AuthenticationDlg.h"
@@ -24,6 +25,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,6 +34,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -758,6 +761,59 @@ private slots:
         QCOMPARE(app->GetDatabase().GetPath(), fresh.toStdString());
         QCOMPARE(rows->rowCount(), 0);
         QVERIFY(QFile::exists(fresh));
+        app->ExitInstance();
+    }
+
+    // "Keep check history for", set from the keyboard: the checks older than that leave the
+    // history at once (off the window's thread), the newer stay, and the sheet shows it again.
+    void keepingTheHistoryForSomeMonthsRemovesOlderChecks()
+    {
+        QTemporaryDir home;
+        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
+        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
+        auto app = std::make_unique<CORXApp>(false);
+        QVERIFY(app->InitInstance());
+        MessageBox::ResetTestHooks();
+        std::shared_ptr<CHistoryStore> history = app->GetHistory();
+        QVERIFY(history);
+        const int64_t now = QDateTime::currentSecsSinceEpoch();
+        HistoryEntry old, recent;
+        old.time = now - 400 * 86400;
+        recent.time = now - 300 * 86400;
+        history->Record("key", old);
+        history->Record("key", recent);
+        history->Flush();
+        QCOMPARE(history->Timeline("key").size(), std::size_t(2));
+        QCOMPARE(app->GetHistoryMonths(), 0);
+
+        QAction* options = app->GetMainFrame()->GetAction(CMainFrame::CmdOptions);
+        for (const int round : {1, 2}) {
+            bool seen = false;
+            WhenShown<COptionsSheet>([&](COptionsSheet* sheet) {
+                seen = true;
+                auto* months = Child<QSpinBox>(sheet, "historyMonthsSpin");
+                QCOMPARE(months->accessibleName(), QStringLiteral("Keep check history for"));
+                if (round == 2) {
+                    QCOMPARE(months->value(), 12);
+                    sheet->reject();
+                    return;
+                }
+                QCOMPARE(months->text(), QStringLiteral("ever"));
+                Activate(sheet);
+                Press(Qt::Key_H, Qt::AltModifier);
+                QCOMPARE(Focused(), QStringLiteral("historyMonthsSpin"));
+                Press(Qt::Key_A, Qt::ControlModifier);
+                Type(QStringLiteral("12"));
+                Press(Qt::Key_Return);
+            });
+            options->trigger();
+            QVERIFY(seen);
+            if (round == 1) {
+                QCOMPARE(app->GetHistoryMonths(), 12);
+                history->Flush(); // the purge is queued behind what was queued before
+                QCOMPARE(history->Timeline("key"), std::vector<HistoryEntry>{recent});
+            }
+        }
         app->ExitInstance();
     }
 };

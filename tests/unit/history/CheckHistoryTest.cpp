@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -237,3 +238,33 @@ TEST(CheckHistory, ALinkWhoseAddressesChangeTakesItsRowsAndTheKeyMatchesAsTyped)
 }
 
 } // namespace
+
+// "Older than N months" counts calendar months of the local clock; a day the earlier month lacks
+// becomes its last.
+TEST(CheckHistory, MonthsBeforeCountsCalendarMonths)
+{
+    const auto local = [](int year, int month, int day) {
+        std::tm tm = {};
+        tm.tm_year = year - 1900;
+        tm.tm_mon = month - 1;
+        tm.tm_mday = day;
+        tm.tm_hour = 12;
+        tm.tm_isdst = -1;
+        return static_cast<int64_t>(std::mktime(&tm));
+    };
+    const struct
+    {
+        int from[3];
+        int months;
+        int to[3];
+    } cases[] = {
+        {{2026, 3, 31}, 1, {2026, 2, 28}},    {{2024, 3, 31}, 1, {2024, 2, 29}}, {{2026, 1, 15}, 1, {2025, 12, 15}},
+        {{2026, 1, 31}, 13, {2024, 12, 31}},  {{2026, 5, 31}, 3, {2026, 2, 28}}, {{2026, 7, 4}, 0, {2026, 7, 4}},
+        {{2026, 12, 7}, 1200, {1926, 12, 7}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.from[0]) + "-" + std::to_string(c.from[1]) + "-" + std::to_string(c.from[2]) +
+                     " less " + std::to_string(c.months));
+        EXPECT_EQ(MonthsBefore(local(c.from[0], c.from[1], c.from[2]), c.months), local(c.to[0], c.to[1], c.to[2]));
+    }
+}

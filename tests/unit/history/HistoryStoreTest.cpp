@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,3 +120,54 @@ TEST(HistoryStore, AFileItCannotUseIsReportedOnceAndLeftAsItWas)
 }
 
 } // namespace
+
+// A purge asked for in passing: done by the writer once what is queued is written, never making a
+// file for a history that has none.
+TEST(HistoryStore, APurgeLaterFollowsTheQueueAndMakesNoFile)
+{
+    testsupport::TempDir dir;
+    {
+        CHistoryStore none(dir.File("none.history"));
+        none.PurgeLater(100);
+        none.Flush();
+        EXPECT_EQ(none.Problem(), "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("none.history")));
+
+    CHistoryStore store(dir.File("h"));
+    for (int64_t t = 1; t <= 500; ++t)
+        store.Record(t % 2 ? "a" : "b", Entry(t, 1));
+    store.PurgeLater(201); // the 500 entries may still be queued
+    store.Flush();
+    EXPECT_EQ(store.Timeline("a").size(), 150u);
+    EXPECT_EQ(store.Timeline("a").front().time, 201);
+    EXPECT_EQ(store.Timeline("b").front().time, 202);
+    EXPECT_EQ(store.Problem(), "");
+}
+
+// A look at the history writes nothing: a file that holds no history stays as it is, even empty,
+// and a history is read while a writer has it open.
+TEST(HistoryStore, AReadOnlyStoreReadsAndNeverWrites)
+{
+    testsupport::TempDir dir;
+    const std::string empty = dir.File("empty.history");
+    testsupport::WriteBytes(empty, "");
+    {
+        CHistoryStore look(empty, CHistoryStore::Access::ReadOnly);
+        EXPECT_TRUE(look.Keys().empty());
+        EXPECT_NE(look.Problem().find("empty.history"), std::string::npos) << look.Problem();
+        look.Record("k", Entry(1, 1));
+        look.PurgeLater(10);
+        look.Flush();
+    }
+    EXPECT_EQ(testsupport::ReadBytes(empty), "");
+
+    const std::string path = dir.File("data.orx.history");
+    CHistoryStore writer(path);
+    writer.Record("k", Entry(7, 8));
+    writer.Flush();
+    CHistoryStore look(path, CHistoryStore::Access::ReadOnly);
+    EXPECT_EQ(look.Timeline("k"), (std::vector<HistoryEntry>{Entry(7, 8)}));
+    EXPECT_EQ(look.PurgeOlderThan(100), -1);
+    EXPECT_EQ(writer.Timeline("k").size(), 1u);
+}
