@@ -93,6 +93,22 @@ std::string SinceText(const std::vector<HistoryEntry>& entries, int64_t now)
     return StatusText(entries.back().status) + " since " + LocalDate(since) + " (" + DurationText(now - since) + ")";
 }
 
+const HistoryEntry* LastFoundBeforeLoss(const std::vector<HistoryEntry>& entries)
+{
+    const auto found = [](const HistoryEntry& entry) {
+        return entry.evidence.starts_with("anchor: ") || entry.evidence.find("\nanchor: ") != std::string::npos;
+    };
+    bool lastRead = true; // looking at the last entry that read the page
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        if (it->evidence.empty())
+            continue;
+        if (found(*it))
+            return lastRead ? nullptr : &*it;
+        lastRead = false;
+    }
+    return nullptr;
+}
+
 std::string EvidenceReport(const std::string& fromPage, const std::string& toPage, const std::string& project,
                            const std::vector<HistoryEntry>& entries, int64_t now)
 {
@@ -113,6 +129,10 @@ std::string EvidenceReport(const std::string& fromPage, const std::string& toPag
         if (!last.finalUrl.empty())
             report += "Answered from: " + last.finalUrl + "\n";
         report += last.evidence + "\n";
+    }
+    if (const HistoryEntry* found = LastFoundBeforeLoss(entries)) {
+        report += "\nLast found on the page: " + LocalTimeText(found->time) + "\n";
+        report += found->evidence + "\n";
     }
     if (!entries.empty()) {
         report += "\nChanges of status:\n";

@@ -31,9 +31,15 @@ std::string DurationText(int64_t seconds);
 /// "Not present since 2026-11-02 (5 weeks)"; "Never checked" without entries. Dates are local.
 std::string SinceText(const std::vector<HistoryEntry>& entries, int64_t now);
 
+/// The last entry whose check found the link on the page (its evidence names an anchor), when a
+/// later check that read the page did not: what the page carried before the link went missing.
+/// Null when the last check that read the page found it, or none ever did.
+const HistoryEntry* LastFoundBeforeLoss(const std::vector<HistoryEntry>& entries);
+
 /// What a link's history says, for a seller who must be shown why a paid link does not count:
-/// the link, its status and since when, the evidence of the last check that read the page, and
-/// every change of status with its date. Dated `now`; lines end in LF.
+/// the link, its status and since when, the evidence of the last check that read the page (and of
+/// the last one that found the link, when that is another), and every change of status with its
+/// date. Dated `now`; lines end in LF.
 std::string EvidenceReport(const std::string& fromPage, const std::string& toPage, const std::string& project,
                            const std::vector<HistoryEntry>& entries, int64_t now);
 

@@ -176,6 +176,10 @@ void CLinkHistoryPane::ShowLink(const CLink* link, int64_t now)
                 .arg(FromStd(LocalTimeText(withEvidence->time)),
                      withEvidence->httpStatus > 0 ? tr(" (HTTP %1)").arg(withEvidence->httpStatus) : QString(),
                      FromStd(withEvidence->evidence)));
+    if (const HistoryEntry* found = LastFoundBeforeLoss(m_entries))
+        m_evidence->setText(m_evidence->text() +
+                            tr("\n\nLast found on the page, %1:\n%2")
+                                .arg(FromStd(LocalTimeText(found->time)), FromStd(found->evidence)));
     m_copy->setEnabled(true);
 }
 

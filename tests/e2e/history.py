@@ -86,6 +86,22 @@ def main():
             r = orvex(home, *args)
             check("bad arguments exit 2: %s" % args, r.returncode == 2, r.returncode)
 
+        # --- a link the partner takes down: when it went, and what the last check found ------------
+        os.makedirs(os.path.join(www, "c.localhost"))
+        page_c = "http://c.localhost:%d/links.html" % hp
+        open(os.path.join(www, "c.localhost", "links.html"), "w").write('<a href="%s">My shop</a>\n' % mine)
+        gone = os.path.join(tmp, "gone")
+        write_folder(gone, 1, 1, [link(0, page_c, mine, 0x01)])
+        orvex(gone, "/check")
+        open(os.path.join(www, "c.localhost", "links.html"), "w").write("<p>no links here</p>\n")
+        orvex(gone, "/check")  # Ok -> Not present: a letter, which finds no mail server (exit 3)
+        r = orvex(gone, "--history", page_c)
+        rows = [l for l in r.stdout.splitlines() if l.startswith("  ")]
+        check("gone: --history shows the check that found it, then the one that did not",
+              len(rows) == 2 and re.match(r'^  \d{4}-.{11}  Ok +HTTP 200 +anchor: <a href="%s">My shop</a>$' % mine,
+                                          rows[0]) is not None and
+              re.match(r"^  \d{4}-.{11}  Not present +HTTP 200 +not present: ", rows[1]) is not None, r.stdout)
+
         # --- old checks leave: by hand, and by the setting at each start ----------------------------
         db = sqlite3.connect(history)
         db.execute("UPDATE checks SET time = time - 400 * 86400 WHERE rowid IN (SELECT min(rowid) FROM checks)")

@@ -1,15 +1,20 @@
 // The history pane under the list: what it says about the selected link for every status, and the
 // report its button copies.
 #include "TestProgram.h"
+#include "fakes/FakeServers.h"
 #include "history/HistoryStore.h"
 #include "mainwnd/LinksView.h"
 #include "mainwnd/MainFrame.h"
 #include "records/Link.h"
 #include "records/LinkStatus.h"
+#include "records/OleDateTime.h"
 #include "reports/LinkHistoryPane.h"
+#include "unit/TestSupport.h"
+#include "widgets/MessageBox.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QDate>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -17,6 +22,7 @@
 #include <QtTest>
 
 #include <ctime>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -118,6 +124,54 @@ private slots:
         pane.ShowLink(nullptr, kNow);
         QCOMPARE(pane.GetSinceText(), QStringLiteral("Select one link to see its history."));
         QCOMPARE(pane.GetReportText(), QString());
+    }
+
+    // Checked from the window twice, around the partner taking the link down: the pane says since
+    // when it is missing and what the last check that found it saw.
+    void aLinkThatGoesMissingShowsWhenAndWhatWasLastFound()
+    {
+        const testsupport::NoProxyEnvironment noProxy;
+        fakes::TempDirectory www("orvex-pane-www");
+        const std::string page = www.File("partner.localhost/links.html");
+        std::filesystem::create_directories(std::filesystem::path(page).parent_path());
+        testsupport::WriteBytes(page,
+                                "<p>Friends:\n<a href=\"http://mine.localhost/\"\n   class=\"x\">My shop</a></p>\n");
+        fakes::FakeHttpServer server;
+        server.Start(www.File(""));
+
+        QTemporaryDir home;
+        const std::unique_ptr<CORXApp> app = StartTestProgram(home);
+        QVERIFY(app);
+        CMainFrame& frame = *app->GetMainFrame();
+        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+        link->SetFromPage(server.Url("partner.localhost", "/links.html"));
+        link->SetToPage("http://mine.localhost/");
+        link->SetAnchor("*");
+        link->SetLastPaymentDate(OleDateTime::Today());
+        link->SetPeriod(OleDateTimeSpan(365.0));
+        frame.AttachDatabase();
+        frame.GetView()->SelectOnly(0);
+        frame.RunCommand(CMainFrame::CmdCheckLink);
+        QCOMPARE(link->GetStatus(), uint32_t(StatusOk));
+        testsupport::WriteBytes(page, "<p>Friends: none any more</p>\n");
+        frame.GetView()->SelectOnly(0);
+        frame.RunCommand(CMainFrame::CmdCheckLink);
+        QCOMPARE(link->GetStatus(), uint32_t(StatusNotPresent));
+        MessageBox::TakeShownTexts();
+
+        frame.GetAction(CMainFrame::CmdHistoryPane)->trigger();
+        frame.GetView()->SelectOnly(0);
+        auto* pane = frame.findChild<CLinkHistoryPane*>();
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        QCOMPARE(pane->GetSinceText(), QStringLiteral("Not present since %1 (less than a minute)").arg(today));
+        const QString evidence = pane->GetEvidenceText();
+        QVERIFY2(evidence.startsWith(QStringLiteral("Last check of the page, %1").arg(today)), qPrintable(evidence));
+        QVERIFY2(evidence.contains(QStringLiteral("not present")), qPrintable(evidence));
+        QVERIFY2(evidence.contains(QStringLiteral("\n\nLast found on the page, %1").arg(today)) &&
+                     evidence.endsWith(
+                         QStringLiteral("\nanchor: <a href=\"http://mine.localhost/\" class=\"x\">My shop</a>")),
+                 qPrintable(evidence));
+        app->ExitInstance();
     }
 
     void theWindowShowsThePaneAsTheUserLeftIt()

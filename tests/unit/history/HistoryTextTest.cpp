@@ -127,4 +127,42 @@ TEST_F(HistoryText, TheReportNamesEveryStatusChangeAndTheLastEvidence)
     }
 }
 
+// A link gone from the page: the report shows what the last check that still found it saw, and
+// nothing of the kind while the last check found it, or when no check ever did.
+TEST_F(HistoryText, AGoneLinkKeepsTheEvidenceOfTheLastCheckThatFoundIt)
+{
+    const HistoryEntry found = At(kNow - 9 * kDay, StatusOk, "anchor: <a href=\"http://mine.example/\">Mine</a>");
+    const HistoryEntry refound =
+        At(kNow - 8 * kDay, StatusNofollow, "nofollow: rel=\"ugc\"\nanchor: <a rel=\"ugc\">Mine</a>");
+    const HistoryEntry lost = At(kNow - 3 * kDay, StatusNotPresent, "not present: no anchor names the To Page");
+    const HistoryEntry failed = At(kNow - kDay, StatusCantOpen, "fetch: HTTP status 503");
+    const HistoryEntry datesOnly = At(kNow, StatusCantOpen);
+    const struct
+    {
+        std::vector<HistoryEntry> entries;
+        const HistoryEntry* expected;
+    } cases[] = {
+        {{found, refound, lost, failed, datesOnly}, &refound},
+        {{found, lost}, &found},
+        {{lost, found}, nullptr},
+        {{found, datesOnly}, nullptr},
+        {{lost, failed}, nullptr},
+        {{}, nullptr},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const HistoryEntry* got = LastFoundBeforeLoss(cases[i].entries);
+        ASSERT_EQ(got != nullptr, cases[i].expected != nullptr) << i;
+        if (got) {
+            EXPECT_EQ(*got, *cases[i].expected) << i;
+        }
+    }
+    const std::string report = EvidenceReport("p", "t", "", {found, lost}, kNow);
+    EXPECT_NE(
+        report.find("Last check of the page: 2026-12-04 12:00, HTTP 200\nnot present: no anchor names the To Page\n"
+                    "\nLast found on the page: 2026-11-28 12:00\n"
+                    "anchor: <a href=\"http://mine.example/\">Mine</a>\n"),
+        std::string::npos)
+        << report;
+}
+
 } // namespace
