@@ -142,6 +142,39 @@ def main():
             r = orvex(home, *args)
             check("bad arguments exit 2: %s" % args, r.returncode == 2, r.returncode)
 
+        # --- a history the user may read but not write ----------------------------------------------
+        # Root writes any file, so as root the run is made by "nobody" on a folder it owns, beside a
+        # history that stays root's.
+        locked = os.path.join(tmp, "locked")
+        write_folder(locked, 1, 1, links)
+        orvex(locked, "/check")
+        locked_history = os.path.join(locked, "data.orx.history")
+        before = open(locked_history, "rb").read()
+        os.remove(os.path.join(locked, "data.orx.bak"))
+        prefix, run_env = [], dict(env, ORVEX_HOME=locked)
+        if os.geteuid() == 0:
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            os.chmod(tmp, 0o755)
+            run_env["XDG_CONFIG_HOME"] = os.path.join(locked, "config")
+            for root, dirs, files in os.walk(locked):
+                for name in dirs + files:
+                    os.chown(os.path.join(root, name), 65534, 65534)
+            os.chown(locked, 65534, 65534)
+            os.chown(locked_history, 0, 0)
+            os.chmod(locked_history, 0o644)
+        else:
+            os.chmod(locked_history, 0o444)
+        r = subprocess.run(prefix + [ORVEX, "/check"], env=run_env, capture_output=True, text=True, timeout=120)
+        check("read-only history: /check exits 0", r.returncode == 0, r.stderr)
+        check("read-only history: said once on stderr", r.stderr.count("check history") == 1, r.stderr)
+        check("read-only history: the database is saved",
+              os.path.exists(os.path.join(locked, "data.orx.bak")), os.listdir(locked))
+        check("read-only history: left as it was", open(locked_history, "rb").read() == before)
+        r = subprocess.run(prefix + [ORVEX, "--history", page_a], env=run_env, capture_output=True, text=True,
+                           timeout=120)
+        check("read-only history: --history reads it", r.returncode == 0 and "nofollow" in r.stdout,
+              r.stdout + r.stderr)
+
         # --- a damaged history ---------------------------------------------------------------------
         home2 = os.path.join(tmp, "home2")
         write_folder(home2, 1, 1, links)
