@@ -148,7 +148,8 @@ void CHistoryStore::Fail(const std::string& what)
     if (m_problem.empty())
         m_problem = "The check history \"" + m_path + "\" " + what + "; checks go on without it.";
     if (m_db) {
-        sqlite3_close(m_db);
+        // A statement of the caller may still be open: the connection goes when it is finalized.
+        sqlite3_close_v2(m_db);
         m_db = nullptr;
     }
 }
