@@ -1,6 +1,8 @@
 #include "CommandLine.h"
 
+#include "ProductInfo.h"
 #include "history/CheckHistory.h"
+#include "platform/Paths.h"
 #include "platform/TaskScheduler.h"
 
 #include <algorithm>
@@ -375,9 +377,16 @@ std::string UsageText()
            "Window and list settings are kept in ~/.config/Tessel Development/Orvex.conf.\n";
 }
 
+std::string HelpText()
+{
+    const std::string page = Paths::FindDataFile("orx-help.html");
+    return UsageText() + "The manual: \"man orvex\"; the help page: " +
+           (page.empty() ? std::string("not found beside the program") : page) + "\n";
+}
+
 std::string VersionText()
 {
-    return "Orvex 2.0 (built " + BuildDate() + ")\n";
+    return "Orvex " ORVEX_VERSION " (built " + BuildDate() + ")\n";
 }
 
 void PrintReport(const std::string& report)

@@ -64,7 +64,9 @@ struct CommandLine
 /// `args` without the program name.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
-/// "Orvex 2.0" and the build date.
+/// What --help prints: the usage and where the help page lies.
+std::string HelpText();
+/// "Orvex <version>" and the build date.
 std::string VersionText();
 
 /// Writes a report to stdout with LF line ends (the window's reports keep CR LF, which terminals

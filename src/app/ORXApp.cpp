@@ -1,6 +1,7 @@
 #include "ORXApp.h"
 
 #include "InstanceChannel.h"
+#include "ProductInfo.h"
 #include "QuitSignals.h"
 #include "checking/Fetch.h"
 #include "mail/Notifications.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -202,6 +204,9 @@ bool CORXApp::HandleUnreadableConfig()
 
 void CORXApp::CreateMainWindow()
 {
+    // The desktop groups the windows under the launcher of this name (the Wayland app id; on X11
+    // the window class "Orvex", from the application name, matches the entry's StartupWMClass).
+    QGuiApplication::setDesktopFileName(QStringLiteral(ORVEX_APP_ID));
     m_mainFrame = std::make_unique<CMainFrame>(*this);
     m_mainFrame->show();
     // For documentation: $ORVEX_SCREENSHOT names a PNG that the window writes of itself, then it closes.
@@ -536,8 +541,8 @@ CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettin
             store.GetString(SettingsNames::kRootSection, SettingsNames::kPageRankHost).value_or(std::string());
     // Not in the options dialog: scripts and tests shorten the wait, a user behind a slow proxy
     // may lengthen it. A Retry-After may always ask for up to four times the wait.
-    const int wait = store.GetInt(SettingsNames::kRootSection, SettingsNames::kRetryWaitSeconds)
-                         .value_or(settings.retryMinSeconds);
+    const int wait =
+        store.GetInt(SettingsNames::kRootSection, SettingsNames::kRetryWaitSeconds).value_or(settings.retryMinSeconds);
     settings.retryMinSeconds = std::clamp(wait, 0, 3600);
     settings.retryMaxSeconds = 4 * settings.retryMinSeconds;
     return settings;

@@ -21,7 +21,7 @@ int main(int argc, char* argv[])
     const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (commandLine.action) {
     case CommandLine::Action::Help:
-        std::fputs(UsageText().c_str(), stdout);
+        std::fputs(HelpText().c_str(), stdout);
         return 0;
     case CommandLine::Action::Version:
         std::fputs(VersionText().c_str(), stdout);

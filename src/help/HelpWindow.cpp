@@ -1,6 +1,7 @@
 #include "HelpWindow.h"
 
 #include "DesktopLinks.h"
+#include "platform/Paths.h"
 #include "widgets/Icons.h"
 
 #include <QCoreApplication>
@@ -49,13 +50,7 @@ CHelpWindow::CHelpWindow(const QString& helpFile, QWidget* parent) : QDialog(par
 
 QString CHelpWindow::FindHelpFile()
 {
-    const QStringList places = {QCoreApplication::applicationDirPath() + QStringLiteral("/orx-help.html"),
-                                QStringLiteral("/usr/local/share/orvex/orx-help.html"),
-                                QStringLiteral("/usr/share/orvex/orx-help.html")};
-    for (const QString& path : places)
-        if (QFileInfo::exists(path))
-            return path;
-    return {};
+    return QString::fromStdString(Paths::FindDataFile("orx-help.html"));
 }
 
 void CHelpWindow::Follow(const QUrl& link)

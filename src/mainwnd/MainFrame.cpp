@@ -55,7 +55,7 @@ QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 
 CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_app(app)
 {
-    setWindowTitle(QStringLiteral("Orvex 2.0"));
+    setWindowTitle(QStringLiteral("Orvex " ORVEX_VERSION));
     setWindowIcon(OrvexIcon(QStringLiteral("orvex")));
 
     m_view = new CLinksView(m_app.GetSettingsStore(), this);
@@ -559,11 +559,12 @@ void CMainFrame::OnHelp()
 
 void CMainFrame::OnAbout()
 {
-    QMessageBox::about(this, tr("About Orvex 2.0"),
-                       tr("<b>Orvex 2.0</b> Built on %1<p>Keeps your link exchanges and paid links, checks that "
-                          "every partner page still carries the link you paid for, and tells you when one "
-                          "changes.</p><p><a href=\"%2\">%2</a></p>")
-                           .arg(QStringLiteral(__DATE__), QString::fromLatin1(kProductWebSite)));
+    QMessageBox::about(
+        this, tr("About Orvex %1").arg(QStringLiteral(ORVEX_VERSION)),
+        tr("<b>Orvex %3</b> Built on %1<p>Keeps your link exchanges and paid links, checks that "
+           "every partner page still carries the link you paid for, and tells you when one "
+           "changes.</p><p><a href=\"%2\">%2</a></p>")
+            .arg(QStringLiteral(__DATE__), QString::fromLatin1(kProductWebSite), QStringLiteral(ORVEX_VERSION)));
 }
 
 void CMainFrame::OnImportFromExcel()

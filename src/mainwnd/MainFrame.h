@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProductInfo.h"
+
 #include "app/ORXApp.h"
 #include "checking/CheckRuns.h"
 
@@ -64,8 +66,8 @@ public:
         CmdExit = 57665,
     };
     static constexpr int kImportFromExcelCommand = CmdImportExcel;
-    static constexpr const char* kProductWebSite = "https://orvex.example.com/";
-    static constexpr const char* kSupportAddress = "support@orvex.example.com";
+    static constexpr const char* kProductWebSite = ORVEX_WEB_SITE;
+    static constexpr const char* kSupportAddress = ORVEX_SUPPORT_ADDRESS;
 
     explicit CMainFrame(CORXApp& app, QWidget* parent = nullptr);
     ~CMainFrame() override;

@@ -1,5 +1,7 @@
 #include "Paths.h"
 
+#include "ProductInfo.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +34,20 @@ std::string ExecutableFolder()
     if (ec)
         return "./";
     return WithSlash(exe.parent_path().string());
+}
+
+std::string FindDataFile(const std::string& name)
+{
+    const std::string exeFolder = ExecutableFolder();
+    for (const std::string& folder : {exeFolder, exeFolder + ORVEX_DATA_FROM_BINARY "/",
+                                      std::string("/usr/local/share/orvex/"), std::string("/usr/share/orvex/")}) {
+        std::error_code ec;
+        const std::string path = std::filesystem::weakly_canonical(folder + name, ec).string();
+        struct stat st = {};
+        if (!ec && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return path;
+    }
+    return {};
 }
 
 std::string DefaultDataFolder()

@@ -7,6 +7,11 @@ namespace Paths {
 /// The folder of the running program file, ending with a slash.
 std::string ExecutableFolder();
 
+/// A file of the program's own data ("orx-help.html"): beside the program (a build tree or a
+/// portable copy), else in the data folder of the prefix it is installed in, else in
+/// /usr/local/share/orvex or /usr/share/orvex. "" when it is in none of them.
+std::string FindDataFile(const std::string& name);
+
 /// $XDG_DATA_HOME/Orvex/ (~/.local/share/Orvex/ when unset), ending with a slash.
 std::string DefaultDataFolder();
 

@@ -93,6 +93,8 @@ private slots:
             QCOMPARE(MessageBox::TakeShownTexts(), QStringList{kImportQuestion});
             QVERIFY(app.GetMainFrame());
             QCOMPARE(app.GetMainFrame()->windowTitle(), QStringLiteral("Orvex 2.0"));
+            // The desktop entry of an installation is named after this id.
+            QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("com.example.orvex"));
             QVERIFY(!app.GetMainFrame()->WasImportHintShown());
             QCOMPARE(app.ExitInstance(), 0);
         }
