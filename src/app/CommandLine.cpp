@@ -138,6 +138,18 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.toPage = pages[1];
         return result;
     }
+    // Private options, not in the usage: the fault handler starts the first, tests use the second.
+    if (!args.empty() && args[0] == "--crash-dialog" && args.size() == 2) {
+        result.action = CommandLine::Action::CrashDialog;
+        result.file = args[1];
+        return result;
+    }
+    if (!args.empty() && args[0] == "--crash-test" && (args.size() == 2 || args.size() == 3)) {
+        result.action = CommandLine::Action::CrashTest;
+        result.file = args[1];
+        result.checkMode = args.size() == 3 && Lower(args[2]) == "/check";
+        return result;
+    }
     if (!args.empty() && args[0] == "--purge-history") {
         const std::string value = args.size() == 2 ? args[1] : std::string();
         if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos ||

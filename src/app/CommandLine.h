@@ -23,6 +23,8 @@ struct CommandLine
         LinkSource,   ///< print the anchors of a page that name a To Page
         History,      ///< print the check history of the links on a From page
         PurgeHistory, ///< remove the history's entries older than some months
+        CrashDialog,  ///< private: the offer to mail a crash report, started by the fault handler
+        CrashTest,    ///< private: fault on purpose, for the tests of the crash report
         Error,        ///< usage on stderr, exit 2
     };
 

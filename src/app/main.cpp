@@ -6,12 +6,51 @@
 #include "ORXApp.h"
 #include "ScheduleCommand.h"
 #include "TestMailCommand.h"
+#include "crash/CrashReporter.h"
+#include "crash/ExceptionHandlerDlg.h"
+#include "platform/Paths.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+int RunCrashDialog(int argc, char* argv[], const std::string& reportPath)
+{
+    QApplication qtApp(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessel Development"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvex"));
+    CExceptionHandlerDlg dialog(QString::fromStdString(reportPath));
+    // For the tests: the dialog says what it shows into this file and closes, as Don't Send would.
+    const QString probe = qEnvironmentVariable("ORVEX_CRASH_DIALOG_PROBE");
+    if (!probe.isEmpty()) {
+        QTimer::singleShot(0, &dialog, [&dialog, &probe, &reportPath] {
+            QFile file(probe);
+            if (file.open(QIODevice::WriteOnly)) {
+                QStringList shown = {dialog.windowTitle()};
+                for (const QLabel* label : dialog.findChildren<QLabel*>())
+                    if (!label->text().isEmpty())
+                        shown << label->text();
+                for (const QPushButton* button : dialog.findChildren<QPushButton*>())
+                    shown << button->text();
+                shown << QString::fromStdString(reportPath);
+                file.write(shown.join(QLatin1Char('\n')).toUtf8());
+            }
+            dialog.reject();
+        });
+    }
+    dialog.exec();
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -19,6 +58,13 @@ int main(int argc, char* argv[])
     // reported and leaves the old file in place, instead of killing the process mid-way.
     std::signal(SIGXFSZ, SIG_IGN);
     const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    // Before anything else can fault. Only the window's user is offered the dialog; "/check" and
+    // the command-line forms name the report on stderr for whoever reads their output.
+    const bool window =
+        (commandLine.action == CommandLine::Action::Run || commandLine.action == CommandLine::Action::CrashTest) &&
+        !commandLine.checkMode;
+    CrashReporter::Install(Paths::FindProgramFolder(),
+                           window ? CrashReporter::Notice::Dialog : CrashReporter::Notice::Stderr);
     switch (commandLine.action) {
     case CommandLine::Action::Help:
         std::fputs(HelpText().c_str(), stdout);
@@ -48,6 +94,12 @@ int main(int argc, char* argv[])
         return RunPurgeHistoryCommand(commandLine);
     case CommandLine::Action::Schedule:
         return RunScheduleCommand(commandLine);
+    case CommandLine::Action::CrashTest:
+        CrashReporter::FaultOnPurpose(commandLine.file);
+        std::fprintf(stderr, "orvex: no such fault: %s\n", commandLine.file.c_str());
+        return 2;
+    case CommandLine::Action::CrashDialog:
+        return RunCrashDialog(argc, argv, commandLine.file);
     case CommandLine::Action::Run:
         break;
     }
