@@ -242,7 +242,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
         return result;
     }
     std::string joined;
-    for (const std::string& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--check-workers") {
+            const std::string value = i + 1 < args.size() ? args[++i] : std::string();
+            const bool digits =
+                !value.empty() && value.size() <= 2 && value.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoi(value) < 1 || std::stoi(value) > 64) {
+                result.action = CommandLine::Action::Error;
+                result.error = "--check-workers takes a number of pages from 1 to 64";
+                return result;
+            }
+            result.checkWorkers = std::stoi(value);
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             result.action = CommandLine::Action::Help;
             return result;
@@ -270,7 +283,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
 
 std::string UsageText()
 {
-    return "Usage: orvex [/check [--verbose]]\n"
+    return "Usage: orvex [/check [--verbose] [--check-workers N]]\n"
            "       orvex --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]\n"
            "       orvex --test-mail\n"
            "       orvex --export FILE.xlsx|FILE.txt\n"
@@ -297,6 +310,10 @@ std::string UsageText()
            "               signal; a letter that could not be mailed is reported on stderr with\n"
            "               exit code 3; a database or \"ORX.cfg\" that cannot be read, or a\n"
            "               database in use by another Orvex, exits 1 and is left as it is.\n"
+           "  --check-workers N\n"
+           "               check N pages at once in this run (1 to 64) instead of the\n"
+           "               \"CheckWorkers\" setting (5 unless changed); one site still gets no\n"
+           "               more than \"CheckPerSite\" requests at once (2 unless changed)\n"
            "  /check --verbose\n"
            "               also print a line for each link whose status or PageRank changed,\n"
            "               and a summary\n"

@@ -33,6 +33,8 @@ struct CommandLine
     bool checkMode = false;
     /// With "/check": a line per changed link and a summary.
     bool verbose = false;
+    /// --check-workers N: pages in flight for this run; 0 = the setting's.
+    int checkWorkers = 0;
     std::string error;
     /// --check-link [--expires YYYY-MM-DD] FROM_PAGE TO_PAGE [ANCHOR]; the anchor defaults to "*".
     /// --link-info PAGE (in fromPage); --link-source FROM_PAGE TO_PAGE.

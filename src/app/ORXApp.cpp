@@ -545,6 +545,10 @@ CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettin
         store.GetInt(SettingsNames::kRootSection, SettingsNames::kRetryWaitSeconds).value_or(settings.retryMinSeconds);
     settings.retryMinSeconds = std::clamp(wait, 0, 3600);
     settings.retryMaxSeconds = 4 * settings.retryMinSeconds;
+    settings.workers = std::clamp(
+        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckWorkers).value_or(settings.workers), 1, 64);
+    settings.perSite = std::clamp(
+        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckPerSite).value_or(settings.perSite), 1, 8);
     return settings;
 }
 
@@ -565,5 +569,8 @@ MailSettings CORXApp::BuildMailSettings(const COptions& options, const ISettings
 
 void CORXApp::ApplyCheckSettings()
 {
-    SetCheckSettings(BuildCheckSettings(m_options, *m_settingsStore));
+    CheckSettings settings = BuildCheckSettings(m_options, *m_settingsStore);
+    if (m_checkWorkersOverride > 0)
+        settings.workers = m_checkWorkersOverride;
+    SetCheckSettings(settings);
 }

@@ -136,6 +136,8 @@ public:
     static MailSettings BuildMailSettings(const COptions& options, const ISettingsStore& store);
     /// Hands the current settings to the checking code; after start-up and after every change.
     void ApplyCheckSettings();
+    /// --check-workers N: this run's pages in flight, whatever the settings say.
+    void SetCheckWorkersOverride(int workers) { m_checkWorkersOverride = workers; }
 
     std::atomic<int> UpdateFound{0};
     OleDateTime UpdateLastLook; ///< guarded by m_updateMutex once a look-up thread may run
@@ -186,6 +188,7 @@ private:
     std::unique_ptr<CQuitSignals> m_quitSignals;
     std::shared_ptr<CHistoryStore> m_history;
     bool m_historyProblemTold = false;
+    int m_checkWorkersOverride = 0;
     mutable std::mutex m_updateMutex;
     std::thread m_updateThread;
     std::mutex m_runMutex;

@@ -114,6 +114,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Orvex"));
 
     CORXApp app(commandLine.checkMode, commandLine.verbose);
+    app.SetCheckWorkersOverride(commandLine.checkWorkers);
     if (!app.InitInstance())
         return app.GetExitCode();
     return app.Run();

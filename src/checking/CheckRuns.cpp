@@ -1,15 +1,19 @@
 #include "CheckRuns.h"
 
+#include "CheckSettings.h"
 #include "LinkCheck.h"
 #include "PageRank.h"
+#include "Url.h"
 
 #include "records/Link.h"
 #include "records/LinkStatus.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <map>
 #include <system_error>
 #include <thread>
 
@@ -91,27 +95,71 @@ private:
 
 namespace {
 
-// The next link for a worker: from the queue, else the retry due first, waited for (false when
-// there is nothing left, or the run was stopped meanwhile).
+// Whether a worker may ask `host` for a page now; with queueLock held.
+bool HostIsFree(CheckProgress& progress, const std::string& host, std::chrono::steady_clock::time_point now)
+{
+    if (host.empty())
+        return true;
+    const auto found = progress.hosts.find(host);
+    if (found == progress.hosts.end())
+        return true;
+    const CheckProgress::HostState& state = found->second;
+    return state.inFlight < (state.limit > 0 ? state.limit : progress.perSite) && now >= state.notBefore;
+}
+
+// Links further back than this are not looked at for a free host: the queue is spread over the
+// hosts, so a run with many sites finds one at once, and one with few waits for a slot anyway.
+constexpr std::size_t kLookAhead = 512;
+
+// The next link for a worker: from the queue the first whose host has a slot free, else the
+// retry due first among those whose host has one, waited for; while every host in sight is busy
+// or resting, a finished page or the time frees one. False when there is nothing left, or the
+// run was stopped meanwhile.
 bool TakeNext(CheckProgress& progress, std::pair<CLink*, std::size_t>& item, bool& isRetry)
 {
+    const auto hostOf = [&progress](std::size_t place) -> const std::string& {
+        static const std::string none;
+        return place < progress.hostOf.size() ? progress.hostOf[place] : none;
+    };
     std::chrono::steady_clock::time_point due;
     {
-        std::lock_guard lock(progress.queueLock);
-        if (!progress.queue.empty()) {
-            item = progress.queue.front();
-            progress.queue.pop_front();
-            isRetry = false;
-            return true;
+        std::unique_lock lock(progress.queueLock);
+        for (;;) {
+            if (progress.cancel.load())
+                return false;
+            const auto now = std::chrono::steady_clock::now();
+            const std::size_t look = std::min(progress.queue.size(), kLookAhead);
+            for (std::size_t i = 0; i < look; ++i) {
+                const std::string& host = hostOf(progress.queue[i].second);
+                if (!HostIsFree(progress, host, now))
+                    continue;
+                item = progress.queue[i];
+                progress.queue.erase(progress.queue.begin() + static_cast<std::ptrdiff_t>(i));
+                if (!host.empty())
+                    ++progress.hosts[host].inFlight;
+                isRetry = false;
+                return true;
+            }
+            if (progress.queue.empty()) {
+                if (progress.retries.empty())
+                    return false;
+                auto first = progress.retries.end();
+                for (auto it = progress.retries.begin(); it != progress.retries.end(); ++it)
+                    if (HostIsFree(progress, hostOf(it->place), now) &&
+                        (first == progress.retries.end() || it->due < first->due))
+                        first = it;
+                if (first != progress.retries.end()) {
+                    item = {first->link, first->place};
+                    due = first->due;
+                    progress.retries.erase(first);
+                    if (const std::string& host = hostOf(item.second); !host.empty())
+                        ++progress.hosts[host].inFlight;
+                    isRetry = true;
+                    break;
+                }
+            }
+            progress.slotFreed.wait_for(lock, std::chrono::milliseconds(100));
         }
-        if (progress.retries.empty())
-            return false;
-        const auto first = std::min_element(progress.retries.begin(), progress.retries.end(),
-                                            [](const auto& a, const auto& b) { return a.due < b.due; });
-        item = {first->link, first->place};
-        due = first->due;
-        progress.retries.erase(first);
-        isRetry = true;
     }
     while (std::chrono::steady_clock::now() < due) {
         if (progress.cancel.load()) {
@@ -123,6 +171,18 @@ bool TakeNext(CheckProgress& progress, std::pair<CLink*, std::size_t>& item, boo
     }
     progress.waiting.fetch_sub(1);
     return true;
+}
+
+// The host a link's page is asked of, lower case, without the port.
+std::string PageHost(const std::string& fromPage)
+{
+    CUrlParts parts;
+    if (!ParseHref(nullptr, NormalizeUrl(fromPage), parts))
+        return {};
+    std::string host = parts.host;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return host;
 }
 
 } // namespace
@@ -166,8 +226,20 @@ void CheckWorker(CheckProgress& progress)
         } catch (const std::exception&) {
             // Nothing may leave a worker; the link keeps whatever the check stored.
         }
-        std::lock_guard lock(progress.queueLock);
+        std::unique_lock lock(progress.queueLock);
         progress.held.erase(item.second);
+        if (const std::string& host =
+                progress.hostOf.size() > item.second ? progress.hostOf[item.second] : std::string();
+            !host.empty()) {
+            CheckProgress::HostState& state = progress.hosts[host];
+            --state.inFlight;
+            if (retry.askedToWait) {
+                // It said how long to leave it alone: one request at a time from now on.
+                state.limit = 1;
+                state.notBefore = std::chrono::steady_clock::now() + std::chrono::seconds(retry.seconds);
+            }
+        }
+        progress.slotFreed.notify_all();
         if (retry.seconds >= 0) {
             outcome.firstFailure = std::move(retry.failure);
             progress.retries.push_back(
@@ -207,8 +279,23 @@ CCheckRun::CCheckRun(const std::vector<CLink*>& links) : m_links(links)
 {
     m_progress.total.store(static_cast<int>(links.size()));
     m_progress.outcomes.resize(links.size());
-    for (std::size_t i = 0; i < links.size(); ++i)
-        m_progress.queue.emplace_back(links[i], i);
+    m_progress.perSite = std::clamp(GetCheckSettings().perSite, 1, 8);
+    m_progress.hostOf.reserve(links.size());
+    // The links of one host are spread over the run, one from each host in turn, so that a site
+    // with many links neither waits for the others nor gets them all back to back.
+    std::map<std::string, std::vector<std::size_t>> byHost;
+    std::vector<const std::vector<std::size_t>*> order;
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        m_progress.hostOf.push_back(PageHost(links[i]->GetFromPage()));
+        auto [it, added] = byHost.try_emplace(m_progress.hostOf.back());
+        if (added)
+            order.push_back(&it->second);
+        it->second.push_back(i);
+    }
+    for (std::size_t round = 0; m_progress.queue.size() < links.size(); ++round)
+        for (const std::vector<std::size_t>* places : order)
+            if (round < places->size())
+                m_progress.queue.emplace_back(links[(*places)[round]], (*places)[round]);
 }
 
 CCheckRun::~CCheckRun()
@@ -219,6 +306,8 @@ CCheckRun::~CCheckRun()
 
 bool CCheckRun::Start(int workers)
 {
+    if (workers <= 0)
+        workers = std::clamp(GetCheckSettings().workers, 1, 64);
     // The workers wait at this gate until all of them exist: either all run or none checks a link.
     std::unique_lock hold(m_gate);
     try {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -55,6 +56,20 @@ struct CheckProgress
     bool retryFailures = true;
     /// Links waiting for their one more try, the one a worker sleeps on included.
     std::atomic<int> waiting{0};
+    /// The partner host of each link's From page, by place ("" when it has none).
+    std::vector<std::string> hostOf;
+    /// Requests at once to one host, and what each host has in flight; guarded by queueLock.
+    /// A host that asked for patience (429 or 503 with Retry-After) gets one at a time, not
+    /// before the time it named.
+    int perSite = 2;
+    struct HostState
+    {
+        int inFlight = 0;
+        int limit = 0; ///< 0: perSite
+        std::chrono::steady_clock::time_point notBefore{};
+    };
+    std::map<std::string, HostState> hosts;
+    std::condition_variable slotFreed;
     /// The From pages of the links the workers hold now, by place; guarded by queueLock.
     std::map<std::size_t, std::string> held;
     /// One outcome per link of the run, by place.
@@ -89,7 +104,8 @@ public:
     CCheckRun& operator=(const CCheckRun&) = delete;
 
     /// Starts the workers; false when they could not all be made (then no link is checked).
-    bool Start(int workers = kWorkers);
+    /// `workers` 0: as many as the check settings say.
+    bool Start(int workers = 0);
     /// Workers finish the link they hold and take no more.
     void Cancel() { m_progress.cancel.store(1); }
     /// Returns when every worker has ended.

@@ -15,6 +15,11 @@ struct CheckSettings
     /// A link counts as expiring this many days before its expiry date.
     int warningDays = 7;
 
+    /// Pages a run has in flight at once (1 to 64), and requests at once to one partner host
+    /// (1 to 8); the PageRank service is no partner and is not held to the second.
+    int workers = 5;
+    int perSite = 2;
+
     /// A page that failed in a way that may pass (time-out, reset, 429 or 5xx) is tried again
     /// once in the same run after at least the first, its Retry-After honoured up to the second.
     int retryMinSeconds = 30;

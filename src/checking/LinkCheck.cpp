@@ -187,10 +187,11 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* eviden
         if (!fetched || !IsHttpSuccess(httpStatus)) {
             if (retry && outcome.transient) {
                 const CheckSettings settings = GetCheckSettings();
-                retry->seconds = std::clamp(std::max(outcome.retryAfter, settings.retryMinSeconds),
-                                            settings.retryMinSeconds,
-                                            std::max(settings.retryMaxSeconds, settings.retryMinSeconds));
+                retry->seconds =
+                    std::clamp(std::max(outcome.retryAfter, settings.retryMinSeconds), settings.retryMinSeconds,
+                               std::max(settings.retryMaxSeconds, settings.retryMinSeconds));
                 retry->failure = FetchFailureText(fetched, httpStatus, outcome);
+                retry->askedToWait = outcome.retryAfter >= 0 && (httpStatus == 429 || httpStatus == 503);
                 return false; // the link keeps its status until the next try decides
             }
             link->SetStatus(StatusCantOpen);

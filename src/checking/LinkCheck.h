@@ -83,7 +83,8 @@ struct CheckEvidence
 struct RetryRequest
 {
     int seconds = -1;
-    std::string failure; ///< "HTTP status 503", "time-out (...)"
+    std::string failure;      ///< "HTTP status 503", "time-out (...)"
+    bool askedToWait = false; ///< a 429 or 503 that named its Retry-After: the host wants fewer requests
 };
 bool CheckLink(CLink* link, bool& changed, bool datesOnly = false, CheckEvidence* evidence = nullptr,
                CRobotsCache* robots = nullptr, RetryRequest* retry = nullptr);

@@ -5,6 +5,8 @@
 #include "OptionsSupport.h"
 
 #include "app/ORXApp.h"
+#include "checking/CheckSettings.h"
+#include "platform/SettingsStore.h"
 #include "records/TextUtil.h"
 #include "storage/DatabasePath.h"
 #include "widgets/MessageBox.h"
@@ -61,10 +63,16 @@ bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent,
         CORXApp::BuildMailSettings(app.GetOptions(), app.GetSettingsStore()).allowUnencryptedPassword;
 
     COptionsSheet sheet(app.GetOptions(), schedule, std::move(testSources), parent);
-    sheet.GetGeneralPage()->SetHistoryMonths(app.GetHistoryMonths());
+    COptionsDlgGeneral* general = sheet.GetGeneralPage();
+    general->SetHistoryMonths(app.GetHistoryMonths());
+    const CheckSettings stored = CORXApp::BuildCheckSettings(app.GetOptions(), app.GetSettingsStore());
+    general->SetCheckConcurrency(stored.workers, stored.perSite);
     if (sheet.exec() != QDialog::Accepted)
         return false;
-    app.SetHistoryMonths(sheet.GetGeneralPage()->GetHistoryMonths());
+    app.SetHistoryMonths(general->GetHistoryMonths());
+    ISettingsStore& store = app.GetSettingsStore();
+    store.SetInt(SettingsNames::kRootSection, SettingsNames::kCheckWorkers, general->GetCheckWorkers());
+    store.SetInt(SettingsNames::kRootSection, SettingsNames::kCheckPerSite, general->GetCheckPerSite());
     const std::string previousPath = app.GetOptions().GetDatabasePath();
     app.GetOptions() = sheet.GetOptions();
     FollowDatabasePath(app, previousPath, parent, releaseRecords);

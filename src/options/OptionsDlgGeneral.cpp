@@ -95,6 +95,24 @@ COptionsDlgGeneral::COptionsDlgGeneral(COptions& options, IScheduleStore& schedu
     historyLabel->setBuddy(m_historyMonths);
     grid->addWidget(historyLabel, row, 0);
     grid->addWidget(m_historyMonths, row++, 1, Qt::AlignLeft);
+
+    auto* workersLabel = new QLabel(QStringLiteral("&Pages checked at once"), this);
+    m_checkWorkers = new QSpinBox(this);
+    m_checkWorkers->setObjectName(QStringLiteral("checkWorkersSpin"));
+    m_checkWorkers->setRange(1, 64);
+    m_checkWorkers->setValue(5);
+    workersLabel->setBuddy(m_checkWorkers);
+    grid->addWidget(workersLabel, row, 0);
+    grid->addWidget(m_checkWorkers, row++, 1, Qt::AlignLeft);
+    auto* perSiteLabel = new QLabel(QStringLiteral("Requests at once to one si&te"), this);
+    m_checkPerSite = new QSpinBox(this);
+    m_checkPerSite->setObjectName(QStringLiteral("checkPerSiteSpin"));
+    m_checkPerSite->setRange(1, 8);
+    m_checkPerSite->setValue(2);
+    m_checkPerSite->setToolTip(QStringLiteral("A partner's server is never asked for more pages at once"));
+    perSiteLabel->setBuddy(m_checkPerSite);
+    grid->addWidget(perSiteLabel, row, 0);
+    grid->addWidget(m_checkPerSite, row++, 1, Qt::AlignLeft);
     grid->setRowStretch(row, 1);
     NameFieldsByTheirLabels(this);
 
@@ -115,6 +133,8 @@ COptionsDlgGeneral::COptionsDlgGeneral(COptions& options, IScheduleStore& schedu
     setTabOrder(m_scheduleButton, m_notify);
     setTabOrder(m_notify, m_notifyButton);
     setTabOrder(m_notifyButton, m_historyMonths);
+    setTabOrder(m_historyMonths, m_checkWorkers);
+    setTabOrder(m_checkWorkers, m_checkPerSite);
     Load();
 }
 
@@ -137,6 +157,22 @@ void COptionsDlgGeneral::SetHistoryMonths(int months)
 int COptionsDlgGeneral::GetHistoryMonths() const
 {
     return m_historyMonths->value();
+}
+
+void COptionsDlgGeneral::SetCheckConcurrency(int workers, int perSite)
+{
+    m_checkWorkers->setValue(workers);
+    m_checkPerSite->setValue(perSite);
+}
+
+int COptionsDlgGeneral::GetCheckWorkers() const
+{
+    return m_checkWorkers->value();
+}
+
+int COptionsDlgGeneral::GetCheckPerSite() const
+{
+    return m_checkPerSite->value();
 }
 
 void COptionsDlgGeneral::UpdateButtons()

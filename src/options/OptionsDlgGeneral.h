@@ -29,6 +29,10 @@ public:
     /// kept with the window's settings, not in "ORX.cfg").
     void SetHistoryMonths(int months);
     int GetHistoryMonths() const;
+    /// Pages checked at once, and requests at once to one site (kept with the window's settings).
+    void SetCheckConcurrency(int workers, int perSite);
+    int GetCheckWorkers() const;
+    int GetCheckPerSite() const;
 
 private:
     void Load();
@@ -54,4 +58,6 @@ private:
     QPushButton* m_notifyButton;
     QPushButton* m_proxyButton;
     QSpinBox* m_historyMonths;
+    QSpinBox* m_checkWorkers;
+    QSpinBox* m_checkPerSite;
 };

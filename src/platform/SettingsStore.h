@@ -37,7 +37,9 @@ inline constexpr std::string_view kUpdateLastShow = "UpdateLastShow"; // 16-byte
 inline constexpr std::string_view kUpdateHost = "UpdateHost";         // text, "" = never look for updates
 inline constexpr std::string_view kPageRankHost = "PageRankHost";     // text, "" = no PageRank lookups
 inline constexpr std::string_view kAllowUnencryptedPassword = "AllowUnencryptedPassword"; // int, 0
-inline constexpr std::string_view kHistoryMonths = "HistoryMonths";                       // int, 0 = keep every check
+inline constexpr std::string_view kCheckWorkers = "CheckWorkers";         // int, 5: pages in flight (1-64)
+inline constexpr std::string_view kCheckPerSite = "CheckPerSite";         // int, 2: requests at once to one host (1-8)
+inline constexpr std::string_view kHistoryMonths = "HistoryMonths";       // int, 0 = keep every check
 inline constexpr std::string_view kRetryWaitSeconds = "RetryWaitSeconds"; // int, 30: least wait before a retry
 
 inline constexpr std::string_view kMainFrame = "mainframe";                         // window geometry

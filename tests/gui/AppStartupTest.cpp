@@ -591,6 +591,12 @@ private slots:
         QCOMPARE(ParseCommandLine(Args{"--import"}).action, CommandLine::Action::Error);
         QCOMPARE(ParseCommandLine(Args{"--import", "a.csv", "--sheet"}).action, CommandLine::Action::Error);
         QCOMPARE(ParseCommandLine(Args{"--import", "a.csv", "--frobnicate"}).action, CommandLine::Action::Error);
+        const CommandLine busy = ParseCommandLine(Args{"/check", "--check-workers", "64", "--verbose"});
+        QVERIFY(busy.checkMode && busy.verbose);
+        QCOMPARE(busy.checkWorkers, 64);
+        for (const Args& bad : {Args{"/check", "--check-workers"}, Args{"/check", "--check-workers", "0"},
+                                Args{"/check", "--check-workers", "65"}, Args{"/check", "--check-workers", "x"}})
+            QCOMPARE(ParseCommandLine(bad).action, CommandLine::Action::Error);
         const CommandLine purge = ParseCommandLine(Args{"--purge-history", "1200"});
         QCOMPARE(purge.action, CommandLine::Action::PurgeHistory);
         QCOMPARE(purge.months, 1200);

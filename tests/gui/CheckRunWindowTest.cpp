@@ -186,6 +186,10 @@ private slots:
     void stopSaysHowManyWereChecked()
     {
         StartProgram();
+        // Five workers on the one test site at once, more than a partner is asked for by default.
+        CheckSettings settings = GetCheckSettings();
+        settings.perSite = 5;
+        SetCheckSettings(settings);
         std::vector<CLink*> links;
         for (int i = 0; i < 2; ++i)
             links.push_back(AddLink(Url("/good.html"), StatusNotPresent));

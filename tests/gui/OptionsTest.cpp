@@ -5,6 +5,7 @@
 #include "storage/Options.h"
 #include "DialogTesting.h"
 #include "app/ORXApp.h"
+#include "checking/CheckSettings.h"
 #include "history/HistoryStore.h"
 #include "mainwnd/LinksView.h"
 #include "mainwnd/MainFrame.h"
@@ -764,9 +765,10 @@ private slots:
         app->ExitInstance();
     }
 
-    // "Keep check history for", set from the keyboard: the checks older than that leave the
-    // history at once (off the window's thread), the newer stay, and the sheet shows it again.
-    void keepingTheHistoryForSomeMonthsRemovesOlderChecks()
+    // "Keep check history for", "Pages checked at once" and "Requests at once to one site", set
+    // from the keyboard: the older checks leave the history at once (off the window's thread),
+    // the newer stay, the next run takes the new numbers, and the sheet shows them again.
+    void historyAndCheckConcurrencySettingsFromTheKeyboard()
     {
         QTemporaryDir home;
         qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
@@ -795,21 +797,37 @@ private slots:
                 QCOMPARE(months->accessibleName(), QStringLiteral("Keep check history for"));
                 if (round == 2) {
                     QCOMPARE(months->value(), 12);
+                    QCOMPARE(Child<QSpinBox>(sheet, "checkWorkersSpin")->value(), 64);
                     sheet->reject();
                     return;
                 }
                 QCOMPARE(months->text(), QStringLiteral("ever"));
+                QCOMPARE(Child<QSpinBox>(sheet, "checkWorkersSpin")->value(), 5);
+                QCOMPARE(Child<QSpinBox>(sheet, "checkPerSiteSpin")->value(), 2);
+                QCOMPARE(Child<QSpinBox>(sheet, "checkPerSiteSpin")->accessibleName(),
+                         QStringLiteral("Requests at once to one site"));
                 Activate(sheet);
                 Press(Qt::Key_H, Qt::AltModifier);
                 QCOMPARE(Focused(), QStringLiteral("historyMonthsSpin"));
                 Press(Qt::Key_A, Qt::ControlModifier);
                 Type(QStringLiteral("12"));
+                Press(Qt::Key_P, Qt::AltModifier);
+                QCOMPARE(Focused(), QStringLiteral("checkWorkersSpin"));
+                Press(Qt::Key_A, Qt::ControlModifier);
+                Type(QStringLiteral("64"));
+                Press(Qt::Key_T, Qt::AltModifier);
+                QCOMPARE(Focused(), QStringLiteral("checkPerSiteSpin"));
+                Press(Qt::Key_A, Qt::ControlModifier);
+                Type(QStringLiteral("3"));
                 Press(Qt::Key_Return);
             });
             options->trigger();
             QVERIFY(seen);
             if (round == 1) {
                 QCOMPARE(app->GetHistoryMonths(), 12);
+                // The next run takes them.
+                QCOMPARE(GetCheckSettings().workers, 64);
+                QCOMPARE(GetCheckSettings().perSite, 3);
                 history->Flush(); // the purge is queued behind what was queued before
                 QCOMPARE(history->Timeline("key"), std::vector<HistoryEntry>{recent});
             }
