@@ -1,0 +1,148 @@
+// Check runs at the speed of the network: 10,000 links on 1,000 local hosts, every answer after
+// 500 ms, robots.txt once per host and a PageRank query per link. With 64 pages in flight and 2
+// per site the run should reach 90% of 64 / (requests per link x 0.5 s); the five workers of the
+// default 95% of their own bound (measured on the first 1,000 links, the rest would take half an
+// hour); the CPU time per checked page of the wide run no more than the default's. The peak
+// memory of the process (server included) is printed beside.
+#include "LocalHttpServer.h"
+#include "ProcessMemory.h"
+
+#include "checking/CheckRuns.h"
+#include "checking/CheckSettings.h"
+#include "records/Link.h"
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kLinks = 10000;
+constexpr int kHosts = 1000;
+constexpr int kDefaultLinks = 1000;
+constexpr double kDelaySeconds = 0.5;
+
+LocalHttpResponse Answer(const LocalHttpRequest& request)
+{
+    static const auto page =
+        std::make_shared<const std::string>("<html><body><p>Partners</p><a href=\"http://mine.localhost/\">my site</a>"
+                                            "<a href=\"http://elsewhere.localhost/\">another</a></body></html>");
+    static const auto robots = std::make_shared<const std::string>("User-agent: *\nDisallow: /private/\n");
+    static const auto rank = std::make_shared<const std::string>("Rank_1:1:5\n");
+    LocalHttpResponse response;
+    if (request.target == "/robots.txt") {
+        response.contentType = "text/plain";
+        response.body = robots;
+    } else if (request.target.rfind("/tbr?", 0) == 0) {
+        response.contentType = "text/plain";
+        response.body = rank;
+    } else {
+        response.body = page;
+    }
+    return response;
+}
+
+double CpuSeconds()
+{
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Figures
+{
+    int links = 0;
+    double seconds = 0;
+    double cpuPerPage = 0;
+    double requestsPerLink = 0;
+};
+
+Figures Run(CLocalHttpServer& server, std::vector<std::unique_ptr<CLink>>& links, int count, int workers)
+{
+    CheckSettings settings = GetCheckSettings();
+    settings.workers = workers;
+    settings.perSite = 2;
+    SetCheckSettings(settings);
+    std::vector<CLink*> pointers;
+    for (int i = 0; i < count; ++i) {
+        links[static_cast<std::size_t>(i)]->SetStatus(0);
+        pointers.push_back(links[static_cast<std::size_t>(i)].get());
+    }
+    const std::size_t before = server.RequestsServed();
+    const double cpu = CpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CCheckRun run(pointers);
+        if (!run.Start())
+            CheckWorker(run.Progress());
+        run.Wait();
+    }
+    Figures f;
+    f.links = count;
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.cpuPerPage = (CpuSeconds() - cpu) / count;
+    f.requestsPerLink = static_cast<double>(server.RequestsServed() - before) / count;
+    return f;
+}
+
+bool Report(const char* name, const Figures& f, int workers, double goal)
+{
+    const double bound = workers / (f.requestsPerLink * kDelaySeconds);
+    const double rate = f.links / f.seconds;
+    const bool met = rate >= goal * bound;
+    std::printf("%-22s %6d links in %6.1f s: %5.1f links/s   %.2f requests/link   bound %5.1f   %5.1f%% of it   "
+                "goal >= %.0f%%  %s   CPU %.2f ms/page\n",
+                name, f.links, f.seconds, rate, f.requestsPerLink, bound, 100.0 * rate / bound, goal * 100,
+                met ? "met" : "MISSED", f.cpuPerPage * 1000);
+    return met;
+}
+
+} // namespace
+
+int main()
+{
+    CLocalHttpServer::Options options;
+    options.responseDelay = std::chrono::milliseconds(500);
+    CLocalHttpServer server(&Answer, options);
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
+        return 2;
+    }
+    CheckSettings settings;
+    settings.pageRankHost = "pagerank.localhost:" + std::to_string(server.Port());
+    SetCheckSettings(settings);
+
+    // Every name under .localhost is the loopback address to libcurl: 1,000 sites, one server.
+    std::vector<std::unique_ptr<CLink>> links;
+    for (int i = 0; i < kLinks; ++i) {
+        auto link = std::make_unique<CLink>();
+        link->SetFromPage("http://partner" + std::to_string(i % kHosts) + ".localhost:" +
+                          std::to_string(server.Port()) + "/links" + std::to_string(i) + ".html");
+        link->SetToPage("http://mine.localhost/");
+        link->SetAnchor("my site");
+        link->SetPeriod(OleDateTimeSpan(365));
+        links.push_back(std::move(link));
+    }
+
+    std::printf("%d links on %d hosts, every answer after %.0f ms, robots.txt once per host, a PageRank per link\n",
+                kLinks, kHosts, kDelaySeconds * 1000);
+    std::fflush(stdout);
+    const Figures wide = Run(server, links, kLinks, 64);
+    const bool a = Report("64 in flight, 2/site", wide, 64, 0.90);
+    std::fflush(stdout);
+    const Figures narrow = Run(server, links, kDefaultLinks, CCheckRun::kWorkers);
+    const bool b = Report("5 in flight (default)", narrow, CCheckRun::kWorkers, 0.95);
+    const bool c = wide.cpuPerPage <= narrow.cpuPerPage;
+    std::printf("CPU per checked page: %.2f ms with 64 vs %.2f ms with 5   goal: no more  %s\n",
+                wide.cpuPerPage * 1000, narrow.cpuPerPage * 1000, c ? "met" : "MISSED");
+    std::printf("peak memory of the process (the local server's threads included): %ld MiB\n",
+                StatusKiB("VmHWM") / 1024);
+    std::printf("100,000 links at the wide run's rate: %.1f minutes\n", 100000.0 / (wide.links / wide.seconds) / 60);
+    return a && b && c ? 0 : 1;
+}
