@@ -240,3 +240,31 @@ TEST_F(CheckPolitenessTest, AHostThatAsksForPatienceIsLeftAloneThenAskedOnePageA
         }
     }
 }
+
+// Stop with 64 pages in flight and more workers waiting for a host slot: the run ends once the
+// pages in flight are answered, and the links nobody took stay as they were.
+TEST_F(CheckPolitenessTest, StopEndsAWideRunWithThePagesInFlight)
+{
+    CMultiHostSite site(std::chrono::milliseconds(400));
+    std::vector<std::string> pages;
+    for (int i = 0; i < 400; ++i)
+        pages.push_back(site.Url("s" + std::to_string(i % 40), "/p" + std::to_string(i) + ".html"));
+    Use(64, 1);
+    auto links = MakeLinks(pages);
+    for (const auto& link : links)
+        link->SetStatus(StatusNotPresent);
+    CCheckRun run(Pointers(links));
+    ASSERT_TRUE(run.Start());
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const auto stopped = Clock::now();
+    run.Cancel();
+    run.Wait();
+    // The pages in flight take 400 ms; the rest of the workers wake within their 100 ms nap.
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(3));
+    int checked = 0;
+    for (const auto& link : links)
+        checked += link->GetStatus() == StatusOk ? 1 : 0;
+    EXPECT_GE(checked, 1);   // what was in flight was finished
+    EXPECT_LE(checked, 120); // and not much more: Stop ended the run
+    EXPECT_EQ(run.Progress().done.load(), checked);
+}
