@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OwnNetwork.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -71,18 +73,6 @@ bool UrlExists(const std::string& url);
 /// GET into a file; the file appears only when the whole body of a 2xx answer arrived (an error
 /// page is no download). Written beside the target and renamed into place.
 bool DownloadToFile(const std::string& url, const std::string& path);
-
-/// Whether a numeric IPv4 or IPv6 address lies in the user's own network: loopback, private
-/// (10/8, 172.16/12, 192.168/16, fc00::/7), link-local (169.254/16, fe80::/10), the unspecified
-/// address and 0/8 (which reach this machine), and the IPv4-mapped forms of these. Text that is no
-/// address counts as own network, so it can never pass for a public site.
-bool IsOwnNetworkAddress(std::string_view address);
-
-/// Test hook: these addresses (as a connection reports them, e.g. "127.0.0.1") count as public
-/// whatever their range, so a test on one machine can play a public site against an address of
-/// the user's own network (127.0.0.2). Empty by default. Whole-program tests set it through
-/// $ORVEX_TEST_PUBLIC_ADDRESSES (comma-separated), read once at the first fetch.
-void SetPublicAddressesForTesting(std::vector<std::string> addresses);
 
 inline bool IsHttpSuccess(uint32_t status)
 {
