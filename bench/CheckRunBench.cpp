@@ -3,6 +3,7 @@
 // a second; both the interactive and the unattended run should reach 90% of that bound. Then the
 // unattended run side by side with and without the check history: at most 2% slower with it.
 #include "LocalHttpServer.h"
+#include "PartnerSite.h"
 
 #include "checking/CheckRuns.h"
 #include "checking/CheckSettings.h"
@@ -23,26 +24,6 @@ namespace {
 constexpr int kLinks = 1000;
 constexpr int kHosts = 100;
 constexpr double kDelaySeconds = 0.050;
-
-LocalHttpResponse Answer(const LocalHttpRequest& request)
-{
-    static const auto page =
-        std::make_shared<const std::string>("<html><body><p>Partners</p><a href=\"http://mine.localhost/\">my site</a>"
-                                            "<a href=\"http://elsewhere.localhost/\">another</a></body></html>");
-    static const auto robots = std::make_shared<const std::string>("User-agent: *\nDisallow: /private/\n");
-    static const auto rank = std::make_shared<const std::string>("Rank_1:1:5\n");
-    LocalHttpResponse response;
-    if (request.target == "/robots.txt") {
-        response.contentType = "text/plain";
-        response.body = robots;
-    } else if (request.target.rfind("/tbr?", 0) == 0) {
-        response.contentType = "text/plain";
-        response.body = rank;
-    } else {
-        response.body = page;
-    }
-    return response;
-}
 
 struct Figures
 {
@@ -124,7 +105,7 @@ int main()
 {
     CLocalHttpServer::Options options;
     options.responseDelay = std::chrono::milliseconds(50);
-    CLocalHttpServer server(&Answer, options);
+    CLocalHttpServer server(&PartnerSiteAnswer, options);
     std::string error;
     if (!server.Start(&error)) {
         std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
@@ -134,17 +115,7 @@ int main()
     settings.pageRankHost = "pagerank.localhost:" + std::to_string(server.Port());
     SetCheckSettings(settings);
 
-    // Every name under .localhost is the loopback address to libcurl: 100 sites, one server.
-    std::vector<std::unique_ptr<CLink>> links;
-    for (int i = 0; i < kLinks; ++i) {
-        auto link = std::make_unique<CLink>();
-        link->SetFromPage("http://partner" + std::to_string(i % kHosts) +
-                          ".localhost:" + std::to_string(server.Port()) + "/links" + std::to_string(i) + ".html");
-        link->SetToPage("http://mine.localhost/");
-        link->SetAnchor("my site");
-        link->SetPeriod(OleDateTimeSpan(365));
-        links.push_back(std::move(link));
-    }
+    std::vector<std::unique_ptr<CLink>> links = PartnerSiteLinks(kLinks, kHosts, server.Port());
 
     const Figures interactive = Measure(server, links, [](const std::vector<CLink*>& all) {
         RunInteractiveCheck(

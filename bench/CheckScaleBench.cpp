@@ -5,6 +5,7 @@
 // hour); the CPU time per checked page of the wide run no more than the default's. The peak
 // memory of the process (server included) is printed beside.
 #include "LocalHttpServer.h"
+#include "PartnerSite.h"
 #include "ProcessMemory.h"
 
 #include "checking/CheckRuns.h"
@@ -25,26 +26,6 @@ constexpr int kLinks = 10000;
 constexpr int kHosts = 1000;
 constexpr int kDefaultLinks = 1000;
 constexpr double kDelaySeconds = 0.5;
-
-LocalHttpResponse Answer(const LocalHttpRequest& request)
-{
-    static const auto page =
-        std::make_shared<const std::string>("<html><body><p>Partners</p><a href=\"http://mine.localhost/\">my site</a>"
-                                            "<a href=\"http://elsewhere.localhost/\">another</a></body></html>");
-    static const auto robots = std::make_shared<const std::string>("User-agent: *\nDisallow: /private/\n");
-    static const auto rank = std::make_shared<const std::string>("Rank_1:1:5\n");
-    LocalHttpResponse response;
-    if (request.target == "/robots.txt") {
-        response.contentType = "text/plain";
-        response.body = robots;
-    } else if (request.target.rfind("/tbr?", 0) == 0) {
-        response.contentType = "text/plain";
-        response.body = rank;
-    } else {
-        response.body = page;
-    }
-    return response;
-}
 
 double CpuSeconds()
 {
@@ -108,7 +89,7 @@ int main()
 {
     CLocalHttpServer::Options options;
     options.responseDelay = std::chrono::milliseconds(500);
-    CLocalHttpServer server(&Answer, options);
+    CLocalHttpServer server(&PartnerSiteAnswer, options);
     std::string error;
     if (!server.Start(&error)) {
         std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
@@ -118,17 +99,7 @@ int main()
     settings.pageRankHost = "pagerank.localhost:" + std::to_string(server.Port());
     SetCheckSettings(settings);
 
-    // Every name under .localhost is the loopback address to libcurl: 1,000 sites, one server.
-    std::vector<std::unique_ptr<CLink>> links;
-    for (int i = 0; i < kLinks; ++i) {
-        auto link = std::make_unique<CLink>();
-        link->SetFromPage("http://partner" + std::to_string(i % kHosts) + ".localhost:" +
-                          std::to_string(server.Port()) + "/links" + std::to_string(i) + ".html");
-        link->SetToPage("http://mine.localhost/");
-        link->SetAnchor("my site");
-        link->SetPeriod(OleDateTimeSpan(365));
-        links.push_back(std::move(link));
-    }
+    std::vector<std::unique_ptr<CLink>> links = PartnerSiteLinks(kLinks, kHosts, server.Port());
 
     std::printf("%d links on %d hosts, every answer after %.0f ms, robots.txt once per host, a PageRank per link\n",
                 kLinks, kHosts, kDelaySeconds * 1000);
@@ -139,8 +110,8 @@ int main()
     const Figures narrow = Run(server, links, kDefaultLinks, CCheckRun::kWorkers);
     const bool b = Report("5 in flight (default)", narrow, CCheckRun::kWorkers, 0.95);
     const bool c = wide.cpuPerPage <= narrow.cpuPerPage;
-    std::printf("CPU per checked page: %.2f ms with 64 vs %.2f ms with 5   goal: no more  %s\n",
-                wide.cpuPerPage * 1000, narrow.cpuPerPage * 1000, c ? "met" : "MISSED");
+    std::printf("CPU per checked page: %.2f ms with 64 vs %.2f ms with 5   goal: no more  %s\n", wide.cpuPerPage * 1000,
+                narrow.cpuPerPage * 1000, c ? "met" : "MISSED");
     std::printf("peak memory of the process (the local server's threads included): %ld MiB\n",
                 StatusKiB("VmHWM") / 1024);
     std::printf("100,000 links at the wide run's rate: %.1f minutes\n", 100000.0 / (wide.links / wide.seconds) / 60);

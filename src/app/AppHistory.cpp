@@ -7,7 +7,6 @@
 #include "platform/SettingsStore.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 
@@ -15,8 +14,7 @@ void PurgeOldChecks(CHistoryStore& store, int months)
 {
     if (months <= 0)
         return;
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    store.PurgeLater(MonthsBefore(std::chrono::duration_cast<std::chrono::seconds>(now).count(), months));
+    store.PurgeLater(MonthsAgo(months));
 }
 
 } // namespace

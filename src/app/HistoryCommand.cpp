@@ -8,9 +8,9 @@
 #include "records/LinkStatus.h"
 #include "storage/SafeFile.h"
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,20 +65,29 @@ std::string HttpText(int status)
     return status > 0 ? std::to_string(status) : std::string();
 }
 
-} // namespace
-
-int RunHistoryCommand(const CommandLine& commandLine)
+// The history beside the database the settings name, in `path`. An exit code when the command is
+// answered already: the settings cannot be read, or there is no history file (which neither a
+// look nor a purge creates).
+std::optional<int> FindHistoryFile(std::string& path)
 {
-    const std::string folder = Paths::FindProgramFolder();
     std::string settingsError;
-    const std::string path = CHistoryStore::PathFor(StoredDatabasePath(folder, &settingsError));
+    path = CHistoryStore::PathFor(StoredDatabasePath(Paths::FindProgramFolder(), &settingsError));
     if (!settingsError.empty())
         return FailCommand(settingsError);
-    // Never created by a look at it: no file is no history.
     if (!FileExists(path)) {
         std::printf("No check history: \"%s\" does not exist\n", path.c_str());
         return 0;
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+int RunHistoryCommand(const CommandLine& commandLine)
+{
+    std::string path;
+    if (const std::optional<int> exitCode = FindHistoryFile(path))
+        return *exitCode;
 
     CHistoryStore store(path, CHistoryStore::Access::ReadOnly);
     std::vector<std::string> keys;
@@ -130,18 +139,10 @@ int RunHistoryCommand(const CommandLine& commandLine)
 
 int RunPurgeHistoryCommand(const CommandLine& commandLine)
 {
-    const std::string folder = Paths::FindProgramFolder();
-    std::string settingsError;
-    const std::string path = CHistoryStore::PathFor(StoredDatabasePath(folder, &settingsError));
-    if (!settingsError.empty())
-        return FailCommand(settingsError);
-    if (!FileExists(path)) {
-        std::printf("No check history: \"%s\" does not exist\n", path.c_str());
-        return 0;
-    }
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const int64_t before =
-        MonthsBefore(std::chrono::duration_cast<std::chrono::seconds>(now).count(), commandLine.months);
+    std::string path;
+    if (const std::optional<int> exitCode = FindHistoryFile(path))
+        return *exitCode;
+    const int64_t before = MonthsAgo(commandLine.months);
     CHistoryStore store(path);
     const int64_t removed = store.PurgeOlderThan(before);
     if (removed < 0)

@@ -595,11 +595,6 @@ void Install(const std::string& reportFolder, Notice notice)
     std::set_terminate(&OnTerminate);
 }
 
-std::string ReportPath()
-{
-    return g_reportPath;
-}
-
 ExceptionKind KindOf(int signal, int siCode, bool stackOverflow)
 {
     switch (signal) {

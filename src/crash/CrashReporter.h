@@ -20,9 +20,6 @@ enum class Notice
 /// main: everything the handler needs (paths, the system's name) is gathered here.
 void Install(const std::string& reportFolder, Notice notice);
 
-/// Where a fault's report goes.
-std::string ReportPath();
-
 /// The code and name a signal is reported with, as the report has them: SIGSEGV "C0000005
 /// ACCESS_VIOLATION", SIGFPE by its si_code, SIGABRT "E06D7363", and so on. `stackOverflow`
 /// for a SIGSEGV on the guard page below the stack.

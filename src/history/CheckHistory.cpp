@@ -66,6 +66,11 @@ bool HistoryKeyMatches(const std::string& key, const std::string& fromPage, cons
     return parts.fromPage == wanted.fromPage && (toPage.empty() || parts.toPage == wanted.toPage);
 }
 
+int64_t MonthsAgo(int months)
+{
+    return MonthsBefore(static_cast<int64_t>(std::time(nullptr)), months);
+}
+
 int64_t MonthsBefore(int64_t time, int months)
 {
     const auto seconds = static_cast<std::time_t>(time);

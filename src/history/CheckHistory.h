@@ -45,3 +45,5 @@ inline constexpr int kMaxHistoryMonths = 1200;
 /// `time` (seconds since 1970) moved back by `months` calendar months of the local time zone; a
 /// day the month lacks becomes its last ("31 March" less one month is 28 or 29 February).
 int64_t MonthsBefore(int64_t time, int months);
+/// MonthsBefore from now.
+int64_t MonthsAgo(int months);

@@ -16,16 +16,11 @@ import tempfile
 import time
 
 ORVEX = os.path.realpath(sys.argv[1])
-passes = failures = 0
-
-
-def check(what, ok, detail=""):
-    global passes, failures
-    if ok:
-        passes += 1
-    else:
-        failures += 1
-        print("FAIL: %s %s" % (what, str(detail)[:3000]))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.argv = [sys.argv[0], ORVEX, os.path.join(HERE, "..", "fakes"), os.path.join(HERE, "..", "data")]
+sys.path.insert(0, HERE)
+import check_run  # noqa: E402
+from check_run import check  # noqa: E402
 
 
 def run(home, args, probe, extra=None):
@@ -108,8 +103,8 @@ def main():
                  "We have created an error report", "Send Error Report", "Don't Send", home + "CrashReport.txt"):
         check("window: the dialog shows %r" % text, text in shown, shown)
 
-    print("%d passed, %d failed" % (passes, failures))
-    return 1 if failures else 0
+    print("%d passed, %d failed" % (check_run.passes, check_run.failures))
+    return 1 if check_run.failures else 0
 
 
 if __name__ == "__main__":

@@ -3,10 +3,9 @@
 // 503 with Retry-After) left alone as long as it asked and then asked one page at a time. The
 // verdicts stay what one worker would give.
 #include "LocalHttpServer.h"
+#include "RunLinks.h"
 #include "checking/CheckRuns.h"
 #include "checking/CheckSettings.h"
-#include "records/Link.h"
-#include "records/LinkStatus.h"
 
 #include <gtest/gtest.h>
 
@@ -121,28 +120,8 @@ private:
     CLocalHttpServer m_server;
 };
 
-std::vector<std::unique_ptr<CLink>> MakeLinks(const std::vector<std::string>& pages)
-{
-    std::vector<std::unique_ptr<CLink>> links;
-    for (const std::string& page : pages) {
-        auto link = std::make_unique<CLink>();
-        link->SetFromPage(page);
-        link->SetToPage("http://mine.localhost/");
-        link->SetAnchor("*");
-        link->SetLastPaymentDate(OleDateTime::Today());
-        link->SetPeriod(OleDateTimeSpan(365));
-        links.push_back(std::move(link));
-    }
-    return links;
-}
-
-std::vector<CLink*> Pointers(const std::vector<std::unique_ptr<CLink>>& links)
-{
-    std::vector<CLink*> result;
-    for (const auto& l : links)
-        result.push_back(l.get());
-    return result;
-}
+using runlinks::MakeLinks;
+using runlinks::Pointers;
 
 class CheckPolitenessTest : public testing::Test
 {
@@ -250,9 +229,7 @@ TEST_F(CheckPolitenessTest, StopEndsAWideRunWithThePagesInFlight)
     for (int i = 0; i < 400; ++i)
         pages.push_back(site.Url("s" + std::to_string(i % 40), "/p" + std::to_string(i) + ".html"));
     Use(64, 1);
-    auto links = MakeLinks(pages);
-    for (const auto& link : links)
-        link->SetStatus(StatusNotPresent);
+    auto links = MakeLinks(pages); // Not present: what a check finds Ok was checked
     CCheckRun run(Pointers(links));
     ASSERT_TRUE(run.Start());
     std::this_thread::sleep_for(std::chrono::milliseconds(600));

@@ -3,6 +3,7 @@
 // out of each other's way.
 #include "LocalHttpServer.h"
 
+#include "RunLinks.h"
 #include "checking/CheckRuns.h"
 #include "checking/CheckSettings.h"
 #include "checking/Fetch.h"
@@ -75,22 +76,8 @@ private:
     CLocalHttpServer m_server;
 };
 
-// Links to http://mine.localhost/ with any anchor, paid today for a year, Not present so far.
-std::vector<std::unique_ptr<CLink>> MakeLinks(const std::vector<std::string>& fromPages)
-{
-    std::vector<std::unique_ptr<CLink>> links;
-    for (const std::string& page : fromPages) {
-        auto link = std::make_unique<CLink>();
-        link->SetFromPage(page);
-        link->SetToPage("http://mine.localhost/");
-        link->SetAnchor("*");
-        link->SetLastPaymentDate(OleDateTime::Today());
-        link->SetPeriod(OleDateTimeSpan(365));
-        link->SetStatus(StatusNotPresent);
-        links.push_back(std::move(link));
-    }
-    return links;
-}
+using runlinks::MakeLinks;
+using runlinks::Pointers;
 
 std::vector<std::unique_ptr<CLink>> MakeLinks(const SlowPartnerSite& site, int count)
 {
@@ -98,14 +85,6 @@ std::vector<std::unique_ptr<CLink>> MakeLinks(const SlowPartnerSite& site, int c
     for (int i = 0; i < count; ++i)
         pages.push_back(site.PageUrl(i));
     return MakeLinks(pages);
-}
-
-std::vector<CLink*> Pointers(const std::vector<std::unique_ptr<CLink>>& links)
-{
-    std::vector<CLink*> result;
-    for (const auto& l : links)
-        result.push_back(l.get());
-    return result;
 }
 
 class CheckRunsTest : public testing::Test
