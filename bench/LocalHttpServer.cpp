@@ -308,8 +308,14 @@ void CLocalHttpServer::Serve(Connection& connection)
         out += response.extraHeaders;
         out += "\r\n";
         ++m_requests;
-        if (!SendAll(connection.fd, out, body))
+        const std::size_t split = std::min(response.pauseAfter, body.size());
+        if (!SendAll(connection.fd, out, body.substr(0, split)))
             break;
+        if (split < body.size()) {
+            std::this_thread::sleep_for(response.pause);
+            if (!SendAll(connection.fd, {}, body.substr(split)))
+                break;
+        }
     }
     if (!keepAlive)
         ::shutdown(connection.fd, SHUT_WR);

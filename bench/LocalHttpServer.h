@@ -28,6 +28,9 @@ struct LocalHttpResponse
     std::shared_ptr<const std::string> body;
     /// Extra header lines, each ending in CR LF.
     std::string extraHeaders;
+    /// After this many bytes of the body the server falls silent for `pause` before the rest.
+    std::size_t pauseAfter = static_cast<std::size_t>(-1);
+    std::chrono::milliseconds pause{0};
 };
 
 /// A small HTTP/1.1 server on a loopback address for benchmarks and tests: one thread accepts,

@@ -8,6 +8,7 @@
 //               directories lay them out
 #include "LocalHttpServer.h"
 #include "ProcessMemory.h"
+#include "StuffedPage.h"
 
 #include "checking/CheckSettings.h"
 #include "checking/Fetch.h"
@@ -21,41 +22,16 @@
 #include <string>
 #include <string_view>
 
-namespace {
-
-// Exactly the fetch limit, filled with anchors; the link the check looks for comes last.
-std::string MakePage(const std::string& kind, std::size_t* anchors)
-{
-    const std::size_t size = kMaxPageLength;
-    const std::string tail = "<a href=\"http://mine.example/\">mine</a>";
-    std::string page = kind == "listed" ? "<html><body><div><table><tr><td><ul>" : "<html><body>";
-    page.reserve(size);
-    *anchors = 0;
-    for (std::size_t i = 0;; ++i) {
-        std::string anchor = kind == "distinct" ? "<a href=//s" + std::to_string(i) + ".example>x</a>"
-                             : kind == "listed" ? "<li><a href=//s" + std::to_string(i) + ".example>x</a>"
-                                                : std::string("<a href=#>");
-        if (page.size() + anchor.size() + tail.size() > size)
-            break;
-        page += anchor;
-        ++*anchors;
-    }
-    page += tail;
-    page.resize(size, ' ');
-    return page;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     const std::string kind = argc > 1 ? argv[1] : "distinct";
-    if (kind != "distinct" && kind != "short" && kind != "listed") {
+    if (!IsStuffedPageKind(kind)) {
         std::fprintf(stderr, "usage: orvex-bench-page-memory [distinct|short|listed]\n");
         return 2;
     }
     std::size_t anchors = 0;
-    const auto page = std::make_shared<const std::string>(MakePage(kind, &anchors));
+    const auto page = std::make_shared<const std::string>(MakeStuffedPage(kind, &anchors));
     CLocalHttpServer server([page](const LocalHttpRequest&) {
         LocalHttpResponse response;
         response.body = page;

@@ -2,6 +2,7 @@
 
 #include "CheckSettings.h"
 #include "FetchFailure.h"
+#include "PageBudget.h"
 #include "PageEncoding.h"
 #include "Url.h"
 #include "platform/TextEncoding.h"
@@ -11,10 +12,13 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <stdexcept>
 
 /// One libcurl easy handle per thread, configured afresh for every fetch. curl_easy_reset keeps
 /// the handle's connection, DNS and TLS session caches, so consecutive fetches of one thread reuse
@@ -34,10 +38,12 @@ public:
     /// Resets and configures the handle; false when the settings allow no client.
     bool Configure(const CheckSettings& settings);
     CURL* Handle() const { return m_handle; }
+    long RequestTimeoutSeconds() const { return m_requestTimeout; }
 
 private:
     CURL* m_handle = nullptr;
     std::string m_proxy; // kept alive while the handle may read it
+    long m_requestTimeout = 0;
 };
 
 namespace {
@@ -140,9 +146,22 @@ struct RedirectGuard
 // ---------------------------------------------------------------------------------------------
 // Line splitting: lines end at LF, every CR is dropped.
 
+thread_local const std::atomic<bool>* t_cancelled = nullptr;
+
+/// Makes room for `extra` bytes in `s` within the lease; a wait given up because the fetch was
+/// cancelled fails the page, which must not pass for a page read to its end.
+void FitInLease(CPageLease* lease, std::string& s, std::size_t extra)
+{
+    if (lease && !lease->Fit(s, extra, t_cancelled))
+        throw std::runtime_error("cancelled while waiting for memory");
+}
+
 class LineReader
 {
 public:
+    /// When set, the line being gathered grows only as far as the lease lets it.
+    CPageLease* lease = nullptr;
+
     /// Feeds body bytes; `onLine(line)` returns false to stop. Returns false once stopped.
     template <typename OnLine> bool Feed(const char* data, std::size_t size, std::size_t cutAt, OnLine&& onLine)
     {
@@ -178,12 +197,22 @@ public:
         m_partial.clear();
     }
 
+    /// The line being gathered is no longer needed; its memory goes back.
+    void Release()
+    {
+        if (lease)
+            lease->Drop(m_partial);
+        else
+            std::string().swap(m_partial);
+    }
+
 private:
     void AppendWithoutCr(const char* from, const char* to)
     {
         while (from < to) {
             const char* cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(to - from)));
             const char* stop = cr ? cr : to;
+            FitInLease(lease, m_partial, static_cast<std::size_t>(stop - from));
             m_partial.append(from, stop);
             from = cr ? cr + 1 : to;
         }
@@ -202,6 +231,8 @@ struct BodySink
     virtual bool Write(const char* data, std::size_t size) = 0;
     /// The whole body has arrived (not called when the transfer failed).
     virtual void Finish() {}
+    /// The memory this sink's bytes are counted in, if any.
+    virtual const CPageLease* Lease() const { return nullptr; }
     bool stopped = false;   // the sink ended the transfer on purpose
     bool failed = false;    // the sink could not take the bytes
     CURL* handle = nullptr; // the transfer's handle while it runs, for the response's headers
@@ -221,12 +252,40 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* user)
     return n == 0 ? 1 : 0; // anything but n aborts the transfer
 }
 
-thread_local const std::atomic<bool>* t_cancelled = nullptr;
-
-int CancelCallback(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+/// Watches a transfer as it runs: ends it when the thread's fetches are cancelled, and, for a
+/// page that may wait for memory, when its time is up; the time it waited is not counted, since
+/// the site was not slow meanwhile.
+struct TransferWatch
 {
-    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
-}
+    const std::atomic<bool>* cancelled = nullptr;
+    const CPageLease* lease = nullptr;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::seconds limit{0};
+    bool timedOut = false;
+    curl_off_t received = 0;
+
+    static int Callback(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t)
+    {
+        auto* self = static_cast<TransferWatch*>(user);
+        if (self->cancelled && self->cancelled->load())
+            return 1;
+        if (self->lease && self->limit.count() > 0 &&
+            std::chrono::steady_clock::now() - self->start - self->lease->Waited() > self->limit) {
+            self->timedOut = true;
+            self->received = now;
+            return 1;
+        }
+        return 0;
+    }
+
+    std::string TimeOutText() const
+    {
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start - lease->Waited());
+        return "Operation timed out after " + std::to_string(spent.count()) + " milliseconds with " +
+               std::to_string(received) + " bytes received";
+    }
+};
 
 struct TransferResult
 {
@@ -251,10 +310,18 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
         return result;
     }
     CURL* h = client->Handle();
-    if (t_cancelled) {
+    TransferWatch watch;
+    watch.cancelled = t_cancelled;
+    watch.lease = sink ? sink->Lease() : nullptr;
+    if (watch.lease) {
+        // curl's own limit would count the waits for memory too.
+        watch.limit = std::chrono::seconds(client->RequestTimeoutSeconds());
+        curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
+    }
+    if (watch.cancelled || watch.lease) {
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CancelCallback);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, t_cancelled);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TransferWatch::Callback);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
     }
     RedirectGuard guard;
     guard.publicForTests = PublicAddressesForTests();
@@ -273,7 +340,16 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &RedirectGuard::Callback);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, &guard);
-    const CURLcode rc = curl_easy_perform(h);
+    CURLcode rc = curl_easy_perform(h);
+    if (rc == CURLE_ABORTED_BY_CALLBACK && watch.timedOut) {
+        rc = CURLE_OPERATION_TIMEDOUT;
+        try {
+            const std::string text = watch.TimeOutText();
+            std::snprintf(errorText, sizeof errorText, "%s", text.c_str());
+        } catch (...) {
+            errorText[0] = '\0';
+        }
+    }
     long code = 0;
     if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code > 0)
         result.status = static_cast<uint32_t>(code);
@@ -315,7 +391,25 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
 class PageTextSink : public BodySink
 {
 public:
-    explicit PageTextSink(std::size_t maxLength) : m_max(maxLength) {}
+    /// `budgeted`: the page's memory counts against the pages' budget, and its reading waits for
+    /// room there.
+    PageTextSink(std::size_t maxLength, bool budgeted) : m_max(maxLength), m_budgeted(budgeted)
+    {
+        if (budgeted)
+            m_reader.lease = &m_lease;
+    }
+
+    const CPageLease* Lease() const override { return m_budgeted ? &m_lease : nullptr; }
+
+    /// The text leaves with what it holds of the budget; the rest goes back.
+    CPageLease TakeLease()
+    {
+        m_reader.Release();
+        if (m_text.capacity() > m_text.size() + m_text.size() / 8)
+            m_lease.Shrink(m_text);
+        m_lease.EndGrowth();
+        return std::move(m_lease);
+    }
 
     bool Write(const char* data, std::size_t size) override
     {
@@ -345,7 +439,7 @@ public:
             if (!FeedUtf8(tail.data(), tail.size()))
                 return;
         }
-        m_reader.Finish([this](const std::string& line) { return OnLine(line); });
+        m_reader.Finish([this](std::string& line) { return OnLine(line); });
     }
 
     std::string& Text() { return m_text; }
@@ -422,16 +516,16 @@ private:
     bool FeedUtf8(const char* data, std::size_t size)
     {
         return m_reader.Feed(data, size, m_max + kLongLineSlack,
-                             [this](const std::string& line) { return OnLine(line); });
+                             [this](std::string& line) { return OnLine(line); });
     }
 
-    bool OnLine(const std::string& line)
+    bool OnLine(std::string& line)
     {
         if (m_text.size() >= m_max)
             return false;
         switch (m_mode) {
         case Mode::Converted:
-            m_text += m_converter.Convert(line);
+            Append(m_converter.Convert(line));
             break;
         case Mode::Meta:
             OnMetaModeLine(line);
@@ -440,19 +534,29 @@ private:
             AppendUtf8(line);
             break;
         }
-        m_text += '\n';
+        Append("\n");
         return m_text.size() < m_max;
     }
 
-    void AppendUtf8(const std::string& line)
+    void Append(std::string_view piece)
     {
-        if (TextEncoding::IsValidUtf8(line))
-            m_text += line;
-        else
-            m_text += SanitizeUtf8(line);
+        FitInLease(m_budgeted ? &m_lease : nullptr, m_text, piece.size());
+        m_text += piece;
     }
 
-    void OnMetaModeLine(const std::string& line)
+    void AppendUtf8(std::string& line)
+    {
+        if (TextEncoding::IsValidUtf8(line)) {
+            // A page that is one line (link lists often are) becomes the text without a copy.
+            if (m_text.empty())
+                m_text.swap(line);
+            else
+                Append(line);
+        } else
+            Append(SanitizeUtf8(line));
+    }
+
+    void OnMetaModeLine(std::string& line)
     {
         // The probe (lower case, blanks removed) is built only for the rare line that can hold a
         // declaration; every other line is appended as it is.
@@ -473,7 +577,7 @@ private:
             }
         }
         if (!m_utf8)
-            m_text += m_converter.Convert(line);
+            Append(m_converter.Convert(line));
         else
             AppendUtf8(line);
     }
@@ -501,6 +605,9 @@ private:
     }
 
     std::size_t m_max;
+    bool m_budgeted;
+    // Before the strings it counts, so that it outlives them.
+    CPageLease m_lease;
     Mode m_mode = Mode::Undecided;
     std::string m_head;
     std::string m_text;
@@ -596,6 +703,7 @@ bool CInternetClient::Configure(const CheckSettings& settings)
         curl_easy_reset(m_handle);
     }
     CURL* h = m_handle;
+    m_requestTimeout = settings.requestTimeoutSeconds;
     bool ok = true;
     auto set = [&ok](CURLcode rc) { ok = ok && rc == CURLE_OK; };
     set(curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvex"));
@@ -662,11 +770,11 @@ int RetryAfterSeconds(std::string_view headers)
 }
 
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
-                   std::size_t maxLength, FetchOutcome* outcome)
+                   std::size_t maxLength, FetchOutcome* outcome, CPageLease* lease)
 {
     status = 0;
     try {
-        PageTextSink sink(maxLength);
+        PageTextSink sink(maxLength, lease != nullptr);
         HeaderSink headerSink;
         headerSink.keep = headers != nullptr || outcome != nullptr;
         TransferResult result = Transfer(url, &sink, headerSink);
@@ -682,6 +790,8 @@ bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, 
             *headers = std::move(headerSink.raw);
         if (!result.ok)
             return false;
+        if (lease)
+            *lease = sink.TakeLease();
         text = std::move(sink.Text());
         return true;
     } catch (...) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OwnNetwork.h"
+#include "PageBudget.h"
 
 #include <atomic>
 #include <cstddef>
@@ -59,8 +60,11 @@ int RetryAfterSeconds(std::string_view headers);
 /// there and ends the reading. A response that does not arrive whole (headers or body cut off)
 /// fails, and so does a redirect from a public address into the user's own network. On failure
 /// `text` keeps its old value. `outcome`, when given, says where the page came from or why not.
+/// `lease`, when given, makes the text count against the pages' memory budget: the reading waits
+/// for room there (without that wait counting towards the time-out), and on success the lease
+/// holds the text's share until the caller drops it.
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
-                   std::size_t maxLength, FetchOutcome* outcome = nullptr);
+                   std::size_t maxLength, FetchOutcome* outcome = nullptr, CPageLease* lease = nullptr);
 
 /// The same request; the body as lines without conversion, while their total length is below
 /// `maxLength`. On failure the lines read so far stay.

@@ -176,7 +176,8 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* eviden
         std::string headers;
         uint32_t httpStatus = 0;
         FetchOutcome outcome;
-        const bool fetched = FetchPageText(pageUrl, text, httpStatus, &headers, kMaxPageLength, &outcome);
+        CPageLease lease;
+        const bool fetched = FetchPageText(pageUrl, text, httpStatus, &headers, kMaxPageLength, &outcome, &lease);
         if (evidence) {
             evidence->fetched = true;
             evidence->httpStatus = static_cast<int>(httpStatus);
@@ -202,7 +203,13 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* eviden
         if (evidence)
             evidence->fetchError.clear();
         PageFindings findings;
-        if (!ScanPage(pageUrl, text, headers, link->GetToPage(), link->GetAnchor(), findings)) {
+        bool scanned = false;
+        WalkInTurn(text.size(), [&] {
+            scanned = ScanPage(pageUrl, text, headers, link->GetToPage(), link->GetAnchor(), findings);
+        });
+        // The page is not needed any more, and robots.txt may keep this check a while yet.
+        lease.Drop(text);
+        if (!scanned) {
             if (evidence)
                 evidence->fetchError = "the page could not be parsed as HTML";
             return false;
