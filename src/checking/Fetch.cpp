@@ -252,41 +252,6 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* user)
     return n == 0 ? 1 : 0; // anything but n aborts the transfer
 }
 
-/// Watches a transfer as it runs: ends it when the thread's fetches are cancelled, and, for a
-/// page that may wait for memory, when its time is up; the time it waited is not counted, since
-/// the site was not slow meanwhile.
-struct TransferWatch
-{
-    const std::atomic<bool>* cancelled = nullptr;
-    const CPageLease* lease = nullptr;
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    std::chrono::seconds limit{0};
-    bool timedOut = false;
-    curl_off_t received = 0;
-
-    static int Callback(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t)
-    {
-        auto* self = static_cast<TransferWatch*>(user);
-        if (self->cancelled && self->cancelled->load())
-            return 1;
-        if (self->lease && self->limit.count() > 0 &&
-            std::chrono::steady_clock::now() - self->start - self->lease->Waited() > self->limit) {
-            self->timedOut = true;
-            self->received = now;
-            return 1;
-        }
-        return 0;
-    }
-
-    std::string TimeOutText() const
-    {
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - start - lease->Waited());
-        return "Operation timed out after " + std::to_string(spent.count()) + " milliseconds with " +
-               std::to_string(received) + " bytes received";
-    }
-};
-
 struct TransferResult
 {
     bool ok = false;
@@ -742,31 +707,6 @@ CInternetClient* OpenInternetClient()
     } catch (...) {
         return nullptr;
     }
-}
-
-int RetryAfterSeconds(std::string_view headers)
-{
-    std::size_t start = 0;
-    while (start < headers.size()) {
-        std::size_t end = headers.find("\r\n", start);
-        if (end == std::string_view::npos)
-            end = headers.size();
-        const std::string_view line = headers.substr(start, end - start);
-        start = end + 2;
-        constexpr std::string_view kName = "retry-after:";
-        if (line.size() < kName.size() || !EqualsIgnoringCase(line.substr(0, kName.size()), kName))
-            continue;
-        std::string_view value = line.substr(kName.size());
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-            value.remove_prefix(1);
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-            value.remove_suffix(1);
-        // Seconds only; a date is rare from servers that ask for patience, and the minimum wait holds.
-        if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string_view::npos)
-            return -1;
-        return std::stoi(std::string(value));
-    }
-    return -1;
 }
 
 bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
