@@ -292,10 +292,18 @@ CCheckRun::CCheckRun(const std::vector<CLink*>& links) : m_links(links)
             order.push_back(&it->second);
         it->second.push_back(i);
     }
-    for (std::size_t round = 0; m_progress.queue.size() < links.size(); ++round)
-        for (const std::vector<std::size_t>* places : order)
-            if (round < places->size())
-                m_progress.queue.emplace_back(links[(*places)[round]], (*places)[round]);
+    // Each round visits only the hosts with links left: one host with thousands of links among
+    // thousands of hosts with one must not cost rounds times hosts.
+    for (std::size_t round = 0; !order.empty(); ++round) {
+        std::size_t kept = 0;
+        for (const std::vector<std::size_t>* places : order) {
+            const std::size_t place = (*places)[round];
+            m_progress.queue.emplace_back(links[place], place);
+            if (round + 1 < places->size())
+                order[kept++] = places;
+        }
+        order.resize(kept);
+    }
 }
 
 CCheckRun::~CCheckRun()
