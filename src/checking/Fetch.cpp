@@ -2,6 +2,7 @@
 
 #include "CheckSettings.h"
 #include "FetchFailure.h"
+#include "FetchShare.h"
 #include "PageBudget.h"
 #include "PageEncoding.h"
 #include "Url.h"
@@ -21,8 +22,9 @@
 #include <stdexcept>
 
 /// One libcurl easy handle per thread, configured afresh for every fetch. curl_easy_reset keeps
-/// the handle's connection, DNS and TLS session caches, so consecutive fetches of one thread reuse
-/// kept-alive connections while each fetch still starts from the current settings.
+/// the handle's connections, so consecutive fetches of one thread reuse kept-alive connections
+/// while each fetch still starts from the current settings; DNS answers and TLS sessions are the
+/// process's (SharedFetchCaches).
 class CInternetClient
 {
 public:
@@ -673,6 +675,8 @@ bool CInternetClient::Configure(const CheckSettings& settings)
     auto set = [&ok](CURLcode rc) { ok = ok && rc == CURLE_OK; };
     set(curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvex"));
     set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
+    if (CURLSH* share = SharedFetchCaches())
+        set(curl_easy_setopt(h, CURLOPT_SHARE, share));
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, settings.connectTimeoutSeconds));
     set(curl_easy_setopt(h, CURLOPT_TIMEOUT, settings.requestTimeoutSeconds));
     set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));

@@ -138,6 +138,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         host = host_name(self.headers.get("Host"))
         entry = {"method": self.command, "host": host, "path": self.path, "time": time.time(),
                  "conn": self.conn_id, "addr": self.connection.getsockname()[0]}
+        if isinstance(self.connection, ssl.SSLSocket):
+            entry["resumed"] = self.connection.session_reused
         target = self.path
         if "://" in target.split("?", 1)[0]:  # absolute form (a proxy passed it on as it was)
             parts = urllib.parse.urlsplit(target)

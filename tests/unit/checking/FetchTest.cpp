@@ -656,6 +656,26 @@ TEST_F(FetchTest, HttpsWithTheTestCertificateTrustedThroughCaFile)
     EXPECT_EQ(text, "<p>final page</p>\n");
 }
 
+TEST_F(FetchTest, AnotherThreadResumesTheTlsSessionOfTheFirst)
+{
+    CheckSettings s = GetCheckSettings();
+    s.caFile = s_cert.certFile;
+    SetCheckSettings(s);
+    // Each thread has a client of its own, so the second cannot reuse the first one's connection:
+    // only the shared session spares it the whole handshake. No other test asks this host over HTTPS.
+    for (const char* path : {"/page.html?first", "/page.html?second"}) {
+        std::thread([&] {
+            std::string text;
+            uint32_t status = 0;
+            EXPECT_TRUE(FetchPageText(s_server->HttpsUrl("other.localhost", path), text, status, nullptr,
+                                      kMaxPageLength));
+            EXPECT_EQ(text, "<html>page on the default host</html>\n");
+        }).join();
+    }
+    EXPECT_EQ(fakes::detail::JsonField(LastLogLine(*s_server, "/page.html?first"), "resumed"), "false");
+    EXPECT_EQ(fakes::detail::JsonField(LastLogLine(*s_server, "/page.html?second"), "resumed"), "true");
+}
+
 TEST_F(FetchTest, HttpsFailsWhenTheCertificateIsNotTrusted)
 {
     CheckSettings s = GetCheckSettings();
