@@ -111,10 +111,14 @@ bool HostIsFree(CheckProgress& progress, const std::string& host, std::chrono::s
 // hosts, so a run with many sites finds one at once, and one with few waits for a slot anyway.
 constexpr std::size_t kLookAhead = 512;
 
+// A worker with nothing to take looks again at least this often, for a Stop that came without a
+// word (the unattended run's signal handler can only set the flag).
+constexpr std::chrono::seconds kStopCheck{1};
+
 // The next link for a worker: from the queue the first whose host has a slot free, else the
 // retry due first among those whose host has one, waited for; while every host in sight is busy
-// or resting, a finished page or the time frees one. False when there is nothing left, or the
-// run was stopped meanwhile.
+// or resting, the worker sleeps until a finished page frees a slot, a resting host may be asked
+// again, or Stop. False when there is nothing left, or the run was stopped meanwhile.
 bool TakeNext(CheckProgress& progress, std::pair<CLink*, std::size_t>& item, bool& isRetry)
 {
     const auto hostOf = [&progress](std::size_t place) -> const std::string& {
@@ -122,55 +126,60 @@ bool TakeNext(CheckProgress& progress, std::pair<CLink*, std::size_t>& item, boo
         return place < progress.hostOf.size() ? progress.hostOf[place] : none;
     };
     std::chrono::steady_clock::time_point due;
-    {
-        std::unique_lock lock(progress.queueLock);
-        for (;;) {
-            if (progress.cancel.load())
-                return false;
-            const auto now = std::chrono::steady_clock::now();
-            const std::size_t look = std::min(progress.queue.size(), kLookAhead);
-            for (std::size_t i = 0; i < look; ++i) {
-                const std::string& host = hostOf(progress.queue[i].second);
-                if (!HostIsFree(progress, host, now))
-                    continue;
-                item = progress.queue[i];
-                progress.queue.erase(progress.queue.begin() + static_cast<std::ptrdiff_t>(i));
-                if (!host.empty())
-                    ++progress.hosts[host].inFlight;
-                isRetry = false;
-                return true;
-            }
-            if (progress.queue.empty()) {
-                if (progress.retries.empty())
-                    return false;
-                auto first = progress.retries.end();
-                for (auto it = progress.retries.begin(); it != progress.retries.end(); ++it)
-                    if (HostIsFree(progress, hostOf(it->place), now) &&
-                        (first == progress.retries.end() || it->due < first->due))
-                        first = it;
-                if (first != progress.retries.end()) {
-                    item = {first->link, first->place};
-                    due = first->due;
-                    progress.retries.erase(first);
-                    if (const std::string& host = hostOf(item.second); !host.empty())
-                        ++progress.hosts[host].inFlight;
-                    isRetry = true;
-                    break;
-                }
-            }
-            progress.slotFreed.wait_for(lock, std::chrono::milliseconds(100));
-        }
-    }
-    while (std::chrono::steady_clock::now() < due) {
-        if (progress.cancel.load()) {
-            progress.waiting.fetch_sub(1);
+    std::unique_lock lock(progress.queueLock);
+    for (;;) {
+        if (progress.cancel.load())
             return false;
+        const auto now = std::chrono::steady_clock::now();
+        auto wakeAt = now + kStopCheck;
+        const auto noteRest = [&](const std::string& host) {
+            if (host.empty())
+                return;
+            const auto found = progress.hosts.find(host);
+            if (found != progress.hosts.end() && found->second.notBefore > now)
+                wakeAt = std::min(wakeAt, found->second.notBefore);
+        };
+        const std::size_t look = std::min(progress.queue.size(), kLookAhead);
+        for (std::size_t i = 0; i < look; ++i) {
+            const std::string& host = hostOf(progress.queue[i].second);
+            if (!HostIsFree(progress, host, now)) {
+                noteRest(host);
+                continue;
+            }
+            item = progress.queue[i];
+            progress.queue.erase(progress.queue.begin() + static_cast<std::ptrdiff_t>(i));
+            if (!host.empty())
+                ++progress.hosts[host].inFlight;
+            isRetry = false;
+            return true;
         }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            due - std::chrono::steady_clock::now(), std::chrono::milliseconds(100)));
+        if (progress.queue.empty()) {
+            if (progress.retries.empty())
+                return false;
+            auto first = progress.retries.end();
+            for (auto it = progress.retries.begin(); it != progress.retries.end(); ++it) {
+                if (!HostIsFree(progress, hostOf(it->place), now))
+                    noteRest(hostOf(it->place));
+                else if (first == progress.retries.end() || it->due < first->due)
+                    first = it;
+            }
+            if (first != progress.retries.end()) {
+                item = {first->link, first->place};
+                due = first->due;
+                progress.retries.erase(first);
+                if (const std::string& host = hostOf(item.second); !host.empty())
+                    ++progress.hosts[host].inFlight;
+                isRetry = true;
+                break;
+            }
+        }
+        progress.slotFreed.wait_until(lock, wakeAt);
     }
+    // The retry's own time; only Stop ends the wait early.
+    while (!progress.cancel.load() && std::chrono::steady_clock::now() < due)
+        progress.slotFreed.wait_until(lock, std::min(due, std::chrono::steady_clock::now() + kStopCheck));
     progress.waiting.fetch_sub(1);
-    return true;
+    return !progress.cancel.load();
 }
 
 // The host a link's page is asked of, lower case, without the port.
@@ -304,6 +313,14 @@ CCheckRun::CCheckRun(const std::vector<CLink*>& links) : m_links(links)
         }
         order.resize(kept);
     }
+}
+
+void CCheckRun::Cancel()
+{
+    m_progress.cancel.store(1);
+    // Workers waiting for a host slot or a retry's time hear of it at once.
+    { std::lock_guard lock(m_progress.queueLock); }
+    m_progress.slotFreed.notify_all();
 }
 
 CCheckRun::~CCheckRun()

@@ -107,7 +107,7 @@ public:
     /// `workers` 0: as many as the check settings say.
     bool Start(int workers = 0);
     /// Workers finish the link they hold and take no more.
-    void Cancel() { m_progress.cancel.store(1); }
+    void Cancel();
     /// Returns when every worker has ended.
     void Wait();
     bool IsFinished() const { return m_finished.load(); }
