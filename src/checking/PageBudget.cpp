@@ -8,11 +8,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
-#include <utility>
 
 namespace {
 
