@@ -50,20 +50,12 @@ template <class Run> Figures Measure(CLocalHttpServer& server, std::vector<std::
 bool Report(const char* name, const Figures& f)
 {
     const double perLink = static_cast<double>(f.requests) / kLinks;
-    const double bound = CCheckRun::kWorkers / (perLink * kDelaySeconds);
+    const double bound = kDefaultCheckWorkers / (perLink * kDelaySeconds);
     const double rate = kLinks / f.seconds;
     const bool met = rate >= 0.9 * bound;
     std::printf("%-18s %7.1f links/s   %.2f requests/link   bound %.1f links/s   %5.1f%% of it   goal >= 90%%  %s\n",
                 name, rate, perLink, bound, 100.0 * rate / bound, met ? "met" : "MISSED");
     return met;
-}
-
-void UnattendedRun(const std::vector<CLink*>& all)
-{
-    CCheckRun run(all);
-    if (!run.Start())
-        CheckWorker(run.Progress());
-    run.Wait();
 }
 
 // Off, on, on, off, off, on: a drift of the machine over the minutes weighs on both sides alike.
@@ -79,7 +71,7 @@ bool CompareHistory(CLocalHttpServer& server, std::vector<std::unique_ptr<CLink>
     double seconds[2] = {0, 0};
     for (const bool on : {false, true, true, false, false, true}) {
         SetCheckRecorder(on ? HistoryRecorder(store) : CheckRecorder());
-        seconds[on] += Measure(server, links, UnattendedRun).seconds;
+        seconds[on] += Measure(server, links, RunToTheEnd).seconds;
         if (on)
             store->Flush(); // the writer's work counts on the side that made it
     }
@@ -103,17 +95,10 @@ bool CompareHistory(CLocalHttpServer& server, std::vector<std::unique_ptr<CLink>
 
 int main()
 {
-    CLocalHttpServer::Options options;
-    options.responseDelay = std::chrono::milliseconds(50);
-    CLocalHttpServer server(&PartnerSiteAnswer, options);
-    std::string error;
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
+    const std::unique_ptr<CLocalHttpServer> site = StartPartnerSite(std::chrono::milliseconds(50));
+    if (!site)
         return 2;
-    }
-    CheckSettings settings;
-    settings.pageRankHost = "pagerank.localhost:" + std::to_string(server.Port());
-    SetCheckSettings(settings);
+    CLocalHttpServer& server = *site;
 
     std::vector<std::unique_ptr<CLink>> links = PartnerSiteLinks(kLinks, kHosts, server.Port());
 
@@ -130,7 +115,7 @@ int main()
         CollectScheduledResults(all, run.Progress().outcomes, 7);
     });
     std::printf("%d links on %d hosts, every answer after %.0f ms, %d workers\n", kLinks, kHosts, kDelaySeconds * 1000,
-                CCheckRun::kWorkers);
+                kDefaultCheckWorkers);
     const bool a = Report("interactive run", interactive);
     const bool b = Report("unattended run", unattended);
     return a && b && CompareHistory(server, links) ? 0 : 1;

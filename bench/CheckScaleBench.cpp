@@ -57,12 +57,7 @@ Figures Run(CLocalHttpServer& server, std::vector<std::unique_ptr<CLink>>& links
     const std::size_t before = server.RequestsServed();
     const double cpu = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    {
-        CCheckRun run(pointers);
-        if (!run.Start())
-            CheckWorker(run.Progress());
-        run.Wait();
-    }
+    RunToTheEnd(pointers);
     Figures f;
     f.links = count;
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -87,17 +82,10 @@ bool Report(const char* name, const Figures& f, int workers, double goal)
 
 int main()
 {
-    CLocalHttpServer::Options options;
-    options.responseDelay = std::chrono::milliseconds(500);
-    CLocalHttpServer server(&PartnerSiteAnswer, options);
-    std::string error;
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
+    const std::unique_ptr<CLocalHttpServer> site = StartPartnerSite(std::chrono::milliseconds(500));
+    if (!site)
         return 2;
-    }
-    CheckSettings settings;
-    settings.pageRankHost = "pagerank.localhost:" + std::to_string(server.Port());
-    SetCheckSettings(settings);
+    CLocalHttpServer& server = *site;
 
     std::vector<std::unique_ptr<CLink>> links = PartnerSiteLinks(kLinks, kHosts, server.Port());
 
@@ -107,8 +95,8 @@ int main()
     const Figures wide = Run(server, links, kLinks, 64);
     const bool a = Report("64 in flight, 2/site", wide, 64, 0.90);
     std::fflush(stdout);
-    const Figures narrow = Run(server, links, kDefaultLinks, CCheckRun::kWorkers);
-    const bool b = Report("5 in flight (default)", narrow, CCheckRun::kWorkers, 0.95);
+    const Figures narrow = Run(server, links, kDefaultLinks, kDefaultCheckWorkers);
+    const bool b = Report("5 in flight (default)", narrow, kDefaultCheckWorkers, 0.95);
     const bool c = wide.cpuPerPage <= narrow.cpuPerPage;
     std::printf("CPU per checked page: %.2f ms with 64 vs %.2f ms with 5   goal: no more  %s\n", wide.cpuPerPage * 1000,
                 narrow.cpuPerPage * 1000, c ? "met" : "MISSED");

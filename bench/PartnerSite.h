@@ -4,8 +4,12 @@
 
 #include "LocalHttpServer.h"
 
+#include "checking/CheckRuns.h"
+#include "checking/CheckSettings.h"
 #include "records/Link.h"
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,4 +50,32 @@ inline std::vector<std::unique_ptr<CLink>> PartnerSiteLinks(int count, int hosts
         links.push_back(std::move(link));
     }
     return links;
+}
+
+// The partner site answering every request after `delay`, with the PageRank service on it too
+// (the check settings are made to name it); null, with the reason on stderr, when it cannot start.
+inline std::unique_ptr<CLocalHttpServer> StartPartnerSite(std::chrono::milliseconds delay)
+{
+    CLocalHttpServer::Options options;
+    options.responseDelay = delay;
+    auto server = std::make_unique<CLocalHttpServer>(&PartnerSiteAnswer, options);
+    std::string error;
+    if (!server->Start(&error)) {
+        std::fprintf(stderr, "cannot start the local server: %s\n", error.c_str());
+        return nullptr;
+    }
+    CheckSettings settings;
+    settings.pageRankHost = "pagerank.localhost:" + std::to_string(server->Port());
+    SetCheckSettings(settings);
+    return server;
+}
+
+// A run over `links` to its end, as the unattended run makes it (on this thread when no worker
+// can be had).
+inline void RunToTheEnd(const std::vector<CLink*>& links)
+{
+    CCheckRun run(links);
+    if (!run.Start())
+        CheckWorker(run.Progress());
+    run.Wait();
 }

@@ -4,6 +4,7 @@
 // out Ok: holding pages back to save memory must not change a verdict. Usage:
 //   orvex-bench-run-memory [distinct|short|listed] [workers]
 #include "LocalHttpServer.h"
+#include "PartnerSite.h"
 #include "ProcessMemory.h"
 #include "StuffedPage.h"
 
@@ -103,12 +104,7 @@ int main(int argc, char** argv)
     }
     const long before = StatusKiB("VmHWM");
     const auto start = std::chrono::steady_clock::now();
-    {
-        CCheckRun run(pointers);
-        if (!run.Start())
-            CheckWorker(run.Progress());
-        run.Wait();
-    }
+    RunToTheEnd(pointers);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peak = StatusKiB("VmHWM");
     const std::size_t textPeak = TakePageTextPeak();

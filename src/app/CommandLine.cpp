@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "ProductInfo.h"
+#include "checking/CheckSettings.h"
 #include "history/CheckHistory.h"
 #include "platform/Paths.h"
 #include "platform/TaskScheduler.h"
@@ -248,9 +249,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             const std::string value = i + 1 < args.size() ? args[++i] : std::string();
             const bool digits =
                 !value.empty() && value.size() <= 2 && value.find_first_not_of("0123456789") == std::string::npos;
-            if (!digits || std::stoi(value) < 1 || std::stoi(value) > 64) {
+            if (!digits || std::stoi(value) < 1 || std::stoi(value) > kMaxCheckWorkers) {
                 result.action = CommandLine::Action::Error;
-                result.error = "--check-workers takes a number of pages from 1 to 64";
+                result.error = "--check-workers takes a number of pages from 1 to " + std::to_string(kMaxCheckWorkers);
                 return result;
             }
             result.checkWorkers = std::stoi(value);

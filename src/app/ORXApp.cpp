@@ -546,9 +546,9 @@ CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettin
     settings.retryMinSeconds = std::clamp(wait, 0, 3600);
     settings.retryMaxSeconds = 4 * settings.retryMinSeconds;
     settings.workers = std::clamp(
-        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckWorkers).value_or(settings.workers), 1, 64);
+        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckWorkers).value_or(settings.workers), 1, kMaxCheckWorkers);
     settings.perSite = std::clamp(
-        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckPerSite).value_or(settings.perSite), 1, 8);
+        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckPerSite).value_or(settings.perSite), 1, kMaxCheckPerSite);
     return settings;
 }
 

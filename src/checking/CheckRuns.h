@@ -88,7 +88,7 @@ struct CheckProgress
 /// then its PageRank, on this thread.
 void CheckWorker(CheckProgress& progress);
 
-/// A run of the five workers over a list of links. Nothing here blocks a user interface: Start
+/// A run of workers over a list of links. Nothing here blocks a user interface: Start
 /// returns at once, and the caller polls the progress, cancels or waits.
 ///
 /// A run holds its links from construction to destruction: the date refresh leaves every link
@@ -96,8 +96,6 @@ void CheckWorker(CheckProgress& progress);
 class CCheckRun
 {
 public:
-    static constexpr int kWorkers = 5;
-
     explicit CCheckRun(const std::vector<CLink*>& links);
     ~CCheckRun(); ///< cancels and waits
     CCheckRun(const CCheckRun&) = delete;
@@ -136,7 +134,7 @@ private:
     std::atomic<bool> m_finished{false};
 };
 
-/// The interactive run without its window: the five workers over `links` in the order given;
+/// The interactive run without its window: the workers over `links` in the order given;
 /// `onTick` is called every `tickMs` until every link is done or the run is stopped, and returns
 /// false when the user pressed Stop. Returns when every worker has ended. Sends no letter.
 void RunInteractiveCheck(const std::vector<CLink*>& links, const std::function<bool(const CheckProgress&)>& onTick,

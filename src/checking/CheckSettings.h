@@ -2,6 +2,13 @@
 
 #include <string>
 
+/// Pages a run has in flight at once, and requests at once to one partner host: the defaults and
+/// the largest numbers a setting or the command line may ask for (the smallest is 1).
+inline constexpr int kDefaultCheckWorkers = 5;
+inline constexpr int kMaxCheckWorkers = 64;
+inline constexpr int kDefaultCheckPerSite = 2;
+inline constexpr int kMaxCheckPerSite = 8;
+
 /// What the checking code needs from the settings, as one snapshot. The application sets it at
 /// start-up and after the options change; every fetch and check reads a copy, so worker threads
 /// never touch the settings objects themselves.
@@ -15,10 +22,10 @@ struct CheckSettings
     /// A link counts as expiring this many days before its expiry date.
     int warningDays = 7;
 
-    /// Pages a run has in flight at once (1 to 64), and requests at once to one partner host
-    /// (1 to 8); the PageRank service is no partner and is not held to the second.
-    int workers = 5;
-    int perSite = 2;
+    /// Pages a run has in flight at once, and requests at once to one partner host; the PageRank
+    /// service is no partner and is not held to the second.
+    int workers = kDefaultCheckWorkers;
+    int perSite = kDefaultCheckPerSite;
 
     /// A page that failed in a way that may pass (time-out, reset, 429 or 5xx) is tried again
     /// once in the same run after at least the first, its Retry-After honoured up to the second.

@@ -5,6 +5,7 @@
 #include "ScheduleStore.h"
 #include "SchedulingDlg.h"
 
+#include "checking/CheckSettings.h"
 #include "editing/EditingSupport.h"
 #include "history/CheckHistory.h"
 #include "storage/Options.h"
@@ -23,6 +24,20 @@
 using namespace OptionsSupport;
 
 namespace {
+
+// A number with its label on the next row of the grid.
+QSpinBox* AddSpinRow(QGridLayout* grid, int& row, const QString& label, const char* objectName, int min, int max,
+                     QWidget* parent)
+{
+    auto* caption = new QLabel(label, parent);
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(QLatin1String(objectName));
+    spin->setRange(min, max);
+    caption->setBuddy(spin);
+    grid->addWidget(caption, row, 0);
+    grid->addWidget(spin, row++, 1, Qt::AlignLeft);
+    return spin;
+}
 
 QPushButton* MakeButton(const QString& text, const char* objectName, QWidget* parent)
 {
@@ -85,34 +100,18 @@ COptionsDlgGeneral::COptionsDlgGeneral(COptions& options, IScheduleStore& schedu
     grid->addWidget(m_notify, row, 0, 1, 2);
     grid->addWidget(m_notifyButton, row++, 2);
 
-    auto* historyLabel = new QLabel(QStringLiteral("Keep check &history for"), this);
-    m_historyMonths = new QSpinBox(this);
-    m_historyMonths->setObjectName(QStringLiteral("historyMonthsSpin"));
-    m_historyMonths->setRange(0, kMaxHistoryMonths);
+    m_historyMonths = AddSpinRow(grid, row, QStringLiteral("Keep check &history for"), "historyMonthsSpin", 0,
+                                 kMaxHistoryMonths, this);
     m_historyMonths->setSuffix(QStringLiteral(" months"));
     m_historyMonths->setSpecialValueText(QStringLiteral("ever"));
     m_historyMonths->setToolTip(QStringLiteral("Checks older than this are removed from the history at each start"));
-    historyLabel->setBuddy(m_historyMonths);
-    grid->addWidget(historyLabel, row, 0);
-    grid->addWidget(m_historyMonths, row++, 1, Qt::AlignLeft);
-
-    auto* workersLabel = new QLabel(QStringLiteral("&Pages checked at once"), this);
-    m_checkWorkers = new QSpinBox(this);
-    m_checkWorkers->setObjectName(QStringLiteral("checkWorkersSpin"));
-    m_checkWorkers->setRange(1, 64);
-    m_checkWorkers->setValue(5);
-    workersLabel->setBuddy(m_checkWorkers);
-    grid->addWidget(workersLabel, row, 0);
-    grid->addWidget(m_checkWorkers, row++, 1, Qt::AlignLeft);
-    auto* perSiteLabel = new QLabel(QStringLiteral("Requests at once to one si&te"), this);
-    m_checkPerSite = new QSpinBox(this);
-    m_checkPerSite->setObjectName(QStringLiteral("checkPerSiteSpin"));
-    m_checkPerSite->setRange(1, 8);
-    m_checkPerSite->setValue(2);
+    m_checkWorkers = AddSpinRow(grid, row, QStringLiteral("&Pages checked at once"), "checkWorkersSpin", 1,
+                                kMaxCheckWorkers, this);
+    m_checkWorkers->setValue(kDefaultCheckWorkers);
+    m_checkPerSite = AddSpinRow(grid, row, QStringLiteral("Requests at once to one si&te"), "checkPerSiteSpin", 1,
+                                kMaxCheckPerSite, this);
+    m_checkPerSite->setValue(kDefaultCheckPerSite);
     m_checkPerSite->setToolTip(QStringLiteral("A partner's server is never asked for more pages at once"));
-    perSiteLabel->setBuddy(m_checkPerSite);
-    grid->addWidget(perSiteLabel, row, 0);
-    grid->addWidget(m_checkPerSite, row++, 1, Qt::AlignLeft);
     grid->setRowStretch(row, 1);
     NameFieldsByTheirLabels(this);
 

@@ -4,6 +4,7 @@
 // file, and the keyboard alone.
 #include "storage/Options.h"
 #include "DialogTesting.h"
+#include "TestProgram.h"
 #include "app/ORXApp.h"
 #include "checking/CheckSettings.h"
 #include "history/HistoryStore.h"
@@ -771,11 +772,8 @@ private slots:
     void historyAndCheckConcurrencySettingsFromTheKeyboard()
     {
         QTemporaryDir home;
-        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
-        auto app = std::make_unique<CORXApp>(false);
-        QVERIFY(app->InitInstance());
-        MessageBox::ResetTestHooks();
+        auto app = StartTestProgram(home);
+        QVERIFY(app);
         std::shared_ptr<CHistoryStore> history = app->GetHistory();
         QVERIFY(history);
         const int64_t now = QDateTime::currentSecsSinceEpoch();

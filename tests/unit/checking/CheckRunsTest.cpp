@@ -119,7 +119,7 @@ TEST_F(CheckRunsTest, AllLinksOfARunAreCheckedByAtMostFiveWorkers)
         50);
     EXPECT_EQ(lastDone, 12);
     EXPECT_EQ(site.PagesServed(), 12);
-    EXPECT_LE(site.MaxInFlight(), CCheckRun::kWorkers);
+    EXPECT_LE(site.MaxInFlight(), kDefaultCheckWorkers);
     EXPECT_GE(site.MaxInFlight(), 2); // the workers really run side by side
     for (const auto& link : links)
         EXPECT_EQ(link->GetStatus(), StatusOk) << link->GetFromPage();
