@@ -95,6 +95,13 @@ private:
 
 namespace {
 
+// The partner host of the link at `place` ("" when it has none, or the run was made without hosts).
+const std::string& HostOf(const CheckProgress& progress, std::size_t place)
+{
+    static const std::string none;
+    return place < progress.hostOf.size() ? progress.hostOf[place] : none;
+}
+
 // Whether a worker may ask `host` for a page now; with queueLock held.
 bool HostIsFree(CheckProgress& progress, const std::string& host, std::chrono::steady_clock::time_point now)
 {
@@ -121,10 +128,7 @@ constexpr std::chrono::seconds kStopCheck{1};
 // again, or Stop. False when there is nothing left, or the run was stopped meanwhile.
 bool TakeNext(CheckProgress& progress, std::pair<CLink*, std::size_t>& item, bool& isRetry)
 {
-    const auto hostOf = [&progress](std::size_t place) -> const std::string& {
-        static const std::string none;
-        return place < progress.hostOf.size() ? progress.hostOf[place] : none;
-    };
+    const auto hostOf = [&progress](std::size_t place) -> const std::string& { return HostOf(progress, place); };
     std::chrono::steady_clock::time_point due;
     std::unique_lock lock(progress.queueLock);
     for (;;) {
@@ -237,9 +241,7 @@ void CheckWorker(CheckProgress& progress)
         }
         std::unique_lock lock(progress.queueLock);
         progress.held.erase(item.second);
-        if (const std::string& host =
-                progress.hostOf.size() > item.second ? progress.hostOf[item.second] : std::string();
-            !host.empty()) {
+        if (const std::string& host = HostOf(progress, item.second); !host.empty()) {
             CheckProgress::HostState& state = progress.hosts[host];
             --state.inFlight;
             if (retry.askedToWait) {
@@ -288,7 +290,7 @@ CCheckRun::CCheckRun(const std::vector<CLink*>& links) : m_links(links)
 {
     m_progress.total.store(static_cast<int>(links.size()));
     m_progress.outcomes.resize(links.size());
-    m_progress.perSite = std::clamp(GetCheckSettings().perSite, 1, 8);
+    m_progress.perSite = std::clamp(GetCheckSettings().perSite, 1, kMaxCheckPerSite);
     m_progress.hostOf.reserve(links.size());
     // The links of one host are spread over the run, one from each host in turn, so that a site
     // with many links neither waits for the others nor gets them all back to back.
@@ -332,7 +334,7 @@ CCheckRun::~CCheckRun()
 bool CCheckRun::Start(int workers)
 {
     if (workers <= 0)
-        workers = std::clamp(GetCheckSettings().workers, 1, 64);
+        workers = std::clamp(GetCheckSettings().workers, 1, kMaxCheckWorkers);
     // The workers wait at this gate until all of them exist: either all run or none checks a link.
     std::unique_lock hold(m_gate);
     try {
