@@ -199,13 +199,11 @@ public:
         m_partial.clear();
     }
 
-    /// The line being gathered is no longer needed; its memory goes back.
+    /// The line being gathered is no longer needed; its memory goes back to the lease.
     void Release()
     {
         if (lease)
             lease->Drop(m_partial);
-        else
-            std::string().swap(m_partial);
     }
 
 private:

@@ -66,13 +66,9 @@ private:
     std::chrono::steady_clock::duration m_waited{};
 };
 
-/// What a walk is counted for: its tree is up to this many times its text.
-constexpr std::size_t kWalkTreeRatio = 7;
-
 /// Runs `walk`, the walk of a page of `textBytes`, on one of the walkers when its turn comes and
 /// the walk budget has room, and returns when it has ended (with its exception, if it threw).
 void WalkInTurn(std::size_t textBytes, const std::function<void()>& walk);
 
-/// Walks running now, and the most at once since the last call.
-int WalksRunning();
+/// The most walks that ran at once since the last call.
 int TakeWalksPeak();
