@@ -4,9 +4,9 @@
 // a lower bound of what a real run spends on our side of the network.
 #include "LocalHttpServer.h"
 
-#include "checking/CheckSettings.h"
-#include "checking/Fetch.h"
-#include "checking/LinkCheck.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/fetch/Fetch.h"
+#include "core/page/LinkCheck.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,11 +5,11 @@
 #include "LocalHttpServer.h"
 #include "PartnerSite.h"
 
-#include "checking/CheckRuns.h"
-#include "checking/CheckSettings.h"
-#include "history/CheckHistory.h"
-#include "history/HistoryStore.h"
-#include "records/Link.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/history/CheckHistory.h"
+#include "core/history/HistoryStore.h"
+#include "core/records/Link.h"
+#include "core/runs/CheckRuns.h"
 
 #include <chrono>
 #include <cstdio>

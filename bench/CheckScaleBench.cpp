@@ -8,9 +8,9 @@
 #include "PartnerSite.h"
 #include "ProcessMemory.h"
 
-#include "checking/CheckRuns.h"
-#include "checking/CheckSettings.h"
-#include "records/Link.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/records/Link.h"
+#include "core/runs/CheckRuns.h"
 
 #include <sys/resource.h>
 

@@ -2,8 +2,8 @@
 // and the main window saves the whole file every 30 seconds.
 #include "SampleDatabase.h"
 
-#include "storage/ORXDatabase.h"
-#include "storage/SafeFile.h"
+#include "core/storage/ORXDatabase.h"
+#include "core/storage/SafeFile.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // The duplicate search over 100,000 links, a fifth of them in duplicate sets: the window's
 // "Find" button waits for it.
-#include "checking/Duplicates.h"
-#include "records/Link.h"
+#include "core/records/Link.h"
+#include "core/search/Duplicates.h"
 
 #include <benchmark/benchmark.h>
 

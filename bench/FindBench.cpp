@@ -4,11 +4,11 @@
 #include "GuiBenchMain.h"
 #include "SampleDatabase.h"
 
-#include "mainwnd/LinksView.h"
-#include "platform/SettingsStore.h"
-#include "records/LinksManager.h"
-#include "search/SearchCommands.h"
-#include "storage/ORXDatabase.h"
+#include "core/platform/SettingsStore.h"
+#include "core/records/LinksManager.h"
+#include "core/storage/ORXDatabase.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/search/SearchCommands.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

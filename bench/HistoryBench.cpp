@@ -1,7 +1,7 @@
 // The check history with 1,000,000 rows: how fast the window gets one link's timeline, and how
 // much the file grows per row. Rows are spread over 10,000 links, a hundred checks each, with
 // evidence as checks write it.
-#include "history/HistoryStore.h"
+#include "core/history/HistoryStore.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,7 +36,8 @@ HistoryEntry Check(int link, int check)
     // Most checks find the link; now and then it is nofollow or gone for a while.
     if (check % 25 == 7) {
         entry.status = 0x20;
-        entry.evidence = "nofollow: rel=\"sponsored\"\nanchor: <a href=\"http://mine.example/\" rel=\"sponsored\">Mine</a>";
+        entry.evidence =
+            "nofollow: rel=\"sponsored\"\nanchor: <a href=\"http://mine.example/\" rel=\"sponsored\">Mine</a>";
     } else if (check % 40 == 13) {
         entry.status = 0x08;
         entry.evidence = "not present: no anchor names http://mine.example/";

@@ -4,12 +4,12 @@
 #include "GuiBenchMain.h"
 #include "SampleDatabase.h"
 
-#include "mainwnd/Filters.h"
-#include "mainwnd/LinksView.h"
-#include "platform/SettingsStore.h"
-#include "records/LinksManager.h"
-#include "records/PartnersManager.h"
-#include "storage/ORXDatabase.h"
+#include "core/platform/SettingsStore.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "core/storage/ORXDatabase.h"
+#include "gui/mainwnd/Filters.h"
+#include "gui/mainwnd/LinksView.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -5,7 +5,7 @@
 #include "ProcessMemory.h"
 #include "SampleDatabase.h"
 
-#include "storage/ORXDatabase.h"
+#include "core/storage/ORXDatabase.h"
 
 #include <algorithm>
 #include <atomic>

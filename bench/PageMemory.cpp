@@ -10,10 +10,10 @@
 #include "ProcessMemory.h"
 #include "StuffedPage.h"
 
-#include "checking/CheckSettings.h"
-#include "checking/Fetch.h"
-#include "checking/LinkCheck.h"
-#include "records/Link.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/fetch/Fetch.h"
+#include "core/page/LinkCheck.h"
+#include "core/records/Link.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +21,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-
 
 int main(int argc, char** argv)
 {

@@ -1,7 +1,7 @@
 // The page walk against the parser alone, on one large page stitched together from the HTML
 // documentation installed on this machine (ORVEX_BENCH_HTML_DIR overrides /usr/share/doc).
 // The walk should cost little beyond the parse: compare the two medians.
-#include "checking/LinkCheck.h"
+#include "core/page/LinkCheck.h"
 
 #include <benchmark/benchmark.h>
 #include <gumbo.h>

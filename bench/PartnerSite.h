@@ -4,9 +4,9 @@
 
 #include "LocalHttpServer.h"
 
-#include "checking/CheckRuns.h"
-#include "checking/CheckSettings.h"
-#include "records/Link.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/records/Link.h"
+#include "core/runs/CheckRuns.h"
 
 #include <chrono>
 #include <cstdio>

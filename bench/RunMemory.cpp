@@ -8,11 +8,11 @@
 #include "ProcessMemory.h"
 #include "StuffedPage.h"
 
-#include "checking/CheckRuns.h"
-#include "checking/CheckSettings.h"
-#include "checking/PageBudget.h"
-#include "records/Link.h"
-#include "records/LinkStatus.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/fetch/PageBudget.h"
+#include "core/records/Link.h"
+#include "core/records/LinkStatus.h"
+#include "core/runs/CheckRuns.h"
 
 #include <signal.h>
 #include <sys/wait.h>

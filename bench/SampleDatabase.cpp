@@ -1,9 +1,9 @@
 #include "SampleDatabase.h"
 
-#include "records/LinkStatus.h"
-#include "records/LinksManager.h"
-#include "records/PartnersManager.h"
-#include "storage/ORXDatabase.h"
+#include "core/records/LinkStatus.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "core/storage/ORXDatabase.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 // The link-stuffed partner pages the memory benchmarks check: exactly the fetch limit of anchors.
 
-#include "checking/Fetch.h"
+#include "core/fetch/Fetch.h"
 
 #include <string>
 

@@ -2,10 +2,10 @@
 // can show. The same day always gives the same file, byte for byte.
 //
 //     orvex-make-sample OUTPUT.orx [--today YYYY-MM-DD]
-#include "records/LinkStatus.h"
-#include "records/LinksManager.h"
-#include "records/PartnersManager.h"
-#include "storage/ORXDatabase.h"
+#include "core/records/LinkStatus.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "core/storage/ORXDatabase.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,9 +2,9 @@
 // while the database is open, and a history that cannot be used is told once, never in the way.
 #include "ORXApp.h"
 
-#include "history/CheckHistory.h"
-#include "history/HistoryStore.h"
-#include "platform/SettingsStore.h"
+#include "core/history/CheckHistory.h"
+#include "core/history/HistoryStore.h"
+#include "core/platform/SettingsStore.h"
 
 #include <algorithm>
 

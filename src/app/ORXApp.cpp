@@ -3,15 +3,15 @@
 #include "InstanceChannel.h"
 #include "ProductInfo.h"
 #include "QuitSignals.h"
-#include "checking/Fetch.h"
-#include "mail/Notifications.h"
-#include "mainwnd/MainFrame.h"
-#include "platform/Paths.h"
-#include "records/TextUtil.h"
-#include "storage/ConfigFile.h"
-#include "storage/DatabasePath.h"
-#include "storage/SafeFile.h"
-#include "widgets/MessageBox.h"
+#include "core/fetch/Fetch.h"
+#include "core/mail/Notifications.h"
+#include "core/platform/Paths.h"
+#include "core/records/TextUtil.h"
+#include "core/storage/ConfigFile.h"
+#include "core/storage/DatabasePath.h"
+#include "core/storage/SafeFile.h"
+#include "gui/mainwnd/MainFrame.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -545,10 +545,12 @@ CheckSettings CORXApp::BuildCheckSettings(const COptions& options, const ISettin
         store.GetInt(SettingsNames::kRootSection, SettingsNames::kRetryWaitSeconds).value_or(settings.retryMinSeconds);
     settings.retryMinSeconds = std::clamp(wait, 0, 3600);
     settings.retryMaxSeconds = 4 * settings.retryMinSeconds;
-    settings.workers = std::clamp(
-        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckWorkers).value_or(settings.workers), 1, kMaxCheckWorkers);
-    settings.perSite = std::clamp(
-        store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckPerSite).value_or(settings.perSite), 1, kMaxCheckPerSite);
+    settings.workers =
+        std::clamp(store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckWorkers).value_or(settings.workers),
+                   1, kMaxCheckWorkers);
+    settings.perSite =
+        std::clamp(store.GetInt(SettingsNames::kRootSection, SettingsNames::kCheckPerSite).value_or(settings.perSite),
+                   1, kMaxCheckPerSite);
     return settings;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "checking/CheckSettings.h"
-#include "platform/InstanceLock.h"
-#include "platform/SettingsStore.h"
-#include "records/OleDateTime.h"
-#include "storage/ORXDatabase.h"
-#include "storage/Options.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/platform/InstanceLock.h"
+#include "core/platform/SettingsStore.h"
+#include "core/records/OleDateTime.h"
+#include "core/storage/ORXDatabase.h"
+#include "core/storage/Options.h"
 
 #include <QString>
 #include <atomic>

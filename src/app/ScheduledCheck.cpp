@@ -2,9 +2,9 @@
 // something changed. Used by "/check" and by a window that a second "/check" start asked.
 #include "ORXApp.h"
 
-#include "checking/CheckRuns.h"
-#include "mail/Notifications.h"
-#include "records/LinkStatus.h"
+#include "core/mail/Notifications.h"
+#include "core/records/LinkStatus.h"
+#include "core/runs/CheckRuns.h"
 
 #include <atomic>
 #include <chrono>

@@ -2,7 +2,7 @@
 """Independent reference for the toolbar query checksum (lookup2, initial value 0x6B1D4E37).
 
 Written from the algorithm's description, not from our C++ code, so that the expected values in
-tests/unit/checking/PageRankTest.cpp do not just repeat whatever the C++ computes. Run it and
+tests/unit/core/pagerank/PageRankTest.cpp do not just repeat whatever the C++ computes. Run it and
 compare its output with the constants in that test.
 """
 

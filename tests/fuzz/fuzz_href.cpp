@@ -4,8 +4,8 @@
 // and read again: the second reading must give the same parts and the same key, so no spelling
 // survives the first reading that a second one would still change (a host not yet lower-cased or
 // in punycode, a dot segment, a blank left in the path).
-#include "checking/LinkCheck.h"
-#include "checking/Url.h"
+#include "core/fetch/Url.h"
+#include "core/page/LinkCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -60,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string href(reinterpret_cast<const char*>(data), size);
 
     CUrlParts parts;
-    if (ParseHref(page, href, parts) &&
-        (parts.service == ServiceType::Http || parts.service == ServiceType::Https)) {
+    if (ParseHref(page, href, parts) && (parts.service == ServiceType::Http || parts.service == ServiceType::Https)) {
         CheckWebParts(parts);
         const std::string written = std::string(parts.service == ServiceType::Http ? "http://" : "https://") +
                                     parts.host + ":" + std::to_string(parts.port) + parts.object;

@@ -2,9 +2,9 @@
 // smallest pieces it can be cut into must give the verdict the whole page gives. The first two
 // bytes pick the To Page and the anchor text so that the matching paths run too. The page reports
 // run on it as well: every anchor source they show is a piece of the page that opens a tag.
-#include "checking/LinkCheck.h"
-#include "checking/PageAnalysis.h"
-#include "checking/PageScan.h"
+#include "core/page/LinkCheck.h"
+#include "core/page/PageAnalysis.h"
+#include "core/page/PageScan.h"
 
 #include <algorithm>
 #include <cstddef>

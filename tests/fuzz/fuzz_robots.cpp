@@ -1,7 +1,7 @@
 // robots.txt rules on arbitrary bytes: the first input line is the page path, the rest are the
 // file's lines. Besides crashes and hangs, a one-rule file built from the second line is checked
 // against a plain dynamic-programming matcher, so the linear matcher may not drift from "*"/"$".
-#include "checking/Robots.h"
+#include "core/page/Robots.h"
 
 #include <cstddef>
 #include <cstdint>

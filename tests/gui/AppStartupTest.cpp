@@ -1,18 +1,18 @@
 // Start-up and exit of the application object as a user meets them: first start, damaged or
 // missing database, the update offer, a second start, and the command line.
-#include "app/CommandLine.h"
-#include "app/ExchangeCommands.h"
 #include "app/ORXApp.h"
-#include "checking/CheckRuns.h"
-#include "editing/EditingSupport.h"
+#include "cli/CommandLine.h"
+#include "cli/ExchangeCommands.h"
+#include "core/platform/SettingsStore.h"
+#include "core/records/Link.h"
+#include "core/records/Partner.h"
+#include "core/runs/CheckRuns.h"
+#include "core/storage/ORXDatabase.h"
 #include "fakes/FakeServers.h"
-#include "mainwnd/LinksView.h"
-#include "mainwnd/MainFrame.h"
-#include "platform/SettingsStore.h"
-#include "records/Link.h"
-#include "records/Partner.h"
-#include "storage/ORXDatabase.h"
-#include "widgets/MessageBox.h"
+#include "gui/editing/EditingSupport.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/mainwnd/MainFrame.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>

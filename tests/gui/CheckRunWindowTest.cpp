@@ -3,18 +3,18 @@
 // the summary line for every status it can name.
 #include "DialogTesting.h"
 #include "TestProgram.h"
-#include "checking/CheckRuns.h"
-#include "checking/CheckSettings.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/records/Link.h"
+#include "core/records/LinkStatus.h"
+#include "core/records/OleDateTime.h"
+#include "core/runs/CheckRuns.h"
 #include "fakes/FakeServers.h"
-#include "mainwnd/CheckSummary.h"
-#include "mainwnd/LinksCheckProgressDlg.h"
-#include "mainwnd/LinksView.h"
-#include "mainwnd/MainFrame.h"
-#include "records/Link.h"
-#include "records/LinkStatus.h"
-#include "records/OleDateTime.h"
+#include "gui/mainwnd/CheckSummary.h"
+#include "gui/mainwnd/LinksCheckProgressDlg.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/mainwnd/MainFrame.h"
+#include "gui/widgets/MessageBox.h"
 #include "unit/TestSupport.h"
-#include "widgets/MessageBox.h"
 
 #include <QComboBox>
 #include <QLabel>

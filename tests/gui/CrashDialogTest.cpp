@@ -1,8 +1,8 @@
 // The offer to mail a crash report, from the keyboard: Enter sends (the mail program gets the
 // letter to support naming the report), Escape does not.
 #include "DialogTesting.h"
-#include "crash/ExceptionHandlerDlg.h"
-#include "help/DesktopLinks.h"
+#include "gui/crash/ExceptionHandlerDlg.h"
+#include "gui/help/DesktopLinks.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,13 +1,13 @@
 // Help in a window of its own, addresses handed to the desktop (and what happens when it has no
 // program for them), and the copied rows as a spreadsheet reads them.
 #include "DialogTesting.h"
-#include "app/CommandLine.h"
 #include "TestProgram.h"
-#include "help/DesktopLinks.h"
-#include "help/HelpWindow.h"
-#include "mainwnd/ClipboardCopy.h"
-#include "mainwnd/LinksView.h"
-#include "mainwnd/MainFrame.h"
+#include "cli/CommandLine.h"
+#include "gui/help/DesktopLinks.h"
+#include "gui/help/HelpWindow.h"
+#include "gui/mainwnd/ClipboardCopy.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/mainwnd/MainFrame.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

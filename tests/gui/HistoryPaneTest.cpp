@@ -1,16 +1,16 @@
 // The history pane under the list: what it says about the selected link for every status, and the
 // report its button copies.
 #include "TestProgram.h"
+#include "core/history/HistoryStore.h"
+#include "core/records/Link.h"
+#include "core/records/LinkStatus.h"
+#include "core/records/OleDateTime.h"
 #include "fakes/FakeServers.h"
-#include "history/HistoryStore.h"
-#include "mainwnd/LinksView.h"
-#include "mainwnd/MainFrame.h"
-#include "records/Link.h"
-#include "records/LinkStatus.h"
-#include "records/OleDateTime.h"
-#include "reports/LinkHistoryPane.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/mainwnd/MainFrame.h"
+#include "gui/reports/LinkHistoryPane.h"
+#include "gui/widgets/MessageBox.h"
 #include "unit/TestSupport.h"
-#include "widgets/MessageBox.h"
 
 #include <QAction>
 #include <QClipboard>

@@ -1,7 +1,7 @@
 // The icon set as the window uses it: every command's icon loads from the resources and draws
 // something at toolbar and menu size, and names the program has no icon for fall back to the
 // desktop theme.
-#include "widgets/Icons.h"
+#include "gui/widgets/Icons.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,18 +4,18 @@
 // window against real files.
 #include "DialogTesting.h"
 #include "app/ORXApp.h"
-#include "exchange/ExcelImport.h"
-#include "mainwnd/ImportExportCommands.h"
-#include "mainwnd/LinksView.h"
-#include "mainwnd/MainFrame.h"
-#include "platform/SettingsStore.h"
-#include "records/LinkStatus.h"
-#include "records/LinksManager.h"
-#include "records/PartnersManager.h"
-#include "reports/ExcelImportDlg.h"
-#include "widgets/FileDialog.h"
-#include "widgets/MessageBox.h"
-#include "widgets/ProgressWork.h"
+#include "core/exchange/ExcelImport.h"
+#include "core/platform/SettingsStore.h"
+#include "core/records/LinkStatus.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "gui/exchange/ExcelImportDlg.h"
+#include "gui/exchange/ImportExportCommands.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/mainwnd/MainFrame.h"
+#include "gui/widgets/FileDialog.h"
+#include "gui/widgets/MessageBox.h"
+#include "gui/widgets/ProgressWork.h"
 
 #include <QAction>
 #include <QApplication>
@@ -545,7 +545,8 @@ private slots:
             QCOMPARE(summary.size(), 1);
             // The partners are new to the first import only.
             const QString partners = links == 0 ? QStringLiteral("4 new partners") : QStringLiteral("0 new partners");
-            QVERIFY2(summary[0].startsWith(QStringLiteral("Imported 5 links and ") + partners + QStringLiteral(" from rows 2 to 6 of sheet ")),
+            QVERIFY2(summary[0].startsWith(QStringLiteral("Imported 5 links and ") + partners +
+                                           QStringLiteral(" from rows 2 to 6 of sheet ")),
                      qPrintable(QLatin1String(format) + QLatin1Char(' ') + summary[0]));
             links += 5;
             QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), links);

@@ -3,18 +3,18 @@
 // "S&ave&&Check" and "Check now" against servers of this process, labels, tab order and the
 // keyboard alone.
 #include "DialogTesting.h"
-#include "checking/CheckSettings.h"
-#include "editing/EditingSupport.h"
-#include "editing/LinkCommands.h"
-#include "editing/LinkPropertiesDlg.h"
-#include "editing/LinksPackDlg.h"
-#include "history/CheckHistory.h"
-#include "history/HistoryStore.h"
-#include "records/LinkStatus.h"
-#include "records/LinksManager.h"
-#include "records/PartnersManager.h"
-#include "storage/Archive.h"
-#include "widgets/MessageBox.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/history/CheckHistory.h"
+#include "core/history/HistoryStore.h"
+#include "core/records/LinkStatus.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "core/storage/Archive.h"
+#include "gui/editing/EditingSupport.h"
+#include "gui/editing/LinkCommands.h"
+#include "gui/editing/LinkPropertiesDlg.h"
+#include "gui/editing/LinksPackDlg.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,12 +1,12 @@
 // The links list as the user meets it: cells, colours, sorting, the stored layout, copying and
 // the three filter boxes of the toolbar.
 #include "DialogTesting.h"
-#include "mainwnd/Filters.h"
-#include "mainwnd/LinksModel.h"
-#include "mainwnd/LinksView.h"
-#include "platform/SettingsStore.h"
-#include "records/LinksManager.h"
-#include "records/PartnersManager.h"
+#include "core/platform/SettingsStore.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "gui/mainwnd/Filters.h"
+#include "gui/mainwnd/LinksModel.h"
+#include "gui/mainwnd/LinksView.h"
 
 #include <QAbstractItemModelTester>
 #include <QAbstractItemView>

@@ -1,15 +1,15 @@
 // The main window as a user drives it: which commands are offered for a selection, Delete, Check
 // Link through the progress dialog, copying rows and the totals panes, and a run handed over by a
 // second "/check" start.
-#include "mainwnd/MainFrame.h"
+#include "gui/mainwnd/MainFrame.h"
 #include "DialogTesting.h"
 #include "TestProgram.h"
 #include "app/ORXApp.h"
-#include "editing/PartnersListCtrl.h"
-#include "editing/PartnersListDlg.h"
-#include "mainwnd/LinksView.h"
-#include "records/LinkStatus.h"
-#include "widgets/MessageBox.h"
+#include "core/records/LinkStatus.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/partners/PartnersListCtrl.h"
+#include "gui/partners/PartnersListDlg.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -2,11 +2,11 @@
 // and opened from the main window's list.
 #include "DialogTesting.h"
 #include "TestProgram.h"
+#include "core/records/Link.h"
 #include "fakes/FakeServers.h"
-#include "mainwnd/LinksView.h"
-#include "mainwnd/MainFrame.h"
-#include "records/Link.h"
-#include "reports/PageReportDlg.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/mainwnd/MainFrame.h"
+#include "gui/reports/PageReportDlg.h"
 #include "unit/TestSupport.h"
 
 #include <QComboBox>

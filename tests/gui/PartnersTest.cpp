@@ -1,13 +1,13 @@
 // The partners dialog and the partner properties dialog as a user drives them: the stored list
 // layout, sorting, the fill order, deleting with its question, editing and adding from buttons,
 // keys and double-clicks, validation, and what keyboard and screen-reader users rely on.
-#include "editing/PartnerCommands.h"
-#include "editing/PartnerPropertiesDlg.h"
-#include "editing/PartnersListDlg.h"
-#include "platform/SettingsStore.h"
-#include "records/LinksManager.h"
-#include "records/PartnersManager.h"
-#include "widgets/MessageBox.h"
+#include "core/platform/SettingsStore.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "gui/partners/PartnerCommands.h"
+#include "gui/partners/PartnerPropertiesDlg.h"
+#include "gui/partners/PartnersListDlg.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>

@@ -5,12 +5,12 @@
 
 #include "TestProgram.h"
 #include "app/ORXApp.h"
-#include "mainwnd/LinksView.h"
-#include "mainwnd/MainFrame.h"
-#include "records/LinkStatus.h"
-#include "search/CheckForDuplicatesDlg.h"
-#include "search/FindDlg.h"
-#include "widgets/MessageBox.h"
+#include "core/records/LinkStatus.h"
+#include "gui/mainwnd/LinksView.h"
+#include "gui/mainwnd/MainFrame.h"
+#include "gui/search/CheckForDuplicatesDlg.h"
+#include "gui/search/FindDlg.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QAction>
 #include <QCheckBox>

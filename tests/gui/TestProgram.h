@@ -4,7 +4,7 @@
 // folder below `home`, no window settings, and message boxes that answer at once.
 
 #include "app/ORXApp.h"
-#include "widgets/MessageBox.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QFile>
 #include <QSettings>

@@ -1,0 +1,18 @@
+#include "CommandSupport.h"
+
+#include "app/ORXApp.h"
+#include "core/storage/DatabasePath.h"
+
+#include <cstdio>
+
+int FailCommand(const std::string& reason)
+{
+    std::fprintf(stderr, "orvex: %s\n", reason.c_str());
+    return 1;
+}
+
+std::string StoredDatabasePath(const std::string& folder, std::string* error)
+{
+    const COptions options = CORXApp::ReadStoredOptions(folder, error);
+    return ResolveDatabasePath(options.GetDatabasePath(), folder);
+}

@@ -1,0 +1,68 @@
+#include "TestMailCommand.h"
+
+#include "CommandLine.h"
+#include "app/ORXApp.h"
+#include "core/mail/Notifications.h"
+#include "core/platform/Paths.h"
+#include "core/platform/SettingsStore.h"
+#include "core/storage/DatabasePath.h"
+#include "core/storage/ORXDatabase.h"
+
+#include <cstdio>
+
+int RunTestMailCommand(const CommandLine& /*commandLine*/)
+{
+    // Read-only: a missing settings file leaves the defaults (and no server, so nothing is tried),
+    // and the database is never saved, so a run cannot change what the user keeps.
+    const std::string folder = Paths::FindProgramFolder();
+    std::string settingsError;
+    const COptions options = CORXApp::ReadStoredOptions(folder, &settingsError);
+    if (!settingsError.empty()) {
+        // Testing the defaults would say nothing about the user's mail server.
+        std::fprintf(stderr, "orvex: %s\n", settingsError.c_str());
+        return 1;
+    }
+
+    // A database that is missing or does not load leaves both collections empty: the letter then
+    // carries the signature alone, which is all a test of the mail settings needs.
+    CORXDatabase database;
+    database.Load(ResolveDatabasePath(options.GetDatabasePath(), folder));
+
+    CNotificationsManager* manager = GetNotificationsManager();
+    if (!manager) {
+        std::puts("Can not connect to specified server.");
+        return 1;
+    }
+    const MailSettings settings = CORXApp::BuildMailSettings(options, *OpenSettingsStore());
+    manager->SetSources({[&settings] { return settings; },
+                         [&database]() -> const CPartnersManager* { return database.GetPartners(); },
+                         [&database]() -> const CLinksManager* { return database.GetLinks(); }});
+
+    std::string lastResponse;
+    const int result = manager->SendTestNotification(
+        settings.mailTo, settings.smtpServer, settings.smtpPort, settings.mailFrom, settings.smtpAuth,
+        settings.smtpUser, settings.smtpPassword, &lastResponse, settings.allowUnencryptedPassword);
+    FreeNotificationsManager();
+
+    switch (result) {
+    case 0:
+        std::puts("Test notification sended successfully.");
+        return 0;
+    case 1:
+        std::puts("Can not connect to specified server.");
+        break;
+    default:
+        std::puts("Connection completed successful but message sending failed.");
+        break;
+    }
+    // A reply of several lines still reads as one line of output.
+    std::string reply;
+    for (const char c : lastResponse) {
+        if (c == '\n')
+            reply += ' ';
+        else if (c != '\r')
+            reply += c;
+    }
+    std::printf("Server reply: %s\n", reply.empty() ? "(none)" : reply.c_str());
+    return 1;
+}

@@ -1,0 +1,90 @@
+#include "Exports.h"
+
+#include "PartnerIndex.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "core/storage/SafeFile.h"
+
+#include <exception>
+
+namespace {
+
+constexpr std::string_view kHeader = "Partner\tPartner organization\tPartner e-mail\tPartner ICQ number\t"
+                                     "Partner phone number\tProject\tFrom page\tTo Page\tAnchor\t"
+                                     "First payment date\tLast payment date\tExpiry date\tPrice\tFull cost\t"
+                                     "Status\r\n";
+
+constexpr std::size_t kFlushBytes = 1 << 20;
+constexpr std::size_t kProgressEvery = 4096;
+
+void AppendField(std::string& line, std::string_view value)
+{
+    line += value;
+    line += '\t';
+}
+
+void AppendExportLine(std::string& line, const CLink* link, const CPartner* partner)
+{
+    if (partner) {
+        AppendField(line, partner->GetName());
+        AppendField(line, partner->GetOrganization());
+        AppendField(line, partner->GetEmail());
+        AppendField(line, partner->GetIcq());
+        AppendField(line, partner->GetPhone());
+    } else {
+        line += "\t\t\t\t\t";
+    }
+    AppendField(line, link->GetProject());
+    AppendField(line, link->GetFromPage());
+    AppendField(line, link->GetToPage());
+    AppendField(line, link->GetAnchor());
+    AppendField(line, FormatDate(link->GetFirstPaymentDate()));
+    AppendField(line, FormatDate(link->GetLastPaymentDate()));
+    AppendField(line, FormatDate(link->GetExpiryDate()));
+    AppendField(line, std::to_string(link->GetCostPerMonth()));
+    AppendField(line, std::to_string(link->GetCostPerPeriod()));
+    AppendField(line, GetStatusName(link->GetStatus()));
+    line += "\r\n";
+}
+
+} // namespace
+
+std::string BuildExportLine(const CLink* link, const CPartnersManager& partners)
+{
+    if (!link)
+        return std::string(kHeader);
+    std::string line;
+    AppendExportLine(line, link, partners.FindById(link->GetPartnerId()));
+    return line;
+}
+
+bool ExportText(const std::string& path, const CPartnersManager& partners, const CLinksManager& links,
+                std::string* error, const ProgressFn& progress)
+{
+    try {
+        const PartnerIndex byId(partners);
+        SafeFileWriter file(path);
+        file.Open();
+        std::string buffer(kHeader);
+        const std::vector<CLink*> all = links.GetLinks();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (i % kProgressEvery == 0 && progress && !progress(static_cast<double>(i) / all.size())) {
+                if (error)
+                    *error = "cancelled";
+                return false;
+            }
+            AppendExportLine(buffer, all[i], byId.Find(all[i]->GetPartnerId()));
+            if (buffer.size() >= kFlushBytes) {
+                file.Write(buffer.data(), buffer.size());
+                buffer.clear();
+            }
+        }
+        file.Write(buffer.data(), buffer.size());
+        file.Commit(false);
+        return true;
+    } catch (const std::exception& e) {
+        if (error)
+            *error = e.what();
+        return false;
+    }
+}

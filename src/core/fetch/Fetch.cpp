@@ -1,0 +1,793 @@
+#include "Fetch.h"
+
+#include "CheckSettings.h"
+#include "FetchFailure.h"
+#include "FetchShare.h"
+#include "PageBudget.h"
+#include "PageEncoding.h"
+#include "Url.h"
+#include "core/platform/TextEncoding.h"
+#include "core/records/TextUtil.h"
+#include "core/storage/SafeFile.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+
+/// One libcurl easy handle per thread, configured afresh for every fetch. curl_easy_reset keeps
+/// the handle's connections, so consecutive fetches of one thread reuse kept-alive connections
+/// while each fetch still starts from the current settings; DNS answers and TLS sessions are the
+/// process's (SharedFetchCaches).
+class CInternetClient
+{
+public:
+    CInternetClient() = default;
+    ~CInternetClient()
+    {
+        if (m_handle)
+            curl_easy_cleanup(m_handle);
+    }
+    CInternetClient(const CInternetClient&) = delete;
+    CInternetClient& operator=(const CInternetClient&) = delete;
+
+    /// Resets and configures the handle; false when the settings allow no client.
+    bool Configure(const CheckSettings& settings);
+    CURL* Handle() const { return m_handle; }
+    long RequestTimeoutSeconds() const { return m_requestTimeout; }
+
+private:
+    CURL* m_handle = nullptr;
+    std::string m_proxy; // kept alive while the handle may read it
+    long m_requestTimeout = 0;
+};
+
+namespace {
+
+using pageencoding::CharsetConverter;
+using pageencoding::CharsetParameter;
+using pageencoding::Encoding;
+using pageencoding::EncodingKind;
+using pageencoding::MetaCharsetName;
+using pageencoding::ResolveEncodingLabel;
+using pageencoding::SanitizeUtf8;
+using pageencoding::Utf16Decoder;
+
+/// A line that never ends is cut after this many bytes beyond the caller's limit, so a body
+/// without line feeds cannot grow without bound until the time-out.
+constexpr std::size_t kLongLineSlack = 1024 * 1024;
+
+std::once_flag g_globalInit;
+
+void EnsureGlobalInit()
+{
+    std::call_once(g_globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Headers and status of the final response
+
+struct HeaderSink
+{
+    std::string raw;
+    bool keep = false;     // gather `raw` (only when the caller asked for the headers)
+    bool complete = false; // the empty line that ends the current response's headers arrived
+
+    static size_t Callback(char* data, size_t size, size_t count, void* user)
+    {
+        auto* self = static_cast<HeaderSink*>(user);
+        const size_t n = size * count;
+        try {
+            std::string_view line(data, n);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+                line.remove_suffix(1);
+            // A new status line starts the headers of the next response (after a redirect or
+            // an interim 1xx answer); only the final response's headers are kept.
+            if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
+                self->raw.clear();
+                self->complete = false;
+            }
+            // curl reports a connection closed in the middle of the headers as a success with
+            // what came so far: only the empty line shows that they arrived whole.
+            if (line.empty())
+                self->complete = true;
+            else if (self->keep) {
+                self->raw += line;
+                self->raw += "\r\n";
+            }
+        } catch (...) {
+            return 0;
+        }
+        return n;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Redirects into the user's own network
+
+/// Sees the address of every connection a transfer uses, the redirects' included, before the
+/// request goes out. A partner page must not make us send requests into the user's own network,
+/// so once a hop has been on a public address no later hop may be on a private one. A page that
+/// the user named on a private address is fetched as asked, and so are its redirects until one
+/// leaves for a public address. Through a proxy every connection goes to the proxy, so all hops
+/// look alike and nothing is refused: only the proxy knows where it connects.
+struct RedirectGuard
+{
+    std::shared_ptr<const std::vector<std::string>> publicForTests;
+    bool publicSeen = false;
+    bool refused = false;
+
+    bool CountsAsOwnNetwork(const char* address) const
+    {
+        if (publicForTests &&
+            std::find(publicForTests->begin(), publicForTests->end(), address) != publicForTests->end())
+            return false;
+        return IsOwnNetworkAddress(address);
+    }
+
+    static int Callback(void* user, char* primaryIp, char* /*localIp*/, int /*primaryPort*/, int /*localPort*/)
+    {
+        auto* self = static_cast<RedirectGuard*>(user);
+        const bool own = self->CountsAsOwnNetwork(primaryIp ? primaryIp : "");
+        if (own && self->publicSeen) {
+            self->refused = true;
+            return CURL_PREREQFUNC_ABORT;
+        }
+        if (!own)
+            self->publicSeen = true;
+        return CURL_PREREQFUNC_OK;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Line splitting: lines end at LF, every CR is dropped.
+
+thread_local const std::atomic<bool>* t_cancelled = nullptr;
+
+/// Makes room for `extra` bytes in `s` within the lease; a wait given up because the fetch was
+/// cancelled fails the page, which must not pass for a page read to its end.
+void FitInLease(CPageLease* lease, std::string& s, std::size_t extra)
+{
+    if (lease && !lease->Fit(s, extra, t_cancelled))
+        throw std::runtime_error("cancelled while waiting for memory");
+}
+
+class LineReader
+{
+public:
+    /// When set, the line being gathered grows only as far as the lease lets it.
+    CPageLease* lease = nullptr;
+
+    /// Feeds body bytes; `onLine(line)` returns false to stop. Returns false once stopped.
+    template <typename OnLine> bool Feed(const char* data, std::size_t size, std::size_t cutAt, OnLine&& onLine)
+    {
+        const char* p = data;
+        const char* end = data + size;
+        while (p < end) {
+            const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char* segmentEnd = lf ? lf : end;
+            AppendWithoutCr(p, segmentEnd);
+            if (lf) {
+                if (!onLine(m_partial))
+                    return false;
+                m_partial.clear();
+                p = lf + 1;
+            } else {
+                p = end;
+            }
+            if (m_partial.size() > cutAt) {
+                // A line without end: take what came as the last line and stop.
+                onLine(m_partial);
+                m_partial.clear();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    /// The last line when the body did not end with LF.
+    template <typename OnLine> void Finish(OnLine&& onLine)
+    {
+        if (!m_partial.empty())
+            onLine(m_partial);
+        m_partial.clear();
+    }
+
+    /// The line being gathered is no longer needed; its memory goes back to the lease.
+    void Release()
+    {
+        if (lease)
+            lease->Drop(m_partial);
+    }
+
+private:
+    void AppendWithoutCr(const char* from, const char* to)
+    {
+        while (from < to) {
+            const char* cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(to - from)));
+            const char* stop = cr ? cr : to;
+            FitInLease(lease, m_partial, static_cast<std::size_t>(stop - from));
+            m_partial.append(from, stop);
+            from = cr ? cr + 1 : to;
+        }
+    }
+
+    std::string m_partial;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Transfers
+
+/// Body consumer: gets the bytes, returns false to stop reading (which is not an error).
+struct BodySink
+{
+    virtual ~BodySink() = default;
+    virtual bool Write(const char* data, std::size_t size) = 0;
+    /// The whole body has arrived (not called when the transfer failed).
+    virtual void Finish() {}
+    /// The memory this sink's bytes are counted in, if any.
+    virtual const CPageLease* Lease() const { return nullptr; }
+    bool stopped = false;   // the sink ended the transfer on purpose
+    bool failed = false;    // the sink could not take the bytes
+    CURL* handle = nullptr; // the transfer's handle while it runs, for the response's headers
+};
+
+size_t WriteCallback(char* data, size_t size, size_t count, void* user)
+{
+    auto* sink = static_cast<BodySink*>(user);
+    const size_t n = size * count;
+    try {
+        if (sink->Write(data, n))
+            return n;
+        sink->stopped = true;
+    } catch (...) {
+        sink->failed = true;
+    }
+    return n == 0 ? 1 : 0; // anything but n aborts the transfer
+}
+
+struct TransferResult
+{
+    bool ok = false;
+    uint32_t status = 0;
+    std::string finalUrl;
+    std::string error;
+    bool transient = false; ///< the transfer broke off in a way that may pass
+};
+
+/// Runs one request with the thread's client. `sink` null means HEAD.
+TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& headers)
+{
+    TransferResult result;
+    if (t_cancelled && t_cancelled->load()) {
+        result.error = "cancelled";
+        return result;
+    }
+    CInternetClient* client = OpenInternetClient();
+    if (!client) {
+        result.error = "no connection could be set up (check the proxy setting)";
+        return result;
+    }
+    CURL* h = client->Handle();
+    TransferWatch watch;
+    watch.cancelled = t_cancelled;
+    watch.lease = sink ? sink->Lease() : nullptr;
+    if (watch.lease) {
+        // curl's own limit would count the waits for memory too.
+        watch.limit = std::chrono::seconds(client->RequestTimeoutSeconds());
+        curl_easy_setopt(h, CURLOPT_TIMEOUT, 0L);
+    }
+    if (watch.cancelled || watch.lease) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TransferWatch::Callback);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
+    }
+    RedirectGuard guard;
+    guard.publicForTests = PublicAddressesForTests();
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    if (sink) {
+        sink->handle = h;
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteCallback);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, sink);
+    } else {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    }
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HeaderSink::Callback);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &RedirectGuard::Callback);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &guard);
+    CURLcode rc = curl_easy_perform(h);
+    if (rc == CURLE_ABORTED_BY_CALLBACK && watch.timedOut) {
+        rc = CURLE_OPERATION_TIMEDOUT;
+        try {
+            const std::string text = watch.TimeOutText();
+            std::snprintf(errorText, sizeof errorText, "%s", text.c_str());
+        } catch (...) {
+            errorText[0] = '\0';
+        }
+    }
+    long code = 0;
+    if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code > 0)
+        result.status = static_cast<uint32_t>(code);
+    // A body shorter than its Content-Length or a chunked body without its last chunk is
+    // CURLE_PARTIAL_FILE; headers cut off pass as CURLE_OK and are caught by the header sink.
+    result.ok =
+        (rc == CURLE_OK && headers.complete) || (rc == CURLE_WRITE_ERROR && sink && sink->stopped && !sink->failed);
+    if (result.ok && sink) {
+        try {
+            sink->Finish();
+        } catch (...) {
+            result.ok = false;
+        }
+    }
+    try {
+        const char* effective = nullptr;
+        if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+            result.finalUrl = effective;
+        result.transient = !result.ok && (rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_RECV_ERROR ||
+                                          rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING);
+        if (!result.ok)
+            result.error = sink && sink->failed ? std::string("the page could not be read")
+                                                : DescribeFetchFailure(rc, errorText, headers.complete, guard.refused);
+    } catch (...) {
+        // Only the explanation is lost; the outcome stands.
+    }
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+    // Drop the pointers into this call's stack before the handle is used again.
+    if (sink)
+        sink->handle = nullptr;
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+    return result;
+}
+
+class PageTextSink : public BodySink
+{
+public:
+    /// `budgeted`: the page's memory counts against the pages' budget, and its reading waits for
+    /// room there.
+    PageTextSink(std::size_t maxLength, bool budgeted) : m_max(maxLength), m_budgeted(budgeted)
+    {
+        if (budgeted)
+            m_reader.lease = &m_lease;
+    }
+
+    const CPageLease* Lease() const override { return m_budgeted ? &m_lease : nullptr; }
+
+    /// The text leaves with what it holds of the budget; the rest goes back.
+    CPageLease TakeLease()
+    {
+        m_reader.Release();
+        if (m_text.capacity() > m_text.size() + m_text.size() / 8)
+            m_lease.Shrink(m_text);
+        m_lease.EndGrowth();
+        return std::move(m_lease);
+    }
+
+    bool Write(const char* data, std::size_t size) override
+    {
+        if (m_text.size() >= m_max)
+            return false;
+        if (m_mode != Mode::Undecided)
+            return FeedDecoded(data, size);
+        // The byte order mark needs the first three bytes; a shorter first block waits for more.
+        if (m_head.empty() && size >= kBomLookahead) {
+            const std::size_t skip = Decide(std::string_view(data, size));
+            return FeedDecoded(data + skip, size - skip);
+        }
+        m_head.append(data, size);
+        if (m_head.size() < kBomLookahead)
+            return true;
+        return FeedHead();
+    }
+
+    void Finish() override
+    {
+        if (stopped || m_text.size() >= m_max)
+            return;
+        if (m_mode == Mode::Undecided && !FeedHead())
+            return;
+        if (m_mode == Mode::Utf16) {
+            const std::string tail = m_utf16.Flush();
+            if (!FeedUtf8(tail.data(), tail.size()))
+                return;
+        }
+        m_reader.Finish([this](std::string& line) { return OnLine(line); });
+    }
+
+    std::string& Text() { return m_text; }
+
+private:
+    enum class Mode
+    {
+        Undecided,
+        Utf8,      // a byte order mark or the header said UTF-8
+        Converted, // the header named another charset
+        Utf16,     // a byte order mark or the header said UTF-16
+        Meta,      // neither: UTF-8 until a meta line names a charset
+    };
+
+    static constexpr std::size_t kBomLookahead = 3;
+
+    bool FeedHead()
+    {
+        const std::string head = std::move(m_head);
+        m_head.clear();
+        const std::size_t skip = Decide(head);
+        return FeedDecoded(head.data() + skip, head.size() - skip);
+    }
+
+    /// Picks the encoding as browsers do: byte order mark, then the Content-Type header's
+    /// charset, then meta lines. Returns the length of the byte order mark.
+    std::size_t Decide(std::string_view head)
+    {
+        if (head.starts_with("\xEF\xBB\xBF")) {
+            m_mode = Mode::Utf8;
+            return 3;
+        }
+        if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF")) {
+            m_mode = Mode::Utf16;
+            m_utf16.SetBigEndian(head[0] == '\xFE');
+            return 2;
+        }
+        char* contentType = nullptr;
+        if (handle && curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType) {
+            const std::string label = CharsetParameter(contentType);
+            if (!label.empty()) {
+                const Encoding encoding = ResolveEncodingLabel(label);
+                switch (encoding.kind) {
+                case EncodingKind::Utf8:
+                    m_mode = Mode::Utf8;
+                    return 0;
+                case EncodingKind::Utf16Le:
+                case EncodingKind::Utf16Be:
+                    m_mode = Mode::Utf16;
+                    m_utf16.SetBigEndian(encoding.kind == EncodingKind::Utf16Be);
+                    return 0;
+                case EncodingKind::Other:
+                    // A charset nobody knows is no declaration; the page may still declare one.
+                    if (m_converter.Open(encoding.name)) {
+                        m_mode = Mode::Converted;
+                        return 0;
+                    }
+                    break;
+                }
+            }
+        }
+        m_mode = Mode::Meta;
+        return 0;
+    }
+
+    bool FeedDecoded(const char* data, std::size_t size)
+    {
+        if (m_mode != Mode::Utf16)
+            return FeedUtf8(data, size);
+        const std::string text = m_utf16.Decode(data, size);
+        return FeedUtf8(text.data(), text.size());
+    }
+
+    bool FeedUtf8(const char* data, std::size_t size)
+    {
+        return m_reader.Feed(data, size, m_max + kLongLineSlack, [this](std::string& line) { return OnLine(line); });
+    }
+
+    bool OnLine(std::string& line)
+    {
+        if (m_text.size() >= m_max)
+            return false;
+        switch (m_mode) {
+        case Mode::Converted:
+            Append(m_converter.Convert(line));
+            break;
+        case Mode::Meta:
+            OnMetaModeLine(line);
+            break;
+        default:
+            AppendUtf8(line);
+            break;
+        }
+        Append("\n");
+        return m_text.size() < m_max;
+    }
+
+    void Append(std::string_view piece)
+    {
+        FitInLease(m_budgeted ? &m_lease : nullptr, m_text, piece.size());
+        m_text += piece;
+    }
+
+    void AppendUtf8(std::string& line)
+    {
+        if (TextEncoding::IsValidUtf8(line)) {
+            // A page that is one line (link lists often are) becomes the text without a copy.
+            if (m_text.empty())
+                m_text.swap(line);
+            else
+                Append(line);
+        } else
+            Append(SanitizeUtf8(line));
+    }
+
+    void OnMetaModeLine(std::string& line)
+    {
+        // The probe (lower case, blanks removed) is built only for the rare line that can hold a
+        // declaration; every other line is appended as it is.
+        if (ProbeCanMatch(line)) {
+            m_probe.clear();
+            for (const char c : line) {
+                if (c != ' ')
+                    m_probe += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            }
+            if (m_probe.find("meta") != std::string::npos && m_probe.find("charset=") != std::string::npos) {
+                const Encoding encoding = ResolveEncodingLabel(MetaCharsetName(line, m_probe));
+                // A page that calls itself UTF-16 in a meta line was read as ASCII to find that
+                // line, so it is not UTF-16: browsers take it as UTF-8.
+                m_utf8 = m_probe.find("charset=utf-8") != std::string::npos ||
+                         m_probe.find("charset=\"utf-8\"") != std::string::npos || encoding.kind != EncodingKind::Other;
+                if (!m_utf8)
+                    m_converter.Select(encoding.name);
+            }
+        }
+        if (!m_utf8)
+            Append(m_converter.Convert(line));
+        else
+            AppendUtf8(line);
+    }
+
+    /// Whether the line, read without blanks and case, contains "charset=": a pass without copies.
+    static bool ProbeCanMatch(const std::string& line)
+    {
+        static constexpr std::string_view kWord = "charset=";
+        if (line.find('=') == std::string::npos)
+            return false;
+        std::size_t matched = 0;
+        for (const char raw : line) {
+            if (raw == ' ')
+                continue;
+            const char c = raw >= 'A' && raw <= 'Z' ? static_cast<char>(raw - 'A' + 'a') : raw;
+            if (c == kWord[matched]) {
+                if (++matched == kWord.size())
+                    return true;
+            } else {
+                // "charset=" repeats no prefix of itself, so a mismatch restarts at this character.
+                matched = c == kWord[0] ? 1 : 0;
+            }
+        }
+        return false;
+    }
+
+    std::size_t m_max;
+    bool m_budgeted;
+    // Before the strings it counts, so that it outlives them.
+    CPageLease m_lease;
+    Mode m_mode = Mode::Undecided;
+    std::string m_head;
+    std::string m_text;
+    std::string m_probe;
+    bool m_utf8 = true;
+    CharsetConverter m_converter;
+    Utf16Decoder m_utf16;
+    LineReader m_reader;
+};
+
+class LinesSink : public BodySink
+{
+public:
+    LinesSink(std::vector<std::string>& lines, std::size_t maxLength) : m_lines(lines), m_max(maxLength) {}
+
+    bool Write(const char* data, std::size_t size) override
+    {
+        Begin();
+        if (m_total >= m_max)
+            return false;
+        return m_reader.Feed(data, size, m_max + kLongLineSlack,
+                             [this](const std::string& line) { return OnLine(line); });
+    }
+
+    /// The response was opened: the caller's list is emptied once.
+    void Begin()
+    {
+        if (!m_begun) {
+            m_lines.clear();
+            m_begun = true;
+        }
+    }
+
+    void Finish() override
+    {
+        Begin();
+        if (!stopped && m_total < m_max)
+            m_reader.Finish([this](const std::string& line) { return OnLine(line); });
+    }
+
+private:
+    bool OnLine(const std::string& line)
+    {
+        if (m_total >= m_max)
+            return false;
+        m_lines.push_back(line);
+        m_total += line.size();
+        return m_total < m_max;
+    }
+
+    std::vector<std::string>& m_lines;
+    std::size_t m_max;
+    std::size_t m_total = 0;
+    bool m_begun = false;
+    LineReader m_reader;
+};
+
+class FileSink : public BodySink
+{
+public:
+    explicit FileSink(SafeFileWriter& writer) : m_writer(writer) {}
+    bool Write(const char* data, std::size_t size) override
+    {
+        m_writer.Write(data, size);
+        return true;
+    }
+
+private:
+    SafeFileWriter& m_writer;
+};
+
+} // namespace
+
+CFetchCancelScope::CFetchCancelScope(const std::atomic<bool>& cancelled) : m_outer(t_cancelled)
+{
+    t_cancelled = &cancelled;
+}
+
+CFetchCancelScope::~CFetchCancelScope()
+{
+    t_cancelled = m_outer;
+}
+
+bool CInternetClient::Configure(const CheckSettings& settings)
+{
+    if (settings.useProxy && (settings.proxyHost.empty() || settings.proxyPort < 1 || settings.proxyPort > 65535))
+        return false;
+    if (!m_handle) {
+        m_handle = curl_easy_init();
+        if (!m_handle)
+            return false;
+    } else {
+        curl_easy_reset(m_handle);
+    }
+    CURL* h = m_handle;
+    m_requestTimeout = settings.requestTimeoutSeconds;
+    bool ok = true;
+    auto set = [&ok](CURLcode rc) { ok = ok && rc == CURLE_OK; };
+    set(curl_easy_setopt(h, CURLOPT_USERAGENT, "Orvex"));
+    set(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
+    if (CURLSH* share = SharedFetchCaches())
+        set(curl_easy_setopt(h, CURLOPT_SHARE, share));
+    set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, settings.connectTimeoutSeconds));
+    set(curl_easy_setopt(h, CURLOPT_TIMEOUT, settings.requestTimeoutSeconds));
+    set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));
+    set(curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L));
+    set(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L));
+    // CAINFO replaces only the bundle file; the system's certificate directory (CAPATH) stays.
+    if (!settings.caFile.empty())
+        set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
+    if (settings.useProxy) {
+        m_proxy = settings.proxyHost + ":" + std::to_string(settings.proxyPort);
+        set(curl_easy_setopt(h, CURLOPT_PROXY, m_proxy.c_str()));
+        set(curl_easy_setopt(h, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP)));
+        set(curl_easy_setopt(h, CURLOPT_NOPROXY, "")); // no bypass list, whatever no_proxy says
+        set(curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
+    }
+    // Without the switch curl's defaults apply: the http_proxy/https_proxy/no_proxy environment
+    // is this platform's "preconfigured internet access".
+    return ok;
+}
+
+CInternetClient* OpenInternetClient()
+{
+    try {
+        EnsureGlobalInit();
+        thread_local CInternetClient client;
+        if (!client.Configure(GetCheckSettings()))
+            return nullptr;
+        return &client;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, std::string* headers,
+                   std::size_t maxLength, FetchOutcome* outcome, CPageLease* lease)
+{
+    status = 0;
+    try {
+        PageTextSink sink(maxLength, lease != nullptr);
+        HeaderSink headerSink;
+        headerSink.keep = headers != nullptr || outcome != nullptr;
+        TransferResult result = Transfer(url, &sink, headerSink);
+        status = result.status;
+        if (outcome) {
+            outcome->finalUrl = std::move(result.finalUrl);
+            outcome->error = std::move(result.error);
+            outcome->transient = result.transient ||
+                                 (result.ok && (result.status == 429 || (result.status >= 500 && result.status < 600)));
+            outcome->retryAfter = RetryAfterSeconds(headerSink.raw);
+        }
+        if (headers && result.status != 0)
+            *headers = std::move(headerSink.raw);
+        if (!result.ok)
+            return false;
+        if (lease)
+            *lease = sink.TakeLease();
+        text = std::move(sink.Text());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool FetchLines(const std::string& url, std::vector<std::string>& lines, uint32_t& status, std::string* headers,
+                std::size_t maxLength)
+{
+    status = 0;
+    try {
+        LinesSink sink(lines, maxLength);
+        HeaderSink headerSink;
+        headerSink.keep = headers != nullptr;
+        const TransferResult result = Transfer(url, &sink, headerSink);
+        status = result.status;
+        if (headers && result.status != 0)
+            *headers = std::move(headerSink.raw);
+        if (result.status != 0)
+            sink.Begin();
+        return result.ok;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool UrlExists(const std::string& url)
+{
+    try {
+        CUrlParts parts;
+        if (!SplitUrl(url, parts))
+            return false;
+        HeaderSink headerSink;
+        const TransferResult result = Transfer(url, nullptr, headerSink);
+        return result.ok && IsHttpSuccess(result.status);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool DownloadToFile(const std::string& url, const std::string& path)
+{
+    try {
+        SafeFileWriter writer(path);
+        writer.Open();
+        FileSink sink(writer);
+        HeaderSink headerSink;
+        const TransferResult result = Transfer(url, &sink, headerSink);
+        // An error page saved under the download's name would pass for the file itself.
+        if (!result.ok || !IsHttpSuccess(result.status))
+            return false; // the writer removes its temporary file
+        writer.Commit(false);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,442 @@
+#include "HistoryStore.h"
+
+#include "core/fetch/Url.h"
+#include "core/storage/SafeFile.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// Batches are as large as what queued up while the last one was written, up to this.
+constexpr std::size_t kMaxBatch = 2000;
+constexpr int kBusyTimeoutMs = 2000;
+
+constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS link_keys("
+                                "  id INTEGER PRIMARY KEY,"
+                                "  key TEXT NOT NULL UNIQUE);"
+                                "CREATE TABLE IF NOT EXISTS checks("
+                                "  key_id INTEGER NOT NULL,"
+                                "  time INTEGER NOT NULL,"
+                                "  status INTEGER NOT NULL,"
+                                "  http_status INTEGER NOT NULL,"
+                                "  final_url TEXT,"
+                                "  page_rank INTEGER NOT NULL,"
+                                "  external_links INTEGER NOT NULL,"
+                                "  evidence TEXT);"
+                                "CREATE INDEX IF NOT EXISTS checks_by_key ON checks(key_id, time);";
+
+// A prepared statement that finalizes itself.
+class CStatement
+{
+public:
+    CStatement(sqlite3* db, const char* sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK)
+            m_statement = nullptr;
+    }
+    ~CStatement() { sqlite3_finalize(m_statement); }
+    CStatement(const CStatement&) = delete;
+    CStatement& operator=(const CStatement&) = delete;
+
+    explicit operator bool() const { return m_statement != nullptr; }
+    sqlite3_stmt* operator*() const { return m_statement; }
+
+    void Bind(int index, const std::string& text)
+    {
+        sqlite3_bind_text(m_statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    void BindOrNull(int index, const std::string& text)
+    {
+        if (text.empty())
+            sqlite3_bind_null(m_statement, index);
+        else
+            Bind(index, text);
+    }
+    void Bind(int index, int64_t value) { sqlite3_bind_int64(m_statement, index, value); }
+    std::string Text(int column) const
+    {
+        const auto* text = sqlite3_column_text(m_statement, column);
+        return text ? std::string(reinterpret_cast<const char*>(text),
+                                  static_cast<std::size_t>(sqlite3_column_bytes(m_statement, column)))
+                    : std::string();
+    }
+    int64_t Int(int column) const { return sqlite3_column_int64(m_statement, column); }
+
+private:
+    sqlite3_stmt* m_statement = nullptr;
+};
+
+// The columns ReadEntry reads, in its order, with the key of each row to select by.
+const std::string kSelectEntries = "SELECT c.time, c.status, c.http_status, c.final_url, c.page_rank, "
+                                   "c.external_links, c.evidence FROM checks c JOIN link_keys k ON k.id = c.key_id ";
+
+HistoryEntry ReadEntry(const CStatement& row)
+{
+    HistoryEntry entry;
+    entry.time = row.Int(0);
+    entry.status = static_cast<uint32_t>(row.Int(1));
+    entry.httpStatus = static_cast<int>(row.Int(2));
+    entry.finalUrl = row.Text(3);
+    entry.pageRank = static_cast<int>(row.Int(4));
+    entry.externalLinks = static_cast<int>(row.Int(5));
+    entry.evidence = row.Text(6);
+    return entry;
+}
+
+} // namespace
+
+namespace {
+
+// Addresses the program counts as one (host and path in any letter case, the default port
+// written or not) give one key.
+std::string AddressKey(const std::string& address)
+{
+    const std::string normalized = NormalizeUrl(address);
+    CUrlParts parts;
+    if (!ParseHref(nullptr, normalized, parts))
+        return normalized;
+    std::string key;
+    UrlKey(parts, key);
+    return key;
+}
+
+} // namespace
+
+std::string HistoryKey(const std::string& fromPage, const std::string& toPage, const std::string& project)
+{
+    // A tab never stands in a normalised address, so the three parts cannot run into one another.
+    return AddressKey(fromPage) + '\t' + AddressKey(toPage) + '\t' + project;
+}
+
+std::string CHistoryStore::PathFor(const std::string& databasePath)
+{
+    return databasePath + ".history";
+}
+
+CHistoryStore::CHistoryStore(std::string path, Access access)
+    : m_path(std::move(path)), m_readOnly(access == Access::ReadOnly)
+{
+    if (!m_readOnly)
+        m_writer = std::thread([this] { WriterLoop(); });
+}
+
+CHistoryStore::~CHistoryStore()
+{
+    {
+        std::lock_guard lock(m_queueLock);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+    std::lock_guard lock(m_dbLock);
+    if (m_db)
+        sqlite3_close(m_db);
+}
+
+void CHistoryStore::Fail(const std::string& what)
+{
+    if (m_problem.empty())
+        m_problem = "The check history \"" + m_path + "\" " + what + "; checks go on without it.";
+    if (m_db) {
+        // A statement of the caller may still be open: the connection goes when it is finalized.
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+std::string CHistoryStore::Problem() const
+{
+    std::lock_guard lock(m_dbLock);
+    return m_problem;
+}
+
+bool CHistoryStore::EnsureOpen()
+{
+    if (m_db)
+        return true;
+    if (m_openTried)
+        return false;
+    m_openTried = true;
+    if (m_readOnly) {
+        if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+            SQLITE_OK) {
+            Fail(std::string("cannot be opened (") + (m_db ? sqlite3_errmsg(m_db) : "no memory") + ")");
+            return false;
+        }
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        // A damaged file, or one that is no history, fails here at its first read.
+        CStatement probe(m_db, "SELECT count(*) FROM link_keys, checks WHERE 0");
+        if (!probe || sqlite3_step(*probe) != SQLITE_ROW) {
+            Fail(std::string("cannot be used (") + sqlite3_errmsg(m_db) + ")");
+            return false;
+        }
+        return true;
+    }
+    // Made by hand first, so that it is the owner's alone from its first byte; the log files
+    // SQLite adds beside it take the same permissions.
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        Fail(std::string("cannot be opened (") + std::strerror(errno) + ")");
+        return false;
+    }
+    ::close(fd);
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        Fail(std::string("cannot be opened (") + (m_db ? sqlite3_errmsg(m_db) : "no memory") + ")");
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    char* error = nullptr;
+    // A damaged file fails here, at its first read, before anything is written into it.
+    if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, &error) !=
+            SQLITE_OK ||
+        sqlite3_exec(m_db, kSchema, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error ? error : sqlite3_errmsg(m_db);
+        sqlite3_free(error);
+        Fail("cannot be used (" + message + ")");
+        return false;
+    }
+    return true;
+}
+
+int64_t CHistoryStore::KeyId(const std::string& key, bool create)
+{
+    CStatement find(m_db, "SELECT id FROM link_keys WHERE key = ?1");
+    if (!find)
+        return -1;
+    find.Bind(1, key);
+    if (sqlite3_step(*find) == SQLITE_ROW)
+        return find.Int(0);
+    if (!create)
+        return -1;
+    CStatement add(m_db, "INSERT INTO link_keys(key) VALUES (?1)");
+    if (!add)
+        return -1;
+    add.Bind(1, key);
+    if (sqlite3_step(*add) != SQLITE_DONE)
+        return -1;
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+void CHistoryStore::Record(const std::string& key, HistoryEntry entry)
+{
+    if (m_readOnly)
+        return;
+    {
+        std::lock_guard lock(m_queueLock);
+        m_queue.push_back({key, std::move(entry)});
+    }
+    m_wake.notify_one();
+}
+
+void CHistoryStore::Flush()
+{
+    std::unique_lock lock(m_queueLock);
+    m_drained.wait(lock, [this] { return m_queue.empty() && m_writing == 0 && !m_purgeBefore; });
+}
+
+void CHistoryStore::WriterLoop()
+{
+    std::vector<Queued> batch;
+    for (;;) {
+        {
+            std::unique_lock lock(m_queueLock);
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty() || m_purgeBefore.has_value(); });
+            if (m_queue.empty() && m_purgeBefore) {
+                const int64_t before = *m_purgeBefore;
+                m_purgeBefore.reset();
+                ++m_writing;
+                lock.unlock();
+                PurgeQueued(before);
+                lock.lock();
+                --m_writing;
+                m_drained.notify_all();
+                continue;
+            }
+            if (m_queue.empty() && m_stop)
+                return;
+            while (!m_queue.empty() && batch.size() < kMaxBatch) {
+                batch.push_back(std::move(m_queue.front()));
+                m_queue.pop_front();
+            }
+            m_writing = batch.size();
+        }
+        WriteBatch(batch);
+        batch.clear();
+        {
+            std::lock_guard lock(m_queueLock);
+            m_writing = 0;
+        }
+        m_drained.notify_all();
+    }
+}
+
+void CHistoryStore::WriteBatch(std::vector<Queued>& batch)
+{
+    std::lock_guard lock(m_dbLock);
+    if (!EnsureOpen())
+        return; // the problem is known; the entries go
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        Fail(std::string("is in use elsewhere (") + sqlite3_errmsg(m_db) + ")");
+        return;
+    }
+    bool ok = true;
+    {
+        CStatement insert(m_db, "INSERT INTO checks(key_id, time, status, http_status, final_url, page_rank, "
+                                "external_links, evidence) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        ok = static_cast<bool>(insert);
+        for (std::size_t i = 0; ok && i < batch.size(); ++i) {
+            const HistoryEntry& e = batch[i].entry;
+            const int64_t keyId = KeyId(batch[i].key, true);
+            if (keyId < 0) {
+                ok = false;
+                break;
+            }
+            sqlite3_reset(*insert);
+            insert.Bind(1, keyId);
+            insert.Bind(2, e.time);
+            insert.Bind(3, static_cast<int64_t>(e.status));
+            insert.Bind(4, static_cast<int64_t>(e.httpStatus));
+            insert.BindOrNull(5, e.finalUrl);
+            insert.Bind(6, static_cast<int64_t>(e.pageRank));
+            insert.Bind(7, static_cast<int64_t>(e.externalLinks));
+            insert.BindOrNull(8, e.evidence);
+            ok = sqlite3_step(*insert) == SQLITE_DONE;
+        }
+    }
+    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const std::string message = sqlite3_errmsg(m_db);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        Fail("could not be written (" + message + ")");
+    }
+}
+
+std::vector<HistoryEntry> CHistoryStore::Timeline(const std::string& key, int64_t since)
+{
+    std::vector<HistoryEntry> entries;
+    std::lock_guard lock(m_dbLock);
+    if (!EnsureOpen())
+        return entries;
+    CStatement rows(m_db, (kSelectEntries + "WHERE k.key = ?1 AND c.time >= ?2 ORDER BY c.time, c.rowid").c_str());
+    if (!rows)
+        return entries;
+    rows.Bind(1, key);
+    rows.Bind(2, since);
+    while (sqlite3_step(*rows) == SQLITE_ROW)
+        entries.push_back(ReadEntry(rows));
+    return entries;
+}
+
+bool CHistoryStore::LastEvidence(const std::string& key, HistoryEntry& entry)
+{
+    std::lock_guard lock(m_dbLock);
+    if (!EnsureOpen())
+        return false;
+    CStatement row(m_db, (kSelectEntries +
+                          "WHERE k.key = ?1 AND c.evidence IS NOT NULL ORDER BY c.time DESC, c.rowid DESC LIMIT 1")
+                             .c_str());
+    if (!row)
+        return false;
+    row.Bind(1, key);
+    if (sqlite3_step(*row) != SQLITE_ROW)
+        return false;
+    entry = ReadEntry(row);
+    return true;
+}
+
+std::vector<std::string> CHistoryStore::Keys()
+{
+    std::vector<std::string> keys;
+    std::lock_guard lock(m_dbLock);
+    if (!EnsureOpen())
+        return keys;
+    CStatement rows(m_db, "SELECT key FROM link_keys k WHERE EXISTS (SELECT 1 FROM checks c WHERE c.key_id = k.id) "
+                          "ORDER BY key");
+    while (rows && sqlite3_step(*rows) == SQLITE_ROW)
+        keys.push_back(rows.Text(0));
+    return keys;
+}
+
+bool CHistoryStore::Rekey(const std::string& oldKey, const std::string& newKey)
+{
+    if (oldKey == newKey)
+        return true;
+    Flush(); // entries still queued under the old key move too
+    std::lock_guard lock(m_dbLock);
+    if (!EnsureOpen())
+        return false;
+    const int64_t from = KeyId(oldKey, false);
+    if (from < 0)
+        return true; // nothing kept yet
+    const int64_t to = KeyId(newKey, false);
+    bool ok = true;
+    if (to < 0) {
+        CStatement rename(m_db, "UPDATE link_keys SET key = ?2 WHERE id = ?1");
+        ok = static_cast<bool>(rename);
+        if (ok) {
+            rename.Bind(1, from);
+            rename.Bind(2, newKey);
+            ok = sqlite3_step(*rename) == SQLITE_DONE;
+        }
+    } else {
+        // Another link had the new key before: both histories become one, in time order.
+        CStatement move(m_db, "UPDATE checks SET key_id = ?2 WHERE key_id = ?1");
+        ok = static_cast<bool>(move);
+        if (ok) {
+            move.Bind(1, from);
+            move.Bind(2, to);
+            ok = sqlite3_step(*move) == SQLITE_DONE;
+        }
+    }
+    if (!ok)
+        Fail(std::string("could not be written (") + sqlite3_errmsg(m_db) + ")");
+    return ok;
+}
+
+void CHistoryStore::PurgeLater(int64_t before)
+{
+    if (m_readOnly)
+        return;
+    {
+        std::lock_guard lock(m_queueLock);
+        m_purgeBefore = m_purgeBefore ? std::max(*m_purgeBefore, before) : before;
+    }
+    m_wake.notify_one();
+}
+
+void CHistoryStore::PurgeQueued(int64_t before)
+{
+    {
+        std::lock_guard lock(m_dbLock);
+        if (!m_db && !m_openTried && !FileExists(m_path))
+            return;
+    }
+    PurgeOlderThan(before);
+}
+
+int64_t CHistoryStore::PurgeOlderThan(int64_t before)
+{
+    if (m_writer.get_id() != std::this_thread::get_id())
+        Flush();
+    std::lock_guard lock(m_dbLock);
+    if (!EnsureOpen())
+        return -1;
+    CStatement purge(m_db, "DELETE FROM checks WHERE time < ?1");
+    if (!purge)
+        return -1;
+    purge.Bind(1, before);
+    if (sqlite3_step(*purge) != SQLITE_DONE) {
+        Fail(std::string("could not be written (") + sqlite3_errmsg(m_db) + ")");
+        return -1;
+    }
+    return sqlite3_changes64(m_db);
+}

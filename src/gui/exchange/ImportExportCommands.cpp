@@ -1,0 +1,153 @@
+#include "ImportExportCommands.h"
+
+#include "ExcelImportDlg.h"
+#include "core/exchange/ExcelImport.h"
+#include "core/exchange/ExcelWorkbook.h"
+#include "core/exchange/Exports.h"
+#include "core/records/LinksManager.h"
+#include "core/records/PartnersManager.h"
+#include "gui/editing/EditingSupport.h"
+#include "gui/widgets/FileDialog.h"
+#include "gui/widgets/MessageBox.h"
+#include "gui/widgets/ProgressWork.h"
+
+#include <QCoreApplication>
+
+#include <exception>
+#include <memory>
+
+namespace {
+
+QString Text(const char* text)
+{
+    return QCoreApplication::translate("ImportExportCommands", text);
+}
+
+// The message, with the reason on a line of its own when there is one.
+QString WithReason(const QString& message, const std::string& reason)
+{
+    return reason.empty() ? message : message + QLatin1Char('\n') + QString::fromStdString(reason);
+}
+
+template <class Write>
+void RunExport(const ExchangeContext& ctx, const QString& title, const QString& path, Write write)
+{
+    bool written = false;
+    std::string error;
+    bool cancelled = false;
+    try {
+        cancelled =
+            !RunProgressWork(ctx.parent, title, Text("Writing the links..."), [&](const WorkProgress& progress) {
+                written = write(path.toStdString(), ctx.partners, ctx.links, &error, progress);
+            });
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    // A cancelled export leaves no file behind, and the user knows why.
+    if (!written && !cancelled)
+        MessageBox::Warn(ctx.parent, WithReason(Text("Can not export to specified file."), error));
+}
+
+} // namespace
+
+bool ImportFromSpreadsheet(const ExchangeContext& ctx)
+{
+    const QString path =
+        FileDialog::AskOpenFile(ctx.parent, Text("Import from Excel"),
+                                {Text("Spreadsheets (*.xlsx *.xls *.ods *.csv)"), Text("All Files (*)")});
+    if (path.isEmpty())
+        return false;
+
+    // A workbook of a hundred thousand rows takes a second or two to read.
+    CExcelWorkbook book;
+    bool opened = false;
+    std::string error;
+    bool cancelled = false;
+    try {
+        cancelled = !RunProgressWork(
+            ctx.parent, Text("Import from Excel"), Text("Reading the workbook..."),
+            [&](const WorkProgress& progress) { opened = book.OpenForImport(path.toStdString(), &error, progress); });
+    } catch (const std::exception& e) {
+        opened = false;
+        error = e.what();
+    }
+    if (cancelled)
+        return false;
+    if (opened && book.SheetCount() <= 0) {
+        opened = false;
+        error = Text("The workbook holds no worksheet.").toStdString();
+    }
+    if (!opened) {
+        MessageBox::Warn(ctx.parent, WithReason(Text("Can not load file"), error));
+        return false;
+    }
+    return ImportWorkbook(ctx, book);
+}
+
+bool ImportWorkbook(const ExchangeContext& ctx, const ISpreadsheet& book)
+{
+    CExcelImportDlg dialog(book, ctx.settings, ctx.parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const int sheet = dialog.GetWorksheet();
+    const ColumnTypes types = dialog.GetColumnTypes();
+
+    // The rows are turned into records on a worker, but against copies: the window goes on
+    // painting the list from the real collections meanwhile, and they change only here, on the
+    // window's thread, once the user has not cancelled. The copies keep the partners' identifiers
+    // and the next free one, so the new links name the right partners.
+    CPartnersManager partners;
+    for (const CPartner* partner : ctx.partners.GetPartners())
+        partners.Append(std::make_unique<CPartner>(*partner));
+    partners.SetNextPartnerId(ctx.partners.GetNextPartnerId());
+    const std::size_t knownPartners = partners.GetCount();
+    CLinksManager links;
+
+    ImportResult result;
+    std::string error;
+    bool finished = false;
+    try {
+        finished = RunProgressWork(
+            ctx.parent, Text("Import from Excel"), Text("Importing the rows..."),
+            [&](const WorkProgress& progress) { result = ImportRows(book, sheet, types, partners, links, progress); });
+    } catch (const std::exception& e) {
+        MessageBox::Warn(ctx.parent, WithReason(Text("Can not load file"), e.what()));
+        return false;
+    }
+    if (!finished || result.cancelled) {
+        // Whatever the worker got done, the user said stop: nothing is added, and the box says so.
+        result.cancelled = true;
+        MessageBox::Inform(ctx.parent, QString::fromStdString(ImportSummary(result, book.SheetName(sheet))));
+        return false;
+    }
+
+    {
+        // The refresh reads every link's dates; these are added all at once, out of its way.
+        const CDateRefreshHold hold;
+        const std::vector<CPartner*> all = partners.GetPartners();
+        for (std::size_t i = knownPartners; i < all.size(); ++i)
+            ctx.partners.Append(std::make_unique<CPartner>(*all[i]));
+        ctx.partners.SetNextPartnerId(partners.GetNextPartnerId());
+        ctx.links.CopyAllFrom(links);
+    }
+    MessageBox::Inform(ctx.parent, QString::fromStdString(ImportSummary(result, book.SheetName(sheet))));
+    return true;
+}
+
+void ExportToTextFile(const ExchangeContext& ctx)
+{
+    const QString title = Text("Export to Text file");
+    const QString path = FileDialog::AskSaveFile(ctx.parent, title, {Text("Text Files (*.txt)"), Text("All Files (*)")},
+                                                 QStringLiteral(".txt"), true);
+    if (!path.isEmpty())
+        RunExport(ctx, title, path, ExportText);
+}
+
+void ExportToWorkbook(const ExchangeContext& ctx)
+{
+    const QString title = Text("Export to Excel workbook");
+    const QString path = FileDialog::AskSaveFile(
+        ctx.parent, title, {Text("Excel Workbook (*.xlsx)"), Text("All Files (*)")}, QStringLiteral(".xlsx"), false);
+    if (!path.isEmpty())
+        RunExport(ctx, title, path, ExportExcel);
+}

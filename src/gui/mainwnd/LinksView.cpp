@@ -1,0 +1,475 @@
+#include "LinksView.h"
+
+#include "core/platform/SettingsStore.h"
+#include "core/records/Link.h"
+#include "core/records/LinkStatus.h"
+#include "gui/widgets/ColumnLayout.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kHoverDelayMs = 1500;
+constexpr int kBalloonShowMs = 3000;
+constexpr int kDefaultWidth = 70;
+// A fit measures this many rows from the top, so that it costs the same for 100,000 links.
+constexpr int kFitRows = 100;
+// No fitted column grows past this many average characters (about 400 pixels at common sizes):
+// one long address must not push the other columns out of the window.
+constexpr int kFitMaxChars = 55;
+// The delegate draws the text 2 pixels in from each side of the cell; the rest is air.
+constexpr int kCellPadding = 12;
+const QColor kGridLine(241, 241, 241);
+
+using ColumnLayout::GetInt32;
+using ColumnLayout::HeaderIndexOf;
+using ColumnLayout::PutInt32;
+
+} // namespace
+
+ListLayout ListLayout::Defaults()
+{
+    ListLayout layout;
+    for (int i = 0; i < kLinkColumnCount; ++i) {
+        layout.columnOrder[static_cast<std::size_t>(i)] = i;
+        layout.columnVisible[static_cast<std::size_t>(i)] = i == ColumnFirstStart ? 0 : 1;
+        layout.columnWidth[static_cast<std::size_t>(i)] = kDefaultWidth;
+    }
+    return layout;
+}
+
+ListLayout ListLayout::FromBytes(const std::vector<uint8_t>& bytes)
+{
+    if (bytes.size() != kBytes)
+        return Defaults();
+    ListLayout layout;
+    std::size_t pos = 0;
+    layout.columnCount = GetInt32(bytes, pos);
+    for (auto& v : layout.columnOrder)
+        v = GetInt32(bytes, pos);
+    for (auto& v : layout.columnVisible)
+        v = GetInt32(bytes, pos);
+    for (auto& v : layout.columnWidth)
+        v = GetInt32(bytes, pos);
+    layout.sortColumn = GetInt32(bytes, pos);
+    layout.sortDescending = GetInt32(bytes, pos);
+    return layout;
+}
+
+std::vector<uint8_t> ListLayout::ToBytes() const
+{
+    std::vector<uint8_t> out;
+    out.reserve(kBytes);
+    PutInt32(out, columnCount);
+    for (int32_t v : columnOrder)
+        PutInt32(out, v);
+    for (int32_t v : columnVisible)
+        PutInt32(out, v);
+    for (int32_t v : columnWidth)
+        PutInt32(out, v);
+    PutInt32(out, sortColumn);
+    PutInt32(out, sortDescending);
+    return out;
+}
+
+std::vector<int> ListLayout::ShownKinds() const
+{
+    return ColumnLayout::ShownKinds(columnVisible);
+}
+
+void CLinkRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const bool selected = option.state & QStyle::State_Selected;
+    const bool focused = option.state & QStyle::State_Active;
+    const LinkRowColors colors =
+        GetLinkRowColors(index.data(CLinksModel::StatusRole).toUInt(), selected, focused, option.palette);
+    const QRect r = option.rect;
+    painter->save();
+    painter->fillRect(r, colors.background);
+    painter->setPen(kGridLine);
+    painter->drawLine(r.topLeft(), r.topRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+    const QRect cell = r.adjusted(0, 1, -1, -1);
+    painter->setPen(selected ? QColor(Qt::black) : colors.background);
+    painter->drawRect(cell.adjusted(0, 0, -1, -1));
+    const QRect textRect = cell.adjusted(2, 0, -2, 0);
+    painter->setPen(colors.text);
+    painter->setFont(option.font);
+    const QString text = ShortenText(index.data(Qt::DisplayRole).toString(), option.fontMetrics, textRect.width());
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    painter->restore();
+}
+
+bool CLinkRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index)
+{
+    // Tips only for texts the cell cuts off.
+    if (event->type() == QEvent::ToolTip && index.isValid()) {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (option.fontMetrics.horizontalAdvance(text) > option.rect.width() - 4) {
+            QToolTip::showText(event->globalPos(), text, view, option.rect);
+            return true;
+        }
+        QToolTip::hideText();
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
+CLinksListCtrl::CLinksListCtrl(QWidget* parent) : CRowListView(parent)
+{
+    setMouseTracking(true);
+    setFrameShape(QFrame::NoFrame);
+    setItemDelegate(new CLinkRowDelegate(this));
+    QHeaderView* header = horizontalHeader();
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    header->setMouseTracking(true);
+}
+
+void CLinksListCtrl::keyboardSearch(const QString& search)
+{
+    // No type-ahead: the main window decides what typed characters do.
+    emit TextTyped(search);
+}
+
+void CLinksListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_F2:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit EditRequested();
+        return;
+    case Qt::Key_Delete:
+        emit DeleteRequested();
+        return;
+    default:
+        QTableView::keyPressEvent(event);
+    }
+}
+
+void CLinksListCtrl::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        emit RowMenuRequested(viewport()->mapToGlobal(QPoint(0, 0)));
+    else
+        emit RowMenuRequested(event->globalPos());
+}
+
+CLinksView::CLinksView(ISettingsStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+{
+    setCursor(Qt::ArrowCursor);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_model = new CLinksModel(this);
+    m_list = new CLinksListCtrl(this);
+    m_list->setModel(m_model);
+    layout->addWidget(m_list);
+    setFocusProxy(m_list);
+
+    const auto bytes = m_store.GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings);
+    ApplyLayout(bytes ? ListLayout::FromBytes(*bytes) : ListLayout::Defaults());
+    // Without a stored layout (the first start, or a value of another size, which is ignored) the
+    // columns take the widths of what they show: the header texts now, and the first rows at the
+    // first fill that has any. An empty database at the first start is thus fitted again when its
+    // first links arrive (added or imported), instead of keeping widths fitted to no rows. Later
+    // fills leave the widths alone, and the last column follows the window's edge for this session.
+    // The layout is stored at exit like any other, so the next start uses it exactly as stored.
+    m_unstoredLayout = !bytes || bytes->size() != ListLayout::kBytes;
+    if (m_unstoredLayout) {
+        m_fitPending = true;
+        m_list->horizontalHeader()->setStretchLastSection(true);
+        FitColumns();
+    }
+
+    QHeaderView* header = m_list->horizontalHeader();
+    connect(header, &QHeaderView::sectionClicked, this, &CLinksView::OnHeaderClicked);
+    connect(header, &QWidget::customContextMenuRequested, this, &CLinksView::ShowColumnMenu);
+    connect(m_list, &CLinksListCtrl::EditRequested, this, &CLinksView::EditRequested);
+    connect(m_list, &CLinksListCtrl::DeleteRequested, this, &CLinksView::DeleteRequested);
+    connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid())
+            emit EditRequested();
+    });
+    connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { HideStatusBalloon(); });
+
+    m_hoverTimer.setSingleShot(true);
+    m_hoverTimer.setInterval(kHoverDelayMs);
+    connect(&m_hoverTimer, &QTimer::timeout, this, [this] {
+        if (!QApplication::focusWidget() || !window()->isActiveWindow()) {
+            HideStatusBalloon();
+            return;
+        }
+        OnHoverTimeout(m_list->rowAt(m_list->viewport()->mapFromGlobal(QCursor::pos()).y()));
+    });
+    m_balloonTimer.setSingleShot(true);
+    m_balloonTimer.setInterval(kBalloonShowMs);
+    connect(&m_balloonTimer, &QTimer::timeout, this, [this] { HideStatusBalloon(true); });
+
+    m_list->viewport()->installEventFilter(this);
+    header->installEventFilter(this);
+}
+
+CLinksView::~CLinksView()
+{
+    SaveLayout();
+}
+
+void CLinksView::Attach(CLinksManager* links, CPartnersManager* partners)
+{
+    m_model->Attach(links, partners);
+    UpdateSortIndicator();
+    HideStatusBalloon();
+    FitColumnsIfPending();
+}
+
+void CLinksView::FillList(bool full)
+{
+    if (full) {
+        // Column widths and order the user changed since survive a rebuild and the next save.
+        m_layout = ReadLayout();
+        m_model->FillList(true);
+        UpdateSortIndicator();
+        HideStatusBalloon();
+        FitColumnsIfPending();
+    } else {
+        m_model->FillList(false);
+    }
+}
+
+int CLinksView::FittedWidth(int kind) const
+{
+    const QFontMetrics metrics(m_list->font());
+    return ColumnLayout::FittedWidth(
+        *m_list->horizontalHeader(), kind, metrics, std::min(m_model->rowCount(), kFitRows), kCellPadding,
+        kFitMaxChars * metrics.averageCharWidth(), [this](int row, int k) { return m_model->CellText(row, k); });
+}
+
+void CLinksView::FitColumns()
+{
+    QHeaderView* header = m_list->horizontalHeader();
+    const bool stretch = header->stretchLastSection();
+    // The stretched column is fitted like the others, then stretched again from its new width.
+    header->setStretchLastSection(false);
+    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+        if (!header->isSectionHidden(kind)) {
+            header->resizeSection(kind, FittedWidth(kind));
+            m_fittedKinds.set(static_cast<std::size_t>(kind));
+        }
+    }
+    header->setStretchLastSection(stretch);
+}
+
+void CLinksView::FitColumnsIfPending()
+{
+    if (!m_fitPending)
+        return;
+    FitColumns();
+    if (m_model->rowCount() > 0)
+        m_fitPending = false;
+}
+
+ListLayout CLinksView::ReadLayout() const
+{
+    ListLayout layout = m_layout;
+    ColumnLayout::ReadFromHeader(*m_list->horizontalHeader(), layout.columnCount, layout.columnOrder,
+                                 layout.columnVisible, layout.columnWidth);
+    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
+    if (sortHeader >= 0)
+        layout.sortColumn = sortHeader;
+    layout.sortDescending = m_model->IsSortDescending() ? 1 : 0;
+    return layout;
+}
+
+void CLinksView::ApplyLayout(const ListLayout& stored)
+{
+    m_layout = stored;
+    for (int32_t& width : m_layout.columnWidth)
+        width = std::clamp<int32_t>(width, 0, ColumnLayout::kMaxWidth);
+    ColumnLayout::ApplyToHeader(*m_list->horizontalHeader(), stored.columnCount, stored.columnOrder,
+                                stored.columnVisible, m_layout.columnWidth);
+    const std::vector<int> shown = stored.ShownKinds();
+    const int count = static_cast<int>(shown.size());
+
+    int sortKind = ColumnProject;
+    if (stored.sortColumn >= 0 && stored.sortColumn < count)
+        sortKind = shown[static_cast<std::size_t>(stored.sortColumn)];
+    else if (count > 0)
+        sortKind = shown.front();
+    m_model->SetSort(sortKind, stored.sortDescending != 0);
+    UpdateSortIndicator();
+}
+
+void CLinksView::SaveLayout()
+{
+    m_layout = ReadLayout();
+    m_store.SetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings, m_layout.ToBytes());
+}
+
+void CLinksView::UpdateSortIndicator()
+{
+    m_list->horizontalHeader()->setSortIndicator(
+        m_model->GetSortKind(), m_model->IsSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void CLinksView::OnHeaderClicked(int kind)
+{
+    const bool descending = kind == m_model->GetSortKind() ? !m_model->IsSortDescending() : false;
+    m_model->sort(kind, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    UpdateSortIndicator();
+}
+
+void CLinksView::ToggleColumn(int kind)
+{
+    if (kind < 0 || kind >= kLinkColumnCount)
+        return;
+    // A stretched last column gives its own width back first: read with the stretch, it would keep
+    // that width when another column takes its place, or when it stretches again.
+    QHeaderView* header = m_list->horizontalHeader();
+    const bool stretch = header->stretchLastSection();
+    header->setStretchLastSection(false);
+    ListLayout layout = ReadLayout();
+    ColumnLayout::ToggleKind(kind, layout.columnCount, layout.columnOrder, layout.columnVisible);
+    // The sort stays on its kind while it is shown; a hidden sort kind passes its header index on.
+    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
+    if (sortHeader >= 0)
+        layout.sortColumn = sortHeader;
+    ApplyLayout(layout);
+    FillList(true);
+    // A column that was hidden at every fit so far is fitted when it appears; one that was fitted
+    // before comes back with the width it had.
+    if (m_unstoredLayout && !header->isSectionHidden(kind) && !m_fittedKinds.test(static_cast<std::size_t>(kind))) {
+        header->resizeSection(kind, FittedWidth(kind));
+        m_fittedKinds.set(static_cast<std::size_t>(kind));
+    }
+    header->setStretchLastSection(stretch);
+}
+
+void CLinksView::ShowColumnMenu(const QPoint& pos)
+{
+    QMenu menu(this);
+    const QHeaderView* header = m_list->horizontalHeader();
+    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+        QAction* action = menu.addAction(LinkColumnName(kind));
+        action->setCheckable(true);
+        action->setChecked(!header->isSectionHidden(kind));
+        action->setData(kind);
+    }
+    m_menuOpen = true;
+    HideStatusBalloon();
+    QAction* chosen = menu.exec(header->viewport()->mapToGlobal(pos));
+    m_menuOpen = false;
+    if (chosen)
+        ToggleColumn(chosen->data().toInt());
+}
+
+std::vector<int> CLinksView::GetSelectedRows() const
+{
+    return m_list->SelectedRows();
+}
+
+void CLinksView::SelectOnly(int row)
+{
+    if (!m_list->SelectOnly(row))
+        return;
+    // The table does not scroll to a cell of a hidden column, and the first kind may be hidden:
+    // the column at the left edge keeps the sideways position as it is.
+    int column = m_list->columnAt(0);
+    if (column < 0)
+        column = m_list->horizontalHeader()->logicalIndex(0);
+    m_list->scrollTo(m_model->index(row, std::max(column, 0)));
+}
+
+QString CLinksView::CopySelectionAsText() const
+{
+    const ListLayout layout = ReadLayout();
+    const std::vector<int> shown = layout.ShownKinds();
+    std::vector<int> kinds;
+    for (int i = 0; i < layout.columnCount; ++i)
+        kinds.push_back(shown[static_cast<std::size_t>(layout.columnOrder[static_cast<std::size_t>(i)])]);
+    return m_model->CopyRowsAsText(GetSelectedRows(), kinds);
+}
+
+void CLinksView::SetMenuOpen(bool open)
+{
+    m_menuOpen = open;
+    if (open)
+        HideStatusBalloon();
+}
+
+void CLinksView::HideStatusBalloon(bool keepLink)
+{
+    m_hoverTimer.stop();
+    m_balloonTimer.stop();
+    if (m_balloonVisible)
+        QToolTip::hideText();
+    m_balloonVisible = false;
+    if (!keepLink)
+        m_balloonLink = nullptr;
+}
+
+void CLinksView::OnHotRow(int row)
+{
+    const CLink* link = m_model->GetLink(row);
+    if (!link || m_menuOpen) {
+        HideStatusBalloon();
+        return;
+    }
+    if (link == m_balloonLink)
+        return;
+    HideStatusBalloon();
+    if (link->GetStatus() != StatusOk)
+        m_hoverTimer.start();
+}
+
+void CLinksView::OnHoverTimeout(int row)
+{
+    const CLink* link = m_model->GetLink(row);
+    if (link && !m_menuOpen)
+        ShowStatusBalloon(link);
+    else
+        HideStatusBalloon();
+}
+
+void CLinksView::ShowStatusBalloon(const CLink* link)
+{
+    if (m_balloonVisible && m_balloonLink == link)
+        return;
+    QToolTip::showText(QCursor::pos(), StatusBalloonText(*link, OleDateTime::Now()), m_list->viewport(), QRect(),
+                       kBalloonShowMs);
+    m_balloonVisible = true;
+    m_balloonLink = link;
+    m_balloonTimer.start();
+}
+
+bool CLinksView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list->viewport()) {
+        if (event->type() == QEvent::MouseMove)
+            OnHotRow(m_list->rowAt(static_cast<QMouseEvent*>(event)->position().toPoint().y()));
+        else if (event->type() == QEvent::Leave || event->type() == QEvent::Wheel)
+            HideStatusBalloon();
+    } else if (watched == m_list->horizontalHeader()) {
+        if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
+            HideStatusBalloon();
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,152 @@
+#pragma once
+
+#include "LinksModel.h"
+#include "gui/widgets/RowListView.h"
+
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <vector>
+
+class CLink;
+class CLinksManager;
+class CPartnersManager;
+class ISettingsStore;
+
+/// The stored layout of the links list: 48 little-endian 32-bit integers. Order and sort column
+/// are header indexes (counting shown kinds in kind order); visibility and width are per kind.
+struct ListLayout
+{
+    static constexpr std::size_t kBytes = 192;
+
+    int32_t columnCount = kLinkColumnCount;
+    std::array<int32_t, kLinkColumnCount> columnOrder{};
+    std::array<int32_t, kLinkColumnCount> columnVisible{};
+    std::array<int32_t, kLinkColumnCount> columnWidth{};
+    int32_t sortColumn = 1;
+    int32_t sortDescending = 1;
+
+    static ListLayout Defaults();
+    /// Anything but exactly 192 bytes gives the defaults.
+    static ListLayout FromBytes(const std::vector<uint8_t>& bytes);
+    std::vector<uint8_t> ToBytes() const;
+
+    /// The shown kinds in kind order: element h is the kind of header index h.
+    std::vector<int> ShownKinds() const;
+};
+
+/// Draws a row in its status colours, with the selection variants and "..." for cut-off texts.
+class CLinkRowDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+};
+
+/// The list of links: one column per kind, the kinds the user does not want hidden.
+class CLinksListCtrl : public CRowListView
+{
+    Q_OBJECT
+
+public:
+    explicit CLinksListCtrl(QWidget* parent = nullptr);
+    void keyboardSearch(const QString& search) override;
+
+signals:
+    void EditRequested();
+    void DeleteRequested();
+    /// A typed character the list does not use; the main window gets it instead.
+    void TextTyped(const QString& text);
+    /// Right-click or menu key on the rows, at a global position.
+    void RowMenuRequested(const QPoint& globalPos);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+};
+
+/// The main window's client area: the links list and its status balloon.
+class CLinksView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    /// Reads the stored layout from `store`, which must outlive the view; the layout goes back
+    /// there when the view is destroyed.
+    explicit CLinksView(ISettingsStore& store, QWidget* parent = nullptr);
+    ~CLinksView() override;
+
+    CLinksListCtrl* GetList() const { return m_list; }
+    CLinksModel* GetModel() const { return m_model; }
+
+    void Attach(CLinksManager* links, CPartnersManager* partners);
+    void FillList(bool full);
+
+    /// Sizes the shown columns to their header texts and the cells of the first rows.
+    void FitColumns();
+    /// The list was opened without a stored layout and has not been fitted to rows yet.
+    bool IsFitPending() const { return m_fitPending; }
+
+    /// The layout as the control shows it now.
+    ListLayout ReadLayout() const;
+    void ApplyLayout(const ListLayout& layout);
+    void SaveLayout();
+
+    /// A click on the header item of `kind`: the same column reverses, another sorts ascending.
+    void OnHeaderClicked(int kind);
+    /// Shows or hides a kind as the column menu does, then rebuilds the rows.
+    void ToggleColumn(int kind);
+
+    int GetRowCount() const { return m_model->rowCount(); }
+    /// Selected rows in list order.
+    std::vector<int> GetSelectedRows() const;
+    CLink* GetLink(int row) const { return m_model->GetLink(row); }
+    void SelectOnly(int row);
+    QString CopySelectionAsText() const;
+    int64_t GetTotalCost() const { return m_model->GetTotalCost(); }
+    int64_t GetTotalPrice() const { return m_model->GetTotalPrice(); }
+
+    /// The main window says when a context menu of its own is tracked; no balloon meanwhile.
+    void SetMenuOpen(bool open);
+    void HideStatusBalloon(bool keepLink = false);
+    const CLink* GetBalloonLink() const { return m_balloonLink; }
+    bool IsBalloonVisible() const { return m_balloonVisible; }
+    /// The mouse rests on `row` (-1 = on none).
+    void OnHotRow(int row);
+    /// The hover delay ran out: show the balloon for the row under the mouse.
+    void OnHoverTimeout(int row);
+
+signals:
+    void EditRequested();
+    void DeleteRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ShowColumnMenu(const QPoint& pos);
+    void UpdateSortIndicator();
+    void ShowStatusBalloon(const CLink* link);
+    void FitColumnsIfPending();
+    int FittedWidth(int kind) const;
+
+    ISettingsStore& m_store;
+    CLinksModel* m_model = nullptr;
+    CLinksListCtrl* m_list = nullptr;
+    ListLayout m_layout;
+    bool m_unstoredLayout = false; ///< opened without a stored layout: widths follow the content
+    bool m_fitPending = false;     ///< not yet fitted to any rows
+    std::bitset<kLinkColumnCount> m_fittedKinds;
+    bool m_menuOpen = false;
+    const CLink* m_balloonLink = nullptr;
+    bool m_balloonVisible = false;
+    QTimer m_hoverTimer;
+    QTimer m_balloonTimer;
+};

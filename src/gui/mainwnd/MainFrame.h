@@ -1,0 +1,178 @@
+#pragma once
+
+#include "ProductInfo.h"
+
+#include "app/ORXApp.h"
+#include "core/runs/CheckRuns.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <atomic>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class CLinkFilters;
+class CHelpWindow;
+class CLinkHistoryPane;
+class CListSearch;
+class CLinksView;
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QTimer;
+
+/// The main window: menu bar, toolbar with the three filter boxes, the links list, the two totals
+/// panes, the command table with its enabling rules, the 30-second save and the one-minute date
+/// refresh.
+class CMainFrame : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    /// Command identifiers, as the menus, toolbar and keys know them.
+    enum Command
+    {
+        CmdAdd = 32771,
+        CmdAddPack = 32772,
+        CmdEdit = 32773,
+        CmdDelete = 32774,
+        CmdCheckLink = 32775,
+        CmdCheckAll = 32776,
+        CmdRenew = 32777,
+        CmdAddPartner = 32778,
+        CmdImportExcel = 32780,
+        CmdOptions = 32786,
+        CmdPartnerList = 32794,
+        CmdWebSite = 32795,
+        CmdHelp = 32796,
+        CmdEmailSupport = 32797,
+        CmdExportText = 32802,
+        CmdExportExcel = 32803,
+        CmdAbout = 32804,
+        CmdDuplicate = 32811,
+        CmdViewSource = 32812,
+        CmdCopy = 32823,
+        CmdExternalLinks = 32825,
+        CmdFind = 32826,
+        CmdOpenInBrowser = 32830,
+        CmdFindDuplicates = 32831,
+        CmdFindNext = 32832,
+        CmdHistoryPane = 32833, ///< shows or hides the selected link's history under the list
+        CmdExit = 57665,
+    };
+    static constexpr int kImportFromExcelCommand = CmdImportExcel;
+    static constexpr const char* kProductWebSite = ORVEX_WEB_SITE;
+    static constexpr const char* kSupportAddress = ORVEX_SUPPORT_ADDRESS;
+
+    explicit CMainFrame(CORXApp& app, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    /// Takes the open database's collections (again, after a switch) and fills the list.
+    void AttachDatabase();
+    void RefreshFilters();
+    void FillList(bool full);
+
+    /// The one-time balloon at the main menu after the first start declined the import.
+    void ShowImportHint();
+    /// Runs a command after the current event (start-up posts the import this way).
+    void PostCommand(int command);
+    /// A second "/check" start asked this copy to check every link: the unattended run goes on in
+    /// the background, and the list shows its result when it ends. False when it could not be
+    /// taken on (the user's own check is running).
+    bool OnCheckAllRequested();
+    /// A second start asked this copy to come to the front.
+    void BringToFront();
+    /// Timer 4: starts the date refresh on its own thread unless one is running or a check run
+    /// holds the links.
+    void StartDateRefresh();
+
+    /// Asks for a text and selects the first row of the list that shows it.
+    void FindInList();
+    /// Runs a command as the menu would; a command whose rule says no is ignored.
+    void RunCommand(int command);
+    bool IsCommandEnabled(int command) const;
+    QAction* GetAction(int command) const;
+    CLinksView* GetView() const { return m_view; }
+    QString GetTotalPaneText() const;
+    QString GetSelectedPaneText() const;
+
+    bool WasImportHintShown() const { return m_importHintShown; }
+    int GetCheckAllRequests() const { return m_checkAllRequests; }
+    bool IsScheduledRunActive() const { return m_scheduledRun.valid(); }
+    bool IsDateRefreshRunning() const { return m_refresh.valid(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QAction* MakeAction(int command, const QString& text, const QString& icon = {}, const QKeySequence& key = {});
+    void BuildMenus();
+    void BuildToolBar();
+    /// A minimum size at which the bars and the list's first rows keep clear of each other.
+    void SetMinimumFromBars();
+    void UpdateCommandStates();
+    void UpdateStatusPanes();
+    bool IsAttached() const;
+    std::vector<CLink*> SelectedLinks() const;
+    void ShowListMenu(const QPoint& globalPos);
+    /// The history pane under the list, shown as the user left it.
+    QWidget* BuildListWithHistoryPane();
+    void ShowHistoryPane(bool shown);
+    /// Shows the history of the one selected link (nothing with none or several).
+    void UpdateHistoryPane();
+
+    /// Runs a command that changes records, with the background work kept off them (see .cpp).
+    void WhileEditing(const std::function<void()>& command);
+    void RunLinkCommand(int command);
+    void OnPartnerList();
+    void StartScheduledRun();
+    void OnDelete();
+    void OnCheckLinks(const std::vector<CLink*>& links);
+    void OnCheckAll();
+    void OnCopy();
+    /// View Link Source or External Links Info of the first selected link.
+    void OnPageReport(int command);
+    void OnOpenInBrowser();
+    void OnHelp();
+    void OnAbout();
+    void OnImportFromExcel();
+    void OnSaveTimer();
+    void PollBackgroundWork();
+    /// Writes the refresh's letter here and mails it on a thread of its own.
+    void MailLetter(const NotificationLists& lists);
+
+    CORXApp& m_app;
+    CLinksView* m_view = nullptr;
+    CLinkHistoryPane* m_historyPane = nullptr;
+    CLinkFilters* m_filters = nullptr;
+    QPointer<CHelpWindow> m_help;          ///< made at the first F1, then shown again
+    std::unique_ptr<CListSearch> m_search; ///< Find and Find Next, with the last search
+    QComboBox* m_projectBox = nullptr;
+    QComboBox* m_statusBox = nullptr;
+    QComboBox* m_partnerBox = nullptr;
+    QLabel* m_totalPane = nullptr;
+    QLabel* m_selectedPane = nullptr;
+    QMenu* m_listMenu = nullptr;
+    std::map<int, QAction*> m_actions;
+    QTimer* m_saveTimer = nullptr;            ///< timer 1: the database every 30 seconds
+    QTimer* m_refreshTimer = nullptr;         ///< timer 4: the date refresh a minute after the last one
+    QTimer* m_poll = nullptr;                 ///< looks after the background runs' ends
+    std::mutex m_checkRunLock;                ///< held for an interactive run; taken for good at close
+    std::future<NotificationLists> m_refresh; ///< the running date refresh, if any
+    bool m_refreshNotifies = false;           ///< the running refresh's changes are to be mailed
+    std::vector<std::future<int>> m_letters;  ///< the refresh's letters still going out
+    std::atomic<int> m_stopMailing{0};        ///< set at close: abandons those letters
+    std::future<ScheduledCheckReport> m_scheduledRun;
+    bool m_importHintShown = false;
+    int m_editing = 0;              ///< editing commands under way (dialogs open)
+    bool m_checkAllPending = false; ///< a handed-over check waits for the open dialog
+    bool m_saveFailed = false;      ///< the last timed save failed; the status bar says why
+    int m_checkAllRequests = 0;
+};

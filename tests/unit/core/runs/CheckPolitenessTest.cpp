@@ -1,0 +1,247 @@
+// A run is polite to each partner site: never more than "CheckPerSite" requests at once to one
+// host, the links of one host spread over the run, and a host that asks for patience (429 or
+// 503 with Retry-After) left alone as long as it asked and then asked one page at a time. The
+// verdicts stay what one worker would give.
+#include "LocalHttpServer.h"
+#include "RunLinks.h"
+#include "core/fetch/CheckSettings.h"
+#include "core/runs/CheckRuns.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Every name under .localhost is the loopback address: many hosts, one server, which counts
+// what each host has in flight and when each request came.
+class CMultiHostSite
+{
+public:
+    explicit CMultiHostSite(std::chrono::milliseconds delay)
+        : m_delay(delay), m_server([this](const LocalHttpRequest& request) { return Answer(request); })
+    {
+        EXPECT_TRUE(m_server.Start());
+    }
+
+    std::string Url(const std::string& host, const std::string& page) const
+    {
+        return "http://" + host + ".localhost:" + std::to_string(m_server.Port()) + page;
+    }
+    int MaxInFlight(const std::string& host) const
+    {
+        std::lock_guard lock(m_lock);
+        const auto found = m_maxInFlight.find(host + ".localhost");
+        return found == m_maxInFlight.end() ? 0 : found->second;
+    }
+    int MaxInFlightOverall() const
+    {
+        std::lock_guard lock(m_lock);
+        return m_maxOverall;
+    }
+    /// When each page request to `host` began and ended, in the order they began.
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> Requests(const std::string& host) const
+    {
+        std::lock_guard lock(m_lock);
+        const auto found = m_requests.find(host + ".localhost");
+        return found == m_requests.end() ? decltype(m_requests)::mapped_type() : found->second;
+    }
+    /// The first request of this page is answered 503 with "Retry-After: seconds".
+    void RefuseOnce(const std::string& target, int seconds)
+    {
+        std::lock_guard lock(m_lock);
+        m_refuse[target] = seconds;
+    }
+
+private:
+    LocalHttpResponse Answer(const LocalHttpRequest& request)
+    {
+        LocalHttpResponse response;
+        if (request.target == "/robots.txt") {
+            response.status = 404;
+            response.body = std::make_shared<const std::string>("none");
+            return response;
+        }
+        const std::string host = request.hostHeader.substr(0, request.hostHeader.find(':'));
+        const auto begin = Clock::now();
+        int refuseFor = -1;
+        {
+            std::lock_guard lock(m_lock);
+            const int now = ++m_inFlight[host];
+            m_maxInFlight[host] = std::max(m_maxInFlight[host], now);
+            m_maxOverall = std::max(m_maxOverall, ++m_overall);
+            if (const auto found = m_refuse.find(request.target); found != m_refuse.end()) {
+                refuseFor = found->second;
+                m_refuse.erase(found);
+            }
+        }
+        // A refusal comes at once, while the other pages of the host are still on their way.
+        if (refuseFor < 0)
+            std::this_thread::sleep_for(m_delay);
+        {
+            std::lock_guard lock(m_lock);
+            --m_inFlight[host];
+            --m_overall;
+            m_requests[host].emplace_back(begin, Clock::now());
+        }
+        if (refuseFor >= 0) {
+            response.status = 503;
+            response.extraHeaders = "Retry-After: " + std::to_string(refuseFor) + "\r\n";
+            response.body = std::make_shared<const std::string>("busy");
+            return response;
+        }
+        if (request.target.find("gone") != std::string::npos)
+            response.body = std::make_shared<const std::string>("<p>no link here</p>");
+        else if (request.target.find("nofollow") != std::string::npos)
+            response.body =
+                std::make_shared<const std::string>("<a rel=\"nofollow\" href=\"http://mine.localhost/\">x</a>");
+        else
+            response.body = std::make_shared<const std::string>("<a href=\"http://mine.localhost/\">mine</a>");
+        return response;
+    }
+
+    std::chrono::milliseconds m_delay;
+    mutable std::mutex m_lock;
+    std::map<std::string, int> m_inFlight;
+    std::map<std::string, int> m_maxInFlight;
+    int m_overall = 0;
+    int m_maxOverall = 0;
+    std::map<std::string, std::vector<std::pair<Clock::time_point, Clock::time_point>>> m_requests;
+    std::map<std::string, int> m_refuse;
+    CLocalHttpServer m_server;
+};
+
+using runlinks::MakeLinks;
+using runlinks::Pointers;
+
+class CheckPolitenessTest : public testing::Test
+{
+protected:
+    void SetUp() override { m_saved = GetCheckSettings(); }
+    void TearDown() override { SetCheckSettings(m_saved); }
+    void Use(int workers, int perSite)
+    {
+        CheckSettings settings;
+        settings.workers = workers;
+        settings.perSite = perSite;
+        settings.retryMinSeconds = 0;
+        settings.retryMaxSeconds = 2;
+        SetCheckSettings(settings);
+    }
+
+    CheckSettings m_saved;
+};
+
+} // namespace
+
+TEST_F(CheckPolitenessTest, TheLinksOfOneHostAreSpreadOverTheRun)
+{
+    Use(5, 2);
+    auto links = MakeLinks({"http://a.localhost/1", "http://A.localhost:80/2", "http://a.localhost/3",
+                            "http://b.localhost/1", "https://b.localhost/2", "http://c.localhost/1", "nohost"});
+    CCheckRun run(Pointers(links));
+    std::vector<std::size_t> order;
+    for (const auto& entry : run.Progress().queue)
+        order.push_back(entry.second);
+    EXPECT_EQ(order, (std::vector<std::size_t>{0, 3, 5, 6, 1, 4, 2}));
+}
+
+TEST_F(CheckPolitenessTest, ManyPagesInFlightButNeverMoreThanPerSiteToOneHostAndTheSameVerdicts)
+{
+    CMultiHostSite site(std::chrono::milliseconds(80));
+    std::vector<std::string> pages;
+    const char* kinds[] = {"/ok.html", "/gone.html", "/nofollow.html"};
+    for (int i = 0; i < 48; ++i)
+        pages.push_back(site.Url("h" + std::to_string(i % 6), kinds[i % 3] + std::string("?") + std::to_string(i)));
+    std::map<int, std::vector<uint32_t>> statuses;
+    for (const int workers : {1, 16}) {
+        Use(workers, 2);
+        auto links = MakeLinks(pages);
+        CCheckRun run(Pointers(links));
+        ASSERT_TRUE(run.Start());
+        run.Wait();
+        for (const auto& link : links)
+            statuses[workers].push_back(link->GetStatus());
+    }
+    EXPECT_EQ(statuses[16], statuses[1]);
+    EXPECT_EQ(statuses[1][0], uint32_t(StatusOk));
+    EXPECT_EQ(statuses[1][1], uint32_t(StatusNotPresent));
+    EXPECT_EQ(statuses[1][2], uint32_t(StatusNofollow));
+    for (int h = 0; h < 6; ++h) {
+        SCOPED_TRACE(h);
+        EXPECT_LE(site.MaxInFlight("h" + std::to_string(h)), 2);
+    }
+    // Six hosts with two requests each: the sixteen workers really ran side by side.
+    EXPECT_GE(site.MaxInFlightOverall(), 8);
+}
+
+TEST_F(CheckPolitenessTest, AHostThatAsksForPatienceIsLeftAloneThenAskedOnePageAtATime)
+{
+    CMultiHostSite site(std::chrono::milliseconds(60));
+    std::vector<std::string> pages;
+    for (int i = 0; i < 8; ++i)
+        pages.push_back(site.Url("slow", "/page" + std::to_string(i) + ".html"));
+    site.RefuseOnce("/page0.html", 1);
+    Use(8, 4);
+    auto links = MakeLinks(pages);
+    CCheckRun run(Pointers(links));
+    ASSERT_TRUE(run.Start());
+    run.Wait();
+    for (const auto& link : links)
+        EXPECT_EQ(link->GetStatus(), uint32_t(StatusOk)) << link->GetFromPage();
+
+    const auto requests = site.Requests("slow");
+    ASSERT_EQ(requests.size(), 9u); // the refused page once more
+    // The refusal is the first answer to end. Once the client has it (a few milliseconds), nothing
+    // begins within the second it asked for, and from then on one request at a time.
+    Clock::time_point refused = requests.front().second;
+    for (const auto& r : requests)
+        refused = std::min(refused, r.second);
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> after;
+    for (const auto& r : requests)
+        if (r.first >= refused + std::chrono::milliseconds(30))
+            after.push_back(r);
+    ASSERT_FALSE(after.empty());
+    std::sort(after.begin(), after.end());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        EXPECT_GE(after[i].first - refused, std::chrono::milliseconds(950)) << i;
+        if (i > 0) {
+            EXPECT_GE(after[i].first, after[i - 1].second) << "two requests at once after the 503, " << i;
+        }
+    }
+}
+
+// Stop with 64 pages in flight and more workers waiting for a host slot: the run ends once the
+// pages in flight are answered, and the links nobody took stay as they were.
+TEST_F(CheckPolitenessTest, StopEndsAWideRunWithThePagesInFlight)
+{
+    CMultiHostSite site(std::chrono::milliseconds(400));
+    std::vector<std::string> pages;
+    for (int i = 0; i < 400; ++i)
+        pages.push_back(site.Url("s" + std::to_string(i % 40), "/p" + std::to_string(i) + ".html"));
+    Use(64, 1);
+    auto links = MakeLinks(pages); // Not present: what a check finds Ok was checked
+    CCheckRun run(Pointers(links));
+    ASSERT_TRUE(run.Start());
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const auto stopped = Clock::now();
+    run.Cancel();
+    run.Wait();
+    // The pages in flight take 400 ms; the rest of the workers wake within their 100 ms nap.
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(3));
+    int checked = 0;
+    for (const auto& link : links)
+        checked += link->GetStatus() == StatusOk ? 1 : 0;
+    EXPECT_GE(checked, 1);   // what was in flight was finished
+    EXPECT_LE(checked, 120); // and not much more: Stop ended the run
+    EXPECT_EQ(run.Progress().done.load(), checked);
+}
