@@ -8,7 +8,7 @@
 #include "core/records/LinksManager.h"
 #include "core/storage/ORXDatabase.h"
 #include "gui/mainwnd/LinksView.h"
-#include "gui/search/SearchCommands.h"
+#include "gui/mainwnd/ListSearch.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -1,3 +1,4 @@
+#include "AppWindow.h"
 #include "ORXApp.h"
 #include "cli/CheckLinkCommand.h"
 #include "cli/CommandLine.h"
@@ -8,49 +9,11 @@
 #include "cli/TestMailCommand.h"
 #include "core/crash/CrashReporter.h"
 #include "core/platform/Paths.h"
-#include "gui/crash/ExceptionHandlerDlg.h"
 
-#include <QApplication>
 #include <QCoreApplication>
-#include <QFile>
-#include <QLabel>
-#include <QPushButton>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-
-namespace {
-
-int RunCrashDialog(int argc, char* argv[], const std::string& reportPath)
-{
-    QApplication qtApp(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tessel Development"));
-    QCoreApplication::setApplicationName(QStringLiteral("Orvex"));
-    CExceptionHandlerDlg dialog(QString::fromStdString(reportPath));
-    // For the tests: the dialog says what it shows into this file and closes, as Don't Send would.
-    const QString probe = qEnvironmentVariable("ORVEX_CRASH_DIALOG_PROBE");
-    if (!probe.isEmpty()) {
-        QTimer::singleShot(0, &dialog, [&dialog, &probe, &reportPath] {
-            QFile file(probe);
-            if (file.open(QIODevice::WriteOnly)) {
-                QStringList shown = {dialog.windowTitle()};
-                for (const QLabel* label : dialog.findChildren<QLabel*>())
-                    if (!label->text().isEmpty())
-                        shown << label->text();
-                for (const QPushButton* button : dialog.findChildren<QPushButton*>())
-                    shown << button->text();
-                shown << QString::fromStdString(reportPath);
-                file.write(shown.join(QLatin1Char('\n')).toUtf8());
-            }
-            dialog.reject();
-        });
-    }
-    dialog.exec();
-    return 0;
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -105,13 +68,7 @@ int main(int argc, char* argv[])
     }
 
     // The unattended run must work with no display at all, so it never builds a QApplication.
-    std::unique_ptr<QCoreApplication> qtApp;
-    if (commandLine.checkMode)
-        qtApp = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        qtApp = std::make_unique<QApplication>(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tessel Development"));
-    QCoreApplication::setApplicationName(QStringLiteral("Orvex"));
+    const std::unique_ptr<QCoreApplication> qtApp = MakeQtApplication(argc, argv, !commandLine.checkMode);
 
     CORXApp app(commandLine.checkMode, commandLine.verbose);
     app.SetCheckWorkersOverride(commandLine.checkWorkers);

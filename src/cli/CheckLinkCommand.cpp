@@ -1,13 +1,13 @@
 #include "CheckLinkCommand.h"
 
 #include "CommandLine.h"
-#include "app/ORXApp.h"
 #include "core/fetch/Url.h"
 #include "core/page/LinkCheck.h"
 #include "core/page/PageAnalysis.h"
 #include "core/pagerank/PageRank.h"
 #include "core/platform/Paths.h"
 #include "core/records/Link.h"
+#include "core/workspace/Workspace.h"
 
 #include <cstdio>
 
@@ -32,10 +32,10 @@ void UseStoredCheckSettings()
 {
     const std::string folder = Paths::FindProgramFolder();
     std::string settingsError;
-    const COptions options = CORXApp::ReadStoredOptions(folder, &settingsError);
+    const COptions options = CWorkspace::ReadStoredOptions(folder, &settingsError);
     if (!settingsError.empty())
         std::fprintf(stderr, "orvex: %s; going on without its proxy and warning period\n", settingsError.c_str());
-    SetCheckSettings(CORXApp::BuildCheckSettings(options, *OpenSettingsStore()));
+    SetCheckSettings(CWorkspace::BuildCheckSettings(options, *OpenSettingsStore()));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "CommandSupport.h"
 
-#include "app/ORXApp.h"
 #include "core/storage/DatabasePath.h"
+#include "core/workspace/Workspace.h"
 
 #include <cstdio>
 
@@ -13,6 +13,6 @@ int FailCommand(const std::string& reason)
 
 std::string StoredDatabasePath(const std::string& folder, std::string* error)
 {
-    const COptions options = CORXApp::ReadStoredOptions(folder, error);
+    const COptions options = CWorkspace::ReadStoredOptions(folder, error);
     return ResolveDatabasePath(options.GetDatabasePath(), folder);
 }

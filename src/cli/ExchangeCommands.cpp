@@ -2,7 +2,6 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
-#include "app/ORXApp.h"
 #include "core/exchange/ExcelWorkbook.h"
 #include "core/exchange/Exports.h"
 #include "core/platform/InstanceLock.h"
@@ -10,6 +9,7 @@
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
 #include "core/storage/SafeFile.h"
+#include "core/workspace/Workspace.h"
 
 #include <cstdio>
 
@@ -165,7 +165,7 @@ int RunImportCommand(const CommandLine& commandLine)
     InstanceLock databaseLock;
     std::string lockError;
     if (!commandLine.dryRun) {
-        switch (folderLock.TryAcquire(folder + CORXApp::kLockFileName, &lockError)) {
+        switch (folderLock.TryAcquire(folder + CWorkspace::kLockFileName, &lockError)) {
         case InstanceLock::Result::Acquired:
             break;
         case InstanceLock::Result::HeldElsewhere:

@@ -1,12 +1,12 @@
 #include "TestMailCommand.h"
 
 #include "CommandLine.h"
-#include "app/ORXApp.h"
 #include "core/mail/Notifications.h"
 #include "core/platform/Paths.h"
 #include "core/platform/SettingsStore.h"
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
+#include "core/workspace/Workspace.h"
 
 #include <cstdio>
 
@@ -16,7 +16,7 @@ int RunTestMailCommand(const CommandLine& /*commandLine*/)
     // and the database is never saved, so a run cannot change what the user keeps.
     const std::string folder = Paths::FindProgramFolder();
     std::string settingsError;
-    const COptions options = CORXApp::ReadStoredOptions(folder, &settingsError);
+    const COptions options = CWorkspace::ReadStoredOptions(folder, &settingsError);
     if (!settingsError.empty()) {
         // Testing the defaults would say nothing about the user's mail server.
         std::fprintf(stderr, "orvex: %s\n", settingsError.c_str());
@@ -33,7 +33,7 @@ int RunTestMailCommand(const CommandLine& /*commandLine*/)
         std::puts("Can not connect to specified server.");
         return 1;
     }
-    const MailSettings settings = CORXApp::BuildMailSettings(options, *OpenSettingsStore());
+    const MailSettings settings = CWorkspace::BuildMailSettings(options, *OpenSettingsStore());
     manager->SetSources({[&settings] { return settings; },
                          [&database]() -> const CPartnersManager* { return database.GetPartners(); },
                          [&database]() -> const CLinksManager* { return database.GetLinks(); }});

@@ -141,7 +141,7 @@ private slots:
         {
             CORXApp app(false);
             QVERIFY(app.InitInstance());
-            QVERIFY(app.GetDatabase().IsUsable());
+            QVERIFY(app.GetWorkspace().GetDatabase().IsUsable());
             app.ExitInstance();
         }
         const QStringList kept = QDir(m_folder).entryList({QStringLiteral("data.orx.damaged-*")});
@@ -176,7 +176,7 @@ private slots:
         {
             CORXApp app(false);
             QVERIFY(app.InitInstance());
-            QCOMPARE(app.GetOptions().GetSmtpPort(), 25); // the defaults
+            QCOMPARE(app.GetWorkspace().GetOptions().GetSmtpPort(), 25); // the defaults
             app.ExitInstance();
         }
         const QStringList kept = QDir(m_folder).entryList({QStringLiteral("ORX.cfg.damaged-*")});
@@ -199,13 +199,13 @@ private slots:
             MessageBox::SetNextAnswer(QMessageBox::No);
             CORXApp second(false);
             QVERIFY(second.InitInstance());
-            second.GetOptions().SetDatabasePath(File("data.orx").toStdString());
+            second.GetWorkspace().GetOptions().SetDatabasePath(File("data.orx").toStdString());
             MessageBox::TakeShownTexts();
             // The first holds the database: the second can neither switch to it nor start on it.
-            QVERIFY(!second.ApplyDatabasePath());
-            QVERIFY(second.IsDatabaseInUse());
-            QCOMPARE(second.GetDatabase().GetPath(), (other + QStringLiteral("data.orx")).toStdString());
-            QVERIFY(second.SaveConfig());
+            QVERIFY(!second.GetWorkspace().ApplyDatabasePath());
+            QVERIFY(second.GetWorkspace().IsDatabaseInUse());
+            QCOMPARE(second.GetWorkspace().GetDatabase().GetPath(), (other + QStringLiteral("data.orx")).toStdString());
+            QVERIFY(second.GetWorkspace().SaveConfig());
             second.ExitInstance();
             qputenv("ORVEX_HOME", QFile::encodeName(m_folder));
             app.ExitInstance();
@@ -293,10 +293,10 @@ private slots:
         {
             CORXApp app(false);
             QVERIFY(app.InitInstance());
-            QVERIFY(app.IsUpdateLookDue());
-            app.LookForUpdate(); // nothing at that address
-            QCOMPARE(app.UpdateFound.load(), 0);
-            QVERIFY(!app.IsUpdateLookDue()); // looked just now
+            QVERIFY(app.GetWorkspace().IsUpdateLookDue());
+            app.GetWorkspace().LookForUpdate(); // nothing at that address
+            QCOMPARE(app.GetWorkspace().UpdateFound.load(), 0);
+            QVERIFY(!app.GetWorkspace().IsUpdateLookDue()); // looked just now
             app.ExitInstance();
         }
         store->SetString(SettingsNames::kRootSection, SettingsNames::kUpdateHost, host);
@@ -305,12 +305,12 @@ private slots:
         {
             CORXApp app(false);
             QVERIFY(app.InitInstance());
-            QVERIFY(app.IsUpdateLookDue());
-            app.StartUpdateLookupIfDue(); // on a thread of its own, as beside a check run
-            app.WaitForUpdateLookup();
-            QCOMPARE(app.UpdateFound.load(), 1);
-            app.StartUpdateLookupIfDue(); // found: no second look
-            app.WaitForUpdateLookup();
+            QVERIFY(app.GetWorkspace().IsUpdateLookDue());
+            app.GetWorkspace().StartUpdateLookupIfDue(); // on a thread of its own, as beside a check run
+            app.GetWorkspace().WaitForUpdateLookup();
+            QCOMPARE(app.GetWorkspace().UpdateFound.load(), 1);
+            app.GetWorkspace().StartUpdateLookupIfDue(); // found: no second look
+            app.GetWorkspace().WaitForUpdateLookup();
             app.ExitInstance();
         }
         QCOMPARE(OpenSettingsStore()->GetInt(SettingsNames::kRootSection, SettingsNames::kUpdateFound), 1);

@@ -61,7 +61,7 @@ class CheckRunWindowTest : public QObject
     // A link to my site with any anchor text, paid today for a year: a page that carries it is Ok.
     CLink* AddLink(const std::string& fromPage, uint32_t status)
     {
-        CLink* link = m_app->GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         link->SetProject("Shop");
         link->SetFromPage(fromPage);
         link->SetToPage("http://mine.localhost/");
@@ -221,7 +221,7 @@ private slots:
     void checkAllNamesTheWholeDatabase()
     {
         StartProgram();
-        CPartnersManager* partners = m_app->GetDatabase().GetPartners();
+        CPartnersManager* partners = m_app->GetWorkspace().GetDatabase().GetPartners();
         const int32_t acme = partners->AddPartner("Acme")->GetId();
         const int32_t globex = partners->AddPartner("Globex")->GetId();
         for (int i = 0; i < 3; ++i)

@@ -82,7 +82,7 @@ private slots:
 
     void copiedRowsPasteAsOneCellPerField()
     {
-        CLinksManager* links = m_app->GetDatabase().GetLinks();
+        CLinksManager* links = m_app->GetWorkspace().GetDatabase().GetLinks();
         CLink* first = links->AddNewLink();
         first->SetProject("Tom & Jerry <shop>");
         first->SetFromPage("http://partner.example/a?x=1&y=2");
@@ -194,7 +194,7 @@ private slots:
         QFETCH(int, command);
         QFETCH(QString, message);
         QFETCH(QString, clipboard);
-        CLink* link = m_app->GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         link->SetFromPage("partner.example/page.html");
         Frame().AttachDatabase();
         Frame().GetView()->SelectOnly(0);

@@ -143,7 +143,7 @@ private slots:
         const std::unique_ptr<CORXApp> app = StartTestProgram(home);
         QVERIFY(app);
         CMainFrame& frame = *app->GetMainFrame();
-        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         link->SetFromPage(server.Url("partner.localhost", "/links.html"));
         link->SetToPage("http://mine.localhost/");
         link->SetAnchor("*");
@@ -183,14 +183,15 @@ private slots:
             CMainFrame& frame = *app->GetMainFrame();
             auto* pane = frame.findChild<CLinkHistoryPane*>();
             QVERIFY(pane && !pane->isVisibleTo(&frame));
-            CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+            CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
             *link = MakeLink();
             HistoryEntry entry;
             entry.time = std::time(nullptr) - 2 * kDay;
             entry.status = StatusNotPresent;
             entry.evidence = "not present: no anchor names the To Page";
-            QVERIFY(app->GetHistory());
-            app->GetHistory()->Record(HistoryKey(link->GetFromPage(), link->GetToPage(), link->GetProject()), entry);
+            QVERIFY(app->GetWorkspace().GetHistory());
+            app->GetWorkspace().GetHistory()->Record(
+                HistoryKey(link->GetFromPage(), link->GetToPage(), link->GetProject()), entry);
             frame.AttachDatabase();
             frame.GetView()->SelectOnly(0);
 

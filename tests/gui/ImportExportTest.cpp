@@ -549,11 +549,11 @@ private slots:
                                            QStringLiteral(" from rows 2 to 6 of sheet ")),
                      qPrintable(QLatin1String(format) + QLatin1Char(' ') + summary[0]));
             links += 5;
-            QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), links);
+            QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), links);
             QCOMPARE(frame.GetView()->GetRowCount(), static_cast<int>(links));
         }
         // Each format read the same cells: every deal came in four times over, alike.
-        const std::vector<CLink*> all = app->GetDatabase().GetLinks()->GetLinks();
+        const std::vector<CLink*> all = app->GetWorkspace().GetDatabase().GetLinks()->GetLinks();
         for (std::size_t i = 5; i < all.size(); ++i) {
             const CLink& a = *all[i % 5];
             const CLink& b = *all[i];
@@ -606,7 +606,7 @@ private slots:
         const QStringList summary = MessageBox::TakeShownTexts();
         QCOMPARE(summary.size(), 1);
         QVERIFY2(summary[0].startsWith(QStringLiteral("Imported ")), qPrintable(summary[0]));
-        QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), std::size_t(3));
+        QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
         // The list and the filter boxes show the new links at once.
         QCOMPARE(frame.GetView()->GetRowCount(), 3);
         QComboBox* projects = nullptr;
@@ -640,7 +640,7 @@ private slots:
         texts = MessageBox::TakeShownTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith(QStringLiteral("Can not load file\n")), qPrintable(texts[0]));
-        QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), std::size_t(3));
+        QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
 
         // Cancel in the file dialog does nothing at all.
         frame.RunCommand(CMainFrame::CmdExportExcel);
@@ -655,7 +655,7 @@ private slots:
         frame.RunCommand(CMainFrame::CmdImportExcel);
         const QStringList again = MessageBox::TakeShownTexts();
         QCOMPARE(again.size(), 1);
-        QVERIFY2(app->GetDatabase().GetLinks()->GetCount() == 6, qPrintable(again[0]));
+        QVERIFY2(app->GetWorkspace().GetDatabase().GetLinks()->GetCount() == 6, qPrintable(again[0]));
         QCOMPARE(frame.GetView()->GetRowCount(), 6);
         app->ExitInstance();
     }
@@ -671,12 +671,12 @@ private slots:
         // Takes every request and never answers: the run lasts until the server goes away.
         auto silent = std::make_unique<QTcpServer>();
         QVERIFY(silent->listen(QHostAddress::LocalHost));
-        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         link->SetFromPage("http://127.0.0.1:" + std::to_string(silent->serverPort()) + "/page.html");
         link->SetToPage("http://mine.localhost/");
         link->SetStatus(StatusCantOpen);
         frame.AttachDatabase();
-        app->GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
+        app->GetWorkspace().GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
         QTRY_VERIFY(!frame.IsDateRefreshRunning());
 
         QVERIFY(frame.OnCheckAllRequested());

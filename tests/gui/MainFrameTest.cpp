@@ -45,7 +45,7 @@ private:
     // Links whose pages nobody serves: a check ends at once with "Can't open page".
     void AddLinks(int count)
     {
-        CLinksManager* links = m_app->GetDatabase().GetLinks();
+        CLinksManager* links = m_app->GetWorkspace().GetDatabase().GetLinks();
         for (int i = 0; i < count; ++i) {
             CLink* link = links->AddNewLink();
             link->SetProject("Shop");
@@ -122,15 +122,15 @@ private slots:
         QCOMPARE(MessageBox::TakeShownTexts(),
                  QStringList{QStringLiteral("Are you sure you want to delete selected link(s)?\n\n"
                                             "2 links will be deleted.")});
-        QCOMPARE(m_app->GetDatabase().GetLinks()->GetCount(), std::size_t(3));
+        QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
 
         Select({0, 2});
         const std::string kept = Frame().GetView()->GetLink(1)->GetFromPage();
         MessageBox::SetNextAnswer(QMessageBox::Yes);
         Frame().RunCommand(CMainFrame::CmdDelete);
-        QCOMPARE(m_app->GetDatabase().GetLinks()->GetCount(), std::size_t(1));
+        QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(1));
         QCOMPARE(Frame().GetView()->GetRowCount(), 1);
-        QCOMPARE(m_app->GetDatabase().GetLinks()->GetLinks()[0]->GetFromPage(), kept);
+        QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks()[0]->GetFromPage(), kept);
     }
 
     void checkLinkRunsTheSelectedLinksOnly()
@@ -139,7 +139,7 @@ private slots:
         Select({1});
         const CLink* chosen = Frame().GetView()->GetLink(1);
         Frame().RunCommand(CMainFrame::CmdCheckLink); // the progress dialog closes by itself
-        for (const CLink* link : m_app->GetDatabase().GetLinks()->GetLinks())
+        for (const CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(link == chosen ? StatusCantOpen : StatusOk));
     }
 
@@ -148,11 +148,11 @@ private slots:
         AddLinks(2);
         MessageBox::SetNextAnswer(QMessageBox::No);
         Frame().RunCommand(CMainFrame::CmdCheckAll);
-        for (CLink* link : m_app->GetDatabase().GetLinks()->GetLinks())
+        for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusOk));
         MessageBox::SetNextAnswer(QMessageBox::Yes);
         Frame().RunCommand(CMainFrame::CmdCheckAll);
-        for (CLink* link : m_app->GetDatabase().GetLinks()->GetLinks())
+        for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusCantOpen));
     }
 
@@ -186,7 +186,7 @@ private slots:
         auto silent = std::make_unique<QTcpServer>();
         QVERIFY(silent->listen(QHostAddress::LocalHost));
         const std::string site = "http://127.0.0.1:" + std::to_string(silent->serverPort());
-        CLinksManager* links = m_app->GetDatabase().GetLinks();
+        CLinksManager* links = m_app->GetWorkspace().GetDatabase().GetLinks();
         for (int i = 0; i < 3; ++i) {
             CLink* link = links->AddNewLink();
             link->SetFromPage(site + "/page" + std::to_string(i) + ".html");
@@ -194,8 +194,8 @@ private slots:
             link->SetStatus(StatusCantOpen); // what the run will find again: no letter to send
         }
         Frame().AttachDatabase();
-        m_app->GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
-        QTRY_VERIFY(!Frame().IsDateRefreshRunning());     // the one of the start
+        m_app->GetWorkspace().GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
+        QTRY_VERIFY(!Frame().IsDateRefreshRunning());                    // the one of the start
         Select({0});
         QAction* checkAll = Frame().GetAction(CMainFrame::CmdCheckAll);
         QAction* checkLink = Frame().GetAction(CMainFrame::CmdCheckLink);
@@ -232,11 +232,11 @@ private slots:
     void deletingTheFilteredPartnerShowsEveryLinkAgain()
     {
         AddLinks(3);
-        CPartnersManager* partners = m_app->GetDatabase().GetPartners();
+        CPartnersManager* partners = m_app->GetWorkspace().GetDatabase().GetPartners();
         const CPartner* acme = partners->AddPartner("Acme");
         const CPartner* globex = partners->AddPartner("Globex");
         const int32_t acmeId = acme->GetId();
-        const std::vector<CLink*> links = m_app->GetDatabase().GetLinks()->GetLinks();
+        const std::vector<CLink*> links = m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks();
         links[0]->SetPartnerId(acmeId);
         links[1]->SetPartnerId(acmeId);
         links[2]->SetPartnerId(globex->GetId());
@@ -278,7 +278,7 @@ private slots:
     void aHandOverDuringADialogRunsWhenItCloses()
     {
         AddLinks(2);
-        m_app->GetOptions().SetNotifyStatusChanges(true);
+        m_app->GetWorkspace().GetOptions().SetNotifyStatusChanges(true);
         QTRY_VERIFY(!Frame().IsDateRefreshRunning());
         bool seen = false;
         QTimer::singleShot(0, [&] {
@@ -302,10 +302,10 @@ private slots:
     void aCompletedPartnerNarrowsTheList()
     {
         AddLinks(3);
-        CPartnersManager* partners = m_app->GetDatabase().GetPartners();
+        CPartnersManager* partners = m_app->GetWorkspace().GetDatabase().GetPartners();
         const CPartner* globex = partners->AddPartner("Globex Corporation");
         partners->AddPartner("Acme");
-        const std::vector<CLink*> links = m_app->GetDatabase().GetLinks()->GetLinks();
+        const std::vector<CLink*> links = m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks();
         links[1]->SetPartnerId(globex->GetId());
         Frame().RefreshFilters();
         QComboBox* box = nullptr;

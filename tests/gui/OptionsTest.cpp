@@ -685,7 +685,7 @@ private slots:
         auto app = std::make_unique<CORXApp>(false);
         QVERIFY(app->InitInstance());
         MessageBox::ResetTestHooks();
-        const std::string original = app->GetDatabase().GetPath();
+        const std::string original = app->GetWorkspace().GetDatabase().GetPath();
         const QString fresh = home.path() + QStringLiteral("/elsewhere.orx");
         CFakeSchedule schedule;
         auto setPath = [&fresh](COptionsSheet* sheet) {
@@ -696,12 +696,12 @@ private slots:
         // No: nothing is created and the settings keep naming the open database.
         MessageBox::SetNextAnswer(QMessageBox::No);
         WhenShown<COptionsSheet>(setPath);
-        QVERIFY(RunOptionsCommand(*app, schedule, nullptr));
+        QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
         QCOMPARE(MessageBox::TakeShownTexts(),
                  QStringList{QStringLiteral("Create a new, empty database at %1?").arg(fresh)});
         QVERIFY(!QFile::exists(fresh));
-        QCOMPARE(app->GetDatabase().GetPath(), original);
-        QVERIFY(app->GetOptions().GetDatabasePath() != fresh.toStdString());
+        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), original);
+        QVERIFY(app->GetWorkspace().GetOptions().GetDatabasePath() != fresh.toStdString());
 
         // Yes, but the folder is not there: the old database stays open and in the settings.
         const QString nowhere = home.path() + QStringLiteral("/missing/folder/new.orx");
@@ -710,24 +710,24 @@ private slots:
             Child<QLineEdit>(sheet, "databaseEdit")->setText(nowhere);
             sheet->accept();
         });
-        QVERIFY(RunOptionsCommand(*app, schedule, nullptr));
+        QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
         const QStringList shown = MessageBox::TakeShownTexts();
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown.at(1).startsWith(QStringLiteral("The database could not be created: ")),
                  qPrintable(shown.at(1)));
-        QCOMPARE(app->GetDatabase().GetPath(), original);
-        QVERIFY(app->GetDatabase().IsUsable());
-        QVERIFY(app->GetOptions().GetDatabasePath() != nowhere.toStdString());
+        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), original);
+        QVERIFY(app->GetWorkspace().GetDatabase().IsUsable());
+        QVERIFY(app->GetWorkspace().GetOptions().GetDatabasePath() != nowhere.toStdString());
 
         // Yes: the new file is written at once, opened, and kept in "ORX.cfg".
         MessageBox::SetNextAnswer(QMessageBox::Yes);
         WhenShown<COptionsSheet>(setPath);
-        QVERIFY(RunOptionsCommand(*app, schedule, nullptr));
+        QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
         QCOMPARE(MessageBox::TakeShownTexts().size(), 1);
         QVERIFY(QFile::exists(fresh));
-        QCOMPARE(app->GetDatabase().GetPath(), fresh.toStdString());
-        QCOMPARE(app->GetDatabase().GetLinks()->GetCount(), std::size_t(0));
-        const COptions stored = CORXApp::ReadStoredOptions(app->GetProgramFolder());
+        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), fresh.toStdString());
+        QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(0));
+        const COptions stored = CWorkspace::ReadStoredOptions(app->GetWorkspace().GetProgramFolder());
         QCOMPARE(stored.GetDatabasePath(), fresh.toStdString());
         app->ExitInstance();
     }
@@ -741,7 +741,7 @@ private slots:
         QVERIFY(app->InitInstance());
         MessageBox::ResetTestHooks();
         CMainFrame& frame = *app->GetMainFrame();
-        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         link->SetFromPage("http://127.0.0.1:9/page.html");
         frame.AttachDatabase();
         QAbstractItemModel* rows = frame.GetView()->GetList()->model();
@@ -760,7 +760,7 @@ private slots:
         options->trigger();
         QVERIFY(seen);
         // The list now shows the new, empty database; the old one was saved with its link.
-        QCOMPARE(app->GetDatabase().GetPath(), fresh.toStdString());
+        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), fresh.toStdString());
         QCOMPARE(rows->rowCount(), 0);
         QVERIFY(QFile::exists(fresh));
         app->ExitInstance();
@@ -774,7 +774,7 @@ private slots:
         QTemporaryDir home;
         auto app = StartTestProgram(home);
         QVERIFY(app);
-        std::shared_ptr<CHistoryStore> history = app->GetHistory();
+        std::shared_ptr<CHistoryStore> history = app->GetWorkspace().GetHistory();
         QVERIFY(history);
         const int64_t now = QDateTime::currentSecsSinceEpoch();
         HistoryEntry old, recent;
@@ -784,7 +784,7 @@ private slots:
         history->Record("key", recent);
         history->Flush();
         QCOMPARE(history->Timeline("key").size(), std::size_t(2));
-        QCOMPARE(app->GetHistoryMonths(), 0);
+        QCOMPARE(app->GetWorkspace().GetHistoryMonths(), 0);
 
         QAction* options = app->GetMainFrame()->GetAction(CMainFrame::CmdOptions);
         for (const int round : {1, 2}) {
@@ -822,7 +822,7 @@ private slots:
             options->trigger();
             QVERIFY(seen);
             if (round == 1) {
-                QCOMPARE(app->GetHistoryMonths(), 12);
+                QCOMPARE(app->GetWorkspace().GetHistoryMonths(), 12);
                 // The next run takes them.
                 QCOMPARE(GetCheckSettings().workers, 64);
                 QCOMPARE(GetCheckSettings().perSite, 3);

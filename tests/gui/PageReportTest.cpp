@@ -137,7 +137,7 @@ private slots:
         const std::unique_ptr<CORXApp> app = StartTestProgram(home);
         QVERIFY(app);
         CMainFrame& frame = *app->GetMainFrame();
-        CLink* link = app->GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         // Stored without a scheme: the reports read the page the check reads.
         link->SetFromPage(m_server.Url("partner.localhost", "/page.html").substr(7));
         link->SetToPage("mysite.localhost");

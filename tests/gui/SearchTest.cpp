@@ -78,12 +78,13 @@ private:
 
     CLink* Add(const Deal& deal)
     {
-        CLink* link = m_app->GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         link->SetProject(deal.project);
         link->SetStatus(deal.status);
         link->SetAnchor(deal.anchor);
         link->SetComment(deal.comment);
-        link->SetFromPage("http://partner.example/" + std::to_string(m_app->GetDatabase().GetLinks()->GetCount()));
+        link->SetFromPage("http://partner.example/" +
+                          std::to_string(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount()));
         link->SetToPage("http://mine.example/");
         // Dates that agree with the status, so that the calendar refresh leaves it alone.
         const bool expired = deal.status == StatusExpired;
@@ -91,7 +92,7 @@ private:
         link->SetFirstPaymentDate(OleDateTime::FromParts(2012, 3, 29));
         link->SetPeriod(OleDateTimeSpan(expired ? 30.0 : 3650.0));
         if (deal.partner)
-            link->SetPartnerId(m_app->GetDatabase().GetPartners()->AddPartner(deal.partner)->GetId());
+            link->SetPartnerId(m_app->GetWorkspace().GetDatabase().GetPartners()->AddPartner(deal.partner)->GetId());
         return link;
     }
 
@@ -320,7 +321,7 @@ private slots:
 
     void duplicatesFromTheKeyboard()
     {
-        CLinksManager* links = m_app->GetDatabase().GetLinks();
+        CLinksManager* links = m_app->GetWorkspace().GetDatabase().GetLinks();
         const auto add = [&](const char* project, const char* from, const char* to) {
             CLink* link = links->AddNewLink();
             link->SetProject(project);

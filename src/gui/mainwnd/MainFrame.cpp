@@ -5,6 +5,7 @@
 #include "Filters.h"
 #include "LinksCheckProgressDlg.h"
 #include "LinksView.h"
+#include "ListSearch.h"
 #include "core/fetch/Url.h"
 #include "core/mail/Notifications.h"
 #include "core/page/LinkCheck.h"
@@ -53,12 +54,12 @@ QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 
 } // namespace
 
-CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_app(app)
+CMainFrame::CMainFrame(CWorkspace& workspace, QWidget* parent) : QMainWindow(parent), m_workspace(workspace)
 {
     setWindowTitle(QStringLiteral("Orvex " ORVEX_VERSION));
     setWindowIcon(OrvexIcon(QStringLiteral("orvex")));
 
-    m_view = new CLinksView(m_app.GetSettingsStore(), this);
+    m_view = new CLinksView(m_workspace.GetSettingsStore(), this);
     setCentralWidget(BuildListWithHistoryPane());
     m_search = std::make_unique<CListSearch>(*m_view);
     BuildMenus();
@@ -98,7 +99,7 @@ CMainFrame::CMainFrame(CORXApp& app, QWidget* parent) : QMainWindow(parent), m_a
         mailer->SetAbortFlag(&m_stopMailing);
     StartDateRefresh();
 
-    const auto saved = m_app.GetSettingsStore().GetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame);
+    const auto saved = m_workspace.GetSettingsStore().GetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame);
     if (!saved || !restoreGeometry(ToQByteArray(*saved))) {
         // The middle three quarters of the work area.
         const QRect area = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
@@ -123,12 +124,12 @@ CMainFrame::~CMainFrame()
 
 bool CMainFrame::IsAttached() const
 {
-    return m_app.GetDatabase().IsUsable();
+    return m_workspace.GetDatabase().IsUsable();
 }
 
 void CMainFrame::AttachDatabase()
 {
-    CORXDatabase& db = m_app.GetDatabase();
+    CORXDatabase& db = m_workspace.GetDatabase();
     m_view->Attach(db.GetLinks(), db.GetPartners());
     m_filters->Attach(db.GetLinks(), db.GetPartners());
     RefreshFilters();
@@ -188,7 +189,7 @@ bool CMainFrame::IsCommandEnabled(int command) const
     case CmdExternalLinks:
         return IsAttached() && selected == 1;
     case CmdFindDuplicates:
-        return IsAttached() && m_app.GetDatabase().GetLinks()->GetCount() > 1;
+        return IsAttached() && m_workspace.GetDatabase().GetLinks()->GetCount() > 1;
     default:
         return true;
     }
@@ -257,7 +258,7 @@ void CMainFrame::RunCommand(int command)
         break;
     case CmdAddPartner:
         WhileEditing([this] {
-            RunNewPartnerFlow(*m_app.GetDatabase().GetPartners(), this);
+            RunNewPartnerFlow(*m_workspace.GetDatabase().GetPartners(), this);
             RefreshFilters();
         });
         break;
@@ -271,8 +272,8 @@ void CMainFrame::RunCommand(int command)
     case CmdExportExcel:
         // The export reads every record on a worker: nothing may write them meanwhile.
         WhileEditing([this, command] {
-            CORXDatabase& database = m_app.GetDatabase();
-            const ExchangeContext context{*database.GetPartners(), *database.GetLinks(), m_app.GetSettingsStore(),
+            CORXDatabase& database = m_workspace.GetDatabase();
+            const ExchangeContext context{*database.GetPartners(), *database.GetLinks(), m_workspace.GetSettingsStore(),
                                           this};
             if (command == CmdExportText)
                 ExportToTextFile(context);
@@ -283,7 +284,7 @@ void CMainFrame::RunCommand(int command)
     case CmdOptions:
         WhileEditing([this] {
             // A new database replaces the records the list points into.
-            if (RunOptionsCommand(m_app, this, [this] { m_view->Attach(nullptr, nullptr); }))
+            if (RunOptionsCommand(m_workspace, this, [this] { m_view->Attach(nullptr, nullptr); }))
                 AttachDatabase();
         });
         break;
@@ -316,7 +317,7 @@ void CMainFrame::RunCommand(int command)
         ShowHistoryPane(m_actions[CmdHistoryPane]->isChecked());
         break;
     case CmdFindDuplicates:
-        RunDuplicatesSearch(m_app.GetDatabase().GetLinks()->GetLinks(), this);
+        RunDuplicatesSearch(m_workspace.GetDatabase().GetLinks()->GetLinks(), this);
         break;
     case CmdHelp:
         OnHelp();
@@ -366,15 +367,15 @@ void CMainFrame::WhileEditing(const std::function<void()>& command)
 
 void CMainFrame::RunLinkCommand(int command)
 {
-    CORXDatabase& database = m_app.GetDatabase();
+    CORXDatabase& database = m_workspace.GetDatabase();
     // The new-partner flow of "Add new partner" belongs over the dialog that asked for it.
     const LinkCommandContext context{
         *database.GetPartners(), *database.GetLinks(), this,
         [this] {
-            if (RunNewPartnerFlow(*m_app.GetDatabase().GetPartners(), QApplication::activeModalWidget()))
+            if (RunNewPartnerFlow(*m_workspace.GetDatabase().GetPartners(), QApplication::activeModalWidget()))
                 RefreshFilters();
         },
-        [this](const CLink& before, const CLink& after) { m_app.LinkKeyChanged(before, after); }};
+        [this](const CLink& before, const CLink& after) { m_workspace.LinkKeyChanged(before, after); }};
     const std::vector<CLink*> selected = SelectedLinks();
     WhileEditing([&] {
         switch (command) {
@@ -415,11 +416,11 @@ void CMainFrame::RunLinkCommand(int command)
 void CMainFrame::OnPartnerList()
 {
     WhileEditing([this] {
-        CORXDatabase& database = m_app.GetDatabase();
+        CORXDatabase& database = m_workspace.GetDatabase();
         CPartnersListDlg dialog(
-            *database.GetPartners(), *database.GetLinks(), m_app.GetSettingsStore(),
+            *database.GetPartners(), *database.GetLinks(), m_workspace.GetSettingsStore(),
             [this] {
-                RunNewPartnerFlow(*m_app.GetDatabase().GetPartners(), this);
+                RunNewPartnerFlow(*m_workspace.GetDatabase().GetPartners(), this);
                 RefreshFilters();
             },
             this);
@@ -449,7 +450,7 @@ void CMainFrame::OnDelete()
         m_refresh.wait();
         PollBackgroundWork();
     }
-    CLinksManager* collection = m_app.GetDatabase().GetLinks();
+    CLinksManager* collection = m_workspace.GetDatabase().GetLinks();
     // The list refers to the records: empty it before they go.
     m_view->Attach(nullptr, nullptr);
     for (CLink* link : links)
@@ -462,7 +463,7 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
     // No save while the workers write the records; the lock tells closing that a run is on.
     std::unique_lock lock(m_checkRunLock);
     m_saveTimer->stop();
-    m_app.StartUpdateLookupIfDue();
+    m_workspace.StartUpdateLookupIfDue();
     // The dialog's run waits for a date refresh that is walking the links, and keeps the next
     // one out until it ends.
     CLinksCheckProgressDlg dialog(links, this);
@@ -473,7 +474,7 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
     // looked away, so a box says what happened.
     const bool longRun = clock.elapsed() >= kSummaryBoxAfterMs;
     if (dialog.WasStopped())
-        m_app.WaitForUpdateLookup();
+        m_workspace.WaitForUpdateLookup();
     m_saveTimer->start(kSaveIntervalMs);
     lock.unlock();
     // A refresh due during the run did not start: its minute begins again now.
@@ -485,7 +486,7 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
     const int shownChanged = SelectLinksInList(*m_view, summary.changedLinks);
     QString message = CheckSummaryText(summary);
     // Said once, where the user looks after a run; checks go on without the history.
-    if (const std::string problem = m_app.TakeHistoryProblem(false); !problem.empty())
+    if (const std::string problem = m_workspace.TakeHistoryProblem(false); !problem.empty())
         message += QStringLiteral("  ") + QString::fromStdString(problem);
     statusBar()->showMessage(message, kSummaryShownMs);
     if (longRun)
@@ -495,7 +496,7 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
 
 void CMainFrame::OnCheckAll()
 {
-    const std::size_t count = m_app.GetDatabase().GetLinks()->GetCount();
+    const std::size_t count = m_workspace.GetDatabase().GetLinks()->GetCount();
     if (count == 0) {
         MessageBox::Inform(this, tr("There is nothing to check: the database holds no links."));
         return;
@@ -506,7 +507,7 @@ void CMainFrame::OnCheckAll()
                              : tr("All %1 links of the database are checked, whatever the filters show.").arg(count);
     if (!MessageBox::AskYesNo(this, tr("Are you sure you want to check all links?") + QStringLiteral("\n\n") + what))
         return;
-    OnCheckLinks(m_app.GetDatabase().GetLinks()->GetLinks());
+    OnCheckLinks(m_workspace.GetDatabase().GetLinks()->GetLinks());
 }
 
 void CMainFrame::FindInList()
@@ -570,8 +571,9 @@ void CMainFrame::OnAbout()
 void CMainFrame::OnImportFromExcel()
 {
     WhileEditing([this] {
-        CORXDatabase& database = m_app.GetDatabase();
-        if (ImportFromSpreadsheet({*database.GetPartners(), *database.GetLinks(), m_app.GetSettingsStore(), this})) {
+        CORXDatabase& database = m_workspace.GetDatabase();
+        if (ImportFromSpreadsheet(
+                {*database.GetPartners(), *database.GetLinks(), m_workspace.GetSettingsStore(), this})) {
             RefreshFilters();
             FillList(true);
         }
@@ -592,19 +594,19 @@ void CMainFrame::OnSaveTimer()
 {
     // Every 30 seconds: a message box each time would be worse than the fault, the status bar
     // says it until a save works again (and exit reports it in a box).
-    if (m_app.SaveDatabase()) {
+    if (m_workspace.SaveDatabase()) {
         if (m_saveFailed)
             statusBar()->clearMessage();
         m_saveFailed = false;
         // Checks outside a run (Save and Check, the date refresh) keep history too: a history
         // gone wrong there is said here, once.
-        if (const std::string problem = m_app.TakeHistoryProblem(false); !problem.empty())
+        if (const std::string problem = m_workspace.TakeHistoryProblem(false); !problem.empty())
             statusBar()->showMessage(QString::fromStdString(problem), kSummaryShownMs);
         return;
     }
     m_saveFailed = true;
     statusBar()->showMessage(
-        tr("The database could not be saved: %1").arg(QString::fromStdString(m_app.GetLastDatabaseError())));
+        tr("The database could not be saved: %1").arg(QString::fromStdString(m_workspace.GetLastDatabaseError())));
 }
 
 void CMainFrame::StartDateRefresh()
@@ -614,9 +616,9 @@ void CMainFrame::StartDateRefresh()
     if (m_refresh.valid() || !IsAttached() || m_scheduledRun.valid() || IsCheckRunActive() || m_editing > 0)
         return;
     m_refreshTimer->stop();
-    const std::vector<CLink*> links = m_app.GetDatabase().GetLinks()->GetLinks();
-    const int warningDays = m_app.GetOptions().GetWarningDays();
-    const bool notify = m_app.GetOptions().GetNotifyStatusChanges();
+    const std::vector<CLink*> links = m_workspace.GetDatabase().GetLinks()->GetLinks();
+    const int warningDays = m_workspace.GetOptions().GetWarningDays();
+    const bool notify = m_workspace.GetOptions().GetNotifyStatusChanges();
     // Only the walk runs on the thread; the letter is written here, on the window's thread, when
     // the walk is done, because the user may be changing links by then.
     m_refresh = std::async(std::launch::async, [links, warningDays] {
@@ -658,7 +660,7 @@ void CMainFrame::StartScheduledRun()
     // As during an interactive run, no save while the workers write the records; the run's end
     // saves its results.
     m_saveTimer->stop();
-    m_scheduledRun = std::async(std::launch::async, [this] { return m_app.RunScheduledCheck(); });
+    m_scheduledRun = std::async(std::launch::async, [this] { return m_workspace.RunScheduledCheck(); });
     UpdateCommandStates();
     m_poll->start();
 }
@@ -694,11 +696,11 @@ void CMainFrame::PollBackgroundWork()
         FillList(true); // offers the check commands again
         // The statuses and ranks the run found are the user's data: keep them at once.
         if (report.checked > 0)
-            m_app.SaveDatabase();
+            m_workspace.SaveDatabase();
         m_saveTimer->start(kSaveIntervalMs);
         if (!m_refresh.valid() && !m_refreshTimer->isActive())
             m_refreshTimer->start(kRefreshIntervalMs);
-        if (!m_app.GetOptions().GetNotifyStatusChanges())
+        if (!m_workspace.GetOptions().GetNotifyStatusChanges())
             statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
         else
             statusBar()->showMessage(
@@ -735,7 +737,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     m_stopMailing.store(1);
     if (m_scheduledRun.valid()) {
         // The workers finish the links they hold; the results are saved at exit.
-        m_app.StopScheduledCheck();
+        m_workspace.StopScheduledCheck();
         m_scheduledRun.wait();
         m_scheduledRun.get();
     }
@@ -747,7 +749,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     m_letters.clear();
     m_view->SaveLayout();
     const QByteArray geometry = saveGeometry();
-    m_app.GetSettingsStore().SetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame,
-                                       std::vector<uint8_t>(geometry.begin(), geometry.end()));
+    m_workspace.GetSettingsStore().SetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame,
+                                             std::vector<uint8_t>(geometry.begin(), geometry.end()));
     event->accept();
 }

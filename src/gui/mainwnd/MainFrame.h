@@ -2,8 +2,8 @@
 
 #include "ProductInfo.h"
 
-#include "app/ORXApp.h"
 #include "core/runs/CheckRuns.h"
+#include "core/workspace/Workspace.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -69,7 +69,7 @@ public:
     static constexpr const char* kProductWebSite = ORVEX_WEB_SITE;
     static constexpr const char* kSupportAddress = ORVEX_SUPPORT_ADDRESS;
 
-    explicit CMainFrame(CORXApp& app, QWidget* parent = nullptr);
+    explicit CMainFrame(CWorkspace& workspace, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     /// Takes the open database's collections (again, after a switch) and fills the list.
@@ -148,7 +148,7 @@ private:
     /// Writes the refresh's letter here and mails it on a thread of its own.
     void MailLetter(const NotificationLists& lists);
 
-    CORXApp& m_app;
+    CWorkspace& m_workspace;
     CLinksView* m_view = nullptr;
     CLinkHistoryPane* m_historyPane = nullptr;
     CLinkFilters* m_filters = nullptr;

@@ -3,7 +3,6 @@
 
 #include "Filters.h"
 #include "LinksView.h"
-#include "app/ORXApp.h"
 #include "core/history/HistoryStore.h"
 #include "core/platform/SettingsStore.h"
 #include "gui/reports/LinkHistoryPane.h"
@@ -98,7 +97,8 @@ void CMainFrame::BuildMenus()
     QAction* history = MakeAction(CmdHistoryPane, tr("&History Pane"));
     history->setCheckable(true);
     view->addAction(history);
-    ShowHistoryPane(m_app.GetSettingsStore().GetInt(SettingsNames::kGuiSection, kHistoryPaneSetting).value_or(0) == 1);
+    ShowHistoryPane(
+        m_workspace.GetSettingsStore().GetInt(SettingsNames::kGuiSection, kHistoryPaneSetting).value_or(0) == 1);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(MakeAction(CmdHelp, tr("&Help"), QStringLiteral("help"), QKeySequence(Qt::Key_F1)));
@@ -161,7 +161,7 @@ void CMainFrame::BuildToolBar()
     bar->addSeparator();
     bar->addWidget(m_statusBox);
     bar->addWidget(m_partnerBox);
-    m_filters = new CLinkFilters(m_projectBox, m_statusBox, m_partnerBox, m_app.GetSettingsStore(), this);
+    m_filters = new CLinkFilters(m_projectBox, m_statusBox, m_partnerBox, m_workspace.GetSettingsStore(), this);
 }
 
 void CMainFrame::SetMinimumFromBars()
@@ -209,7 +209,7 @@ void CMainFrame::ShowHistoryPane(bool shown)
     m_historyPane->setVisible(shown);
     if (QAction* action = GetAction(CmdHistoryPane))
         action->setChecked(shown);
-    m_app.GetSettingsStore().SetInt(SettingsNames::kGuiSection, kHistoryPaneSetting, shown ? 1 : 0);
+    m_workspace.GetSettingsStore().SetInt(SettingsNames::kGuiSection, kHistoryPaneSetting, shown ? 1 : 0);
     UpdateHistoryPane();
 }
 
@@ -219,8 +219,8 @@ void CMainFrame::UpdateHistoryPane()
         return;
     const std::vector<CLink*> links = SelectedLinks();
     // What the last checks queued is written first, so that the pane shows them.
-    if (const std::shared_ptr<CHistoryStore> store = m_app.GetHistory())
+    if (const std::shared_ptr<CHistoryStore> store = m_workspace.GetHistory())
         store->Flush();
-    m_historyPane->SetStore(m_app.GetHistory().get());
+    m_historyPane->SetStore(m_workspace.GetHistory().get());
     m_historyPane->ShowLink(links.size() == 1 ? links.front() : nullptr, static_cast<int64_t>(std::time(nullptr)));
 }

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-class CORXApp;
+class CWorkspace;
 class IScheduleStore;
 class QWidget;
 
@@ -12,5 +12,5 @@ class QWidget;
 /// applied and "ORX.cfg" is saved. True when the settings were taken over, so that the caller
 /// refreshes what it shows (and attaches the database again). `releaseRecords` runs before the
 /// open database is replaced, for whatever still points into its records.
-bool RunOptionsCommand(CORXApp& app, IScheduleStore& schedule, QWidget* parent,
+bool RunOptionsCommand(CWorkspace& workspace, IScheduleStore& schedule, QWidget* parent,
                        const std::function<void()>& releaseRecords = {});

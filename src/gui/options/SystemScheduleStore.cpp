@@ -2,7 +2,7 @@
 
 #include "OptionsCommand.h"
 
-#include "app/ORXApp.h"
+#include "core/workspace/Workspace.h"
 
 #include <QCoreApplication>
 
@@ -21,8 +21,8 @@ std::optional<IScheduleStore::WeeklyTrigger> CSystemScheduleStore::GetWeeklyTrig
     return WeeklyTrigger{trigger->days, trigger->hour, trigger->minute};
 }
 
-bool RunOptionsCommand(CORXApp& app, QWidget* parent, const std::function<void()>& releaseRecords)
+bool RunOptionsCommand(CWorkspace& workspace, QWidget* parent, const std::function<void()>& releaseRecords)
 {
-    CSystemScheduleStore schedule(app.GetProgramFolder());
-    return RunOptionsCommand(app, schedule, parent, releaseRecords);
+    CSystemScheduleStore schedule(workspace.GetProgramFolder());
+    return RunOptionsCommand(workspace, schedule, parent, releaseRecords);
 }

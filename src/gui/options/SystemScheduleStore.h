@@ -6,7 +6,7 @@
 
 #include <functional>
 
-class CORXApp;
+class CWorkspace;
 class QWidget;
 
 /// The options dialogs' view of the system's scheduler: the weekly "/check" line of the user's
@@ -34,4 +34,4 @@ private:
 };
 
 /// The options command of the main window, with the system's scheduler.
-bool RunOptionsCommand(CORXApp& app, QWidget* parent, const std::function<void()>& releaseRecords);
+bool RunOptionsCommand(CWorkspace& workspace, QWidget* parent, const std::function<void()>& releaseRecords);

@@ -1,6 +1,6 @@
 // The unattended run: every link checked once by the five workers, the letter mailed when
 // something changed. Used by "/check" and by a window that a second "/check" start asked.
-#include "ORXApp.h"
+#include "Workspace.h"
 
 #include "core/mail/Notifications.h"
 #include "core/records/LinkStatus.h"
@@ -8,56 +8,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <thread>
 
 namespace {
 
-// The signal that asked the unattended run to stop, 0 while none did. The workers, the mail
-// client and the exit all read it, so a signal at any moment ends the run in order.
-std::atomic<int> g_stopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "read and written by a signal handler");
-
-void OnStopSignal(int sig)
-{
-    g_stopSignal.store(sig);
-}
-
-// Installed for the whole unattended run, mailing and saving included: the default action would
-// end the process with nothing saved.
-class StopSignals
-{
-public:
-    StopSignals()
-    {
-        g_stopSignal.store(0);
-        struct sigaction action = {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        // No SA_RESTART: a wait in the mail client returns at once and sees the flag.
-        for (std::size_t i = 0; i < std::size(kSignals); ++i)
-            ::sigaction(kSignals[i], &action, &m_old[i]);
-    }
-    ~StopSignals()
-    {
-        for (std::size_t i = 0; i < std::size(kSignals); ++i)
-            ::sigaction(kSignals[i], &m_old[i], nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM};
-    struct sigaction m_old[std::size(kSignals)] = {};
-};
-
 // Waits for the workers, stopping them when a signal came.
-void WaitWatchingSignals(CCheckRun& run)
+void WaitWatchingSignals(CCheckRun& run, const std::atomic<int>& stopSignal)
 {
     const CheckProgress& progress = run.Progress();
     while (progress.done.load() < progress.total.load() && !progress.cancel.load()) {
-        if (g_stopSignal.load() != 0) {
+        if (stopSignal.load() != 0) {
             run.Cancel();
             break;
         }
@@ -73,7 +34,7 @@ std::string PrText(int pr)
 
 } // namespace
 
-ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals)
+ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atomic<int>* stopSignal)
 {
     ScheduledCheckReport report;
     CLinksManager* links = m_database.GetLinks();
@@ -88,8 +49,8 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
     }
     if (!run.Start())
         CheckWorker(run.Progress()); // no threads to be had: the same work on this one
-    if (handleSignals)
-        WaitWatchingSignals(run);
+    if (stopSignal)
+        WaitWatchingSignals(run, *stopSignal);
     else
         run.Wait();
     {
@@ -120,20 +81,20 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
     }
 
     // A stopped run mails nothing: the user asked it to end, not to report half a run.
-    if (!report.cancelled && !lists.changedLinks.empty() && !(handleSignals && g_stopSignal.load())) {
+    if (!report.cancelled && !lists.changedLinks.empty() && !(stopSignal && stopSignal->load())) {
         CNotificationsManager* mailer = GetNotificationsManager();
         if (!mailer) {
             report.mailResult = 1;
         } else {
             // A signal while the letter goes out abandons it at once; the results are still saved.
-            if (handleSignals)
-                mailer->SetAbortFlag(&g_stopSignal);
+            if (stopSignal)
+                mailer->SetAbortFlag(stopSignal);
             report.mailResult = mailer->SendNotification(lists.changedLinks, lists.expiringLinks);
             mailer->SetAbortFlag(nullptr);
         }
     }
-    if (handleSignals) {
-        report.stopSignal = g_stopSignal.load();
+    if (stopSignal) {
+        report.stopSignal = stopSignal->load();
         report.cancelled = report.cancelled || report.stopSignal != 0;
     }
 
@@ -150,36 +111,7 @@ ScheduledCheckReport CORXApp::RunScheduledCheck(bool verbose, bool handleSignals
     return report;
 }
 
-int CORXApp::RunCheckMode()
-{
-    // Kept until the files are saved: Ctrl+C or SIGTERM at any moment ends the run in order.
-    const StopSignals stopSignals;
-    const ScheduledCheckReport report = RunScheduledCheck(m_verbose, true);
-    // The run and the save go on without a history; the cron mail says once that it is missing.
-    if (const std::string problem = TakeHistoryProblem(true); !problem.empty())
-        std::fprintf(stderr, "orvex: %s\n", problem.c_str());
-    // A letter that did not go out must not pass for a quiet success in the cron job's mail.
-    if (report.stopSignal != 0 && report.mailResult > 0)
-        std::fprintf(stderr,
-                     "orvex: stopped by signal %d while the notification letter was being sent; the "
-                     "letter was abandoned\n",
-                     report.stopSignal);
-    else if (report.mailResult == 1)
-        std::fprintf(stderr, "orvex: the notification letter was not sent: no connection to the mail server \"%s\"\n",
-                     m_options.GetSmtpServer().c_str());
-    else if (report.mailResult == 2)
-        std::fprintf(stderr, "orvex: the notification letter was not sent: the mail server \"%s\" refused it\n",
-                     m_options.GetSmtpServer().c_str());
-    const int exitCode = ExitInstance();
-    // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
-    if (const int sig = g_stopSignal.load(); sig != 0)
-        return 128 + sig;
-    if (exitCode == 0 && report.mailResult > 0)
-        return kExitLetterNotSent;
-    return exitCode;
-}
-
-void CORXApp::StopScheduledCheck()
+void CWorkspace::StopScheduledCheck()
 {
     std::lock_guard lock(m_runMutex);
     if (m_runCancel)

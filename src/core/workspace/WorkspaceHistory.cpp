@@ -1,6 +1,6 @@
 // The check history that goes with the open database: every check of the program is kept there
 // while the database is open, and a history that cannot be used is told once, never in the way.
-#include "ORXApp.h"
+#include "Workspace.h"
 
 #include "core/history/CheckHistory.h"
 #include "core/history/HistoryStore.h"
@@ -19,7 +19,7 @@ void PurgeOldChecks(CHistoryStore& store, int months)
 
 } // namespace
 
-void CORXApp::FollowDatabaseWithHistory()
+void CWorkspace::FollowDatabaseWithHistory()
 {
     const std::string& database = m_database.GetPath();
     const std::string path = database.empty() ? std::string() : CHistoryStore::PathFor(database);
@@ -35,13 +35,13 @@ void CORXApp::FollowDatabaseWithHistory()
     PurgeOldChecks(*m_history, GetHistoryMonths());
 }
 
-int CORXApp::GetHistoryMonths() const
+int CWorkspace::GetHistoryMonths() const
 {
     const int months = m_settingsStore->GetInt(SettingsNames::kRootSection, SettingsNames::kHistoryMonths).value_or(0);
     return std::clamp(months, 0, kMaxHistoryMonths);
 }
 
-void CORXApp::SetHistoryMonths(int months)
+void CWorkspace::SetHistoryMonths(int months)
 {
     months = std::clamp(months, 0, kMaxHistoryMonths);
     if (months == GetHistoryMonths())
@@ -51,7 +51,7 @@ void CORXApp::SetHistoryMonths(int months)
         PurgeOldChecks(*m_history, months);
 }
 
-void CORXApp::CloseHistory()
+void CWorkspace::CloseHistory()
 {
     // A run still going holds the store through its recorder; it is written and closed when the
     // last of them lets go.
@@ -59,7 +59,7 @@ void CORXApp::CloseHistory()
     m_history.reset();
 }
 
-std::string CORXApp::TakeHistoryProblem(bool flush)
+std::string CWorkspace::TakeHistoryProblem(bool flush)
 {
     if (!m_history || m_historyProblemTold)
         return {};
@@ -70,7 +70,7 @@ std::string CORXApp::TakeHistoryProblem(bool flush)
     return problem;
 }
 
-void CORXApp::LinkKeyChanged(const CLink& before, const CLink& after)
+void CWorkspace::LinkKeyChanged(const CLink& before, const CLink& after)
 {
     if (m_history)
         MoveLinkHistory(*m_history, before, after);
