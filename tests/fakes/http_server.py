@@ -25,9 +25,10 @@ Answers that do not arrive whole, written by hand on the socket, which is then c
 
 A file "P.fault" beside the path P (P itself need not exist) turns P's answer into a fault: a
 status number (the answer has that status), "close" (the connection closes without an answer),
-or "headers", "body" or "chunked" (the cuts above, with P's content where there is one). A fault
-followed by " once" ("500 once") answers only the first request for P on that host; later ones
-get P's ordinary answer.
+"reset" (the connection is reset, RST instead of FIN, without an answer), or "headers", "body"
+or "chunked" (the cuts above, with P's content where there is one). A fault followed by " once"
+("500 once") answers only the first request for P on that host; later ones get P's ordinary
+answer.
 
 Every request is appended to the --log file as one JSON line (method, host, path, time, conn,
 addr: the server address that took the connection). A faulty answer's line also holds "fault"
@@ -49,6 +50,7 @@ import signal
 import socket
 import socketserver
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -162,8 +164,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # --- faults --------------------------------------------------------------------------
 
     def find_fault(self, host, target):
-        """The fault to answer `target` with: "headers", "body", "chunked", "close", a status
-        number as text, or None for an ordinary answer."""
+        """The fault to answer `target` with: "headers", "body", "chunked", "close", "reset", a
+        status number as text, or None for an ordinary answer."""
         parts = urllib.parse.urlsplit(target)
         path = parts.path or "/"
         if path.startswith("/_cut/"):
@@ -197,6 +199,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault.isdigit():
             write_log(entry)
             self.send_body(int(fault), ("Status %s\n" % fault).encode(), "text/plain", {})
+            return
+        if fault == "reset":
+            write_log(dict(entry, sent=""))
+            self.close_connection = True
+            # A linger time of zero makes the close send RST; the reader's file holds the socket
+            # open until it is closed too.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.rfile.close()
+            self.connection.close()
             return
         if fault == "headers":
             raw = b"HTTP/1.1 200 OK\r\nContent-Ty"

@@ -388,6 +388,32 @@ TEST(ExcelImportGuess, WebAddressesRankPricesAndPaymentTypes)
               Guess({{Num(30, "$30"), "PayPal"}, {Num(30, "$30"), "bank"}, {Num(30, "$30")}, {Num(30)}}));
 }
 
+// Each guess on both sides of its threshold, and which column wins when two qualify.
+TEST(ExcelImportGuess, ThresholdsOnBothSides)
+{
+    const Cell a("http://partner-a.example/"), b("www.partner-b.example"), c("http://partner-c.example/");
+    const struct
+    {
+        const char* what;
+        Rows rows;
+        ColumnTypes expected;
+    } cases[] = {
+        {"one web address is no column", {{a}, {"x"}}, {}},
+        {"two web addresses are the partners' pages", {{a}, {b}}, Types({ColFromPage})},
+        {"a partner's page twice is still a partner's page", {{a}, {a}, {c}}, Types({ColFromPage})},
+        {"the same page three times is the user's own", {{a}, {c}, {a}, {a}}, Types({ColToPage})},
+        {"one small integer is no PageRank", {{Num(3)}, {"x"}}, {}},
+        {"two of 0 and 10 are a PageRank", {{Num(0)}, {Num(10)}}, Types({ColStartingPR})},
+        {"11 is no PageRank", {{Num(0)}, {Num(11)}}, {}},
+        {"-1 is no PageRank", {{Num(-1)}, {Num(5)}}, {}},
+        {"of two PageRank columns the first", {{Num(1), Num(2)}, {Num(3), Num(4)}}, Types({ColStartingPR})},
+        {"past a column out of range", {{Num(11), Num(2)}, {Num(3), Num(4)}}, Types({ColSkip, ColStartingPR})},
+        {"two payment names are a payment type", {{"WMZ"}, {"regnow"}}, Types({ColPaymentType})},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, Guess(c.rows)) << c.what;
+}
+
 TEST(ExcelImportGuess, HeaderWordsInEnglishAndRussian)
 {
     const Rows rows = {

@@ -566,6 +566,38 @@ TEST_F(FetchTest, UnreachableServerFailsAndKeepsTheOldValues)
     EXPECT_EQ(text, "old");
 }
 
+// What may pass by itself is worth one more try later: a time-out, a connection reset or closed
+// without an answer, a busy or failing server; a refused connection or a missing page will not.
+TEST_F(FetchTest, FailuresThatMayPassAreTransient)
+{
+    SetTimeouts(1, 1);
+    WriteBytes(s_root + "/partner.localhost/closed.html.fault", "close");
+    WriteBytes(s_root + "/partner.localhost/reset.html.fault", "reset");
+    const struct
+    {
+        std::string url;
+        bool transient;
+        std::string error; ///< how the error begins, which shows the server did what the case says
+    } cases[] = {
+        {"http://127.0.0.1:" + std::to_string(s_server->SilentPort()) + "/", true, "time-out ("},
+        {Url("/closed.html"), true, "connection reset (Empty reply from server)"},
+        {Url("/reset.html"), true, "connection reset (Recv failure: Connection reset by peer)"},
+        {Url("/_status/429"), true, ""},
+        {Url("/_status/503"), true, ""},
+        {Url("/_status/404"), false, ""},
+        {"http://127.0.0.1:" + std::to_string(fakes::FreePort()) + "/", false, "connection refused ("},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        std::string text;
+        uint32_t status = 0;
+        FetchOutcome outcome;
+        FetchPageText(c.url, text, status, nullptr, kMaxPageLength, &outcome);
+        EXPECT_EQ(outcome.transient, c.transient) << outcome.error;
+        EXPECT_EQ(outcome.error.substr(0, c.error.size()), c.error);
+    }
+}
+
 TEST_F(FetchTest, OnlyHttpAndHttpsAreFetched)
 {
     std::string text = "old";
@@ -971,13 +1003,17 @@ protected:
         return m_secondTargets;
     }
 
-    /// Fetches the first site's redirect to `target`; the text, or "refused" when the fetch failed.
+    /// Fetches the first site's redirect to `target`; the text, "refused" when the fetch failed
+    /// saying it was refused, else why it failed.
     static std::string FetchRedirectTo(const std::string& target)
     {
-        std::string text = "refused";
+        std::string text;
         uint32_t status = 0;
-        FetchPageText(First("/_redirect?to=" + target), text, status, nullptr, kMaxPageLength);
-        return text;
+        FetchOutcome outcome;
+        if (FetchPageText(First("/_redirect?to=" + target), text, status, nullptr, kMaxPageLength, &outcome))
+            return text;
+        // The user reads the reason in the link's evidence: a refusal, not a cancelled fetch.
+        return outcome.error.rfind("redirect into the own network refused (", 0) == 0 ? "refused" : outcome.error;
     }
 
     std::unique_ptr<CLocalHttpServer> m_second;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -134,15 +135,21 @@ TEST(HistoryStore, APurgeLaterFollowsTheQueueAndMakesNoFile)
     }
     EXPECT_FALSE(std::filesystem::exists(dir.File("none.history")));
 
-    CHistoryStore store(dir.File("h"));
-    for (int64_t t = 1; t <= 500; ++t)
-        store.Record(t % 2 ? "a" : "b", Entry(t, 1));
-    store.PurgeLater(201); // the 500 entries may still be queued
-    store.Flush();
-    EXPECT_EQ(store.Timeline("a").size(), 150u);
-    EXPECT_EQ(store.Timeline("a").front().time, 201);
-    EXPECT_EQ(store.Timeline("b").front().time, 202);
-    EXPECT_EQ(store.Problem(), "");
+    // Two purges asked for while the 500 entries are still queued wait for the writer together:
+    // the one that removes more wins, whichever came first.
+    for (const auto& [first, second] : {std::pair<int64_t, int64_t>{201, 101}, {101, 201}}) {
+        SCOPED_TRACE(std::to_string(first) + " then " + std::to_string(second));
+        CHistoryStore store(dir.File("h" + std::to_string(first)));
+        for (int64_t t = 1; t <= 500; ++t)
+            store.Record(t % 2 ? "a" : "b", Entry(t, 1));
+        store.PurgeLater(first);
+        store.PurgeLater(second);
+        store.Flush();
+        EXPECT_EQ(store.Timeline("a").size(), 150u);
+        EXPECT_EQ(store.Timeline("a").front().time, 201);
+        EXPECT_EQ(store.Timeline("b").front().time, 202);
+        EXPECT_EQ(store.Problem(), "");
+    }
 }
 
 // A look at the history writes nothing: a file that holds no history stays as it is, even empty,

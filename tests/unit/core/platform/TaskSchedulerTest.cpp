@@ -197,11 +197,20 @@ TEST_F(TaskSchedulerTest, HandEditedLinesAndBadArguments)
     ASSERT_TRUE(trigger);
     EXPECT_EQ(trigger->days, CTaskScheduler::Friday | CTaskScheduler::Saturday | CTaskScheduler::Sunday);
 
-    WriteBytes(m_table, "*/5 9 * * 1 x # Orvex weekly check\n");
-    EXPECT_TRUE(scheduler.ScheduledTaskExists());
-    EXPECT_FALSE(scheduler.GetWeeklyTrigger());
-    EXPECT_NE(scheduler.LastError().find("*/5 9"), std::string::npos) << scheduler.LastError();
-    EXPECT_EQ(ScheduleSummary(scheduler), " at 00:00 as [" + CurrentUserName() + "]");
+    // A step, or a day of the month or a month of its own, is no weekly time this program can show.
+    for (const std::string when : {"*/5 9 * * 1", "0 9 1 * 1", "0 9 * 6 1"}) {
+        WriteBytes(m_table, when + " x # Orvex weekly check\n");
+        EXPECT_TRUE(scheduler.ScheduledTaskExists()) << when;
+        EXPECT_FALSE(scheduler.GetWeeklyTrigger()) << when;
+        EXPECT_EQ(scheduler.LastError(),
+                  "the crontab line of the weekly check is not a weekly time: " + when + " x # Orvex weekly check");
+        EXPECT_EQ(ScheduleSummary(scheduler), " at 00:00 as [" + CurrentUserName() + "]") << when;
+    }
+
+    // Two marked lines (a copy made by hand): the new time replaces the first, the copy goes.
+    WriteBytes(m_table, "A=1\n" + Line("5 7 * * 1") + "\n# between\n" + Line("0 9 * * 2") + "\n");
+    ASSERT_TRUE(scheduler.SetWeeklyTrigger(CTaskScheduler::Friday, 8, 0)) << scheduler.LastError();
+    EXPECT_EQ(Table(), "A=1\n" + Line("0 8 * * 5") + "\n# between\n");
 
     // A commented-out line is a switched-off job.
     const std::string off = "#5 7 * * 1 x # Orvex weekly check\n";

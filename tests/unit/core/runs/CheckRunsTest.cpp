@@ -460,6 +460,8 @@ TEST_F(CheckRunsTest, APassingFailureIsTriedOnceMoreBeforeItCounts)
         }
     }
     EXPECT_EQ(progress.done.load(), 6);
+    // "Waiting to try N pages again" is over once the four second tries are.
+    EXPECT_EQ(progress.waiting.load(), 0);
 
     // A link checked while the user waits for it is tried once.
     auto single = MakeLinks({site + "/always500.html"});
