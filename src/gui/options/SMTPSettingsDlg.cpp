@@ -4,22 +4,18 @@
 #include "OptionsSupport.h"
 
 #include "core/storage/Options.h"
+#include "gui/widgets/BackgroundWork.h"
 #include "gui/widgets/MessageBox.h"
-#include "gui/widgets/ProgressWork.h"
 
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
-#include <atomic>
-#include <chrono>
-#include <future>
+#include <string>
+#include <utility>
 
 using namespace OptionsSupport;
 
@@ -143,36 +139,26 @@ void CSMTPSettingsDlg::OnTest()
     const std::string user = m_options.GetSmtpUser();
     const std::string password = m_options.GetSmtpPassword();
 
-    CNotificationsManager manager;
-    manager.SetSources(m_testSources.sources);
-    if (m_testSources.replyTimeoutMs > 0)
-        manager.SetReplyTimeout(m_testSources.replyTimeoutMs);
-    std::atomic<int> abort{0};
-    manager.SetAbortFlag(&abort);
-    int result = 1;
-    std::string reply;
-    // How long the server takes cannot be known: the bar of the progress dialog, once shown,
-    // becomes a busy indicator.
-    QTimer::singleShot(0, this, [] {
-        if (QWidget* progress = QApplication::activeModalWidget())
-            if (auto* bar = progress->findChild<QProgressBar*>(QStringLiteral("progressBar")))
-                bar->setRange(0, 0);
-    });
-    const bool finished = RunProgressWork(
-        this, QStringLiteral("Test"), QStringLiteral("Sending the test letter..."), [&](const WorkProgress& progress) {
-            // The mail code blocks until the server has answered; a thread of its own lets Cancel
-            // be heard meanwhile, and the abort flag ends the session within moments.
-            auto sending = std::async(std::launch::async, [&] {
-                return manager.SendTestNotification(to, server, port, from, auth, user, password, &reply,
-                                                    m_testSources.allowUnencryptedPassword);
-            });
-            while (sending.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-                if (!progress(0.0))
-                    abort.store(1);
-            result = sending.get();
+    const WorkOutcome<std::pair<int, std::string>> sent = RunWork(
+        this,
+        {.text = QStringLiteral("Sending the test letter..."), .title = QStringLiteral("Test"), .bar = WorkBar::Busy},
+        [&](CWorkToken& token) {
+            CNotificationsManager manager;
+            manager.SetSources(m_testSources.sources);
+            if (m_testSources.replyTimeoutMs > 0)
+                manager.SetReplyTimeout(m_testSources.replyTimeoutMs);
+            // The mail code blocks until the server has answered; Cancel ends the session
+            // through the abort flag within moments.
+            manager.SetAbortFlag(token.AbortFlag());
+            std::string reply;
+            const int result = manager.SendTestNotification(to, server, port, from, auth, user, password, &reply,
+                                                            m_testSources.allowUnencryptedPassword);
+            return std::pair(result, reply);
         });
-    if (!finished)
+    // The user knows he cancelled: no verdict about the server follows.
+    if (sent.cancelled)
         return;
+    const auto& [result, reply] = sent.value;
     if (result == 0) {
         MessageBox::Inform(this, QStringLiteral("Test notification sended successfully."));
         return;
