@@ -1,7 +1,7 @@
 // Spreadsheet import and export as a user meets them: the column dialog's guesses, its header
 // menu and worksheet choice, its names and the keyboard alone, its stored placement; the import
-// run with its summary and its Cancel; the progress dialog; and the three commands of the main
-// window against real files.
+// run with its summary and its Cancel; and the three commands of the main window against real
+// files.
 #include "DialogTesting.h"
 #include "app/ORXApp.h"
 #include "core/exchange/ExcelImport.h"
@@ -15,7 +15,6 @@
 #include "gui/mainwnd/MainFrame.h"
 #include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"
-#include "gui/widgets/ProgressWork.h"
 
 #include <QAction>
 #include <QApplication>
@@ -480,40 +479,6 @@ private slots:
         QCOMPARE(m_links.GetCount(), std::size_t(0));
         QCOMPARE(MessageBox::TakeShownTexts(),
                  QStringList{QStringLiteral("Import from sheet Long cancelled: nothing was added")});
-    }
-
-    void progressWorkStopsOnCancelAndPassesFailuresOn()
-    {
-        std::atomic<bool> sawStop{false};
-        WhenShown<QDialog>(
-            [](QDialog* dialog) {
-                QCOMPARE(dialog->accessibleName(), QStringLiteral("Reading"));
-                // Escape asks the work to stop; the dialog stays until the work has ended.
-                QTest::keyClick(dialog, Qt::Key_Escape);
-            },
-            IsProgress);
-        const bool finished = RunProgressWork(nullptr, QStringLiteral("Reading"), QStringLiteral("Reading rows..."),
-                                              [&](const WorkProgress& progress) {
-                                                  for (int i = 0; i < 2000; ++i) {
-                                                      if (!progress(i / 2000.0)) {
-                                                          sawStop.store(true);
-                                                          return;
-                                                      }
-                                                      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                                                  }
-                                              });
-        QVERIFY(!finished);
-        QVERIFY(sawStop.load());
-
-        QVERIFY(RunProgressWork(nullptr, QStringLiteral("Quick"), QString(), [](const WorkProgress&) {}));
-        bool rethrown = false;
-        try {
-            RunProgressWork(nullptr, QStringLiteral("Failing"), QString(),
-                            [](const WorkProgress&) { throw std::runtime_error("disk gone"); });
-        } catch (const std::runtime_error& e) {
-            rethrown = std::string(e.what()) == "disk gone";
-        }
-        QVERIFY(rethrown);
     }
 
     // --- The window's commands against real files ---------------------------------------------

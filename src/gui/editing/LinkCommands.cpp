@@ -3,13 +3,17 @@
 #include "EditingSupport.h"
 #include "LinkPropertiesDlg.h"
 #include "LinksPackDlg.h"
+#include "core/fetch/Fetch.h"
 #include "core/page/LinkCheck.h"
 #include "core/records/LinksManager.h"
 #include "core/runs/CheckRuns.h"
-#include "gui/widgets/BusyWork.h"
+#include "gui/widgets/BackgroundWork.h"
 #include "gui/widgets/MessageBox.h"
 
 #include <QCoreApplication>
+
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -22,15 +26,33 @@ QString Text(const char* text)
 
 void CheckLinkNow(QWidget* parent, CLink* link)
 {
+    // The check works on a copy that replaces the link only when the user let it end: a page cut
+    // short by Cancel would otherwise be stored as one that cannot be opened. A run of its own
+    // keeps the date refresh off the links from the copy until it is back.
+    CLink checked = *link;
+    CCheckRun run({&checked});
+    CheckProgress& progress = run.Progress();
+    // The user waits for this one answer: it is given now, not after a wait for a second try.
+    progress.retryFailures = false;
+    // The history hears of the check once it counts, and of the link as stored.
+    const std::shared_ptr<const CheckRecorder> recorder = progress.recorder;
+    std::optional<CheckEvidence> evidence;
+    if (recorder)
+        progress.recorder = std::make_shared<const CheckRecorder>([&evidence](const CLink&, const CheckEvidence* seen) {
+            if (seen)
+                evidence = *seen;
+        });
     const QString page = QString::fromStdString(link->GetFromPage());
-    RunBusyWork(parent, Text("Checking %1 ...").arg(page), [link] {
-        // A run of its own keeps the date refresh off the link while the check writes it.
-        CCheckRun run({link});
-        // The user waits for this one answer: it is given now, not after a wait for a second try.
-        run.Progress().retryFailures = false;
-        if (run.Start(1))
-            run.Wait();
-    });
+    const WorkOutcome<void> outcome = RunWork(parent, {.text = Text("Checking %1 ...").arg(page), .bar = WorkBar::Busy},
+                                              [&progress](CWorkToken& token) {
+                                                  const CFetchCancelScope scope(token.CancelFlag());
+                                                  CheckWorker(progress);
+                                              });
+    if (outcome.cancelled)
+        return;
+    *link = checked;
+    if (recorder && evidence)
+        (*recorder)(*link, &*evidence);
 }
 
 bool AddLink(const LinkCommandContext& ctx)

@@ -48,5 +48,6 @@ bool DuplicateLinks(const LinkCommandContext& ctx, const std::vector<CLink*>& se
 bool RenewLinks(const LinkCommandContext& ctx, const std::vector<CLink*>& selected);
 
 /// The full check of one link (its page, robots.txt and PageRank) on a worker thread, while a busy
-/// indicator keeps the window running; returns when the check has ended.
+/// dialog with Cancel keeps the window running; returns when the check has ended. A cancelled
+/// check leaves the link as it was.
 void CheckLinkNow(QWidget* parent, CLink* link);

@@ -1,11 +1,12 @@
 #include "LinkPropertiesDlg.h"
 
 #include "EditingSupport.h"
+#include "core/fetch/Fetch.h"
 #include "core/fetch/Url.h"
 #include "core/pagerank/PageRank.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
-#include "gui/widgets/BusyWork.h"
+#include "gui/widgets/BackgroundWork.h"
 #include "gui/widgets/MessageBox.h"
 #include "ui_LinkPropertiesDlg.h"
 
@@ -275,10 +276,14 @@ void CLinksPropertiesDlg::OnCheckNow()
     if (from.isEmpty())
         return;
     const std::string url = NormalizeUrl(from.toStdString());
-    int rank = -1;
-    RunBusyWork(this, tr("Asking the PageRank of %1 ...").arg(FromStd(url)),
-                [&rank, &url] { rank = QueryPageRank(url); });
-    m_ui->edtStartingPR->setText(QString::number(rank));
+    const WorkOutcome<int> rank =
+        RunWork(this, {.text = tr("Asking the PageRank of %1 ...").arg(FromStd(url))}, [&url](CWorkToken& token) {
+            const CFetchCancelScope scope(token.CancelFlag());
+            return QueryPageRank(url);
+        });
+    // A cancelled look-up would read as "no rank"; the field keeps what it had.
+    if (!rank.cancelled)
+        m_ui->edtStartingPR->setText(QString::number(rank.value));
 }
 
 void CLinksPropertiesDlg::OnAddPartner()

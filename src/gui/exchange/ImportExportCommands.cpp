@@ -7,9 +7,9 @@
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
 #include "gui/editing/EditingSupport.h"
+#include "gui/widgets/BackgroundWork.h"
 #include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"
-#include "gui/widgets/ProgressWork.h"
 
 #include <QCoreApplication>
 
@@ -37,9 +37,11 @@ void RunExport(const ExchangeContext& ctx, const QString& title, const QString& 
     bool cancelled = false;
     try {
         cancelled =
-            !RunProgressWork(ctx.parent, title, Text("Writing the links..."), [&](const WorkProgress& progress) {
-                written = write(path.toStdString(), ctx.partners, ctx.links, &error, progress);
-            });
+            RunWork(ctx.parent, {.text = Text("Writing the links..."), .title = title, .bar = WorkBar::Determinate},
+                    [&](CWorkToken& token) {
+                        written = write(path.toStdString(), ctx.partners, ctx.links, &error, token.Progress());
+                    })
+                .cancelled;
     } catch (const std::exception& e) {
         error = e.what();
     }
@@ -64,9 +66,14 @@ bool ImportFromSpreadsheet(const ExchangeContext& ctx)
     std::string error;
     bool cancelled = false;
     try {
-        cancelled = !RunProgressWork(
-            ctx.parent, Text("Import from Excel"), Text("Reading the workbook..."),
-            [&](const WorkProgress& progress) { opened = book.OpenForImport(path.toStdString(), &error, progress); });
+        cancelled = RunWork(ctx.parent,
+                            {.text = Text("Reading the workbook..."),
+                             .title = Text("Import from Excel"),
+                             .bar = WorkBar::Determinate},
+                            [&](CWorkToken& token) {
+                                opened = book.OpenForImport(path.toStdString(), &error, token.Progress());
+                            })
+                        .cancelled;
     } catch (const std::exception& e) {
         opened = false;
         error = e.what();
@@ -107,9 +114,14 @@ bool ImportWorkbook(const ExchangeContext& ctx, const ISpreadsheet& book)
     std::string error;
     bool finished = false;
     try {
-        finished = RunProgressWork(
-            ctx.parent, Text("Import from Excel"), Text("Importing the rows..."),
-            [&](const WorkProgress& progress) { result = ImportRows(book, sheet, types, partners, links, progress); });
+        finished = !RunWork(ctx.parent,
+                            {.text = Text("Importing the rows..."),
+                             .title = Text("Import from Excel"),
+                             .bar = WorkBar::Determinate},
+                            [&](CWorkToken& token) {
+                                result = ImportRows(book, sheet, types, partners, links, token.Progress());
+                            })
+                        .cancelled;
     } catch (const std::exception& e) {
         MessageBox::Warn(ctx.parent, WithReason(Text("Can not load file"), e.what()));
         return false;

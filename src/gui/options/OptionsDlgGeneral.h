@@ -4,13 +4,14 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class COptions;
 class IScheduleStore;
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QSpinBox;
+
+namespace Ui {
+class OptionsDlgGeneral;
+}
 
 /// The "General" page of the options: proxy, database file, the weekly check and the letters.
 class COptionsDlgGeneral : public QWidget
@@ -20,6 +21,7 @@ class COptionsDlgGeneral : public QWidget
 public:
     COptionsDlgGeneral(COptions& options, IScheduleStore& schedule, TestMailSources testSources,
                        QWidget* parent = nullptr);
+    ~COptionsDlgGeneral() override;
 
     /// The page's checks, then its values into the settings copy; false (after a message) keeps
     /// the sheet open.
@@ -45,19 +47,8 @@ private:
     void OnConfigureProxy();
     void OnBrowse();
 
+    std::unique_ptr<Ui::OptionsDlgGeneral> m_ui;
     COptions& m_options;
     IScheduleStore& m_schedule;
     TestMailSources m_testSources;
-    QCheckBox* m_useProxy;
-    QLineEdit* m_database;
-    QPushButton* m_browse;
-    QLabel* m_status;
-    QCheckBox* m_scheduled;
-    QCheckBox* m_notify;
-    QPushButton* m_scheduleButton;
-    QPushButton* m_notifyButton;
-    QPushButton* m_proxyButton;
-    QSpinBox* m_historyMonths;
-    QSpinBox* m_checkWorkers;
-    QSpinBox* m_checkPerSite;
 };

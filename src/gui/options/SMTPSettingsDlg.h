@@ -4,9 +4,13 @@
 
 #include <QDialog>
 
+#include <memory>
+
 class COptions;
-class QLineEdit;
-class QPushButton;
+
+namespace Ui {
+class SMTPSettingsDlg;
+}
 
 /// What the test letter is made of and how it goes out, besides the values of the dialog.
 struct TestMailSources
@@ -28,6 +32,7 @@ public:
 
     /// Edits `options` (the sheet's copy) in place at OK.
     CSMTPSettingsDlg(COptions& options, TestMailSources testSources, QWidget* parent = nullptr);
+    ~CSMTPSettingsDlg() override;
 
 public slots:
     void accept() override;
@@ -41,12 +46,7 @@ private:
     void OnTest();
     void UpdateTestButton();
 
+    std::unique_ptr<Ui::SMTPSettingsDlg> m_ui;
     COptions& m_options;
     TestMailSources m_testSources;
-    QLineEdit* m_to;
-    QLineEdit* m_server;
-    QLineEdit* m_port;
-    QLineEdit* m_from;
-    QPushButton* m_authButton;
-    QPushButton* m_testButton;
 };

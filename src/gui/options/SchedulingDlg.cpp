@@ -3,73 +3,41 @@
 #include "OptionsSupport.h"
 #include "ScheduleStore.h"
 
+#include "gui/editing/EditingSupport.h"
 #include "gui/widgets/MessageBox.h"
-
-#include <QCheckBox>
-#include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTimeEdit>
-#include <QVBoxLayout>
+#include "ui_SchedulingDlg.h"
 
 using namespace OptionsSupport;
 
-CSchedulingDlg::CSchedulingDlg(IScheduleStore& store, QWidget* parent) : QDialog(parent), m_store(store)
+CSchedulingDlg::CSchedulingDlg(IScheduleStore& store, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::SchedulingDlg>()), m_store(store)
 {
-    auto* layout = new QVBoxLayout(this);
-    auto* dayRow = new QHBoxLayout;
-    layout->addLayout(dayRow);
-    // Shown Monday first, as a week reads; held Sunday first.
-    static const char* const kNames[] = {"Sun", "&Mon", "Tu&e", "&Wed", "T&hu", "&Fri", "S&at"};
-    for (int day = 0; day < 7; ++day) {
-        m_days[day] = new QCheckBox(QLatin1String(kNames[day]), this);
-        m_days[day]->setObjectName(QStringLiteral("day%1").arg(day));
-    }
-    m_days[0]->setText(QStringLiteral("Su&n"));
-    for (int i = 1; i <= 7; ++i)
-        dayRow->addWidget(m_days[i % 7]);
-
-    auto* form = new QFormLayout;
-    layout->addLayout(form);
-    m_time = new QTimeEdit(QTime::currentTime(), this);
-    m_time->setObjectName(QStringLiteral("timeEdit"));
-    m_time->setDisplayFormat(QStringLiteral("HH:mm"));
-    auto* timeLabel = new QLabel(QStringLiteral("&Start time"), this);
-    timeLabel->setBuddy(m_time);
-    form->addRow(timeLabel, m_time);
-    m_user = AddField(form, QStringLiteral("&UserName"), QString(), "userEdit");
-    m_user->setReadOnly(true);
-
-    auto* note =
-        new QLabel(QStringLiteral("cron starts the check as this user; the computer must be on at that time."), this);
-    note->setWordWrap(true);
-    note->setAutoFillBackground(true);
-    QPalette palette = note->palette();
+    m_ui->setupUi(this);
+    // The form shows the week Monday first, as a week reads; the day bits go Sunday first.
+    m_days = {m_ui->day0, m_ui->day1, m_ui->day2, m_ui->day3, m_ui->day4, m_ui->day5, m_ui->day6};
+    m_ui->timeEdit->setTime(QTime::currentTime());
+    QPalette palette = m_ui->noteLabel->palette();
     palette.setColor(QPalette::Window, QColor(0xCC, 0xFF, 0xFF));
-    note->setPalette(palette);
-    layout->addWidget(note);
-
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CSchedulingDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CSchedulingDlg::reject);
-    FinishDialog(this, QStringLiteral("Schedule"));
+    m_ui->noteLabel->setPalette(palette);
+    connect(m_ui->buttonBox, &QDialogButtonBox::accepted, this, &CSchedulingDlg::accept);
+    connect(m_ui->buttonBox, &QDialogButtonBox::rejected, this, &CSchedulingDlg::reject);
+    NameFieldsByTheirLabels(this);
 
     std::string user = store.CurrentUser();
     if (store.ScheduledTaskExists()) {
         if (const auto account = store.GetTaskAccount())
             user = *account;
     }
-    m_user->setText(FromStd(user));
+    m_ui->userEdit->setText(FromStd(user));
     if (const auto trigger = store.GetWeeklyTrigger()) {
         for (int day = 0; day < 7; ++day)
             m_days[day]->setChecked((trigger->days & (1u << day)) != 0);
-        m_time->setTime(QTime(trigger->hour, trigger->minute));
+        m_ui->timeEdit->setTime(QTime(trigger->hour, trigger->minute));
     }
-    m_days[1]->setFocus();
+    m_ui->day1->setFocus();
 }
+
+CSchedulingDlg::~CSchedulingDlg() = default;
 
 void CSchedulingDlg::accept()
 {
@@ -77,7 +45,7 @@ void CSchedulingDlg::accept()
     for (int day = 0; day < 7; ++day)
         if (m_days[day]->isChecked())
             days = static_cast<uint8_t>(days | (1u << day));
-    const QTime time = m_time->time();
+    const QTime time = m_ui->timeEdit->time();
     const bool exists = m_store.ScheduledTaskExists();
     if (exists && !m_store.GetTaskAccount()) {
         // The task is there but cannot be read: changing it blindly could undo someone else's edit.

@@ -2,10 +2,15 @@
 
 #include <QDialog>
 
+#include <array>
+#include <memory>
+
 class IScheduleStore;
 class QCheckBox;
-class QLineEdit;
-class QTimeEdit;
+
+namespace Ui {
+class SchedulingDlg;
+}
 
 /// "Schedule": the days and the time of the weekly unattended check. Changes go to the
 /// scheduler at OK, at once; cancelling the options afterwards does not undo them.
@@ -15,13 +20,13 @@ class CSchedulingDlg : public QDialog
 
 public:
     explicit CSchedulingDlg(IScheduleStore& store, QWidget* parent = nullptr);
+    ~CSchedulingDlg() override;
 
 public slots:
     void accept() override;
 
 private:
+    std::unique_ptr<Ui::SchedulingDlg> m_ui;
     IScheduleStore& m_store;
-    QCheckBox* m_days[7]; ///< Sunday first, as the day bits go
-    QTimeEdit* m_time;
-    QLineEdit* m_user;
+    std::array<QCheckBox*, 7> m_days; ///< Sunday first, as the day bits go
 };

@@ -15,8 +15,6 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include <exception>
-
 namespace {
 
 QString FromStd(const std::string& text)
@@ -60,19 +58,13 @@ CPageReportDlg::CPageReportDlg(const QString& title, const QString& pageUrl, Mak
     m_button->setObjectName(QStringLiteral("closeButton"));
     m_button->setDefault(true);
     connect(m_button, &QPushButton::clicked, this, &CPageReportDlg::reject);
+    connect(&m_work, &CBackgroundWork::Finished, this, &CPageReportDlg::Arrive);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_status);
     layout->addWidget(m_busy);
     layout->addWidget(m_report, 1);
     layout->addWidget(buttons);
-}
-
-CPageReportDlg::~CPageReportDlg()
-{
-    m_cancelled.store(true);
-    if (m_worker.joinable())
-        m_worker.join();
 }
 
 QString CPageReportDlg::GetReportText() const
@@ -96,32 +88,24 @@ void CPageReportDlg::Start()
 {
     m_started = true;
     m_button->setFocus();
-    m_worker = std::thread([this] {
-        std::string text;
-        bool succeeded = false;
-        try {
-            CFetchCancelScope scope(m_cancelled);
-            succeeded = m_maker(text);
-        } catch (const std::exception&) {
-            succeeded = false;
-        }
-        // The edit shows lines, not CR LF pairs.
-        QString shown = FromStd(text);
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        // Queued to the dialog: it runs on the dialog's thread, and not at all once it is gone.
-        QMetaObject::invokeMethod(
-            this, [this, succeeded, shown] { Arrive(succeeded, shown); }, Qt::QueuedConnection);
+    m_work.Start([this](CWorkToken& token) {
+        const CFetchCancelScope scope(token.CancelFlag());
+        m_madeWhole = m_maker(m_made);
     });
 }
 
-void CPageReportDlg::Arrive(bool succeeded, const QString& text)
+void CPageReportDlg::Arrive()
 {
-    m_worker.join();
     m_ready = true;
     if (m_closeWhenReady) {
         QDialog::reject();
         return;
     }
+    // A maker that threw shows the text it had made so far, as one that gave up does.
+    const bool succeeded = m_madeWhole && !m_work.Failure();
+    // The edit shows lines, not CR LF pairs.
+    QString text = FromStd(m_made);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_succeeded = succeeded;
     m_busy->hide();
     const QString status = StatusFor(succeeded, text);
@@ -149,7 +133,7 @@ void CPageReportDlg::reject()
         return;
     }
     // The fetch ends within about a second; the dialog goes when the worker has let go of it.
-    m_cancelled.store(true);
+    m_work.Cancel();
     m_closeWhenReady = true;
     m_button->setEnabled(false);
     m_status->setText(tr("Cancelling ..."));

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "gui/widgets/BackgroundWork.h"
+
 #include <QDialog>
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 
 class CLink;
 class QLabel;
@@ -24,7 +24,6 @@ public:
     using Maker = std::function<bool(std::string& text)>;
 
     CPageReportDlg(const QString& title, const QString& pageUrl, Maker maker, QWidget* parent = nullptr);
-    ~CPageReportDlg() override;
 
     /// False while the worker runs.
     bool IsReady() const { return m_ready; }
@@ -43,7 +42,7 @@ protected:
 
 private:
     void Start();
-    void Arrive(bool succeeded, const QString& text);
+    void Arrive();
 
     QString m_pageUrl;
     Maker m_maker;
@@ -51,8 +50,11 @@ private:
     QProgressBar* m_busy = nullptr;
     QPlainTextEdit* m_report = nullptr;
     QPushButton* m_button = nullptr;
-    std::thread m_worker;
-    std::atomic<bool> m_cancelled{false};
+    /// The maker's text, written by the work and read once it has ended.
+    std::string m_made;
+    bool m_madeWhole = false;
+    /// Declared after what its work uses: it goes first, and waits for the work as it goes.
+    CBackgroundWork m_work;
     bool m_started = false;
     bool m_ready = false;
     bool m_succeeded = false;

@@ -1,7 +1,7 @@
 #include "CheckForDuplicatesDlg.h"
 
 #include "core/search/Duplicates.h"
-#include "gui/widgets/BusyWork.h"
+#include "gui/widgets/BackgroundWork.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -69,10 +69,15 @@ void CCheckForDuplicatesDlg::OnFind()
     const bool ignoreWww = m_ignoreWww->isChecked();
     const bool oneLinkPerProject = m_oneLinkPerProject->isChecked();
     m_report->clear();
-    std::string report;
     // A large database takes a moment; the windows keep painting meanwhile.
-    RunBusyWork(this, tr("Searching for duplicates..."),
-                [&] { report = DuplicatesReport(m_links, ignoreWww, oneLinkPerProject); });
+    const WorkOutcome<std::string> found = RunWork(this, {.text = tr("Searching for duplicates...")}, [&](CWorkToken&) {
+        return DuplicatesReport(m_links, ignoreWww, oneLinkPerProject);
+    });
+    // The search itself cannot stop halfway, but it is short (100,000 links in well under a
+    // second); after a Cancel the report stays empty rather than show what the user gave up on.
+    if (found.cancelled)
+        return;
+    const std::string& report = found.value;
     QString shown = QString::fromUtf8(report.data(), static_cast<qsizetype>(report.size()));
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_report->setPlainText(shown);
