@@ -2,7 +2,7 @@
 // 2,000 generated pages from a local keep-alive server and walk them for the link rules. The
 // server runs in this process and shares the machine's cores with the checkers, so the figure is
 // a lower bound of what a real run spends on our side of the network.
-#include "LocalHttpServer.h"
+#include "fakes/LocalHttpServer.h"
 
 #include "core/fetch/CheckSettings.h"
 #include "core/fetch/Fetch.h"

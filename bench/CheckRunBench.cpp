@@ -2,8 +2,8 @@
 // every request after 50 ms. Five workers can at best finish 5 / (requests per link x 50 ms) links
 // a second; both the interactive and the unattended run should reach 90% of that bound. Then the
 // unattended run side by side with and without the check history: at most 2% slower with it.
-#include "LocalHttpServer.h"
 #include "PartnerSite.h"
+#include "fakes/LocalHttpServer.h"
 
 #include "core/fetch/CheckSettings.h"
 #include "core/history/CheckHistory.h"

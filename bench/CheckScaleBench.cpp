@@ -4,9 +4,9 @@
 // default 95% of their own bound (measured on the first 1,000 links, the rest would take half an
 // hour); the CPU time per checked page of the wide run no more than the default's. The peak
 // memory of the process (server included) is printed beside.
-#include "LocalHttpServer.h"
 #include "PartnerSite.h"
 #include "ProcessMemory.h"
+#include "fakes/LocalHttpServer.h"
 
 #include "core/fetch/CheckSettings.h"
 #include "core/records/Link.h"

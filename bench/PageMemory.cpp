@@ -6,9 +6,9 @@
 //     short     5 MiB of the shortest anchors there are (the most elements per byte)
 //     listed    5 MiB of list items with an anchor each, inside a table cell and a list, as link
 //               directories lay them out
-#include "LocalHttpServer.h"
 #include "ProcessMemory.h"
 #include "StuffedPage.h"
+#include "fakes/LocalHttpServer.h"
 
 #include "core/fetch/CheckSettings.h"
 #include "core/fetch/Fetch.h"

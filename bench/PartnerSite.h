@@ -2,7 +2,7 @@
 // The partner site the check-run benchmarks check: every host under .localhost is the loopback
 // address to libcurl, so one local server stands for any number of sites.
 
-#include "LocalHttpServer.h"
+#include "fakes/LocalHttpServer.h"
 
 #include "core/fetch/CheckSettings.h"
 #include "core/records/Link.h"

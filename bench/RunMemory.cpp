@@ -3,10 +3,10 @@
 // server in a child process, so that only the checking process is measured. Every link must come
 // out Ok: holding pages back to save memory must not change a verdict. Usage:
 //   orvex-bench-run-memory [distinct|short|listed] [workers]
-#include "LocalHttpServer.h"
 #include "PartnerSite.h"
 #include "ProcessMemory.h"
 #include "StuffedPage.h"
+#include "fakes/LocalHttpServer.h"
 
 #include "core/fetch/CheckSettings.h"
 #include "core/fetch/PageBudget.h"

@@ -28,11 +28,6 @@ bool IsPaymentTypeName(std::string_view text)
     return false;
 }
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
 bool LooksLikeDataRow(const ISpreadsheet& book, int sheet, int row, const ColumnTypes& types)
 {
     bool anyText = false;

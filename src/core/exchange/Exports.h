@@ -2,7 +2,12 @@
 
 #include "Spreadsheet.h"
 
+#include <cstddef>
 #include <string>
+
+/// Rows written between two progress reports: often enough for a responsive bar, rare enough to
+/// cost nothing.
+inline constexpr std::size_t kRowsBetweenProgress = 4096;
 
 class CLink;
 class CLinksManager;

@@ -1,5 +1,7 @@
 #include "NumberFormat.h"
 
+#include "core/records/TextUtil.h"
+
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -14,16 +16,6 @@ namespace {
 char LowerAscii(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (LowerAscii(text[i]) != LowerAscii(prefix[i]))
-            return false;
-    return true;
 }
 
 // Bytes of the UTF-8 character that starts at text[i], so escapes and literals never split one.
@@ -368,13 +360,13 @@ Section Tokenize(std::string_view s)
                                             : Tok::Second;
             tokens.push_back({kind, {}, static_cast<int>(end - i)});
             i = end;
-        } else if (StartsWithNoCase(s.substr(i), "am/pm")) {
+        } else if (StartsWithIgnoringCase(s.substr(i), "am/pm")) {
             tokens.push_back({Tok::AmPm, "AM/PM"});
             i += 5;
-        } else if (StartsWithNoCase(s.substr(i), "a/p")) {
+        } else if (StartsWithIgnoringCase(s.substr(i), "a/p")) {
             tokens.push_back({Tok::AmPm, "A/P"});
             i += 3;
-        } else if (StartsWithNoCase(s.substr(i), "general")) {
+        } else if (StartsWithIgnoringCase(s.substr(i), "general")) {
             tokens.push_back({Tok::General, {}});
             i += 7;
         } else if (c == '@') {

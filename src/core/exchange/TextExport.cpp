@@ -15,8 +15,6 @@ constexpr std::string_view kHeader = "Partner\tPartner organization\tPartner e-m
                                      "Status\r\n";
 
 constexpr std::size_t kFlushBytes = 1 << 20;
-constexpr std::size_t kProgressEvery = 4096;
-
 void AppendField(std::string& line, std::string_view value)
 {
     line += value;
@@ -68,7 +66,7 @@ bool ExportText(const std::string& path, const CPartnersManager& partners, const
         std::string buffer(kHeader);
         const std::vector<CLink*> all = links.GetLinks();
         for (std::size_t i = 0; i < all.size(); ++i) {
-            if (i % kProgressEvery == 0 && progress && !progress(static_cast<double>(i) / all.size())) {
+            if (i % kRowsBetweenProgress == 0 && progress && !progress(static_cast<double>(i) / all.size())) {
                 if (error)
                     *error = "cancelled";
                 return false;

@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int kColumns = 15;
-constexpr std::array<const char*, kColumns> kHeader = {
+constexpr std::array<const char*, kColumns> kColumnTitles = {
     "Partner",
     "Partner organization",
     "Partner e-mail",
@@ -48,8 +48,6 @@ enum Column
 constexpr std::size_t kMaxCellUnits = 32767;
 // Wider columns help no one: long addresses and anchors are read in the cell itself.
 constexpr double kMaxWidth = 60.0;
-constexpr std::size_t kProgressEvery = 4096;
-
 /// Cuts a text that a cell cannot hold, between characters.
 std::string_view FitCell(std::string_view text)
 {
@@ -149,7 +147,7 @@ public:
     void WriteHeader()
     {
         for (int column = 0; column < kColumns; ++column)
-            worksheet_write_string(m_sheet, 0, static_cast<lxw_col_t>(column), kHeader[column], m_bold);
+            worksheet_write_string(m_sheet, 0, static_cast<lxw_col_t>(column), kColumnTitles[column], m_bold);
     }
 
     // A cell that cannot be written stays empty; the rest of the row still goes out.
@@ -214,7 +212,7 @@ std::array<double, kColumns> ColumnWidths(const std::vector<Row>& rows)
 {
     std::array<std::size_t, kColumns> chars{};
     for (int column = 0; column < kColumns; ++column)
-        chars[column] = std::strlen(kHeader[column]);
+        chars[column] = std::strlen(kColumnTitles[column]);
     for (int i = 0; i < 3; ++i)
         chars[FirstDateColumn + i] = std::max<std::size_t>(chars[FirstDateColumn + i], 10);
     for (const Row& row : rows) {
@@ -315,7 +313,7 @@ bool ExportExcel(const std::string& path, const CPartnersManager& partners, cons
         book.WriteHeader();
         for (std::size_t i = 0; i < rows.size(); ++i) {
             // Writing the rows is most of the work; packing the file takes the last tenth.
-            if (i % kProgressEvery == 0 && progress && !progress(0.9 * static_cast<double>(i) / rows.size()))
+            if (i % kRowsBetweenProgress == 0 && progress && !progress(0.9 * static_cast<double>(i) / rows.size()))
                 throw Cancelled{};
             book.WriteRow(static_cast<lxw_row_t>(i + 1), rows[i]);
         }

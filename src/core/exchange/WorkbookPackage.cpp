@@ -211,16 +211,11 @@ void WriteRepaired(unzFile source, const std::vector<Entry>& entries,
         throw ReadError("the package cannot be repaired: an entry is damaged");
 }
 
-bool EndsWith(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 void ReadXlsxPackage(const std::string& path, unzFile zip, const std::vector<Entry>& entries, Store& store)
 {
     std::vector<std::pair<std::string, std::string>> replaced;
     for (const Entry& entry : entries) {
-        if (!EndsWith(entry.name, ".rels"))
+        if (!std::string_view(entry.name).ends_with(".rels"))
             continue;
         const std::string xml = ReadEntry(zip, entry.name, kMaxRelsBytes);
         bool changed = false;
@@ -246,7 +241,7 @@ void ReadXlsxPackage(const std::string& path, unzFile zip, const std::vector<Ent
         if (sheet != layout.sheets.end()) {
             ownSheets.push_back(*sheet);
             replaced.emplace_back(entry.name, std::string(kEmptySheet));
-        } else if (EndsWith(entry.name, ".xml") || EndsWith(entry.name, ".rels"))
+        } else if (std::string_view(entry.name).ends_with(".xml") || std::string_view(entry.name).ends_with(".rels"))
             VerifyEntry(zip, entry.name);
     }
 

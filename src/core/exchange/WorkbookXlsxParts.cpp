@@ -25,15 +25,10 @@ namespace {
 namespace ss = orcus::spreadsheet;
 namespace iface = orcus::spreadsheet::iface;
 
-bool EndsWith(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 bool IsRelationshipsNs(orcus::xmlns_id_t ns)
 {
     // Transitional and strict spellings both end so.
-    return ns && EndsWith(ns, "relationships");
+    return ns && std::string_view(ns).ends_with("relationships");
 }
 
 std::string FolderOf(std::string_view part)
@@ -337,7 +332,7 @@ XlsxLayout ReadXlsxLayout(const PartReader& readPart)
     ParseXml(*rootRels, root);
     std::string workbookPart;
     for (const auto& relation : root.relations)
-        if (EndsWith(relation.type, "/officeDocument"))
+        if (std::string_view(relation.type).ends_with("/officeDocument"))
             workbookPart = ResolvePartPath("", relation.target);
     const auto workbookXml = workbookPart.empty() ? std::nullopt : readPart(workbookPart);
     if (!workbookXml)
@@ -352,7 +347,7 @@ XlsxLayout ReadXlsxLayout(const PartReader& readPart)
     // Chart sheets have no cells to read.
     for (const auto& [name, id] : workbook.sheets)
         for (const auto& relation : rels.relations)
-            if (relation.id == id && EndsWith(relation.type, "/worksheet"))
+            if (relation.id == id && std::string_view(relation.type).ends_with("/worksheet"))
                 layout.sheets.emplace_back(name, ResolvePartPath(workbookPart, relation.target));
     return layout;
 }

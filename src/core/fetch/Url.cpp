@@ -12,17 +12,6 @@
 
 namespace {
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 ServiceType ServiceOf(std::string_view scheme)
 {
     if (scheme == "http")
@@ -633,7 +622,7 @@ std::string NormalizeUrl(std::string_view url)
     copy.reserve(url.size() + 8);
     // Platform deviation 1: an https address keeps its scheme; only an address with neither
     // scheme gets "http://" in front.
-    if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://"))
+    if (!StartsWithIgnoringCase(url, "http://") && !StartsWithIgnoringCase(url, "https://"))
         copy = "http://";
     copy += url;
     if (url.find('/') == std::string_view::npos)
@@ -662,7 +651,7 @@ bool SplitUrl(std::string_view url, CUrlParts& parts)
         return false;
 
     // "mailto:" has no authority, which the URL API refuses; the platform's splitter knows it.
-    if (StartsWithNoCase(url, "mailto:")) {
+    if (StartsWithIgnoringCase(url, "mailto:")) {
         parts.service = ServiceType::Mailto;
         parts.host.clear();
         parts.object = std::string(url.substr(7));
@@ -681,7 +670,7 @@ bool SplitUrl(std::string_view url, CUrlParts& parts)
             query = query.substr(0, hash);
     }
     const std::string head(url.substr(0, cut));
-    if (head.find("://") == std::string::npos && !StartsWithNoCase(head, "file:"))
+    if (head.find("://") == std::string::npos && !StartsWithIgnoringCase(head, "file:"))
         return false; // relative: a bare name, "/path", "#frag", "?query", "host/path"
 
     std::unique_ptr<CURLU, CurlUrlDeleter> handle(curl_url());

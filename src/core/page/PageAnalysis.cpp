@@ -35,7 +35,7 @@ void AppendLine(std::string& report, std::string_view line)
     report.append("\r\n");
 }
 
-std::string_view AttributeValue(const GumboElement& element, const char* name)
+std::string_view AttributeOf(const GumboElement& element, const char* name)
 {
     const GumboAttribute* attribute = gumbo_get_attribute(&element.attributes, name);
     return attribute && attribute->value ? std::string_view(attribute->value) : std::string_view();
@@ -84,10 +84,10 @@ bool ExternalLinksOfPage(const std::string& pageUrl, const std::string& pageText
     std::set<std::string> nofollow;
     const bool parsed = ForEachAnchor(pageText, [&](std::string_view, const GumboNode* anchor) {
         const GumboElement& element = anchor->v.element;
-        const std::string_view href = AttributeValue(element, "href");
+        const std::string_view href = AttributeOf(element, "href");
         if (href.size() >= 7 && EqualsIgnoringCase(href.substr(0, 7), "mailto:"))
             return;
-        const std::string rel = AsciiLowerCase(AttributeValue(element, "rel"));
+        const std::string rel = AsciiLowerCase(AttributeOf(element, "rel"));
         if (href.empty())
             return;
         std::string lower = AsciiLowerCase(href);
@@ -163,7 +163,7 @@ bool LinkSourceOfPage(const std::string& pageUrl, const std::string& pageText, c
     bool full = false;
     const bool parsed = ForEachAnchor(pageText, [&](std::string_view piece, const GumboNode* anchor) {
         const GumboElement& element = anchor->v.element;
-        const std::string_view written = AttributeValue(element, "href");
+        const std::string_view written = AttributeOf(element, "href");
         if (full || written.empty() || IsParserCopy(anchor) ||
             !ParseHref(pageSplit ? &pageParts : nullptr, written, href) || !pagescan::PartsMatch(target, href, false))
             return;

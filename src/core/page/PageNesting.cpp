@@ -13,11 +13,6 @@
 
 namespace {
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
 template <std::size_t N> bool OneOf(std::string_view name, const std::string_view (&names)[N])
 {
     for (std::string_view n : names) {
@@ -167,7 +162,7 @@ private:
     std::string ReadName(std::size_t& i) const
     {
         const std::size_t start = i;
-        while (i < m_text.size() && !IsSpace(m_text[i]) && m_text[i] != '/' && m_text[i] != '>')
+        while (i < m_text.size() && !IsHtmlSpace(m_text[i]) && m_text[i] != '/' && m_text[i] != '>')
             ++i;
         // Long names are all unknown elements alike; a short key keeps the bookkeeping cheap.
         return AsciiLowerCase(m_text.substr(start, std::min<std::size_t>(i - start, 24)));
@@ -178,7 +173,7 @@ private:
     {
         const std::size_t n = m_text.size();
         while (true) {
-            while (i < n && (IsSpace(m_text[i]) || m_text[i] == '/')) {
+            while (i < n && (IsHtmlSpace(m_text[i]) || m_text[i] == '/')) {
                 selfClosing = m_text[i] == '/' && i + 1 < n && m_text[i + 1] == '>';
                 ++i;
             }
@@ -188,13 +183,13 @@ private:
                 return i;
             selfClosing = false;
             ++i; // the first character of a name may be anything, '=' included
-            while (i < n && !IsSpace(m_text[i]) && m_text[i] != '/' && m_text[i] != '>' && m_text[i] != '=')
+            while (i < n && !IsHtmlSpace(m_text[i]) && m_text[i] != '/' && m_text[i] != '>' && m_text[i] != '=')
                 ++i;
-            while (i < n && IsSpace(m_text[i]))
+            while (i < n && IsHtmlSpace(m_text[i]))
                 ++i;
             if (i < n && m_text[i] == '=') {
                 ++i;
-                while (i < n && IsSpace(m_text[i]))
+                while (i < n && IsHtmlSpace(m_text[i]))
                     ++i;
                 if (i < n && (m_text[i] == '"' || m_text[i] == '\'')) {
                     const std::size_t close = m_text.find(m_text[i], i + 1);
@@ -202,7 +197,7 @@ private:
                         return std::string_view::npos;
                     i = close + 1;
                 } else {
-                    while (i < n && !IsSpace(m_text[i]) && m_text[i] != '>')
+                    while (i < n && !IsHtmlSpace(m_text[i]) && m_text[i] != '>')
                         ++i;
                 }
             }
@@ -218,7 +213,7 @@ private:
                 return m_text.size();
             const std::size_t after = lt + 2 + name.size();
             if (after <= m_text.size() && EqualsIgnoringCase(m_text.substr(lt + 2, name.size()), name) &&
-                (after == m_text.size() || IsSpace(m_text[after]) || m_text[after] == '/' || m_text[after] == '>'))
+                (after == m_text.size() || IsHtmlSpace(m_text[after]) || m_text[after] == '/' || m_text[after] == '>'))
                 return lt;
             pos = lt + 2;
         }

@@ -21,18 +21,13 @@
 
 namespace {
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
 // Bytes of the white-space character that starts at `p` (UTF-8), 0 for anything else. A visitor
 // sees a no-break space, and the other Unicode spaces, as the blank they are drawn as.
 std::size_t SpaceAt(const char* p)
 {
     const auto b0 = static_cast<unsigned char>(p[0]);
     if (b0 < 0x80)
-        return IsSpace(p[0]) ? 1 : 0;
+        return IsHtmlSpace(p[0]) ? 1 : 0;
     const auto b1 = static_cast<unsigned char>(p[1]);
     if (b0 == 0xC2)
         return b1 == 0xA0 ? 2 : 0; // no-break space
@@ -76,11 +71,6 @@ std::string CollapseSpace(std::string_view text)
     return out;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
 std::string_view Trim(std::string_view text, std::string_view chars = " \t\r\n\f")
 {
     const std::size_t first = text.find_first_not_of(chars);
@@ -95,10 +85,10 @@ bool HasToken(std::string_view text, std::string_view word)
 {
     std::size_t pos = 0;
     while (pos < text.size()) {
-        while (pos < text.size() && (IsSpace(text[pos]) || text[pos] == ','))
+        while (pos < text.size() && (IsHtmlSpace(text[pos]) || text[pos] == ','))
             ++pos;
         std::size_t end = pos;
-        while (end < text.size() && !IsSpace(text[end]) && text[end] != ',')
+        while (end < text.size() && !IsHtmlSpace(text[end]) && text[end] != ',')
             ++end;
         if (end > pos && text.substr(pos, end - pos) == word)
             return true;
@@ -109,10 +99,10 @@ bool HasToken(std::string_view text, std::string_view word)
 
 std::string_view StripWww(std::string_view host)
 {
-    return StartsWithNoCase(host, "www.") ? host.substr(4) : host;
+    return StartsWithIgnoringCase(host, "www.") ? host.substr(4) : host;
 }
 
-int DefaultPort(ServiceType service)
+int WebDefaultPort(ServiceType service)
 {
     return service == ServiceType::Https ? 443 : 80;
 }
@@ -359,7 +349,7 @@ private:
     {
         const GumboElement& element = node->v.element;
         const std::string_view href = AttributeValue(element, "href");
-        if (StartsWithNoCase(href, "mailto:") || href.empty())
+        if (StartsWithIgnoringCase(href, "mailto:") || href.empty())
             return;
         const std::string_view relWritten = AttributeValue(element, "rel");
         const std::string rel = AsciiLowerCase(relWritten);
@@ -457,7 +447,7 @@ bool PartsMatch(const CUrlParts& a, const CUrlParts& b, bool ignoreWww)
         if (!web)
             return false;
         // The same site served over TLS: only when neither names an unusual port, or both the same.
-        const bool defaults = a.port == DefaultPort(a.service) && b.port == DefaultPort(b.service);
+        const bool defaults = a.port == WebDefaultPort(a.service) && b.port == WebDefaultPort(b.service);
         if (!defaults && a.port != b.port)
             return false;
     } else if (a.port != b.port) {
@@ -482,9 +472,9 @@ bool SameSite(const CUrlParts& page, const CUrlParts& href)
     const std::string_view b = href.host;
     if (EqualsIgnoringCase(a, b))
         return true;
-    if (StartsWithNoCase(a, "www.") && EqualsIgnoringCase(a.substr(4), b))
+    if (StartsWithIgnoringCase(a, "www.") && EqualsIgnoringCase(a.substr(4), b))
         return true;
-    return StartsWithNoCase(b, "www.") && EqualsIgnoringCase(b.substr(4), a);
+    return StartsWithIgnoringCase(b, "www.") && EqualsIgnoringCase(b.substr(4), a);
 }
 
 bool RobotsContentSaysNofollow(std::string_view content)

@@ -18,7 +18,7 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
 }
 
-std::string_view Trim(std::string_view text)
+std::string_view TrimBlanks(std::string_view text)
 {
     while (!text.empty() && IsBlank(text.front()))
         text.remove_prefix(1);
@@ -54,7 +54,7 @@ bool IsUnreserved(char c)
            c == '_' || c == '~';
 }
 
-int HexValue(char c)
+int HexDigit(char c)
 {
     return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
@@ -75,7 +75,7 @@ std::string NormalizePercent(std::string_view text)
             out += kHex[c >> 4];
             out += kHex[c & 0x0F];
         } else if (c == '%' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
-            const char decoded = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            const char decoded = static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
             if (IsUnreserved(decoded)) {
                 out += decoded;
             } else {
@@ -257,7 +257,7 @@ CRobotsCache::RulesPtr LoadRobotsRules(const std::string& robotsUrl)
 
 CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::string_view userAgent)
 {
-    const std::string_view crawler = ProductToken(Trim(userAgent));
+    const std::string_view crawler = ProductToken(TrimBlanks(userAgent));
     std::vector<Rule> specific;
     std::vector<Rule> global;
     bool anySpecificGroup = false;
@@ -277,8 +277,8 @@ CRobotsRules CRobotsRules::Parse(const std::vector<std::string>& lines, std::str
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             return; // no key-value separator: not a line of the protocol
-        const Key key = ClassifyKey(Trim(line.substr(0, colon)));
-        const std::string_view value = Trim(line.substr(colon + 1));
+        const Key key = ClassifyKey(TrimBlanks(line.substr(0, colon)));
+        const std::string_view value = TrimBlanks(line.substr(colon + 1));
         switch (key) {
         case Key::UserAgent:
             if (!inAgentRun) {

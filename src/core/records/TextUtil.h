@@ -20,3 +20,15 @@ inline std::string AsciiLowerCase(std::string_view text)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
     return out;
 }
+
+/// `text` begins with `prefix`, ASCII letters compared without case.
+inline bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+/// The white space of HTML: space, tab, line feed, form feed and carriage return.
+inline bool IsHtmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}

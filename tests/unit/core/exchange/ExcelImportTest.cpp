@@ -4,6 +4,7 @@
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
 #include "core/storage/Archive.h"
+#include "unit/core/records/DateTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +28,7 @@ ColumnTypes Types(std::initializer_list<int> types)
     return result;
 }
 
-OleDateTime Date(int year, int month, int day)
-{
-    return OleDateTime::FromParts(year, month, day);
-}
+using records_test::Date;
 
 const OleDateTime kNow = Date(2012, 6, 1);
 

@@ -4,6 +4,7 @@
 #include "core/exchange/WorkbookStore.h"
 
 #include "unit/TestSupport.h"
+#include "unit/core/records/DateTestUtil.h"
 
 #include <gtest/gtest.h>
 #include <xlsxwriter.h>
@@ -35,10 +36,7 @@ private:
     workbook::Limits m_saved;
 };
 
-OleDateTime Date(int y, int m, int d, int h = 0, int mi = 0)
-{
-    return OleDateTime::FromParts(y, m, d, h, mi, 0);
-}
+using records_test::Date;
 
 // ---------------------------------------------------------------------------------------------
 // Zip packages built byte by byte, so a test can make the directory claim what it likes.

@@ -3,6 +3,7 @@
 #include "core/exchange/Exports.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
+#include "unit/core/records/DateTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -24,12 +25,9 @@ const std::string kHeader = "Partner\tPartner organization\tPartner e-mail\tPart
                             "number\tProject\tFrom page\tTo Page\tAnchor\tFirst payment date\tLast payment "
                             "date\tExpiry date\tPrice\tFull cost\tStatus\r\n";
 
-OleDateTime Date(int year, int month, int day)
-{
-    return OleDateTime::FromParts(year, month, day);
-}
+using records_test::Date;
 
-struct Database
+struct Records
 {
     CPartnersManager partners;
     CLinksManager links;
@@ -75,7 +73,7 @@ using ExportFn = bool (*)(const std::string&, const CPartnersManager&, const CLi
 
 TEST(ExportTextLine, HeaderAndALinkWithoutPartner)
 {
-    Database db;
+    Records db;
     EXPECT_EQ(kHeader, BuildExportLine(nullptr, db.partners));
     CLink* link = db.AddLink(nullptr, "shop", Date(2012, 3, 29), 0, StatusExpired);
     link->SetFromPage("http://partner.example/");
@@ -92,7 +90,7 @@ TEST(ExportTextLine, HeaderAndALinkWithoutPartner)
 
 TEST(ExportTextLine, PartnerColumnsDatesAndPrices)
 {
-    Database db;
+    Records db;
     const CPartner* partner = db.AddPartner("Иван", "Acme Ltd", "ivan@acme.example", "12345", "+7 495");
     CLink* link = db.AddLink(partner, "проект", Date(2012, 1, 1), 91); // up to 1 April
     link->SetCostPerMonthValue(30);
@@ -112,7 +110,7 @@ TEST(ExportTextLine, PartnerColumnsDatesAndPrices)
 TEST(ExportTextFile, HeaderThenEveryLinkInListOrder)
 {
     TempDir dir;
-    Database db;
+    Records db;
     ASSERT_TRUE(ExportText(dir.File("empty.txt"), db.partners, db.links));
     EXPECT_EQ(kHeader, ReadBytes(dir.File("empty.txt")));
 
@@ -141,7 +139,7 @@ namespace {
 void ExpectFailuresLeaveTheOldFile(ExportFn exportFn)
 {
     TempDir dir;
-    Database db;
+    Records db;
     db.AddLink(db.AddPartner("Acme"), "shop", Date(2012, 1, 1), 30);
     const std::string old = "the previous export";
     const std::size_t openFiles = FilesIn("/proc/self/fd").size();
@@ -266,7 +264,7 @@ std::string Repeat(std::string_view piece, int times)
 TEST(ExportExcelFile, LibreOfficeReadsBackEveryCell)
 {
     TempDir dir;
-    Database db;
+    Records db;
     const CPartner* acme = db.AddPartner("Acme, \"Ltd\"", "Acme Org", "sales@acme.example", "12345", "+1 555 0100");
     const CPartner* ivan = db.AddPartner("Иван Петров", "", "иван@пример.рф", "", "");
 
@@ -327,7 +325,7 @@ TEST(ExportExcelFile, OpenpyxlSeesDateCellsNumbersAndABoldFrozenHeader)
 {
     // The reader of the benchmarks, from the system's Python, as a second opinion on the cell types.
     TempDir dir;
-    Database db;
+    Records db;
     CLink* link = db.AddLink(db.AddPartner("Acme"), "Shop", Date(2012, 1, 1), 91, StatusOk);
     link->SetCostPerMonthValue(30);
     link->SetAnchor("a long anchor text that needs a wide column");

@@ -1,8 +1,8 @@
 #include "core/fetch/Fetch.h"
 #include "core/fetch/CheckSettings.h"
 
-#include "LocalHttpServer.h"
 #include "fakes/FakeServers.h"
+#include "fakes/LocalHttpServer.h"
 #include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>

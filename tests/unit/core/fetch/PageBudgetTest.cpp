@@ -8,7 +8,7 @@
 #include "core/records/LinkStatus.h"
 #include "core/records/OleDateTime.h"
 
-#include "LocalHttpServer.h"
+#include "fakes/LocalHttpServer.h"
 #include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>

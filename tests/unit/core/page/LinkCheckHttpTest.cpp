@@ -8,8 +8,8 @@
 #include "core/records/LinkStatus.h"
 #include "core/records/OleDateTime.h"
 
-#include "LocalHttpServer.h"
 #include "fakes/FakeServers.h"
+#include "fakes/LocalHttpServer.h"
 #include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>

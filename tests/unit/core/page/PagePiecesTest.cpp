@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::string kPage = "http://partner.example/links.html";
+const std::string kPiecesPage = "http://partner.example/links.html";
 const std::string kMine = "http://mine.example/";
 
 class CDocumentMaker
@@ -123,11 +123,12 @@ TEST(PagePieces, EveryPieceSizeGivesTheWholePageVerdict)
     for (int doc = 0; doc < 1500; ++doc) {
         const std::string html = maker.Make(150);
         PageFindings whole;
-        ASSERT_TRUE(pagescan::ScanPageInPieces(kPage, html, {}, kMine, "my anchor", whole, SIZE_MAX, 1));
+        ASSERT_TRUE(pagescan::ScanPageInPieces(kPiecesPage, html, {}, kMine, "my anchor", whole, SIZE_MAX, 1));
         for (const std::size_t maxTags : {std::size_t{1}, std::size_t{7}}) {
             PageFindings pieces;
             std::size_t walked = 0;
-            ASSERT_TRUE(pagescan::ScanPageInPieces(kPage, html, {}, kMine, "my anchor", pieces, maxTags, 1, &walked));
+            ASSERT_TRUE(
+                pagescan::ScanPageInPieces(kPiecesPage, html, {}, kMine, "my anchor", pieces, maxTags, 1, &walked));
             ASSERT_EQ(Describe(pieces), Describe(whole))
                 << "document " << doc << ", pieces of " << maxTags << " tags:\n"
                 << html;
@@ -165,7 +166,8 @@ TEST(PagePieces, HiddenAndNoindexLinksStaySoAcrossCuts)
     for (const Case& c : cases) {
         PageFindings findings;
         std::size_t walked = 0;
-        ASSERT_TRUE(pagescan::ScanPageInPieces(kPage, c.html, {}, kMine, "my anchor", findings, 300, 50, &walked));
+        ASSERT_TRUE(
+            pagescan::ScanPageInPieces(kPiecesPage, c.html, {}, kMine, "my anchor", findings, 300, 50, &walked));
         EXPECT_GT(walked, 5u) << c.what;
         EXPECT_EQ(findings.found, c.found) << c.what;
         EXPECT_EQ(findings.nofollowSeen, c.nofollow) << c.what;

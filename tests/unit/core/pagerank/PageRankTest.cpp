@@ -1,7 +1,7 @@
 #include "core/pagerank/PageRank.h"
-#include "LocalHttpServer.h"
 #include "core/fetch/CheckSettings.h"
 #include "core/records/Link.h"
+#include "fakes/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
 

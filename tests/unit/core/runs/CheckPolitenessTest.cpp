@@ -2,10 +2,10 @@
 // host, the links of one host spread over the run, and a host that asks for patience (429 or
 // 503 with Retry-After) left alone as long as it asked and then asked one page at a time. The
 // verdicts stay what one worker would give.
-#include "LocalHttpServer.h"
 #include "RunLinks.h"
 #include "core/fetch/CheckSettings.h"
 #include "core/runs/CheckRuns.h"
+#include "fakes/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Check runs over many links: five workers at most, Stop, per-link outcomes in list order, the
 // letter lists of the unattended run and the date refresh, and how runs and the refresh keep
 // out of each other's way.
-#include "LocalHttpServer.h"
+#include "fakes/LocalHttpServer.h"
 
 #include "RunLinks.h"
 #include "core/fetch/CheckSettings.h"
