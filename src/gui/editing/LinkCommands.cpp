@@ -24,10 +24,9 @@ void CheckLinkNow(QWidget* parent, CLink* link)
 {
     const QString page = QString::fromStdString(link->GetFromPage());
     RunBusyWork(parent, Text("Checking %1 ...").arg(page), [link] {
-        // A run of its own keeps the date refresh off the link while the check writes it.
-        CCheckRun run({link});
-        // The user waits for this one answer: it is given now, not after a wait for a second try.
-        run.Progress().retryFailures = false;
+        // A run of its own keeps the date refresh off the link while the check writes it. The user
+        // waits for this one answer: it is given now, not after a wait for a second try.
+        CCheckRun run({link}, CheckRunOptions{.retryFailures = false});
         if (run.Start(1))
             run.Wait();
     });
