@@ -110,9 +110,9 @@ int main()
         // What the unattended run does before its letter: the same pool, then the lists in link order.
         CCheckRun run(all);
         if (!run.Start())
-            CheckWorker(run.Progress());
+            run.CheckOnThisThread();
         run.Wait();
-        CollectScheduledResults(all, run.Progress().outcomes, 7);
+        CollectScheduledResults(all, run.Progress().Outcomes(), 7);
     });
     std::printf("%d links on %d hosts, every answer after %.0f ms, %d workers\n", kLinks, kHosts, kDelaySeconds * 1000,
                 kDefaultCheckWorkers);

@@ -76,6 +76,6 @@ inline void RunToTheEnd(const std::vector<CLink*>& links)
 {
     CCheckRun run(links);
     if (!run.Start())
-        CheckWorker(run.Progress());
+        run.CheckOnThisThread();
     run.Wait();
 }

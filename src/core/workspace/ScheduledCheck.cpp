@@ -17,7 +17,7 @@ namespace {
 void WaitWatchingSignals(CCheckRun& run, const std::atomic<int>& stopSignal)
 {
     const CheckProgress& progress = run.Progress();
-    while (progress.done.load() < progress.total.load() && !progress.cancel.load()) {
+    while (progress.Done() < progress.Total() && !progress.IsCancelled()) {
         if (stopSignal.load() != 0) {
             run.Cancel();
             break;
@@ -45,27 +45,28 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
     CCheckRun run(all);
     {
         std::lock_guard lock(m_runMutex);
-        m_runCancel = &run.Progress().cancel;
+        m_run = &run;
     }
     if (!run.Start())
-        CheckWorker(run.Progress()); // no threads to be had: the same work on this one
+        run.CheckOnThisThread(); // no threads to be had: the same work on this one
     if (stopSignal)
         WaitWatchingSignals(run, *stopSignal);
     else
         run.Wait();
     {
         std::lock_guard lock(m_runMutex);
-        m_runCancel = nullptr;
+        m_run = nullptr;
     }
-    report.checked = run.Progress().done.load();
-    report.cancelled = run.Progress().cancel.load() != 0;
+    const CheckProgress& progress = run.Progress();
+    report.checked = progress.Done();
+    report.cancelled = progress.IsCancelled();
 
-    const NotificationLists lists = CollectScheduledResults(all, run.Progress().outcomes, m_options.GetWarningDays());
+    const NotificationLists lists = CollectScheduledResults(all, progress.Outcomes(), m_options.GetWarningDays());
     report.changed = lists.changedLinks.size();
     report.expiring = lists.expiringLinks.size();
 
     if (verbose) {
-        const auto& outcomes = run.Progress().outcomes;
+        const std::vector<LinkCheckOutcome>& outcomes = progress.Outcomes();
         for (std::size_t i = 0; i < all.size(); ++i) {
             const LinkCheckOutcome& o = outcomes[i];
             const CLink& link = *all[i];
@@ -114,6 +115,6 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
 void CWorkspace::StopScheduledCheck()
 {
     std::lock_guard lock(m_runMutex);
-    if (m_runCancel)
-        m_runCancel->store(1);
+    if (m_run)
+        m_run->Cancel();
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 struct MailSettings;
+class CCheckRun;
 class CHistoryStore;
 class CLink;
 
@@ -164,5 +165,5 @@ private:
     mutable std::mutex m_updateMutex;
     std::thread m_updateThread;
     std::mutex m_runMutex;
-    std::atomic<int>* m_runCancel = nullptr; ///< the running unattended run's flag; guarded by m_runMutex
+    CCheckRun* m_run = nullptr; ///< the running unattended run; guarded by m_runMutex
 };

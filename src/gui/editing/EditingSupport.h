@@ -6,10 +6,8 @@
 #include <string>
 
 #include "core/records/OleDateTime.h"
-#include "core/runs/CheckRuns.h"
 
 #include <QDate>
-#include <vector>
 
 class CPartner;
 class CPartnersManager;
@@ -33,18 +31,3 @@ CPartner* AddPartnerFromDialog(CPartnersManager& partners, const std::function<v
 /// byte for byte.
 QString CommentForEditing(const std::string& stored);
 std::string CommentForStoring(const QString& edited);
-
-/// Keeps the date refresh away from every link while an edit writes payment dates, which the
-/// refresh reads on its own thread. A refresh walk that has begun is waited for; it is short, being
-/// calendar arithmetic only.
-class CDateRefreshHold
-{
-public:
-    CDateRefreshHold() : m_run(std::vector<CLink*>{}) {}
-    CDateRefreshHold(const CDateRefreshHold&) = delete;
-    CDateRefreshHold& operator=(const CDateRefreshHold&) = delete;
-
-private:
-    // A run without links: it checks nothing, but holds every link as any run does.
-    CCheckRun m_run;
-};

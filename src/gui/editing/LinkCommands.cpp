@@ -30,23 +30,22 @@ void CheckLinkNow(QWidget* parent, CLink* link)
     // short by Cancel would otherwise be stored as one that cannot be opened. A run of its own
     // keeps the date refresh off the links from the copy until it is back.
     CLink checked = *link;
-    CCheckRun run({&checked});
-    CheckProgress& progress = run.Progress();
     // The user waits for this one answer: it is given now, not after a wait for a second try.
-    progress.retryFailures = false;
+    CheckRunOptions options{.retryFailures = false};
     // The history hears of the check once it counts, and of the link as stored.
-    const std::shared_ptr<const CheckRecorder> recorder = progress.recorder;
+    const std::shared_ptr<const CheckRecorder> recorder = options.recorder;
     std::optional<CheckEvidence> evidence;
     if (recorder)
-        progress.recorder = std::make_shared<const CheckRecorder>([&evidence](const CLink&, const CheckEvidence* seen) {
+        options.recorder = std::make_shared<const CheckRecorder>([&evidence](const CLink&, const CheckEvidence* seen) {
             if (seen)
                 evidence = *seen;
         });
+    CCheckRun run({&checked}, options);
     const QString page = QString::fromStdString(link->GetFromPage());
     const WorkOutcome<void> outcome = RunWork(parent, {.text = Text("Checking %1 ...").arg(page), .bar = WorkBar::Busy},
-                                              [&progress](CWorkToken& token) {
+                                              [&run](CWorkToken& token) {
                                                   const CFetchCancelScope scope(token.CancelFlag());
-                                                  CheckWorker(progress);
+                                                  run.CheckOnThisThread();
                                               });
     if (outcome.cancelled)
         return;

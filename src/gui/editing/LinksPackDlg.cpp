@@ -3,6 +3,7 @@
 #include "EditingSupport.h"
 #include "LinkPropertiesDlg.h"
 #include "core/records/PartnersManager.h"
+#include "core/runs/DateRefresh.h"
 #include "gui/widgets/MessageBox.h"
 #include "ui_LinksPackDlg.h"
 

@@ -6,6 +6,7 @@
 #include "core/exchange/Exports.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
+#include "core/runs/DateRefresh.h"
 #include "gui/editing/EditingSupport.h"
 #include "gui/widgets/BackgroundWork.h"
 #include "gui/widgets/FileDialog.h"

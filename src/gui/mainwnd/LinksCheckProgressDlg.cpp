@@ -59,12 +59,12 @@ void CLinksCheckProgressDlg::SetTickInterval(int milliseconds)
 
 int CLinksCheckProgressDlg::GetDone() const
 {
-    return m_run->Progress().done.load();
+    return m_run->Progress().Done();
 }
 
 CheckRunSummary CLinksCheckProgressDlg::GetSummary() const
 {
-    return SummarizeCheckRun(m_run->Links(), m_run->Progress().outcomes, m_stopped);
+    return SummarizeCheckRun(m_run->Links(), m_run->Progress().Outcomes(), m_stopped);
 }
 
 QString CLinksCheckProgressDlg::GetCheckedText() const
@@ -98,9 +98,9 @@ int CLinksCheckProgressDlg::exec()
 void CLinksCheckProgressDlg::ShowProgress()
 {
     const CheckProgress& progress = m_run->Progress();
-    const int done = progress.done.load();
+    const int done = progress.Done();
     m_bar->setValue(done);
-    m_checkedLabel->setText(tr("%1 of %2 checked").arg(done).arg(progress.total.load()));
+    m_checkedLabel->setText(tr("%1 of %2 checked").arg(done).arg(progress.Total()));
     // Between two links no worker may hold one: the last page stays rather than a blank flicker.
     const QString page = QString::fromStdString(progress.PageBeingChecked());
     if (!page.isEmpty() && page != m_page) {
@@ -108,14 +108,14 @@ void CLinksCheckProgressDlg::ShowProgress()
         m_pageLabel->setText(
             tr("Fetching %1").arg(m_pageLabel->fontMetrics().elidedText(page, Qt::ElideMiddle, kPageWidth)));
         m_pageLabel->setToolTip(page);
-    } else if (const int waiting = progress.waiting.load(); page.isEmpty() && waiting > 0) {
+    } else if (const int waiting = progress.WaitingForRetry(); page.isEmpty() && waiting > 0) {
         // Only pages to try again are left, and their wait may be long: say so rather than stand still.
         m_page.clear();
         m_pageLabel->setText(waiting == 1 ? tr("Waiting to try 1 page again")
                                           : tr("Waiting to try %1 pages again").arg(waiting));
         m_pageLabel->setToolTip(QString());
     }
-    const int problems = progress.problems.load();
+    const int problems = progress.Problems();
     m_problemsLabel->setText(problems == 0 ? tr("No problems found so far") : tr("Problems found: %1").arg(problems));
 }
 
@@ -123,7 +123,7 @@ void CLinksCheckProgressDlg::OnTick()
 {
     ShowProgress();
     const CheckProgress& progress = m_run->Progress();
-    if (progress.done.load() >= progress.total.load() || progress.cancel.load() || m_run->IsFinished())
+    if (progress.Done() >= progress.Total() || progress.IsCancelled() || m_run->IsFinished())
         accept();
 }
 

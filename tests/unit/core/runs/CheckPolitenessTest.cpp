@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,10 +151,7 @@ TEST_F(CheckPolitenessTest, TheLinksOfOneHostAreSpreadOverTheRun)
     auto links = MakeLinks({"http://a.localhost/1", "http://A.localhost:80/2", "http://a.localhost/3",
                             "http://b.localhost/1", "https://b.localhost/2", "http://c.localhost/1", "nohost"});
     CCheckRun run(Pointers(links));
-    std::vector<std::size_t> order;
-    for (const auto& entry : run.Progress().queue)
-        order.push_back(entry.second);
-    EXPECT_EQ(order, (std::vector<std::size_t>{0, 3, 5, 6, 1, 4, 2}));
+    EXPECT_EQ(run.Progress().QueuedPlaces(), (std::vector<std::size_t>{0, 3, 5, 6, 1, 4, 2}));
 }
 
 TEST_F(CheckPolitenessTest, ManyPagesInFlightButNeverMoreThanPerSiteToOneHostAndTheSameVerdicts)
@@ -243,5 +242,69 @@ TEST_F(CheckPolitenessTest, StopEndsAWideRunWithThePagesInFlight)
         checked += link->GetStatus() == StatusOk ? 1 : 0;
     EXPECT_GE(checked, 1);   // what was in flight was finished
     EXPECT_LE(checked, 120); // and not much more: Stop ended the run
-    EXPECT_EQ(run.Progress().done.load(), checked);
+    EXPECT_EQ(run.Progress().Done(), checked);
+}
+
+// The scheduling alone, without a server: a busy host's link waits while other links go, a freed
+// slot is what lets it go, a host that asked for patience is handed one link at a time, and a
+// link gets one more try at most.
+TEST(CheckProgressSlots, AHostIsNeverHandedMoreLinksAtOnceThanItsLimit)
+{
+    auto links = MakeLinks({"http://a.localhost/0", "http://a.localhost/1", "http://a.localhost/2",
+                            "http://b.localhost/3", "http://a.localhost/4"});
+    CheckProgress progress(Pointers(links), CheckRunOptions{.perSite = 2});
+    ASSERT_EQ(progress.QueuedPlaces(), (std::vector<std::size_t>{0, 3, 1, 2, 4}));
+    std::vector<std::future<std::optional<TakenLink>>> pending;
+    // Whatever fails below, no taker is left asleep for the futures' destructors to wait on.
+    const std::unique_ptr<CheckProgress, void (*)(CheckProgress*)> stopAtEnd(&progress,
+                                                                             [](CheckProgress* p) { p->Cancel(); });
+    const auto takeLater = [&] {
+        pending.push_back(std::async(std::launch::async, [&] { return progress.TakeNext(); }));
+        return pending.size() - 1;
+    };
+    const auto stillWaits = [&](std::size_t i) {
+        return pending[i].wait_for(std::chrono::milliseconds(150)) == std::future_status::timeout;
+    };
+    const auto handed = [&](std::size_t i) {
+        EXPECT_EQ(pending[i].wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        return pending[i].get();
+    };
+
+    std::optional<TakenLink> a0 = progress.TakeNext();
+    std::optional<TakenLink> b3 = progress.TakeNext();
+    std::optional<TakenLink> a1 = progress.TakeNext();
+    ASSERT_TRUE(a0 && b3 && a1);
+    EXPECT_EQ(std::vector<std::size_t>({a0->place, b3->place, a1->place}), (std::vector<std::size_t>{0, 3, 1}));
+    const std::size_t third = takeLater();
+    EXPECT_TRUE(stillWaits(third)) << "a third link of a at once";
+    progress.Finish(std::move(*b3), {});
+    EXPECT_TRUE(stillWaits(third)) << "a slot of b went to a";
+    // a asks for patience: from now on one at a time, and a1 is still in flight.
+    progress.Finish(std::move(*a0), RetryRequest{0, "HTTP status 503", true});
+    EXPECT_EQ(progress.WaitingForRetry(), 1);
+    EXPECT_TRUE(stillWaits(third)) << "two links of a after it asked for patience";
+    progress.Finish(std::move(*a1), {});
+    std::optional<TakenLink> a2 = handed(third);
+    ASSERT_TRUE(a2);
+    EXPECT_EQ(a2->place, 2u);
+
+    const std::size_t fifth = takeLater();
+    EXPECT_TRUE(stillWaits(fifth));
+    progress.Finish(std::move(*a2), {});
+    std::optional<TakenLink> a4 = handed(fifth);
+    ASSERT_TRUE(a4);
+    EXPECT_EQ(a4->place, 4u);
+    progress.Finish(std::move(*a4), {});
+
+    std::optional<TakenLink> retry = progress.TakeNext();
+    ASSERT_TRUE(retry);
+    EXPECT_EQ(retry->place, 0u);
+    EXPECT_TRUE(retry->isRetry);
+    EXPECT_EQ(progress.WaitingForRetry(), 0);
+    // A second try that fails the same way decides all the same.
+    progress.Finish(std::move(*retry), RetryRequest{0, "HTTP status 503", true});
+    EXPECT_EQ(progress.Done(), 5);
+    EXPECT_EQ(progress.WaitingForRetry(), 0);
+    EXPECT_EQ(progress.Outcomes()[0].firstFailure, "HTTP status 503");
+    EXPECT_FALSE(progress.TakeNext().has_value());
 }

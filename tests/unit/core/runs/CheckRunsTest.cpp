@@ -113,7 +113,7 @@ TEST_F(CheckRunsTest, AllLinksOfARunAreCheckedByAtMostFiveWorkers)
     RunInteractiveCheck(
         Pointers(links),
         [&](const CheckProgress& p) {
-            lastDone = p.done.load();
+            lastDone = p.Done();
             return true;
         },
         50);
@@ -131,7 +131,7 @@ TEST_F(CheckRunsTest, StopLeavesTheLinksNoWorkerHeld)
     auto links = MakeLinks(site, 40);
     int ticks = 0;
     RunInteractiveCheck(
-        Pointers(links), [&](const CheckProgress& p) { return ++ticks < 3 && p.done.load() < 3; }, 20);
+        Pointers(links), [&](const CheckProgress& p) { return ++ticks < 3 && p.Done() < 3; }, 20);
     const int checked = static_cast<int>(
         std::count_if(links.begin(), links.end(), [](const auto& l) { return l->GetStatus() == StatusOk; }));
     EXPECT_GE(checked, 1);
@@ -169,16 +169,16 @@ TEST_F(CheckRunsTest, ThePageBeingCheckedAndTheProblemsFollowTheWorkers)
     EXPECT_EQ(run.Progress().PageBeingChecked(), "");
     ASSERT_TRUE(run.Start());
     const CheckProgress& progress = run.Progress();
-    for (int i = 0; i < 500 && progress.done.load() < 2; ++i)
+    for (int i = 0; i < 500 && progress.Done() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(progress.done.load(), 2);
+    ASSERT_EQ(progress.Done(), 2);
     EXPECT_EQ(progress.PageBeingChecked(), site + "/held.html");
-    EXPECT_EQ(progress.problems.load(), 0); // both pages carry the link
+    EXPECT_EQ(progress.Problems(), 0); // both pages carry the link
 
     release.store(true);
     run.Wait();
     EXPECT_EQ(links[1]->GetStatus(), StatusNotPresent);
-    EXPECT_EQ(progress.problems.load(), 1);
+    EXPECT_EQ(progress.Problems(), 1);
     EXPECT_EQ(progress.PageBeingChecked(), "");
 }
 
@@ -189,7 +189,7 @@ TEST_F(CheckRunsTest, AnEmptyRunEndsAtTheFirstTick)
         {},
         [&](const CheckProgress& p) {
             ++ticks;
-            EXPECT_EQ(p.total.load(), 0);
+            EXPECT_EQ(p.Total(), 0);
             return true;
         },
         10);
@@ -211,15 +211,15 @@ TEST_F(CheckRunsTest, OutcomesAndLettersFollowTheListOrder)
     CCheckRun run(Pointers(links));
     ASSERT_TRUE(run.Start());
     run.Wait();
-    const NotificationLists lists = CollectScheduledResults(Pointers(links), run.Progress().outcomes, 7);
+    const NotificationLists lists = CollectScheduledResults(Pointers(links), run.Progress().Outcomes(), 7);
     // Not present -> Ok is good news and is not mailed; Ok -> Not present is.
     ASSERT_EQ(lists.changedLinks.size(), 2u);
     EXPECT_EQ(lists.changedLinks[0], links[6].get());
     EXPECT_EQ(lists.changedLinks[1], links[7].get()); // Not present -> Expiring
     ASSERT_EQ(lists.expiringLinks.size(), 1u);
     EXPECT_EQ(lists.expiringLinks[0], links[7].get());
-    EXPECT_TRUE(run.Progress().outcomes[0].statusChanged);
-    EXPECT_FALSE(run.Progress().outcomes[2].statusChanged);
+    EXPECT_TRUE(run.Progress().Outcomes()[0].statusChanged);
+    EXPECT_FALSE(run.Progress().Outcomes()[2].statusChanged);
 }
 
 TEST(DateRefresh, MovesOnlyDateStatusesAndListsWhatTheLetterNeeds)
@@ -296,7 +296,7 @@ TEST_F(CheckRunsTest, ARefreshBesideARunNeverOverwritesAVerdict)
             CCheckRun run(all);
             const bool started = run.Start();
             EXPECT_TRUE(started);
-            while (started && run.Progress().done.load() < 500) {
+            while (started && run.Progress().Done() < 500) {
                 for (const CLink* link : all) {
                     seen |= link->GetStatus();
                     rankSeen = rankSeen || link->GetCurrentPR() != -1 || link->GetPreviousPR() != -1;
@@ -450,29 +450,28 @@ TEST_F(CheckRunsTest, APassingFailureIsTriedOnceMoreBeforeItCounts)
         const std::vector<std::chrono::steady_clock::time_point>& times = seen[e.page];
         ASSERT_EQ(times.size(), e.requests);
         EXPECT_EQ(links[i]->GetStatus(), e.status);
-        EXPECT_EQ(progress.outcomes[i].checked, true);
-        EXPECT_EQ(progress.outcomes[i].statusChanged, e.changed);
-        EXPECT_EQ(progress.outcomes[i].retried, e.requests == 2);
+        EXPECT_EQ(progress.Outcomes()[i].checked, true);
+        EXPECT_EQ(progress.Outcomes()[i].statusChanged, e.changed);
+        EXPECT_EQ(progress.Outcomes()[i].retried, e.requests == 2);
         if (e.requests == 2) {
             const double gap = std::chrono::duration<double>(times[1] - times[0]).count();
             EXPECT_GE(gap, e.minGap - 0.05);
             EXPECT_LT(gap, 30.0) << "Retry-After is honoured only up to the run's longest wait";
         }
     }
-    EXPECT_EQ(progress.done.load(), 6);
+    EXPECT_EQ(progress.Done(), 6);
     // "Waiting to try N pages again" is over once the four second tries are.
-    EXPECT_EQ(progress.waiting.load(), 0);
+    EXPECT_EQ(progress.WaitingForRetry(), 0);
 
     // A link checked while the user waits for it is tried once.
     auto single = MakeLinks({site + "/always500.html"});
     single[0]->SetStatus(StatusOk);
-    CCheckRun once(Pointers(single));
-    once.Progress().retryFailures = false;
+    CCheckRun once(Pointers(single), CheckRunOptions{.retryFailures = false});
     ASSERT_TRUE(once.Start());
     once.Wait();
     EXPECT_EQ(single[0]->GetStatus(), uint32_t(StatusCantOpen));
     EXPECT_EQ(seen["/always500.html"].size(), 3u);
-    EXPECT_FALSE(once.Progress().outcomes[0].retried);
+    EXPECT_FALSE(once.Progress().Outcomes()[0].retried);
 }
 
 TEST(RetryAfter, SecondsAreReadFromTheFinalAnswersHeaders)
@@ -491,4 +490,19 @@ TEST(RetryAfter, SecondsAreReadFromTheFinalAnswersHeaders)
     };
     for (const auto& c : cases)
         EXPECT_EQ(RetryAfterSeconds(c.headers), c.seconds) << c.headers;
+}
+
+// An edit writing payment dates holds the refresh off as a run does, but is no check: the window
+// still lets the scheduled run start meanwhile.
+TEST(DateRefresh, AnEditsHoldKeepsTheRefreshOutWithoutCountingAsARun)
+{
+    std::vector<std::unique_ptr<CLink>> links;
+    links.push_back(std::make_unique<CLink>());
+    {
+        const CDateRefreshHold hold;
+        EXPECT_FALSE(IsCheckRunActive());
+        EXPECT_FALSE(RefreshLinkDates(Pointers(links), 7).has_value());
+        EXPECT_EQ(links[0]->GetStatus(), 0u);
+    }
+    EXPECT_TRUE(RefreshLinkDates(Pointers(links), 7).has_value());
 }

@@ -1,0 +1,220 @@
+#include "CheckProgress.h"
+
+#include "core/fetch/CheckSettings.h"
+#include "core/fetch/Url.h"
+#include "core/records/Link.h"
+#include "core/records/LinkStatus.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Links further back than this are not looked at for a free host: the queue is spread over the
+// hosts, so a run with many sites finds one at once, and one with few waits for a slot anyway.
+constexpr std::size_t kLookAhead = 512;
+
+// A worker with nothing to take looks again at least this often. Stop and a freed slot wake it at
+// once; the bound keeps a wake-up that went astray from costing more than a moment.
+constexpr std::chrono::seconds kStopCheck{1};
+
+// The host a link's page is asked of, lower case, without the port.
+std::string PageHost(const std::string& fromPage)
+{
+    CUrlParts parts;
+    if (!ParseHref(nullptr, NormalizeUrl(fromPage), parts))
+        return {};
+    std::string host = parts.host;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return host;
+}
+
+std::vector<std::string> HostsOf(const std::vector<CLink*>& links)
+{
+    std::vector<std::string> hosts;
+    hosts.reserve(links.size());
+    for (const CLink* link : links)
+        hosts.push_back(PageHost(link->GetFromPage()));
+    return hosts;
+}
+
+} // namespace
+
+CheckProgress::CheckProgress(const std::vector<CLink*>& links, const CheckRunOptions& options)
+    : m_total(static_cast<int>(links.size())), m_retryFailures(options.retryFailures),
+      m_perSite(std::clamp(options.perSite > 0 ? options.perSite : GetCheckSettings().perSite, 1, kMaxCheckPerSite)),
+      m_hostOf(HostsOf(links)), m_outcomes(links.size()), m_recorder(options.recorder)
+{
+    // The links of one host are spread over the run, one from each host in turn, so that a site
+    // with many links neither waits for the others nor gets them all back to back.
+    std::map<std::string, std::vector<std::size_t>> byHost;
+    std::vector<const std::vector<std::size_t>*> order;
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        auto [it, added] = byHost.try_emplace(m_hostOf[i]);
+        if (added)
+            order.push_back(&it->second);
+        it->second.push_back(i);
+    }
+    // Each round visits only the hosts with links left: one host with thousands of links among
+    // thousands of hosts with one must not cost rounds times hosts.
+    for (std::size_t round = 0; !order.empty(); ++round) {
+        std::size_t kept = 0;
+        for (const std::vector<std::size_t>* places : order) {
+            const std::size_t place = (*places)[round];
+            m_queue.emplace_back(links[place], place);
+            if (round + 1 < places->size())
+                order[kept++] = places;
+        }
+        order.resize(kept);
+    }
+}
+
+const std::string& CheckProgress::HostOf(std::size_t place) const
+{
+    static const std::string none;
+    return place < m_hostOf.size() ? m_hostOf[place] : none;
+}
+
+bool CheckProgress::HostIsFree(const std::string& host, Clock::time_point now) const
+{
+    if (host.empty())
+        return true;
+    const auto found = m_hosts.find(host);
+    if (found == m_hosts.end())
+        return true;
+    const HostState& state = found->second;
+    return state.inFlight < (state.limit > 0 ? state.limit : m_perSite) && now >= state.notBefore;
+}
+
+void CheckProgress::Occupy(std::size_t place)
+{
+    if (const std::string& host = HostOf(place); !host.empty())
+        ++m_hosts[host].inFlight;
+}
+
+void CheckProgress::Release(std::size_t place)
+{
+    if (const std::string& host = HostOf(place); !host.empty())
+        --m_hosts[host].inFlight;
+    m_slotFreed.notify_all();
+}
+
+TakenLink CheckProgress::Hold(CLink* link, std::size_t place, bool isRetry)
+{
+    // A copy, so that whoever shows it never reads a record a worker writes.
+    m_held.emplace(place, link->GetFromPage());
+    return {link, place, isRetry, m_outcomes[place]};
+}
+
+std::optional<TakenLink> CheckProgress::TakeNext()
+{
+    std::unique_lock lock(m_lock);
+    Retry retry{};
+    for (;;) {
+        if (m_cancel.load())
+            return std::nullopt;
+        const auto now = Clock::now();
+        auto wakeAt = now + kStopCheck;
+        const auto noteRest = [&](const std::string& host) {
+            if (host.empty())
+                return;
+            const auto found = m_hosts.find(host);
+            if (found != m_hosts.end() && found->second.notBefore > now)
+                wakeAt = std::min(wakeAt, found->second.notBefore);
+        };
+        const std::size_t look = std::min(m_queue.size(), kLookAhead);
+        for (std::size_t i = 0; i < look; ++i) {
+            const auto [link, place] = m_queue[i];
+            const std::string& host = HostOf(place);
+            if (!HostIsFree(host, now)) {
+                noteRest(host);
+                continue;
+            }
+            m_queue.erase(m_queue.begin() + static_cast<std::ptrdiff_t>(i));
+            Occupy(place);
+            return Hold(link, place, false);
+        }
+        if (m_queue.empty()) {
+            if (m_retries.empty())
+                return std::nullopt;
+            auto first = m_retries.end();
+            for (auto it = m_retries.begin(); it != m_retries.end(); ++it) {
+                if (!HostIsFree(HostOf(it->place), now))
+                    noteRest(HostOf(it->place));
+                else if (first == m_retries.end() || it->due < first->due)
+                    first = it;
+            }
+            if (first != m_retries.end()) {
+                retry = *first;
+                m_retries.erase(first);
+                Occupy(retry.place);
+                break;
+            }
+        }
+        m_slotFreed.wait_until(lock, wakeAt);
+    }
+    // The retry's own time; only Stop ends the wait early.
+    while (!m_cancel.load() && Clock::now() < retry.due)
+        m_slotFreed.wait_until(lock, std::min(retry.due, Clock::now() + kStopCheck));
+    m_waiting.fetch_sub(1);
+    if (m_cancel.load()) {
+        // A link taken after Stop stays as it was.
+        Release(retry.place);
+        return std::nullopt;
+    }
+    return Hold(retry.link, retry.place, true);
+}
+
+void CheckProgress::Finish(TakenLink taken, RetryRequest retry)
+{
+    std::lock_guard lock(m_lock);
+    m_held.erase(taken.place);
+    if (const std::string& host = HostOf(taken.place); !host.empty() && retry.askedToWait) {
+        // It said how long to leave it alone: one request at a time from now on.
+        HostState& state = m_hosts[host];
+        state.limit = 1;
+        state.notBefore = Clock::now() + std::chrono::seconds(retry.seconds);
+    }
+    Release(taken.place);
+    LinkCheckOutcome& outcome = m_outcomes[taken.place];
+    outcome = std::move(taken.outcome);
+    // One more try at most, and none in a run that tries each link once.
+    if (retry.seconds >= 0 && !taken.isRetry && m_retryFailures) {
+        outcome.firstFailure = std::move(retry.failure);
+        m_retries.push_back({taken.link, taken.place, Clock::now() + std::chrono::seconds(retry.seconds)});
+        m_waiting.fetch_add(1);
+        return;
+    }
+    outcome.checked = true;
+    if (taken.link->GetStatus() & StatusProblematicMask)
+        m_problems.fetch_add(1);
+    m_done.fetch_add(1);
+}
+
+void CheckProgress::Cancel()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_cancel.store(true);
+    }
+    m_slotFreed.notify_all();
+}
+
+std::string CheckProgress::PageBeingChecked() const
+{
+    std::lock_guard lock(m_lock);
+    return m_held.empty() ? std::string() : m_held.begin()->second;
+}
+
+std::vector<std::size_t> CheckProgress::QueuedPlaces() const
+{
+    std::lock_guard lock(m_lock);
+    std::vector<std::size_t> places;
+    places.reserve(m_queue.size());
+    for (const auto& entry : m_queue)
+        places.push_back(entry.second);
+    return places;
+}
