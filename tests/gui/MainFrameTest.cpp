@@ -9,6 +9,7 @@
 #include "gui/mainwnd/LinksView.h"
 #include "gui/partners/PartnersListCtrl.h"
 #include "gui/partners/PartnersListDlg.h"
+#include "gui/widgets/Icons.h"
 #include "gui/widgets/MessageBox.h"
 
 #include <QAbstractItemView>
@@ -23,6 +24,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTcpServer>
@@ -30,6 +33,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QWidgetAction>
 #include <vector>
 
 class MainFrameTest : public QObject
@@ -67,6 +71,62 @@ private:
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
+    // The program's icon an action shows, by name; "" for none, "?" for one of no known name.
+    static QString IconName(const QIcon& icon)
+    {
+        if (icon.isNull())
+            return {};
+        static const QStringList names = {
+            QStringLiteral("about"),          QStringLiteral("add-pack"),     QStringLiteral("add"),
+            QStringLiteral("check-all"),      QStringLiteral("check"),        QStringLiteral("copy"),
+            QStringLiteral("delete"),         QStringLiteral("duplicate"),    QStringLiteral("edit"),
+            QStringLiteral("email-support"),  QStringLiteral("export-excel"), QStringLiteral("export-text"),
+            QStringLiteral("external-links"), QStringLiteral("find"),         QStringLiteral("help"),
+            QStringLiteral("import-excel"),   QStringLiteral("open-browser"), QStringLiteral("options"),
+            QStringLiteral("partner-add"),    QStringLiteral("partner-list"), QStringLiteral("renew"),
+            QStringLiteral("view-source"),    QStringLiteral("website")};
+        const QImage image = icon.pixmap(QSize(32, 32)).toImage();
+        for (const QString& name : names)
+            if (OrvexIcon(name).pixmap(QSize(32, 32)).toImage() == image)
+                return name;
+        return QStringLiteral("?");
+    }
+
+    // One line per entry: "-" for a separator; else text, key, icon and whether it is a toggle,
+    // with a submenu's entries indented under it.
+    static QStringList Describe(const QList<QAction*>& actions, const QString& indent = {})
+    {
+        QStringList lines;
+        for (const QAction* action : actions) {
+            if (action->isSeparator()) {
+                lines << indent + QStringLiteral("-");
+                continue;
+            }
+            QString line = indent + action->text();
+            if (!action->shortcut().isEmpty())
+                line += QStringLiteral(" [%1%2]").arg(
+                    action->shortcut().toString(),
+                    action->shortcutContext() == Qt::WindowShortcut ? QString() : QStringLiteral(" local"));
+            if (const QString icon = IconName(action->icon()); !icon.isEmpty())
+                line += QStringLiteral(" <%1>").arg(icon);
+            if (action->isCheckable())
+                line += QStringLiteral(" toggle");
+            lines << line;
+            if (action->menu())
+                lines << Describe(action->menu()->actions(), indent + QStringLiteral("  "));
+        }
+        return lines;
+    }
+
+    static void CompareLines(const QStringList& actual, const QStringList& expected)
+    {
+        for (qsizetype i = 0; i < std::min(actual.size(), expected.size()); ++i)
+            QVERIFY2(
+                actual[i] == expected[i],
+                qPrintable(QStringLiteral("entry %1: \"%2\", expected \"%3\"").arg(i).arg(actual[i], expected[i])));
+        QVERIFY2(actual.size() == expected.size(), qPrintable(actual.join(QLatin1Char('|'))));
+    }
+
 private slots:
     void init()
     {
@@ -92,16 +152,20 @@ private slots:
             bool none, one, two;
         };
         const Rule rules[] = {
-            {CMainFrame::CmdAdd, true, true, true},         {CMainFrame::CmdAddPack, true, true, true},
-            {CMainFrame::CmdDuplicate, false, true, true},  {CMainFrame::CmdEdit, false, true, true},
-            {CMainFrame::CmdDelete, false, true, true},     {CMainFrame::CmdCheckLink, false, true, true},
-            {CMainFrame::CmdCheckAll, true, true, true},    {CMainFrame::CmdRenew, false, true, true},
-            {CMainFrame::CmdAddPartner, true, true, true},  {CMainFrame::CmdPartnerList, true, true, true},
-            {CMainFrame::CmdCopy, false, true, true},       {CMainFrame::CmdOpenInBrowser, false, true, false},
-            {CMainFrame::CmdAbout, true, true, true},       {CMainFrame::CmdOptions, true, true, true},
-            {CMainFrame::CmdFind, true, true, true},        {CMainFrame::CmdFindDuplicates, true, true, true},
-            {CMainFrame::CmdViewSource, false, true, true}, {CMainFrame::CmdExternalLinks, false, true, false},
-            {CMainFrame::CmdFindNext, true, true, true},
+            {CMainFrame::CmdAdd, true, true, true},          {CMainFrame::CmdAddPack, true, true, true},
+            {CMainFrame::CmdDuplicate, false, true, true},   {CMainFrame::CmdEdit, false, true, true},
+            {CMainFrame::CmdDelete, false, true, true},      {CMainFrame::CmdCheckLink, false, true, true},
+            {CMainFrame::CmdCheckAll, true, true, true},     {CMainFrame::CmdRenew, false, true, true},
+            {CMainFrame::CmdAddPartner, true, true, true},   {CMainFrame::CmdPartnerList, true, true, true},
+            {CMainFrame::CmdCopy, false, true, true},        {CMainFrame::CmdOpenInBrowser, false, true, false},
+            {CMainFrame::CmdAbout, true, true, true},        {CMainFrame::CmdOptions, true, true, true},
+            {CMainFrame::CmdFind, true, true, true},         {CMainFrame::CmdFindDuplicates, true, true, true},
+            {CMainFrame::CmdViewSource, false, true, true},  {CMainFrame::CmdExternalLinks, false, true, false},
+            {CMainFrame::CmdFindNext, true, true, true},     {CMainFrame::CmdImportExcel, true, true, true},
+            {CMainFrame::CmdExportText, true, true, true},   {CMainFrame::CmdExportExcel, true, true, true},
+            {CMainFrame::CmdHelp, true, true, true},         {CMainFrame::CmdWebSite, true, true, true},
+            {CMainFrame::CmdEmailSupport, true, true, true}, {CMainFrame::CmdHistoryPane, true, true, true},
+            {CMainFrame::CmdExit, true, true, true},
         };
         const std::pair<std::vector<int>, bool Rule::*> selections[] = {
             {{}, &Rule::none}, {{1}, &Rule::one}, {{0, 2}, &Rule::two}};
@@ -111,6 +175,84 @@ private slots:
                 QVERIFY2(f.GetAction(rule.command)->isEnabled() == rule.*expected,
                          qPrintable(QStringLiteral("command %1 with %2 rows").arg(rule.command).arg(rows.size())));
         }
+    }
+
+    // Every entry of the menu bar, the list's menu, the toolbar and the window's own keys, in its
+    // place, with its text, key and icon.
+    void theMenusToolbarAndKeysOfferEveryCommandInItsPlace()
+    {
+        CMainFrame& f = Frame();
+        QStringList bar;
+        for (const QAction* menu : f.menuBar()->actions())
+            bar << menu->text();
+        QCOMPARE(bar, (QStringList{QStringLiteral("&File"), QStringLiteral("&View"), QStringLiteral("&Help")}));
+
+        CompareLines(Describe(f.menuBar()->actions()),
+                     {QStringLiteral("&File"),
+                      QStringLiteral("  &Add... [Ctrl+N] <add>"),
+                      QStringLiteral("  Add &Pack... <add-pack>"),
+                      QStringLiteral("  &Duplicate <duplicate>"),
+                      QStringLiteral("  &Edit... [F2] <edit>"),
+                      QStringLiteral("  &Delete <delete>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  &Check Link [F5] <check>"),
+                      QStringLiteral("  Check A&ll Links <check-all>"),
+                      QStringLiteral("  &Renew Links <renew>"),
+                      QStringLiteral("  Add New &Partner... [Ctrl+T] <partner-add>"),
+                      QStringLiteral("  Find duplicates... <find>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  Import &from Excel... [Ctrl+I] <import-excel>"),
+                      QStringLiteral("  Export &to ..."),
+                      QStringLiteral("    &Text file... <export-text>"),
+                      QStringLiteral("    &Excel workbook... <export-excel>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  E&xit"),
+                      QStringLiteral("&View"),
+                      QStringLiteral("  &Partner List... [F8] <partner-list>"),
+                      QStringLiteral("  &Options... [Alt+F7] <options>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  &History Pane toggle"),
+                      QStringLiteral("&Help"),
+                      QStringLiteral("  &Help [F1] <help>"),
+                      QStringLiteral("  Product &Web Site <website>"),
+                      QStringLiteral("  Email to &Support <email-support>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  &About <about>")});
+
+        // The rows' menu is the window's own popup, not one of the menu bar's.
+        const QList<QMenu*> popups = f.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
+        QCOMPARE(popups.size(), 1);
+        CompareLines(Describe(popups.front()->actions()),
+                     {QStringLiteral("&Add... [Ctrl+N] <add>"), QStringLiteral("Add &Pack... <add-pack>"),
+                      QStringLiteral("&Duplicate <duplicate>"), QStringLiteral("&Edit... [F2] <edit>"),
+                      QStringLiteral("&Delete <delete>"), QStringLiteral("-"),
+                      QStringLiteral("&Check Link [F5] <check>"), QStringLiteral("Check A&ll Links <check-all>"),
+                      QStringLiteral("&Renew Links <renew>"), QStringLiteral("-"),
+                      QStringLiteral("View Link &Source... <view-source>"), QStringLiteral("Copy to Clipboard <copy>"),
+                      QStringLiteral("External Links Info... <external-links>"), QStringLiteral("-"),
+                      QStringLiteral("Open in browser <open-browser>")});
+
+        // Find and Find Next are in no menu: the window holds them for their keys.
+        CompareLines(Describe(f.actions()),
+                     {QStringLiteral("Find... [Ctrl+F] <find>"), QStringLiteral("Find Next [F3]")});
+
+        const QToolBar* toolBar = f.findChild<QToolBar*>(QStringLiteral("MainToolBar"));
+        QVERIFY(toolBar);
+        QStringList tools;
+        for (QAction* action : toolBar->actions()) {
+            if (action->isSeparator())
+                tools << QStringLiteral("-");
+            else if (auto* box = qobject_cast<QWidgetAction*>(action))
+                tools << QStringLiteral("[%1]").arg(box->defaultWidget()->accessibleName());
+            else
+                tools << QStringLiteral("%1 <%2>").arg(action->iconText(), IconName(action->icon()));
+        }
+        QCOMPARE(tools, (QStringList{QStringLiteral("Add <add>"), QStringLiteral("Add Pack <add-pack>"),
+                                     QStringLiteral("-"), QStringLiteral("Edit <edit>"), QStringLiteral("-"),
+                                     QStringLiteral("Check <check>"), QStringLiteral("Check All <check-all>"),
+                                     QStringLiteral("-"), QStringLiteral("Options <options>"), QStringLiteral("-"),
+                                     QStringLiteral("[Project filter]"), QStringLiteral("-"),
+                                     QStringLiteral("[Status filter]"), QStringLiteral("[Partner filter]")}));
     }
 
     void deleteAsksFirst()
