@@ -99,7 +99,7 @@ private slots:
         header->setSectionHidden(ColumnComment, false);
         view.GetList()->selectAll();
 
-        Frame().RunCommand(CMainFrame::CmdCopy);
+        Frame().RunCommand(CMainFrame::Command::Copy);
         const QMimeData* data = QGuiApplication::clipboard()->mimeData();
         QVERIFY(data && data->hasHtml() && data->hasText());
         QCOMPARE(data->text(), view.CopySelectionAsText());
@@ -173,25 +173,25 @@ private slots:
 
     void aDesktopWithoutAProgramForTheAddressIsNamed_data()
     {
-        QTest::addColumn<int>("command");
+        QTest::addColumn<CMainFrame::Command>("command");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("clipboard");
-        QTest::newRow("web site") << int(CMainFrame::CmdWebSite)
+        QTest::newRow("web site") << CMainFrame::Command::WebSite
                                   << "No program is set up on this desktop to open web pages.\n\n"
                                      "The address is on the clipboard:\nhttps://orvex.example.com/"
                                   << "https://orvex.example.com/";
-        QTest::newRow("support mail") << int(CMainFrame::CmdEmailSupport)
+        QTest::newRow("support mail") << CMainFrame::Command::EmailSupport
                                       << "No program is set up on this desktop to write e-mail.\n\n"
                                          "The address is on the clipboard:\nsupport@orvex.example.com"
                                       << "support@orvex.example.com";
-        QTest::newRow("open in browser") << int(CMainFrame::CmdOpenInBrowser)
+        QTest::newRow("open in browser") << CMainFrame::Command::OpenInBrowser
                                          << "No program is set up on this desktop to open web pages.\n\n"
                                             "The address is on the clipboard:\nhttp://partner.example/page.html"
                                          << "http://partner.example/page.html";
     }
     void aDesktopWithoutAProgramForTheAddressIsNamed()
     {
-        QFETCH(int, command);
+        QFETCH(CMainFrame::Command, command);
         QFETCH(QString, message);
         QFETCH(QString, clipboard);
         CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();

@@ -148,24 +148,37 @@ private slots:
         // Every command with a rule of its own, enabled with no, one and two rows selected.
         struct Rule
         {
-            int command;
+            CMainFrame::Command command;
             bool none, one, two;
         };
         const Rule rules[] = {
-            {CMainFrame::CmdAdd, true, true, true},          {CMainFrame::CmdAddPack, true, true, true},
-            {CMainFrame::CmdDuplicate, false, true, true},   {CMainFrame::CmdEdit, false, true, true},
-            {CMainFrame::CmdDelete, false, true, true},      {CMainFrame::CmdCheckLink, false, true, true},
-            {CMainFrame::CmdCheckAll, true, true, true},     {CMainFrame::CmdRenew, false, true, true},
-            {CMainFrame::CmdAddPartner, true, true, true},   {CMainFrame::CmdPartnerList, true, true, true},
-            {CMainFrame::CmdCopy, false, true, true},        {CMainFrame::CmdOpenInBrowser, false, true, false},
-            {CMainFrame::CmdAbout, true, true, true},        {CMainFrame::CmdOptions, true, true, true},
-            {CMainFrame::CmdFind, true, true, true},         {CMainFrame::CmdFindDuplicates, true, true, true},
-            {CMainFrame::CmdViewSource, false, true, true},  {CMainFrame::CmdExternalLinks, false, true, false},
-            {CMainFrame::CmdFindNext, true, true, true},     {CMainFrame::CmdImportExcel, true, true, true},
-            {CMainFrame::CmdExportText, true, true, true},   {CMainFrame::CmdExportExcel, true, true, true},
-            {CMainFrame::CmdHelp, true, true, true},         {CMainFrame::CmdWebSite, true, true, true},
-            {CMainFrame::CmdEmailSupport, true, true, true}, {CMainFrame::CmdHistoryPane, true, true, true},
-            {CMainFrame::CmdExit, true, true, true},
+            {CMainFrame::Command::Add, true, true, true},
+            {CMainFrame::Command::AddPack, true, true, true},
+            {CMainFrame::Command::Duplicate, false, true, true},
+            {CMainFrame::Command::Edit, false, true, true},
+            {CMainFrame::Command::Delete, false, true, true},
+            {CMainFrame::Command::CheckLink, false, true, true},
+            {CMainFrame::Command::CheckAll, true, true, true},
+            {CMainFrame::Command::Renew, false, true, true},
+            {CMainFrame::Command::AddPartner, true, true, true},
+            {CMainFrame::Command::PartnerList, true, true, true},
+            {CMainFrame::Command::Copy, false, true, true},
+            {CMainFrame::Command::OpenInBrowser, false, true, false},
+            {CMainFrame::Command::About, true, true, true},
+            {CMainFrame::Command::Options, true, true, true},
+            {CMainFrame::Command::Find, true, true, true},
+            {CMainFrame::Command::FindDuplicates, true, true, true},
+            {CMainFrame::Command::ViewSource, false, true, true},
+            {CMainFrame::Command::ExternalLinks, false, true, false},
+            {CMainFrame::Command::FindNext, true, true, true},
+            {CMainFrame::Command::ImportExcel, true, true, true},
+            {CMainFrame::Command::ExportText, true, true, true},
+            {CMainFrame::Command::ExportExcel, true, true, true},
+            {CMainFrame::Command::Help, true, true, true},
+            {CMainFrame::Command::WebSite, true, true, true},
+            {CMainFrame::Command::EmailSupport, true, true, true},
+            {CMainFrame::Command::HistoryPane, true, true, true},
+            {CMainFrame::Command::Exit, true, true, true},
         };
         const std::pair<std::vector<int>, bool Rule::*> selections[] = {
             {{}, &Rule::none}, {{1}, &Rule::one}, {{0, 2}, &Rule::two}};
@@ -173,7 +186,9 @@ private slots:
             Select(rows);
             for (const Rule& rule : rules)
                 QVERIFY2(f.GetAction(rule.command)->isEnabled() == rule.*expected,
-                         qPrintable(QStringLiteral("command %1 with %2 rows").arg(rule.command).arg(rows.size())));
+                         qPrintable(QStringLiteral("%1 with %2 rows")
+                                        .arg(QVariant::fromValue(rule.command).toString())
+                                        .arg(rows.size())));
         }
     }
 
@@ -260,7 +275,7 @@ private slots:
         AddLinks(3);
         Select({0, 2});
         MessageBox::SetNextAnswer(QMessageBox::No);
-        Frame().RunCommand(CMainFrame::CmdDelete);
+        Frame().RunCommand(CMainFrame::Command::Delete);
         QCOMPARE(MessageBox::TakeShownTexts(),
                  QStringList{QStringLiteral("Are you sure you want to delete selected link(s)?\n\n"
                                             "2 links will be deleted.")});
@@ -269,7 +284,7 @@ private slots:
         Select({0, 2});
         const std::string kept = Frame().GetView()->GetLink(1)->GetFromPage();
         MessageBox::SetNextAnswer(QMessageBox::Yes);
-        Frame().RunCommand(CMainFrame::CmdDelete);
+        Frame().RunCommand(CMainFrame::Command::Delete);
         QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(1));
         QCOMPARE(Frame().GetView()->GetRowCount(), 1);
         QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks()[0]->GetFromPage(), kept);
@@ -280,7 +295,7 @@ private slots:
         AddLinks(3);
         Select({1});
         const CLink* chosen = Frame().GetView()->GetLink(1);
-        Frame().RunCommand(CMainFrame::CmdCheckLink); // the progress dialog closes by itself
+        Frame().RunCommand(CMainFrame::Command::CheckLink); // the progress dialog closes by itself
         for (const CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(link == chosen ? StatusCantOpen : StatusOk));
     }
@@ -289,11 +304,11 @@ private slots:
     {
         AddLinks(2);
         MessageBox::SetNextAnswer(QMessageBox::No);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
         for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusOk));
         MessageBox::SetNextAnswer(QMessageBox::Yes);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
         for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusCantOpen));
     }
@@ -305,7 +320,7 @@ private slots:
         const CLink* a = Frame().GetView()->GetLink(0);
         const CLink* b = Frame().GetView()->GetLink(1);
         const CLink* other = Frame().GetView()->GetLink(2);
-        Frame().RunCommand(CMainFrame::CmdCopy);
+        Frame().RunCommand(CMainFrame::Command::Copy);
         const QString copied = QGuiApplication::clipboard()->text();
         QVERIFY2(copied.contains(QString::fromStdString(a->GetFromPage())) &&
                      copied.contains(QString::fromStdString(b->GetFromPage())) &&
@@ -339,8 +354,8 @@ private slots:
         m_app->GetWorkspace().GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
         QTRY_VERIFY(!Frame().IsDateRefreshRunning());                    // the one of the start
         Select({0});
-        QAction* checkAll = Frame().GetAction(CMainFrame::CmdCheckAll);
-        QAction* checkLink = Frame().GetAction(CMainFrame::CmdCheckLink);
+        QAction* checkAll = Frame().GetAction(CMainFrame::Command::CheckAll);
+        QAction* checkLink = Frame().GetAction(CMainFrame::Command::CheckLink);
         QVERIFY(checkAll->isEnabled() && checkLink->isEnabled());
 
         Frame().OnCheckAllRequested();
@@ -348,13 +363,15 @@ private slots:
         QVERIFY(!checkAll->isEnabled());
         QVERIFY(!checkLink->isEnabled());
         // Its workers read the records: nothing may change them meanwhile.
-        for (int id : {CMainFrame::CmdAdd, CMainFrame::CmdAddPack, CMainFrame::CmdEdit, CMainFrame::CmdDuplicate,
-                       CMainFrame::CmdRenew, CMainFrame::CmdAddPartner, CMainFrame::CmdPartnerList})
-            QVERIFY2(!Frame().GetAction(id)->isEnabled(), qPrintable(QString::number(id)));
+        for (CMainFrame::Command id :
+             {CMainFrame::Command::Add, CMainFrame::Command::AddPack, CMainFrame::Command::Edit,
+              CMainFrame::Command::Duplicate, CMainFrame::Command::Renew, CMainFrame::Command::AddPartner,
+              CMainFrame::Command::PartnerList})
+            QVERIFY2(!Frame().GetAction(id)->isEnabled(), qPrintable(QVariant::fromValue(id).toString()));
         QTRY_VERIFY(IsCheckRunActive()); // its workers are at the silent server
         Frame().StartDateRefresh();      // as timer 4 would
         QVERIFY(!Frame().IsDateRefreshRunning());
-        Frame().RunCommand(CMainFrame::CmdCheckAll); // ignored: no question asked
+        Frame().RunCommand(CMainFrame::Command::CheckAll); // ignored: no question asked
         QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
 
         silent.reset(); // every fetch fails now
@@ -404,7 +421,7 @@ private slots:
             QTest::keyClick(dialog->GetList(), Qt::Key_Delete);
             dialog->close();
         });
-        Frame().RunCommand(CMainFrame::CmdPartnerList);
+        Frame().RunCommand(CMainFrame::Command::PartnerList);
         const QStringList asked = MessageBox::TakeShownTexts();
         QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral(" 2 links name the selected partner(s)")),
                  qPrintable(asked.join(QLatin1Char('|'))));
@@ -433,7 +450,7 @@ private slots:
             seen = true;
             dialog->close();
         });
-        Frame().RunCommand(CMainFrame::CmdPartnerList);
+        Frame().RunCommand(CMainFrame::Command::PartnerList);
         QVERIFY(seen);
         QVERIFY(Frame().IsScheduledRunActive());
         QTRY_VERIFY_WITH_TIMEOUT(!Frame().IsScheduledRunActive(), 20000);

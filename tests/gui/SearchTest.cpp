@@ -330,7 +330,7 @@ private slots:
         };
         add("Shop", "http://www.blog.example/links", "http://shop.example/");
         Frame().AttachDatabase();
-        QAction* command = Frame().GetAction(CMainFrame::CmdFindDuplicates);
+        QAction* command = Frame().GetAction(CMainFrame::Command::FindDuplicates);
         QVERIFY(!command->isEnabled()); // one link cannot have a duplicate
         add("Shop", "http://blog.example/links", "http://shop.example/");
         add("Shop", "http://www.blog.example/links", "http://shop.example/offers");
