@@ -4,7 +4,11 @@
 #include "core/platform/SettingsStore.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
+#include "gui/mainwnd/CellTextReader.h"
 #include "gui/mainwnd/Filters.h"
+#include "gui/mainwnd/LinkCells.h"
+#include "gui/mainwnd/LinkRowColors.h"
+#include "gui/mainwnd/LinkRowDelegate.h"
 #include "gui/mainwnd/LinksModel.h"
 #include "gui/mainwnd/LinksView.h"
 
@@ -242,9 +246,11 @@ private slots:
                         const QString part = shown.mid(from, length);
                         const QByteArray asShown = part.toUtf8();
                         const QByteArray upper = part.toUpper().toUtf8();
-                        QVERIFY2(KindCanShow(kind, std::string_view(asShown.constData(), asShown.size()), false) &&
-                                     KindCanShow(kind, std::string_view(upper.constData(), upper.size()), true),
-                                 qPrintable(QStringLiteral("column %1 shows \"%2\"").arg(kind).arg(shown)));
+                        QVERIFY2(
+                            LinkCells::KindCanShow(kind, std::string_view(asShown.constData(), asShown.size()),
+                                                   false) &&
+                                LinkCells::KindCanShow(kind, std::string_view(upper.constData(), upper.size()), true),
+                            qPrintable(QStringLiteral("column %1 shows \"%2\"").arg(kind).arg(shown)));
                     }
                 }
             }

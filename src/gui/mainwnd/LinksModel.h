@@ -1,60 +1,15 @@
 #pragma once
 
+#include "LinkColumn.h"
+
 #include <QAbstractTableModel>
-#include <QColor>
 
 #include <cstdint>
-#include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 class CLink;
-class OleDateTime;
 class CLinksManager;
 class CPartnersManager;
-class QFontMetrics;
-class QPalette;
-
-/// The fifteen column kinds of the links list, in their fixed order.
-enum LinkColumnKind : int
-{
-    ColumnStatus = 0,
-    ColumnProject,
-    ColumnPartner,
-    ColumnAnchor,
-    ColumnFirstStart,
-    ColumnStart,
-    ColumnEnd,
-    ColumnFullCost,
-    ColumnPrice,
-    ColumnStartingPR,
-    ColumnCurrentPR,
-    ColumnFromPage,
-    ColumnToPage,
-    ColumnExternalLinks,
-    ColumnComment,
-};
-inline constexpr int kLinkColumnCount = 15;
-
-/// Header text of a kind, also its name in the column menu.
-QString LinkColumnName(int kind);
-
-/// Row colours for a link's status; `selected`/`focused` give the variants the list draws a
-/// selection in.
-struct LinkRowColors
-{
-    QColor background;
-    QColor text;
-};
-LinkRowColors GetLinkRowColors(uint32_t status, bool selected, bool focused, const QPalette& palette);
-
-/// `text` cut to `width` pixels: the last character dropped and "..." appended until it fits or
-/// only "..." is left.
-QString ShortenText(const QString& text, const QFontMetrics& metrics, int width);
-
-/// The texts of a check-run balloon for a link's exact status; "" for statuses that have none.
-QString StatusBalloonText(const CLink& link, const OleDateTime& now);
 
 /// The model behind `CLinksListCtrl`: one row per link that passes the filters, one column per
 /// kind (the view hides the kinds the user does not want). Rows hold only the link pointer and a
@@ -123,29 +78,4 @@ private:
     bool m_sortDescending = true;
     int64_t m_totalCost = 0;
     int64_t m_totalPrice = 0;
-};
-
-/// Whether a cell of `kind` can show `text` (UTF-8) at all, as it is or, with `upperCased`, in
-/// upper case. Dates and numbers show digits and a sign or two, so a search for most texts need
-/// not work them out row by row.
-bool KindCanShow(int kind, std::string_view text, bool upperCased);
-
-/// The texts `CLinksModel::CellText` gives, as UTF-8 and without a QString or a partner search per
-/// cell, for walks over every row (Find reads each shown cell of 100,000 rows). Partner names are
-/// taken once, so the model and its partners must not change while a reader is used.
-class CCellTextReader
-{
-public:
-    explicit CCellTextReader(const CLinksModel& model);
-
-    /// The shown text of a cell; valid until the next call. Fastest row after row, downwards.
-    std::string_view Text(int row, int kind);
-
-private:
-    void ReadAhead(int row) const;
-
-    const CLinksModel& m_model;
-    int m_row = -1;
-    std::unordered_map<int32_t, std::string_view> m_partnerNames;
-    std::string m_scratch;
 };

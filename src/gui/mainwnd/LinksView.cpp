@@ -6,24 +6,21 @@
 #include "gui/widgets/ColumnLayout.h"
 
 #include <QApplication>
-#include <QContextMenuEvent>
 #include <QCursor>
 #include <QHeaderView>
-#include <QHelpEvent>
-#include <QKeyEvent>
 #include <QMenu>
-#include <QPainter>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr int kHoverDelayMs = 1500;
 constexpr int kBalloonShowMs = 3000;
-constexpr int kDefaultWidth = 70;
 // A fit measures this many rows from the top, so that it costs the same for 100,000 links.
 constexpr int kFitRows = 100;
 // No fitted column grows past this many average characters (about 400 pixels at common sizes):
@@ -31,147 +28,37 @@ constexpr int kFitRows = 100;
 constexpr int kFitMaxChars = 55;
 // The delegate draws the text 2 pixels in from each side of the cell; the rest is air.
 constexpr int kCellPadding = 12;
-const QColor kGridLine(241, 241, 241);
 
-using ColumnLayout::GetInt32;
 using ColumnLayout::HeaderIndexOf;
-using ColumnLayout::PutInt32;
 
 } // namespace
 
-ListLayout ListLayout::Defaults()
+QString StatusBalloonText(const CLink& link, const OleDateTime& now)
 {
-    ListLayout layout;
-    for (int i = 0; i < kLinkColumnCount; ++i) {
-        layout.columnOrder[static_cast<std::size_t>(i)] = i;
-        layout.columnVisible[static_cast<std::size_t>(i)] = i == ColumnFirstStart ? 0 : 1;
-        layout.columnWidth[static_cast<std::size_t>(i)] = kDefaultWidth;
+    switch (link.GetStatus()) {
+    case StatusNone:
+        return QStringLiteral("Unknown status");
+    case StatusExpiring: {
+        const double days = (link.GetExpiryDate() - now).GetDays();
+        // Rounded like a stored period, so that "3 days and a few hours" counts as 3.
+        const double whole = std::trunc(days + (days < 0 ? -1.0 / 172800.0 : 1.0 / 172800.0));
+        return QStringLiteral("The item(s) will be expired in %1 days").arg(static_cast<long long>(whole) + 1);
     }
-    return layout;
-}
-
-ListLayout ListLayout::FromBytes(const std::vector<uint8_t>& bytes)
-{
-    if (bytes.size() != kBytes)
-        return Defaults();
-    ListLayout layout;
-    std::size_t pos = 0;
-    layout.columnCount = GetInt32(bytes, pos);
-    for (auto& v : layout.columnOrder)
-        v = GetInt32(bytes, pos);
-    for (auto& v : layout.columnVisible)
-        v = GetInt32(bytes, pos);
-    for (auto& v : layout.columnWidth)
-        v = GetInt32(bytes, pos);
-    layout.sortColumn = GetInt32(bytes, pos);
-    layout.sortDescending = GetInt32(bytes, pos);
-    return layout;
-}
-
-std::vector<uint8_t> ListLayout::ToBytes() const
-{
-    std::vector<uint8_t> out;
-    out.reserve(kBytes);
-    PutInt32(out, columnCount);
-    for (int32_t v : columnOrder)
-        PutInt32(out, v);
-    for (int32_t v : columnVisible)
-        PutInt32(out, v);
-    for (int32_t v : columnWidth)
-        PutInt32(out, v);
-    PutInt32(out, sortColumn);
-    PutInt32(out, sortDescending);
-    return out;
-}
-
-std::vector<int> ListLayout::ShownKinds() const
-{
-    return ColumnLayout::ShownKinds(columnVisible);
-}
-
-void CLinkRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
-{
-    const bool selected = option.state & QStyle::State_Selected;
-    const bool focused = option.state & QStyle::State_Active;
-    const LinkRowColors colors =
-        GetLinkRowColors(index.data(CLinksModel::StatusRole).toUInt(), selected, focused, option.palette);
-    const QRect r = option.rect;
-    painter->save();
-    painter->fillRect(r, colors.background);
-    painter->setPen(kGridLine);
-    painter->drawLine(r.topLeft(), r.topRight());
-    painter->drawLine(r.bottomLeft(), r.bottomRight());
-    const QRect cell = r.adjusted(0, 1, -1, -1);
-    painter->setPen(selected ? QColor(Qt::black) : colors.background);
-    painter->drawRect(cell.adjusted(0, 0, -1, -1));
-    const QRect textRect = cell.adjusted(2, 0, -2, 0);
-    painter->setPen(colors.text);
-    painter->setFont(option.font);
-    const QString text = ShortenText(index.data(Qt::DisplayRole).toString(), option.fontMetrics, textRect.width());
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
-    painter->restore();
-}
-
-bool CLinkRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                                 const QModelIndex& index)
-{
-    // Tips only for texts the cell cuts off.
-    if (event->type() == QEvent::ToolTip && index.isValid()) {
-        const QString text = index.data(Qt::DisplayRole).toString();
-        if (option.fontMetrics.horizontalAdvance(text) > option.rect.width() - 4) {
-            QToolTip::showText(event->globalPos(), text, view, option.rect);
-            return true;
-        }
-        QToolTip::hideText();
-        return true;
-    }
-    return QStyledItemDelegate::helpEvent(event, view, option, index);
-}
-
-CLinksListCtrl::CLinksListCtrl(QWidget* parent) : CRowListView(parent)
-{
-    setMouseTracking(true);
-    setFrameShape(QFrame::NoFrame);
-    setItemDelegate(new CLinkRowDelegate(this));
-    QHeaderView* header = horizontalHeader();
-    header->setSectionsMovable(true);
-    header->setSectionsClickable(true);
-    header->setSortIndicatorShown(true);
-    header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setContextMenuPolicy(Qt::CustomContextMenu);
-    header->setMouseTracking(true);
-}
-
-void CLinksListCtrl::keyboardSearch(const QString& search)
-{
-    // No type-ahead: the main window decides what typed characters do.
-    emit TextTyped(search);
-}
-
-void CLinksListCtrl::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_F2:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        emit EditRequested();
-        return;
-    case Qt::Key_Delete:
-        emit DeleteRequested();
-        return;
+    case StatusExpired:
+        return QStringLiteral("This item has expired!");
+    case StatusNotPresent:
+        return QStringLiteral("This item is not present on \"From page\".");
+    case StatusInvalidText:
+        return QStringLiteral("This item was found with invalid text.");
+    case StatusNofollow:
+        return QStringLiteral("The link is blocked by \"nofollow\" flag");
+    case StatusRobots:
+        return QStringLiteral("The page is blocked by robots.txt");
+    case StatusCantOpen:
+        return QStringLiteral("\"From page\" is inaccessible");
     default:
-        QTableView::keyPressEvent(event);
+        return {};
     }
-}
-
-void CLinksListCtrl::contextMenuEvent(QContextMenuEvent* event)
-{
-    if (event->reason() == QContextMenuEvent::Keyboard)
-        emit RowMenuRequested(viewport()->mapToGlobal(QPoint(0, 0)));
-    else
-        emit RowMenuRequested(event->globalPos());
 }
 
 CLinksView::CLinksView(ISettingsStore& store, QWidget* parent) : QWidget(parent), m_store(store)

@@ -1,5 +1,7 @@
 #include "ListSearch.h"
 
+#include "CellTextReader.h"
+#include "LinkCells.h"
 #include "LinksView.h"
 #include "core/search/TextMatch.h"
 #include "gui/search/FindDlg.h"
@@ -33,7 +35,7 @@ int FindRowShowing(const CLinksModel& model, const std::vector<int>& kinds, cons
     const CTextMatcher matcher(request.text, request.matchCase);
     std::vector<int> searched;
     for (int kind : kinds)
-        if (KindCanShow(kind, matcher.Needle(), matcher.IgnoresCase()))
+        if (LinkCells::KindCanShow(kind, matcher.Needle(), matcher.IgnoresCase()))
             searched.push_back(kind);
     CCellTextReader cells(model);
     for (int row = first; row < end; ++row)
