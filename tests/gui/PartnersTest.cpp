@@ -4,9 +4,12 @@
 #include "core/platform/SettingsStore.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
+#include "gui/partners/PartnerColumn.h"
 #include "gui/partners/PartnerCommands.h"
 #include "gui/partners/PartnerPropertiesDlg.h"
 #include "gui/partners/PartnersListDlg.h"
+#include "gui/partners/PartnersListLayout.h"
+#include "gui/partners/PartnersModel.h"
 #include "gui/widgets/MessageBox.h"
 
 #include <QAbstractItemModelTester>

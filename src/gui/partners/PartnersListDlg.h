@@ -1,6 +1,8 @@
 #pragma once
 
 #include "PartnersListCtrl.h"
+#include "PartnersListLayout.h"
+#include "PartnersModel.h"
 
 #include <QDialog>
 
