@@ -94,9 +94,9 @@ private slots:
         CLinksView& view = *Frame().GetView();
         // A column moved and one hidden: the copy follows what the list shows.
         QHeaderView* header = view.GetList()->horizontalHeader();
-        header->moveSection(header->visualIndex(ColumnFromPage), 0);
-        header->setSectionHidden(ColumnStatus, true);
-        header->setSectionHidden(ColumnComment, false);
+        header->moveSection(header->visualIndex(ColumnIndex(LinkColumn::FromPage)), 0);
+        header->setSectionHidden(ColumnIndex(LinkColumn::Status), true);
+        header->setSectionHidden(ColumnIndex(LinkColumn::Comment), false);
         view.GetList()->selectAll();
 
         Frame().RunCommand(CMainFrame::Command::Copy);
@@ -109,11 +109,11 @@ private slots:
             QStringList expected;
             for (int visual = 0; visual < header->count(); ++visual)
                 if (!header->isSectionHidden(header->logicalIndex(visual)))
-                    expected << view.GetModel()->CellText(row, header->logicalIndex(visual));
+                    expected << view.GetModel()->CellText(row, LinkColumnAt(header->logicalIndex(visual)));
             expected.replaceInStrings(QStringLiteral("\r\n"), QStringLiteral("\n"));
             QCOMPARE(cells[std::size_t(row)], expected);
         }
-        QCOMPARE(cells[0].first(), view.GetModel()->CellText(0, ColumnFromPage));
+        QCOMPARE(cells[0].first(), view.GetModel()->CellText(0, LinkColumn::FromPage));
         QVERIFY(cells[0].contains(QStringLiteral("Tom & Jerry <shop>")) ||
                 cells[1].contains(QStringLiteral("Tom & Jerry <shop>")));
         QVERIFY(cells[0].contains(QStringLiteral("two\nlines")) || cells[1].contains(QStringLiteral("two\nlines")));

@@ -9,7 +9,7 @@ CCellTextReader::CCellTextReader(const CLinksModel& model)
 {
 }
 
-std::string_view CCellTextReader::Text(int row, int kind)
+std::string_view CCellTextReader::Text(int row, LinkColumn kind)
 {
     if (row != m_row) {
         m_row = row;
@@ -19,7 +19,7 @@ std::string_view CCellTextReader::Text(int row, int kind)
     if (!link)
         return {};
     const std::string_view partnerName =
-        kind == ColumnPartner ? LinkCells::NameOf(m_partnerNames, link->GetPartnerId()) : "";
+        kind == LinkColumn::Partner ? LinkCells::NameOf(m_partnerNames, link->GetPartnerId()) : "";
     return LinkCells::ShownText(*link, kind, partnerName, m_scratch);
 }
 

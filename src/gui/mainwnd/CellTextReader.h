@@ -16,7 +16,7 @@ public:
     explicit CCellTextReader(const CLinksModel& model);
 
     /// The shown text of a cell; valid until the next call. Fastest row after row, downwards.
-    std::string_view Text(int row, int kind);
+    std::string_view Text(int row, LinkColumn kind);
 
 private:
     void ReadAhead(int row) const;

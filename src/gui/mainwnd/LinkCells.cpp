@@ -1,6 +1,5 @@
 #include "LinkCells.h"
 
-#include "LinkColumn.h"
 #include "core/records/Link.h"
 #include "core/records/LinkStatus.h"
 #include "core/records/PartnersManager.h"
@@ -50,70 +49,70 @@ std::string_view NameOf(const PartnerNames& names, int32_t id)
     return it == names.end() ? std::string_view() : it->second;
 }
 
-KeyType KeyTypeOf(int kind)
+KeyType KeyTypeOf(LinkColumn kind)
 {
     switch (kind) {
-    case ColumnFirstStart:
-    case ColumnStart:
-    case ColumnEnd:
+    case LinkColumn::FirstStart:
+    case LinkColumn::Start:
+    case LinkColumn::End:
         return KeyType::Date;
-    case ColumnFullCost:
-    case ColumnPrice:
-    case ColumnStartingPR:
-    case ColumnCurrentPR:
-    case ColumnExternalLinks:
+    case LinkColumn::FullCost:
+    case LinkColumn::Price:
+    case LinkColumn::StartingPR:
+    case LinkColumn::CurrentPR:
+    case LinkColumn::ExternalLinks:
         return KeyType::Integer;
     default:
         return KeyType::Text;
     }
 }
 
-std::string_view TextKey(const CLink& link, int kind, const PartnerNames& names)
+std::string_view TextKey(const CLink& link, LinkColumn kind, const PartnerNames& names)
 {
     switch (kind) {
-    case ColumnStatus:
+    case LinkColumn::Status:
         return StatusNameView(link.GetStatus());
-    case ColumnProject:
+    case LinkColumn::Project:
         return link.GetProject();
-    case ColumnPartner:
+    case LinkColumn::Partner:
         return NameOf(names, link.GetPartnerId());
-    case ColumnAnchor:
+    case LinkColumn::Anchor:
         return link.GetAnchor();
-    case ColumnFromPage:
+    case LinkColumn::FromPage:
         return link.GetFromPage();
-    case ColumnToPage:
+    case LinkColumn::ToPage:
         return link.GetToPage();
-    case ColumnComment:
+    case LinkColumn::Comment:
         return link.GetComment();
     default:
         return {};
     }
 }
 
-int64_t IntegerKey(const CLink& link, int kind)
+int64_t IntegerKey(const CLink& link, LinkColumn kind)
 {
     switch (kind) {
-    case ColumnFullCost:
+    case LinkColumn::FullCost:
         return link.GetCostPerPeriod();
-    case ColumnPrice:
+    case LinkColumn::Price:
         return link.GetCostPerMonth();
-    case ColumnStartingPR:
+    case LinkColumn::StartingPR:
         return link.GetStartingPR();
-    case ColumnCurrentPR:
+    case LinkColumn::CurrentPR:
         return link.GetStatus() == 0 ? -1 : link.GetCurrentPR();
-    case ColumnExternalLinks:
+    case LinkColumn::ExternalLinks:
         return link.GetStatus() == 0 ? -1 : link.GetExternalLinks();
     default:
         return 0;
     }
 }
 
-OleDateTime DateOf(const CLink& link, int kind)
+OleDateTime DateOf(const CLink& link, LinkColumn kind)
 {
     switch (kind) {
-    case ColumnFirstStart:
+    case LinkColumn::FirstStart:
         return link.GetFirstPaymentDate();
-    case ColumnStart:
+    case LinkColumn::Start:
         return link.GetLastPaymentDate();
     default:
         return link.GetExpiryDate();
@@ -131,7 +130,7 @@ double LinearDays(const OleDateTime& date)
     return day + (day - v);
 }
 
-std::string_view ShownText(const CLink& link, int kind, std::string_view partnerName, std::string& scratch)
+std::string_view ShownText(const CLink& link, LinkColumn kind, std::string_view partnerName, std::string& scratch)
 {
     const uint32_t status = link.GetStatus();
     const auto number = [&scratch](int64_t value) -> std::string_view {
@@ -139,30 +138,30 @@ std::string_view ShownText(const CLink& link, int kind, std::string_view partner
         return scratch;
     };
     switch (kind) {
-    case ColumnStatus:
+    case LinkColumn::Status:
         if (status == 0)
             return "?";
         return StatusNameView(status);
-    case ColumnPartner:
+    case LinkColumn::Partner:
         return partnerName;
-    case ColumnFirstStart:
-    case ColumnStart:
-    case ColumnEnd:
+    case LinkColumn::FirstStart:
+    case LinkColumn::Start:
+    case LinkColumn::End:
         scratch = FormatDate(DateOf(link, kind));
         return scratch;
-    case ColumnFullCost:
-    case ColumnPrice:
-    case ColumnStartingPR:
+    case LinkColumn::FullCost:
+    case LinkColumn::Price:
+    case LinkColumn::StartingPR:
         return number(IntegerKey(link, kind));
-    case ColumnCurrentPR:
-    case ColumnExternalLinks:
+    case LinkColumn::CurrentPR:
+    case LinkColumn::ExternalLinks:
         return status == 0 ? std::string_view("-") : number(IntegerKey(link, kind));
     default:
         return TextKey(link, kind, {});
     }
 }
 
-bool KindCanShow(int kind, std::string_view text, bool upperCased)
+bool KindCanShow(LinkColumn kind, std::string_view text, bool upperCased)
 {
     // What ShownText writes for them: "MM/DD/YY", "Invalid DateTime" or nothing; a number or "-".
     const auto madeOf = [text](std::string_view characters, std::size_t longest) {

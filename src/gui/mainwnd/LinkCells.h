@@ -3,6 +3,7 @@
 // What a link shows in each column kind of the links list, and the keys the list sorts it by. The
 // list's cells and Find both read these, so they cannot disagree about what is shown.
 
+#include "LinkColumn.h"
 #include "core/records/OleDateTime.h"
 
 #include <cstdint>
@@ -29,24 +30,24 @@ enum class KeyType
     Integer,
     Date,
 };
-KeyType KeyTypeOf(int kind);
+KeyType KeyTypeOf(LinkColumn kind);
 
 /// The sort key of a text kind (partner names from `names`); "" for other kinds.
-std::string_view TextKey(const CLink& link, int kind, const PartnerNames& names);
+std::string_view TextKey(const CLink& link, LinkColumn kind, const PartnerNames& names);
 /// The sort key of a number kind; -1 for the check results of an unchecked link.
-int64_t IntegerKey(const CLink& link, int kind);
+int64_t IntegerKey(const CLink& link, LinkColumn kind);
 /// The date of a date kind.
-OleDateTime DateOf(const CLink& link, int kind);
+OleDateTime DateOf(const CLink& link, LinkColumn kind);
 /// A day count that orders dates before 30 December 1899 too.
 double LinearDays(const OleDateTime& date);
 
 /// The text a cell shows, in the bytes the records hold (UTF-8); formatted cells are written into
 /// `scratch`.
-std::string_view ShownText(const CLink& link, int kind, std::string_view partnerName, std::string& scratch);
+std::string_view ShownText(const CLink& link, LinkColumn kind, std::string_view partnerName, std::string& scratch);
 
 /// Whether a cell of `kind` can show `text` (UTF-8) at all, as it is or, with `upperCased`, in
 /// upper case. Dates and numbers show digits and a sign or two, so a search for most texts need
 /// not work them out row by row.
-bool KindCanShow(int kind, std::string_view text, bool upperCased);
+bool KindCanShow(LinkColumn kind, std::string_view text, bool upperCased);
 
 } // namespace LinkCells

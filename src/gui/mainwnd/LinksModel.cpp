@@ -70,13 +70,13 @@ int CLinksModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : kLinkColumnCount;
 }
 
-QString CLinksModel::CellText(int row, int kind) const
+QString CLinksModel::CellText(int row, LinkColumn kind) const
 {
     const CLink* link = GetLink(row);
     if (!link)
         return {};
     std::string_view partnerName;
-    if (kind == ColumnPartner && m_partners)
+    if (kind == LinkColumn::Partner && m_partners)
         if (const CPartner* partner = m_partners->FindById(link->GetPartnerId()))
             partnerName = partner->GetName();
     std::string scratch;
@@ -89,14 +89,14 @@ QVariant CLinksModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()) || index.column() >= kLinkColumnCount)
         return {};
     const CLink& link = *m_rows[static_cast<std::size_t>(index.row())].link;
-    const int kind = index.column();
+    const LinkColumn kind = LinkColumnAt(index.column());
     switch (role) {
     case Qt::DisplayRole:
         return CellText(index.row(), kind);
     case SortKeyRole:
         switch (KeyTypeOf(kind)) {
         case KeyType::Text:
-            if (kind == ColumnPartner) {
+            if (kind == LinkColumn::Partner) {
                 const CPartner* partner = m_partners ? m_partners->FindById(link.GetPartnerId()) : nullptr;
                 return partner ? QByteArray::fromStdString(partner->GetName()) : QByteArray("");
             }
@@ -131,7 +131,7 @@ QVariant CLinksModel::headerData(int section, Qt::Orientation orientation, int r
     if (orientation != Qt::Horizontal || section < 0 || section >= kLinkColumnCount)
         return {};
     if (role == Qt::DisplayRole)
-        return LinkColumnName(section);
+        return LinkColumnName(LinkColumnAt(section));
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
@@ -157,9 +157,9 @@ int CLinksModel::RowOf(const CLink* link) const
     return it == m_rows.end() ? -1 : static_cast<int>(it - m_rows.begin());
 }
 
-void CLinksModel::SetSort(int kind, bool descending)
+void CLinksModel::SetSort(LinkColumn kind, bool descending)
 {
-    m_sortKind = std::clamp(kind, 0, kLinkColumnCount - 1);
+    m_sortKind = LinkColumnAt(std::clamp(ColumnIndex(kind), 0, kLinkColumnCount - 1));
     m_sortDescending = descending;
 }
 
@@ -247,7 +247,7 @@ void CLinksModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= kLinkColumnCount)
         return;
-    SetSort(column, order == Qt::DescendingOrder);
+    SetSort(LinkColumnAt(column), order == Qt::DescendingOrder);
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<CLink*> before;
     before.reserve(m_rows.size());
@@ -279,7 +279,7 @@ void CLinksModel::SortRows()
 {
     if (m_rows.size() < 2)
         return;
-    const int kind = m_sortKind;
+    const LinkColumn kind = m_sortKind;
     const KeyType type = KeyTypeOf(kind);
     const bool descending = m_sortDescending;
 
@@ -292,7 +292,7 @@ void CLinksModel::SortRows()
         int64_t number;
         double date;
     };
-    const PartnerNames names = kind == ColumnPartner ? MapPartnerNames(m_partners) : PartnerNames();
+    const PartnerNames names = kind == LinkColumn::Partner ? MapPartnerNames(m_partners) : PartnerNames();
     std::vector<Item> items;
     items.reserve(m_rows.size());
     for (const Row& r : m_rows) {
@@ -336,7 +336,7 @@ void CLinksModel::SortRows()
         m_rows[i] = items[i].row;
 }
 
-QString CLinksModel::CopyRowsAsText(const std::vector<int>& rows, const std::vector<int>& kinds) const
+QString CLinksModel::CopyRowsAsText(const std::vector<int>& rows, const std::vector<LinkColumn>& kinds) const
 {
     QString text;
     for (int row : rows) {

@@ -35,7 +35,7 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    /// Sorts the rows by a kind; the view calls it for header clicks.
+    /// Sorts the rows by the kind of header section `column`; the view calls it for header clicks.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     /// Keeps both collections (either may be null) and rebuilds the rows.
@@ -44,18 +44,18 @@ public:
     /// Otherwise rewrite the rows that are there and recompute the totals.
     void FillList(bool full);
 
-    int GetSortKind() const { return m_sortKind; }
+    LinkColumn GetSortKind() const { return m_sortKind; }
     bool IsSortDescending() const { return m_sortDescending; }
     /// Takes the sort over without re-sorting (the next fill sorts).
-    void SetSort(int kind, bool descending);
+    void SetSort(LinkColumn kind, bool descending);
 
     CLink* GetLink(int row) const;
     /// The row showing `link`, or -1.
     int RowOf(const CLink* link) const;
-    QString CellText(int row, int kind) const;
+    QString CellText(int row, LinkColumn kind) const;
     /// Rows given in list order, cells of `kinds` in that order, "\t\t" between cells, "\r\n"
     /// after each row.
-    QString CopyRowsAsText(const std::vector<int>& rows, const std::vector<int>& kinds) const;
+    QString CopyRowsAsText(const std::vector<int>& rows, const std::vector<LinkColumn>& kinds) const;
 
     int64_t GetTotalCost() const { return m_totalCost; }
     int64_t GetTotalPrice() const { return m_totalPrice; }
@@ -74,7 +74,7 @@ private:
     CLinksManager* m_links = nullptr;
     CPartnersManager* m_partners = nullptr;
     std::vector<Row> m_rows;
-    int m_sortKind = ColumnProject;
+    LinkColumn m_sortKind = LinkColumn::Project;
     bool m_sortDescending = true;
     int64_t m_totalCost = 0;
     int64_t m_totalPrice = 0;

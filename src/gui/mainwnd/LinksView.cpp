@@ -29,8 +29,6 @@ constexpr int kFitMaxChars = 55;
 // The delegate draws the text 2 pixels in from each side of the cell; the rest is air.
 constexpr int kCellPadding = 12;
 
-using ColumnLayout::HeaderIndexOf;
-
 } // namespace
 
 QString StatusBalloonText(const CLink& link, const OleDateTime& now)
@@ -88,7 +86,8 @@ CLinksView::CLinksView(ISettingsStore& store, QWidget* parent) : QWidget(parent)
     }
 
     QHeaderView* header = m_list->horizontalHeader();
-    connect(header, &QHeaderView::sectionClicked, this, &CLinksView::OnHeaderClicked);
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int section) { OnHeaderClicked(LinkColumnAt(section)); });
     connect(header, &QWidget::customContextMenuRequested, this, &CLinksView::ShowColumnMenu);
     connect(m_list, &CLinksListCtrl::EditRequested, this, &CLinksView::EditRequested);
     connect(m_list, &CLinksListCtrl::DeleteRequested, this, &CLinksView::DeleteRequested);
@@ -142,12 +141,13 @@ void CLinksView::FillList(bool full)
     }
 }
 
-int CLinksView::FittedWidth(int kind) const
+int CLinksView::FittedWidth(LinkColumn kind) const
 {
     const QFontMetrics metrics(m_list->font());
     return ColumnLayout::FittedWidth(
-        *m_list->horizontalHeader(), kind, metrics, std::min(m_model->rowCount(), kFitRows), kCellPadding,
-        kFitMaxChars * metrics.averageCharWidth(), [this](int row, int k) { return m_model->CellText(row, k); });
+        *m_list->horizontalHeader(), ColumnIndex(kind), metrics, std::min(m_model->rowCount(), kFitRows), kCellPadding,
+        kFitMaxChars * metrics.averageCharWidth(),
+        [this](int row, int section) { return m_model->CellText(row, LinkColumnAt(section)); });
 }
 
 void CLinksView::FitColumns()
@@ -156,10 +156,10 @@ void CLinksView::FitColumns()
     const bool stretch = header->stretchLastSection();
     // The stretched column is fitted like the others, then stretched again from its new width.
     header->setStretchLastSection(false);
-    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
-        if (!header->isSectionHidden(kind)) {
-            header->resizeSection(kind, FittedWidth(kind));
-            m_fittedKinds.set(static_cast<std::size_t>(kind));
+    for (LinkColumn kind : kLinkColumns) {
+        if (!header->isSectionHidden(ColumnIndex(kind))) {
+            header->resizeSection(ColumnIndex(kind), FittedWidth(kind));
+            m_fittedKinds.set(static_cast<std::size_t>(ColumnIndex(kind)));
         }
     }
     header->setStretchLastSection(stretch);
@@ -179,7 +179,7 @@ ListLayout CLinksView::ReadLayout() const
     ListLayout layout = m_layout;
     ColumnLayout::ReadFromHeader(*m_list->horizontalHeader(), layout.columnCount, layout.columnOrder,
                                  layout.columnVisible, layout.columnWidth);
-    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
+    const int sortHeader = layout.HeaderIndexOf(m_model->GetSortKind());
     if (sortHeader >= 0)
         layout.sortColumn = sortHeader;
     layout.sortDescending = m_model->IsSortDescending() ? 1 : 0;
@@ -193,10 +193,10 @@ void CLinksView::ApplyLayout(const ListLayout& stored)
         width = std::clamp<int32_t>(width, 0, ColumnLayout::kMaxWidth);
     ColumnLayout::ApplyToHeader(*m_list->horizontalHeader(), stored.columnCount, stored.columnOrder,
                                 stored.columnVisible, m_layout.columnWidth);
-    const std::vector<int> shown = stored.ShownKinds();
+    const std::vector<LinkColumn> shown = stored.ShownKinds();
     const int count = static_cast<int>(shown.size());
 
-    int sortKind = ColumnProject;
+    LinkColumn sortKind = LinkColumn::Project;
     if (stored.sortColumn >= 0 && stored.sortColumn < count)
         sortKind = shown[static_cast<std::size_t>(stored.sortColumn)];
     else if (count > 0)
@@ -214,19 +214,20 @@ void CLinksView::SaveLayout()
 void CLinksView::UpdateSortIndicator()
 {
     m_list->horizontalHeader()->setSortIndicator(
-        m_model->GetSortKind(), m_model->IsSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+        ColumnIndex(m_model->GetSortKind()), m_model->IsSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
-void CLinksView::OnHeaderClicked(int kind)
+void CLinksView::OnHeaderClicked(LinkColumn kind)
 {
     const bool descending = kind == m_model->GetSortKind() ? !m_model->IsSortDescending() : false;
-    m_model->sort(kind, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    m_model->sort(ColumnIndex(kind), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     UpdateSortIndicator();
 }
 
-void CLinksView::ToggleColumn(int kind)
+void CLinksView::ToggleColumn(LinkColumn kind)
 {
-    if (kind < 0 || kind >= kLinkColumnCount)
+    const int section = ColumnIndex(kind);
+    if (section < 0 || section >= kLinkColumnCount)
         return;
     // A stretched last column gives its own width back first: read with the stretch, it would keep
     // that width when another column takes its place, or when it stretches again.
@@ -234,18 +235,19 @@ void CLinksView::ToggleColumn(int kind)
     const bool stretch = header->stretchLastSection();
     header->setStretchLastSection(false);
     ListLayout layout = ReadLayout();
-    ColumnLayout::ToggleKind(kind, layout.columnCount, layout.columnOrder, layout.columnVisible);
+    ColumnLayout::ToggleKind(section, layout.columnCount, layout.columnOrder, layout.columnVisible);
     // The sort stays on its kind while it is shown; a hidden sort kind passes its header index on.
-    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
+    const int sortHeader = layout.HeaderIndexOf(m_model->GetSortKind());
     if (sortHeader >= 0)
         layout.sortColumn = sortHeader;
     ApplyLayout(layout);
     FillList(true);
     // A column that was hidden at every fit so far is fitted when it appears; one that was fitted
     // before comes back with the width it had.
-    if (m_unstoredLayout && !header->isSectionHidden(kind) && !m_fittedKinds.test(static_cast<std::size_t>(kind))) {
-        header->resizeSection(kind, FittedWidth(kind));
-        m_fittedKinds.set(static_cast<std::size_t>(kind));
+    if (m_unstoredLayout && !header->isSectionHidden(section) &&
+        !m_fittedKinds.test(static_cast<std::size_t>(section))) {
+        header->resizeSection(section, FittedWidth(kind));
+        m_fittedKinds.set(static_cast<std::size_t>(section));
     }
     header->setStretchLastSection(stretch);
 }
@@ -254,18 +256,18 @@ void CLinksView::ShowColumnMenu(const QPoint& pos)
 {
     QMenu menu(this);
     const QHeaderView* header = m_list->horizontalHeader();
-    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+    for (LinkColumn kind : kLinkColumns) {
         QAction* action = menu.addAction(LinkColumnName(kind));
         action->setCheckable(true);
-        action->setChecked(!header->isSectionHidden(kind));
-        action->setData(kind);
+        action->setChecked(!header->isSectionHidden(ColumnIndex(kind)));
+        action->setData(ColumnIndex(kind));
     }
     m_menuOpen = true;
     HideStatusBalloon();
     QAction* chosen = menu.exec(header->viewport()->mapToGlobal(pos));
     m_menuOpen = false;
     if (chosen)
-        ToggleColumn(chosen->data().toInt());
+        ToggleColumn(LinkColumnAt(chosen->data().toInt()));
 }
 
 std::vector<int> CLinksView::GetSelectedRows() const
@@ -288,8 +290,8 @@ void CLinksView::SelectOnly(int row)
 QString CLinksView::CopySelectionAsText() const
 {
     const ListLayout layout = ReadLayout();
-    const std::vector<int> shown = layout.ShownKinds();
-    std::vector<int> kinds;
+    const std::vector<LinkColumn> shown = layout.ShownKinds();
+    std::vector<LinkColumn> kinds;
     for (int i = 0; i < layout.columnCount; ++i)
         kinds.push_back(shown[static_cast<std::size_t>(layout.columnOrder[static_cast<std::size_t>(i)])]);
     return m_model->CopyRowsAsText(GetSelectedRows(), kinds);

@@ -48,9 +48,9 @@ public:
     void SaveLayout();
 
     /// A click on the header item of `kind`: the same column reverses, another sorts ascending.
-    void OnHeaderClicked(int kind);
+    void OnHeaderClicked(LinkColumn kind);
     /// Shows or hides a kind as the column menu does, then rebuilds the rows.
-    void ToggleColumn(int kind);
+    void ToggleColumn(LinkColumn kind);
 
     int GetRowCount() const { return m_model->rowCount(); }
     /// Selected rows in list order.
@@ -83,7 +83,7 @@ private:
     void UpdateSortIndicator();
     void ShowStatusBalloon(const CLink* link);
     void FitColumnsIfPending();
-    int FittedWidth(int kind) const;
+    int FittedWidth(LinkColumn kind) const;
 
     ISettingsStore& m_store;
     CLinksModel* m_model = nullptr;

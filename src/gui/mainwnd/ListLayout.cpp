@@ -16,7 +16,7 @@ ListLayout ListLayout::Defaults()
     ListLayout layout;
     for (int i = 0; i < kLinkColumnCount; ++i) {
         layout.columnOrder[static_cast<std::size_t>(i)] = i;
-        layout.columnVisible[static_cast<std::size_t>(i)] = i == ColumnFirstStart ? 0 : 1;
+        layout.columnVisible[static_cast<std::size_t>(i)] = i == ColumnIndex(LinkColumn::FirstStart) ? 0 : 1;
         layout.columnWidth[static_cast<std::size_t>(i)] = kDefaultWidth;
     }
     return layout;
@@ -56,7 +56,15 @@ std::vector<uint8_t> ListLayout::ToBytes() const
     return out;
 }
 
-std::vector<int> ListLayout::ShownKinds() const
+std::vector<LinkColumn> ListLayout::ShownKinds() const
 {
-    return ColumnLayout::ShownKinds(columnVisible);
+    std::vector<LinkColumn> kinds;
+    for (int section : ColumnLayout::ShownKinds(columnVisible))
+        kinds.push_back(LinkColumnAt(section));
+    return kinds;
+}
+
+int ListLayout::HeaderIndexOf(LinkColumn kind) const
+{
+    return ColumnLayout::HeaderIndexOf(ColumnLayout::ShownKinds(columnVisible), ColumnIndex(kind));
 }

@@ -25,5 +25,7 @@ struct ListLayout
     std::vector<uint8_t> ToBytes() const;
 
     /// The shown kinds in kind order: element h is the kind of header index h.
-    std::vector<int> ShownKinds() const;
+    std::vector<LinkColumn> ShownKinds() const;
+    /// The header index of `kind`, or -1 when it is hidden.
+    int HeaderIndexOf(LinkColumn kind) const;
 };

@@ -11,66 +11,66 @@ QString FromStd(const std::string& s)
 
 } // namespace
 
-QString PartnerColumnTitle(int kind)
+QString PartnerColumnTitle(PartnerColumn kind)
 {
     switch (kind) {
-    case PartnerColumnName:
+    case PartnerColumn::Name:
         return QStringLiteral("Name");
-    case PartnerColumnOrganization:
+    case PartnerColumn::Organization:
         return QStringLiteral("Organization");
-    case PartnerColumnEmail:
+    case PartnerColumn::Email:
         return QStringLiteral("E-mail");
-    case PartnerColumnIcq:
+    case PartnerColumn::Icq:
         return QStringLiteral("ICQ");
-    case PartnerColumnPhone:
+    case PartnerColumn::Phone:
         return QStringLiteral("Phone");
-    case PartnerColumnPaymentType1:
+    case PartnerColumn::PaymentType1:
         return QStringLiteral("Payment type 1");
-    case PartnerColumnPaymentId1:
+    case PartnerColumn::PaymentId1:
         return QStringLiteral("Payment id 1");
-    case PartnerColumnPaymentType2:
+    case PartnerColumn::PaymentType2:
         return QStringLiteral("Payment type 2");
-    case PartnerColumnPaymentId2:
+    case PartnerColumn::PaymentId2:
         return QStringLiteral("Payment id 2");
-    case PartnerColumnComment:
+    case PartnerColumn::Comment:
         return QStringLiteral("Comment");
     default:
         return {};
     }
 }
 
-std::string PartnerField(const CPartner& partner, int kind)
+std::string PartnerField(const CPartner& partner, PartnerColumn kind)
 {
     switch (kind) {
-    case PartnerColumnName:
+    case PartnerColumn::Name:
         return partner.GetName();
-    case PartnerColumnOrganization:
+    case PartnerColumn::Organization:
         return partner.GetOrganization();
-    case PartnerColumnEmail:
+    case PartnerColumn::Email:
         return partner.GetEmail();
-    case PartnerColumnIcq:
+    case PartnerColumn::Icq:
         return partner.GetIcq();
-    case PartnerColumnPhone:
+    case PartnerColumn::Phone:
         return partner.GetPhone();
-    case PartnerColumnPaymentType1:
+    case PartnerColumn::PaymentType1:
         return partner.GetPaymentType(0);
-    case PartnerColumnPaymentId1:
+    case PartnerColumn::PaymentId1:
         return partner.GetPaymentId(0);
-    case PartnerColumnPaymentType2:
+    case PartnerColumn::PaymentType2:
         return partner.GetPaymentType(1);
-    case PartnerColumnPaymentId2:
+    case PartnerColumn::PaymentId2:
         return partner.GetPaymentId(1);
-    case PartnerColumnComment:
+    case PartnerColumn::Comment:
         return partner.GetComments();
     default:
         return {};
     }
 }
 
-QString PartnerCellText(const CPartner& partner, int kind)
+QString PartnerCellText(const CPartner& partner, PartnerColumn kind)
 {
     QString text = FromStd(PartnerField(partner, kind));
-    if (kind == PartnerColumnComment)
+    if (kind == PartnerColumn::Comment)
         text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     return text;
 }

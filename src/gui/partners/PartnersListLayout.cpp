@@ -49,7 +49,10 @@ std::vector<uint8_t> PartnersListLayout::ToBytes() const
     return out;
 }
 
-std::vector<int> PartnersListLayout::ShownKinds() const
+std::vector<PartnerColumn> PartnersListLayout::ShownKinds() const
 {
-    return ColumnLayout::ShownKinds(columnVisible);
+    std::vector<PartnerColumn> kinds;
+    for (int section : ColumnLayout::ShownKinds(columnVisible))
+        kinds.push_back(PartnerColumnAt(section));
+    return kinds;
 }

@@ -24,5 +24,5 @@ struct PartnersListLayout
     std::vector<uint8_t> ToBytes() const;
 
     /// The shown kinds in kind order: element h is the kind of header index h.
-    std::vector<int> ShownKinds() const;
+    std::vector<PartnerColumn> ShownKinds() const;
 };

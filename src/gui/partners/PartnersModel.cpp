@@ -25,7 +25,7 @@ QVariant CPartnersModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= kPartnerColumnCount)
         return {};
     if (role == Qt::DisplayRole)
-        return CellText(index.row(), index.column());
+        return CellText(index.row(), PartnerColumnAt(index.column()));
     return {};
 }
 
@@ -34,7 +34,7 @@ QVariant CPartnersModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || section < 0 || section >= kPartnerColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
-        return PartnerColumnTitle(section);
+        return PartnerColumnTitle(PartnerColumnAt(section));
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
@@ -46,7 +46,7 @@ void CPartnersModel::FillList(const CPartnersManager& partners)
     // Each partner went in at the top of the list, so the newest stands first.
     m_rows = partners.GetPartners();
     std::reverse(m_rows.begin(), m_rows.end());
-    m_sortKind = -1;
+    m_sortKind.reset();
     m_sortDescending = false;
     endResetModel();
 }
@@ -55,7 +55,8 @@ void CPartnersModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= kPartnerColumnCount)
         return;
-    m_sortKind = column;
+    const PartnerColumn kind = PartnerColumnAt(column);
+    m_sortKind = kind;
     m_sortDescending = order == Qt::DescendingOrder;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const std::vector<CPartner*> before = m_rows;
@@ -68,7 +69,7 @@ void CPartnersModel::sort(int column, Qt::SortOrder order)
     std::vector<Item> items;
     items.reserve(m_rows.size());
     for (CPartner* p : m_rows)
-        items.push_back({p, PartnerField(*p, column)});
+        items.push_back({p, PartnerField(*p, kind)});
     // std::string compares through char_traits<char>, which orders bytes as unsigned.
     if (m_sortDescending)
         std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return b.key < a.key; });
@@ -97,7 +98,7 @@ CPartner* CPartnersModel::GetPartner(int row) const
     return m_rows[static_cast<std::size_t>(row)];
 }
 
-QString CPartnersModel::CellText(int row, int kind) const
+QString CPartnersModel::CellText(int row, PartnerColumn kind) const
 {
     const CPartner* partner = GetPartner(row);
     return partner ? PartnerCellText(*partner, kind) : QString();

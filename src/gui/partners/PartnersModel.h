@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 
+#include <optional>
 #include <vector>
 
 class CPartner;
@@ -21,22 +22,22 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    /// Sorts the rows by a kind's stored text, byte by byte.
+    /// Sorts the rows by the stored text of the kind of header section `column`, byte by byte.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     /// Rebuilds the rows from the collection, the last created partner first, and forgets the
     /// sort: the rows stand unsorted until the next header click.
     void FillList(const CPartnersManager& partners);
 
-    /// -1 while the rows are unsorted.
-    int GetSortKind() const { return m_sortKind; }
+    /// None while the rows are unsorted.
+    std::optional<PartnerColumn> GetSortKind() const { return m_sortKind; }
     bool IsSortDescending() const { return m_sortDescending; }
 
     CPartner* GetPartner(int row) const;
-    QString CellText(int row, int kind) const;
+    QString CellText(int row, PartnerColumn kind) const;
 
 private:
     std::vector<CPartner*> m_rows;
-    int m_sortKind = -1;
+    std::optional<PartnerColumn> m_sortKind;
     bool m_sortDescending = false;
 };
