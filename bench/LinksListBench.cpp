@@ -72,7 +72,7 @@ void BM_FillListUpdate(benchmark::State& state)
 void BM_HeaderClickResort(benchmark::State& state)
 {
     ListFixture f;
-    const int kinds[] = {ColumnAnchor, ColumnFullCost, ColumnEnd, ColumnPartner};
+    const LinkColumn kinds[] = {LinkColumn::Anchor, LinkColumn::FullCost, LinkColumn::End, LinkColumn::Partner};
     std::size_t next = 0;
     for (auto _ : state)
         f.view.OnHeaderClicked(kinds[next++ % std::size(kinds)]);

@@ -124,7 +124,7 @@ private slots:
             seen = true;
         });
         MessageBox::SetNextAnswer(QMessageBox::Yes);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
         QVERIFY(seen);
 
         QCOMPARE(fixed->GetStatus(), uint32_t(StatusOk));
@@ -162,7 +162,7 @@ private slots:
             seen = true;
         });
         MessageBox::SetNextAnswer(QMessageBox::Yes);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
         QVERIFY(seen);
         QCOMPARE(busy->GetStatus(), uint32_t(StatusCantOpen));
         QCOMPARE(m_server.CountRequests("/_status/503"), 2);
@@ -176,7 +176,7 @@ private slots:
         CLink* lost = AddLink(Url("/bad.html"), StatusOk);
         Frame().AttachDatabase();
         Frame().GetView()->SelectOnly(Frame().GetView()->GetModel()->RowOf(lost));
-        Frame().RunCommand(CMainFrame::CmdCheckLink);
+        Frame().RunCommand(CMainFrame::Command::CheckLink);
         QCOMPARE(lost->GetStatus(), uint32_t(StatusNotPresent));
         QCOMPARE(StatusBarText(), QStringLiteral("Checked 1 of 1 link: 1 Not present"));
         QCOMPARE(SelectedLinks(), (std::set<const CLink*>{lost}));
@@ -202,7 +202,7 @@ private slots:
             Press(Qt::Key_Escape); // Stop
         });
         MessageBox::SetNextAnswer(QMessageBox::Yes);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
 
         // The workers finished the five slow links they held and took no more.
         std::set<const CLink*> checked;
@@ -240,7 +240,7 @@ private slots:
         QCOMPARE(Frame().GetView()->GetRowCount(), 1);
 
         MessageBox::SetNextAnswer(QMessageBox::No);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
         QCOMPARE(MessageBox::TakeShownTexts(),
                  QStringList{QStringLiteral("Are you sure you want to check all links?\n\n"
                                             "All 3 links of the database are checked, whatever the filters show.")});
@@ -250,8 +250,8 @@ private slots:
     void checkAllOnAnEmptyDatabaseSaysSo()
     {
         StartProgram();
-        QVERIFY(Frame().GetAction(CMainFrame::CmdCheckAll)->isEnabled());
-        Frame().RunCommand(CMainFrame::CmdCheckAll); // no question, no progress dialog
+        QVERIFY(Frame().GetAction(CMainFrame::Command::CheckAll)->isEnabled());
+        Frame().RunCommand(CMainFrame::Command::CheckAll); // no question, no progress dialog
         QCOMPARE(MessageBox::TakeShownTexts(),
                  QStringList{QStringLiteral("There is nothing to check: the database holds no links.")});
         QVERIFY(!StatusBarText().startsWith(QStringLiteral("Checked")));

@@ -94,12 +94,12 @@ private slots:
         CLinksView& view = *Frame().GetView();
         // A column moved and one hidden: the copy follows what the list shows.
         QHeaderView* header = view.GetList()->horizontalHeader();
-        header->moveSection(header->visualIndex(ColumnFromPage), 0);
-        header->setSectionHidden(ColumnStatus, true);
-        header->setSectionHidden(ColumnComment, false);
+        header->moveSection(header->visualIndex(ColumnIndex(LinkColumn::FromPage)), 0);
+        header->setSectionHidden(ColumnIndex(LinkColumn::Status), true);
+        header->setSectionHidden(ColumnIndex(LinkColumn::Comment), false);
         view.GetList()->selectAll();
 
-        Frame().RunCommand(CMainFrame::CmdCopy);
+        Frame().RunCommand(CMainFrame::Command::Copy);
         const QMimeData* data = QGuiApplication::clipboard()->mimeData();
         QVERIFY(data && data->hasHtml() && data->hasText());
         QCOMPARE(data->text(), view.CopySelectionAsText());
@@ -109,11 +109,11 @@ private slots:
             QStringList expected;
             for (int visual = 0; visual < header->count(); ++visual)
                 if (!header->isSectionHidden(header->logicalIndex(visual)))
-                    expected << view.GetModel()->CellText(row, header->logicalIndex(visual));
+                    expected << view.GetModel()->CellText(row, LinkColumnAt(header->logicalIndex(visual)));
             expected.replaceInStrings(QStringLiteral("\r\n"), QStringLiteral("\n"));
             QCOMPARE(cells[std::size_t(row)], expected);
         }
-        QCOMPARE(cells[0].first(), view.GetModel()->CellText(0, ColumnFromPage));
+        QCOMPARE(cells[0].first(), view.GetModel()->CellText(0, LinkColumn::FromPage));
         QVERIFY(cells[0].contains(QStringLiteral("Tom & Jerry <shop>")) ||
                 cells[1].contains(QStringLiteral("Tom & Jerry <shop>")));
         QVERIFY(cells[0].contains(QStringLiteral("two\nlines")) || cells[1].contains(QStringLiteral("two\nlines")));
@@ -173,25 +173,25 @@ private slots:
 
     void aDesktopWithoutAProgramForTheAddressIsNamed_data()
     {
-        QTest::addColumn<int>("command");
+        QTest::addColumn<CMainFrame::Command>("command");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("clipboard");
-        QTest::newRow("web site") << int(CMainFrame::CmdWebSite)
+        QTest::newRow("web site") << CMainFrame::Command::WebSite
                                   << "No program is set up on this desktop to open web pages.\n\n"
                                      "The address is on the clipboard:\nhttps://orvex.example.com/"
                                   << "https://orvex.example.com/";
-        QTest::newRow("support mail") << int(CMainFrame::CmdEmailSupport)
+        QTest::newRow("support mail") << CMainFrame::Command::EmailSupport
                                       << "No program is set up on this desktop to write e-mail.\n\n"
                                          "The address is on the clipboard:\nsupport@orvex.example.com"
                                       << "support@orvex.example.com";
-        QTest::newRow("open in browser") << int(CMainFrame::CmdOpenInBrowser)
+        QTest::newRow("open in browser") << CMainFrame::Command::OpenInBrowser
                                          << "No program is set up on this desktop to open web pages.\n\n"
                                             "The address is on the clipboard:\nhttp://partner.example/page.html"
                                          << "http://partner.example/page.html";
     }
     void aDesktopWithoutAProgramForTheAddressIsNamed()
     {
-        QFETCH(int, command);
+        QFETCH(CMainFrame::Command, command);
         QFETCH(QString, message);
         QFETCH(QString, clipboard);
         CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();

@@ -151,15 +151,15 @@ private slots:
         link->SetPeriod(OleDateTimeSpan(365.0));
         frame.AttachDatabase();
         frame.GetView()->SelectOnly(0);
-        frame.RunCommand(CMainFrame::CmdCheckLink);
+        frame.RunCommand(CMainFrame::Command::CheckLink);
         QCOMPARE(link->GetStatus(), uint32_t(StatusOk));
         testsupport::WriteBytes(page, "<p>Friends: none any more</p>\n");
         frame.GetView()->SelectOnly(0);
-        frame.RunCommand(CMainFrame::CmdCheckLink);
+        frame.RunCommand(CMainFrame::Command::CheckLink);
         QCOMPARE(link->GetStatus(), uint32_t(StatusNotPresent));
         MessageBox::TakeShownTexts();
 
-        frame.GetAction(CMainFrame::CmdHistoryPane)->trigger();
+        frame.GetAction(CMainFrame::Command::HistoryPane)->trigger();
         frame.GetView()->SelectOnly(0);
         auto* pane = frame.findChild<CLinkHistoryPane*>();
         const QString today = QDate::currentDate().toString(Qt::ISODate);
@@ -195,7 +195,7 @@ private slots:
             frame.AttachDatabase();
             frame.GetView()->SelectOnly(0);
 
-            QAction* toggle = frame.GetAction(CMainFrame::CmdHistoryPane);
+            QAction* toggle = frame.GetAction(CMainFrame::Command::HistoryPane);
             QVERIFY(toggle && toggle->isCheckable() && !toggle->isChecked());
             toggle->trigger();
             QVERIFY(pane->isVisibleTo(&frame));
@@ -210,7 +210,7 @@ private slots:
         const std::unique_ptr<CORXApp> again = StartTestProgram(home, false);
         QVERIFY(again);
         QVERIFY(again->GetMainFrame()->findChild<CLinkHistoryPane*>()->isVisibleTo(again->GetMainFrame()));
-        QVERIFY(again->GetMainFrame()->GetAction(CMainFrame::CmdHistoryPane)->isChecked());
+        QVERIFY(again->GetMainFrame()->GetAction(CMainFrame::Command::HistoryPane)->isChecked());
         again->ExitInstance();
     }
 };

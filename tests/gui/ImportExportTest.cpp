@@ -504,7 +504,7 @@ private slots:
                 Press(Qt::Key_Return);
             });
             FileDialog::SetNextAnswer(QStringLiteral(ORVEX_TEST_DATA "/spreadsheets/deals.") + QLatin1String(format));
-            frame.RunCommand(CMainFrame::CmdImportExcel);
+            frame.RunCommand(CMainFrame::Command::ImportExcel);
             QCOMPARE(headers, guess);
             const QStringList summary = MessageBox::TakeShownTexts();
             QCOMPARE(summary.size(), 1);
@@ -541,9 +541,10 @@ private slots:
         QVERIFY(app->InitInstance());
         MessageBox::ResetTestHooks();
         CMainFrame& frame = *app->GetMainFrame();
-        for (int command : {CMainFrame::CmdImportExcel, CMainFrame::CmdExportText, CMainFrame::CmdExportExcel})
-            QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QString::number(command)));
-        QCOMPARE(frame.GetAction(CMainFrame::CmdImportExcel)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+        for (CMainFrame::Command command :
+             {CMainFrame::Command::ImportExcel, CMainFrame::Command::ExportText, CMainFrame::Command::ExportExcel})
+            QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QVariant::fromValue(command).toString()));
+        QCOMPARE(frame.GetAction(CMainFrame::Command::ImportExcel)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
 
         const QString csv = home.filePath(QStringLiteral("deals.csv"));
         {
@@ -564,7 +565,7 @@ private slots:
             Press(Qt::Key_Return);
         });
         FileDialog::SetNextAnswer(csv);
-        frame.RunCommand(CMainFrame::CmdImportExcel);
+        frame.RunCommand(CMainFrame::Command::ImportExcel);
         QCOMPARE(FileDialog::TakeShownTitles(), QStringList{QStringLiteral("Import from Excel")});
         QCOMPARE(headers, Expected({"Project name", "Anchor", "From page", "To Page"}));
         QVERIFY(!refreshStarted);
@@ -585,31 +586,31 @@ private slots:
         // not count); nothing to say when they work.
         QVERIFY(QDir(home.path()).mkdir(QStringLiteral("v1.2")));
         FileDialog::SetNextAnswer(home.filePath(QStringLiteral("v1.2/out")));
-        frame.RunCommand(CMainFrame::CmdExportText);
+        frame.RunCommand(CMainFrame::Command::ExportText);
         const QByteArray text = ReadFile(home.filePath(QStringLiteral("v1.2/out.txt")));
         QVERIFY(text.startsWith("Partner\tPartner organization\t"));
         QCOMPARE(text.count("\r\n"), 4);
         FileDialog::SetNextAnswer(home.filePath(QStringLiteral("out")));
-        frame.RunCommand(CMainFrame::CmdExportExcel);
+        frame.RunCommand(CMainFrame::Command::ExportExcel);
         QVERIFY(ReadFile(home.filePath(QStringLiteral("out.xlsx"))).startsWith("PK"));
         QVERIFY(MessageBox::TakeShownTexts().isEmpty());
 
         // Failures name the file's trouble on a line of their own.
         FileDialog::SetNextAnswer(home.filePath(QStringLiteral("missing/out.txt")));
-        frame.RunCommand(CMainFrame::CmdExportText);
+        frame.RunCommand(CMainFrame::Command::ExportText);
         QStringList texts = MessageBox::TakeShownTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith(QStringLiteral("Can not export to specified file.\n")), qPrintable(texts[0]));
         FileDialog::SetNextAnswer(home.filePath(QStringLiteral("missing.xlsx")));
-        frame.RunCommand(CMainFrame::CmdImportExcel);
+        frame.RunCommand(CMainFrame::Command::ImportExcel);
         texts = MessageBox::TakeShownTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith(QStringLiteral("Can not load file\n")), qPrintable(texts[0]));
         QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
 
         // Cancel in the file dialog does nothing at all.
-        frame.RunCommand(CMainFrame::CmdExportExcel);
-        frame.RunCommand(CMainFrame::CmdImportExcel);
+        frame.RunCommand(CMainFrame::Command::ExportExcel);
+        frame.RunCommand(CMainFrame::Command::ImportExcel);
         QCOMPARE(FileDialog::TakeShownTitles().size(), 6);
         QVERIFY(MessageBox::TakeShownTexts().isEmpty());
 
@@ -617,7 +618,7 @@ private slots:
         // every text cell included.
         WhenShown<CExcelImportDlg>([](CExcelImportDlg*) { Press(Qt::Key_Return); });
         FileDialog::SetNextAnswer(home.filePath(QStringLiteral("out.xlsx")));
-        frame.RunCommand(CMainFrame::CmdImportExcel);
+        frame.RunCommand(CMainFrame::Command::ImportExcel);
         const QStringList again = MessageBox::TakeShownTexts();
         QCOMPARE(again.size(), 1);
         QVERIFY2(app->GetWorkspace().GetDatabase().GetLinks()->GetCount() == 6, qPrintable(again[0]));
@@ -647,17 +648,18 @@ private slots:
         QVERIFY(frame.OnCheckAllRequested());
         QVERIFY(frame.IsScheduledRunActive());
         // Its workers write the records the import adds to and the exports read.
-        const int commands[] = {CMainFrame::CmdImportExcel, CMainFrame::CmdExportText, CMainFrame::CmdExportExcel};
-        for (int command : commands) {
-            QVERIFY2(!frame.GetAction(command)->isEnabled(), qPrintable(QString::number(command)));
+        const CMainFrame::Command commands[] = {CMainFrame::Command::ImportExcel, CMainFrame::Command::ExportText,
+                                                CMainFrame::Command::ExportExcel};
+        for (CMainFrame::Command command : commands) {
+            QVERIFY2(!frame.GetAction(command)->isEnabled(), qPrintable(QVariant::fromValue(command).toString()));
             frame.RunCommand(command);
         }
         QVERIFY(FileDialog::TakeShownTitles().isEmpty());
 
         silent.reset(); // every fetch fails now
         QTRY_VERIFY_WITH_TIMEOUT(!frame.IsScheduledRunActive(), 20000);
-        for (int command : commands)
-            QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QString::number(command)));
+        for (CMainFrame::Command command : commands)
+            QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QVariant::fromValue(command).toString()));
         app->ExitInstance();
     }
 

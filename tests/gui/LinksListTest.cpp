@@ -4,7 +4,11 @@
 #include "core/platform/SettingsStore.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
+#include "gui/mainwnd/CellTextReader.h"
 #include "gui/mainwnd/Filters.h"
+#include "gui/mainwnd/LinkCells.h"
+#include "gui/mainwnd/LinkRowColors.h"
+#include "gui/mainwnd/LinkRowDelegate.h"
 #include "gui/mainwnd/LinksModel.h"
 #include "gui/mainwnd/LinksView.h"
 
@@ -54,7 +58,7 @@ CLink* AddLink(CLinksManager& links, const LinkSpec& spec)
     return link;
 }
 
-QStringList Column(const CLinksModel& model, int kind)
+QStringList Column(const CLinksModel& model, LinkColumn kind)
 {
     QStringList texts;
     for (int row = 0; row < model.rowCount(); ++row)
@@ -134,7 +138,7 @@ void AddSortRecords(CLinksManager& links, CPartnersManager& partners)
 // value yet), then a number or a text.
 using SortKey = std::tuple<int, int64_t, std::string>;
 
-SortKey ReferenceKey(const CLink& link, int kind, const CPartnersManager& partners)
+SortKey ReferenceKey(const CLink& link, LinkColumn kind, const CPartnersManager& partners)
 {
     const int checked = link.GetStatus() != StatusNone ? 1 : 0;
     const auto date = [](const OleDateTime& d) {
@@ -142,37 +146,37 @@ SortKey ReferenceKey(const CLink& link, int kind, const CPartnersManager& partne
     };
     const auto text = [](const std::string& t) { return SortKey{0, 0, t}; };
     switch (kind) {
-    case ColumnStatus:
+    case LinkColumn::Status:
         return {checked, 0, GetStatusName(link.GetStatus())};
-    case ColumnProject:
+    case LinkColumn::Project:
         return text(link.GetProject());
-    case ColumnPartner: {
+    case LinkColumn::Partner: {
         const CPartner* partner = partners.FindById(link.GetPartnerId());
         return text(partner ? partner->GetName() : std::string());
     }
-    case ColumnAnchor:
+    case LinkColumn::Anchor:
         return text(link.GetAnchor());
-    case ColumnFirstStart:
+    case LinkColumn::FirstStart:
         return date(link.GetFirstPaymentDate());
-    case ColumnStart:
+    case LinkColumn::Start:
         return date(link.GetLastPaymentDate());
-    case ColumnEnd:
+    case LinkColumn::End:
         return date(link.GetExpiryDate());
-    case ColumnFullCost:
+    case LinkColumn::FullCost:
         return {1, link.GetCostPerPeriod(), {}};
-    case ColumnPrice:
+    case LinkColumn::Price:
         return {1, link.GetCostPerMonth(), {}};
-    case ColumnStartingPR:
+    case LinkColumn::StartingPR:
         return {1, link.GetStartingPR(), {}};
-    case ColumnCurrentPR:
+    case LinkColumn::CurrentPR:
         return {checked, checked ? link.GetCurrentPR() : 0, {}};
-    case ColumnFromPage:
+    case LinkColumn::FromPage:
         return text(link.GetFromPage());
-    case ColumnToPage:
+    case LinkColumn::ToPage:
         return text(link.GetToPage());
-    case ColumnExternalLinks:
+    case LinkColumn::ExternalLinks:
         return {checked, checked ? link.GetExternalLinks() : 0, {}};
-    case ColumnComment:
+    case LinkColumn::Comment:
         return text(link.GetComment());
     }
     return {};
@@ -194,6 +198,44 @@ private slots:
         m_store = OpenSettingsStore();
     }
 
+    // A kind's number is its header section and its place in the stored layout's arrays: kinds
+    // that changed places would read every stored layout wrongly.
+    void EveryKindKeepsItsSectionAndHeaderText()
+    {
+        const struct
+        {
+            LinkColumn kind;
+            int section;
+            const char* header;
+        } kinds[] = {
+            {LinkColumn::Status, 0, "Status"},
+            {LinkColumn::Project, 1, "Project"},
+            {LinkColumn::Partner, 2, "Partner"},
+            {LinkColumn::Anchor, 3, "Anchor"},
+            {LinkColumn::FirstStart, 4, "First Start"},
+            {LinkColumn::Start, 5, "Start"},
+            {LinkColumn::End, 6, "End"},
+            {LinkColumn::FullCost, 7, "Full cost"},
+            {LinkColumn::Price, 8, "Price"},
+            {LinkColumn::StartingPR, 9, "Starting PR"},
+            {LinkColumn::CurrentPR, 10, "Current PR"},
+            {LinkColumn::FromPage, 11, "From page"},
+            {LinkColumn::ToPage, 12, "To Page"},
+            {LinkColumn::ExternalLinks, 13, "External links"},
+            {LinkColumn::Comment, 14, "Comment"},
+        };
+        QCOMPARE(int(std::size(kinds)), kLinkColumnCount);
+        CLinksModel model;
+        QCOMPARE(model.columnCount(), kLinkColumnCount);
+        for (const auto& [kind, section, header] : kinds) {
+            QCOMPARE(ColumnIndex(kind), section);
+            QCOMPARE(LinkColumnAt(section), kind);
+            QCOMPARE(kLinkColumns[std::size_t(section)], kind);
+            QCOMPARE(LinkColumnName(kind), QString::fromLatin1(header));
+            QCOMPARE(model.headerData(section, Qt::Horizontal).toString(), QString::fromLatin1(header));
+        }
+    }
+
     void ModelPassesTheItemModelTester()
     {
         CLinksManager links;
@@ -204,7 +246,7 @@ private slots:
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.Attach(&links, &partners);
         QCOMPARE(model.rowCount(), 20);
-        model.sort(ColumnFullCost, Qt::AscendingOrder);
+        model.sort(ColumnIndex(LinkColumn::FullCost), Qt::AscendingOrder);
         links.GetLinks()[3]->SetStatus(StatusCantOpen);
         model.FillList(false);
         links.SetProjectFilter("a");
@@ -233,7 +275,7 @@ private slots:
         model.Attach(&links, &partners);
         CCellTextReader reader(model);
         for (int row = 0; row < model.rowCount(); ++row) {
-            for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+            for (LinkColumn kind : kLinkColumns) {
                 const QString shown = model.CellText(row, kind);
                 const QByteArray bytes = shown.toUtf8();
                 QCOMPARE(QByteArray(reader.Text(row, kind).data(), qsizetype(reader.Text(row, kind).size())), bytes);
@@ -242,9 +284,11 @@ private slots:
                         const QString part = shown.mid(from, length);
                         const QByteArray asShown = part.toUtf8();
                         const QByteArray upper = part.toUpper().toUtf8();
-                        QVERIFY2(KindCanShow(kind, std::string_view(asShown.constData(), asShown.size()), false) &&
-                                     KindCanShow(kind, std::string_view(upper.constData(), upper.size()), true),
-                                 qPrintable(QStringLiteral("column %1 shows \"%2\"").arg(kind).arg(shown)));
+                        QVERIFY2(
+                            LinkCells::KindCanShow(kind, std::string_view(asShown.constData(), asShown.size()),
+                                                   false) &&
+                                LinkCells::KindCanShow(kind, std::string_view(upper.constData(), upper.size()), true),
+                            qPrintable(QStringLiteral("column %1 shows \"%2\"").arg(LinkColumnName(kind), shown)));
                     }
                 }
             }
@@ -262,31 +306,32 @@ private slots:
         checked->SetExternalLinks(12);
         CLinksModel model;
         model.Attach(&links, &partners);
-        model.sort(ColumnStatus, Qt::AscendingOrder);
+        model.sort(ColumnIndex(LinkColumn::Status), Qt::AscendingOrder);
 
         // The unchecked link sorts first by status, ahead of "Ok".
-        QCOMPARE(Column(model, ColumnStatus), (QStringList{QStringLiteral("?"), QStringLiteral("Ok")}));
-        QCOMPARE(Column(model, ColumnCurrentPR), (QStringList{QStringLiteral("-"), QStringLiteral("-1")}));
-        QCOMPARE(Column(model, ColumnExternalLinks), (QStringList{QStringLiteral("-"), QStringLiteral("12")}));
-        QCOMPARE(Column(model, ColumnPartner), (QStringList{QString(), QStringLiteral("Known")}));
-        QCOMPARE(model.CellText(0, ColumnStart), QStringLiteral("03/29/12"));
-        QCOMPARE(model.data(model.index(0, ColumnCurrentPR), CLinksModel::SortKeyRole).toLongLong(), -1);
+        QCOMPARE(Column(model, LinkColumn::Status), (QStringList{QStringLiteral("?"), QStringLiteral("Ok")}));
+        QCOMPARE(Column(model, LinkColumn::CurrentPR), (QStringList{QStringLiteral("-"), QStringLiteral("-1")}));
+        QCOMPARE(Column(model, LinkColumn::ExternalLinks), (QStringList{QStringLiteral("-"), QStringLiteral("12")}));
+        QCOMPARE(Column(model, LinkColumn::Partner), (QStringList{QString(), QStringLiteral("Known")}));
+        QCOMPARE(model.CellText(0, LinkColumn::Start), QStringLiteral("03/29/12"));
+        QCOMPARE(model.data(model.index(0, ColumnIndex(LinkColumn::CurrentPR)), CLinksModel::SortKeyRole).toLongLong(),
+                 -1);
         // Unchecked rows take the view's own colours.
-        QVERIFY(!model.data(model.index(0, ColumnStatus), Qt::BackgroundRole).isValid());
+        QVERIFY(!model.data(model.index(0, ColumnIndex(LinkColumn::Status)), Qt::BackgroundRole).isValid());
 
         CLink* odd = links.GetLinks()[0];
         odd->SetFirstPaymentDate(OleDateTime::Null());
         odd->SetLastPaymentDate(OleDateTime::Invalid());
         const int row = model.RowOf(odd);
-        QCOMPARE(model.CellText(row, ColumnFirstStart), QString());
-        QCOMPARE(model.CellText(row, ColumnStart), QStringLiteral("Invalid DateTime"));
+        QCOMPARE(model.CellText(row, LinkColumn::FirstStart), QString());
+        QCOMPARE(model.CellText(row, LinkColumn::Start), QStringLiteral("Invalid DateTime"));
     }
 
     void SortsEveryColumnBothWays_data()
     {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<LinkColumn>("kind");
         QTest::addColumn<bool>("descending");
-        for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+        for (LinkColumn kind : kLinkColumns) {
             QTest::addRow("%s ascending", qPrintable(LinkColumnName(kind))) << kind << false;
             QTest::addRow("%s descending", qPrintable(LinkColumnName(kind))) << kind << true;
         }
@@ -297,7 +342,7 @@ private slots:
     // their text; no date, a bad date and an unchecked link's "-" come first.
     void SortsEveryColumnBothWays()
     {
-        QFETCH(int, kind);
+        QFETCH(LinkColumn, kind);
         QFETCH(bool, descending);
         CLinksManager links;
         CPartnersManager partners;
@@ -314,7 +359,7 @@ private slots:
 
         CLinksModel model;
         model.Attach(&links, &partners);
-        model.sort(kind, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+        model.sort(ColumnIndex(kind), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
         // Each row as "<place in the collection> <cell>", so a wrong order shows which link moved.
         const auto label = [&](const CLink* link) {
             const auto place = std::find(all.begin(), all.end(), link) - all.begin();
@@ -329,7 +374,8 @@ private slots:
         QCOMPARE(rows, wanted);
 
         // The records make a sort by the shown text come out otherwise for numbers and dates.
-        const bool byValue = (kind >= ColumnFirstStart && kind <= ColumnCurrentPR) || kind == ColumnExternalLinks;
+        const bool byValue =
+            (kind >= LinkColumn::FirstStart && kind <= LinkColumn::CurrentPR) || kind == LinkColumn::ExternalLinks;
         if (byValue) {
             QStringList texts;
             for (const CLink* link : expected)
@@ -350,8 +396,8 @@ private slots:
         AddLink(links, {.project = "b", .cost = 3});
 
         ListLayout layout = ListLayout::Defaults();
-        layout.columnVisible[ColumnStatus] = 0;
-        layout.columnVisible[ColumnFirstStart] = 1;
+        layout.columnVisible[ColumnIndex(LinkColumn::Status)] = 0;
+        layout.columnVisible[ColumnIndex(LinkColumn::FirstStart)] = 1;
         layout.columnCount = 14;
         layout.sortColumn = 0;
         layout.sortDescending = 0;
@@ -361,17 +407,17 @@ private slots:
         view.Attach(&links, &partners);
         CLinksModel& model = *view.GetModel();
         // Header index 0 is the first shown kind: Project, with Status hidden.
-        QCOMPARE(model.GetSortKind(), int(ColumnProject));
-        QCOMPARE(Column(model, ColumnProject), Strs({"a", "b", "c"}));
+        QCOMPARE(model.GetSortKind(), LinkColumn::Project);
+        QCOMPARE(Column(model, LinkColumn::Project), Strs({"a", "b", "c"}));
 
         QHeaderView* header = view.GetList()->horizontalHeader();
-        view.OnHeaderClicked(header->logicalIndex(header->visualIndex(ColumnProject)));
-        QCOMPARE(Column(model, ColumnProject), Strs({"c", "b", "a"}));
+        view.OnHeaderClicked(LinkColumnAt(header->logicalIndex(header->visualIndex(ColumnIndex(LinkColumn::Project)))));
+        QCOMPARE(Column(model, LinkColumn::Project), Strs({"c", "b", "a"}));
         QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
 
-        view.OnHeaderClicked(ColumnFullCost);
-        QCOMPARE(Column(model, ColumnFullCost), Strs({"1", "2", "3"}));
-        QCOMPARE(header->sortIndicatorSection(), int(ColumnFullCost));
+        view.OnHeaderClicked(LinkColumn::FullCost);
+        QCOMPARE(Column(model, LinkColumn::FullCost), Strs({"1", "2", "3"}));
+        QCOMPARE(header->sortIndicatorSection(), ColumnIndex(LinkColumn::FullCost));
         QCOMPARE(view.ReadLayout().sortColumn, 6); // Project, Partner, Anchor, First Start, Start, End before it
     }
 
@@ -434,9 +480,9 @@ private slots:
 
         ListLayout layout = ListLayout::Defaults();
         layout.columnVisible.fill(0);
-        layout.columnVisible[ColumnStatus] = 1;
-        layout.columnVisible[ColumnAnchor] = 1;
-        layout.columnVisible[ColumnFullCost] = 1;
+        layout.columnVisible[ColumnIndex(LinkColumn::Status)] = 1;
+        layout.columnVisible[ColumnIndex(LinkColumn::Anchor)] = 1;
+        layout.columnVisible[ColumnIndex(LinkColumn::FullCost)] = 1;
         layout.columnCount = 3;
         layout.columnOrder[0] = 2; // Full cost, Status, Anchor
         layout.columnOrder[1] = 0;
@@ -447,7 +493,7 @@ private slots:
 
         CLinksView view(*m_store);
         view.Attach(&links, &partners);
-        QCOMPARE(Column(*view.GetModel(), ColumnAnchor), Strs({"one", "two", "three"}));
+        QCOMPARE(Column(*view.GetModel(), LinkColumn::Anchor), Strs({"one", "two", "three"}));
         view.SelectOnly(1);
         QCOMPARE(view.CopySelectionAsText(), QStringLiteral("7\t\tExpired\t\ttwo\r\n"));
         view.GetList()->selectionModel()->select(view.GetModel()->index(0, 0),
@@ -460,21 +506,21 @@ private slots:
         {
             CLinksView view(*m_store);
             const ListLayout defaults = view.ReadLayout();
-            QCOMPARE(defaults.columnVisible[ColumnFirstStart], 0);
+            QCOMPARE(defaults.columnVisible[ColumnIndex(LinkColumn::FirstStart)], 0);
             QCOMPARE(defaults.columnCount, 14);
             // Without a stored layout the widths follow the header texts (no rows yet).
             QVERIFY(
-                defaults.columnWidth[ColumnComment] >=
+                defaults.columnWidth[ColumnIndex(LinkColumn::Comment)] >=
                 QFontMetrics(view.GetList()->horizontalHeader()->font()).horizontalAdvance(QStringLiteral("Comment")));
             QCOMPARE(defaults.sortColumn, 1);
             QCOMPARE(defaults.sortDescending, 1);
 
-            view.ToggleColumn(ColumnFirstStart);
-            view.ToggleColumn(ColumnAnchor);
+            view.ToggleColumn(LinkColumn::FirstStart);
+            view.ToggleColumn(LinkColumn::Anchor);
             QHeaderView* header = view.GetList()->horizontalHeader();
-            header->resizeSection(ColumnComment, 123);
-            header->moveSection(header->visualIndex(ColumnComment), 0);
-            view.OnHeaderClicked(ColumnPrice);
+            header->resizeSection(ColumnIndex(LinkColumn::Comment), 123);
+            header->moveSection(header->visualIndex(ColumnIndex(LinkColumn::Comment)), 0);
+            view.OnHeaderClicked(LinkColumn::Price);
         }
         const auto bytes = m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings);
         QVERIFY(bytes);
@@ -482,23 +528,23 @@ private slots:
         const ListLayout saved = ListLayout::FromBytes(*bytes);
         QCOMPARE(saved.ToBytes(), *bytes);
         QCOMPARE(saved.columnCount, 14);
-        QCOMPARE(saved.columnVisible[ColumnFirstStart], 1);
-        QCOMPARE(saved.columnVisible[ColumnAnchor], 0);
-        QCOMPARE(saved.columnWidth[ColumnComment], 123);
+        QCOMPARE(saved.columnVisible[ColumnIndex(LinkColumn::FirstStart)], 1);
+        QCOMPARE(saved.columnVisible[ColumnIndex(LinkColumn::Anchor)], 0);
+        QCOMPARE(saved.columnWidth[ColumnIndex(LinkColumn::Comment)], 123);
         QCOMPARE(saved.columnOrder[0], 13); // Comment is the last of fourteen header items
         QCOMPARE(saved.columnOrder[1], 0);
         QCOMPARE(saved.sortColumn, 7); // Price after Status, Project, Partner, First Start, Start, End, Full cost
         QCOMPARE(saved.sortDescending, 0);
         // Little-endian words at their offsets.
-        QCOMPARE(int((*bytes)[124 + 4 * ColumnComment]), 123);
-        QCOMPARE(int((*bytes)[64 + 4 * ColumnAnchor]), 0);
+        QCOMPARE(int((*bytes)[124 + 4 * ColumnIndex(LinkColumn::Comment)]), 123);
+        QCOMPARE(int((*bytes)[64 + 4 * ColumnIndex(LinkColumn::Anchor)]), 0);
 
         {
             CLinksView view(*m_store);
             const ListLayout reread = view.ReadLayout();
             QCOMPARE(reread.ToBytes(), *bytes);
-            QCOMPARE(view.GetList()->horizontalHeader()->logicalIndex(0), int(ColumnComment));
-            QCOMPARE(view.GetModel()->GetSortKind(), int(ColumnPrice));
+            QCOMPARE(view.GetList()->horizontalHeader()->logicalIndex(0), ColumnIndex(LinkColumn::Comment));
+            QCOMPARE(view.GetModel()->GetSortKind(), LinkColumn::Price);
         }
 
         std::vector<uint8_t> shorter = *bytes;
@@ -530,17 +576,17 @@ private slots:
         QHeaderView* header = view->GetList()->horizontalHeader();
         const QFontMetrics headerFont(header->font());
         const QFontMetrics cellFont(view->GetList()->font());
-        const auto width = [header](int kind) { return header->sectionSize(kind); };
+        const auto width = [header](LinkColumn kind) { return header->sectionSize(ColumnIndex(kind)); };
         // The delegate keeps a cell's text off its grid line and its edges.
-        const auto showsWhole = [&](int kind, const QString& text) {
+        const auto showsWhole = [&](LinkColumn kind, const QString& text) {
             return ShortenText(text, cellFont, width(kind) - 5) == text;
         };
-        for (int kind = 0; kind < kLinkColumnCount; ++kind)
-            if (!header->isSectionHidden(kind))
+        for (LinkColumn kind : kLinkColumns)
+            if (!header->isSectionHidden(ColumnIndex(kind)))
                 QVERIFY2(width(kind) >= headerFont.horizontalAdvance(LinkColumnName(kind)),
                          qPrintable(LinkColumnName(kind)));
         QVERIFY(view->IsFitPending());
-        const int headerOnlyProject = width(ColumnProject);
+        const int headerOnlyProject = width(LinkColumn::Project);
 
         // Sorted by project, descending: the long project's links first, the long anchor on row 120.
         const QString project = QStringLiteral("Spring sale of garden furniture");
@@ -551,28 +597,29 @@ private slots:
         links.GetLinks()[7]->SetFromPage(page.toStdString());
         AddLink(links, {.project = "Autumn"})->SetAnchor(farAnchor.toStdString());
         view->FillList(true);
-        QCOMPARE(view->GetModel()->CellText(120, ColumnAnchor), farAnchor);
+        QCOMPARE(view->GetModel()->CellText(120, LinkColumn::Anchor), farAnchor);
 
         QVERIFY(!view->IsFitPending());
-        QVERIFY(width(ColumnProject) > headerOnlyProject);
-        QVERIFY(showsWhole(ColumnProject, project));
-        QVERIFY(width(ColumnProject) > width(ColumnStatus)); // against "Ok"
-        QVERIFY(width(ColumnAnchor) < cellFont.horizontalAdvance(farAnchor));
+        QVERIFY(width(LinkColumn::Project) > headerOnlyProject);
+        QVERIFY(showsWhole(LinkColumn::Project, project));
+        QVERIFY(width(LinkColumn::Project) > width(LinkColumn::Status)); // against "Ok"
+        QVERIFY(width(LinkColumn::Anchor) < cellFont.horizontalAdvance(farAnchor));
         // The long page is cut at the limit, a few hundred pixels.
-        QVERIFY(width(ColumnFromPage) < cellFont.horizontalAdvance(page));
-        QVERIFY2(width(ColumnFromPage) >= 30 * cellFont.averageCharWidth() &&
-                     width(ColumnFromPage) <= 60 * cellFont.averageCharWidth(),
-                 qPrintable(QString::number(width(ColumnFromPage))));
-        QCOMPARE(header->sectionViewportPosition(ColumnComment) + width(ColumnComment),
+        QVERIFY(width(LinkColumn::FromPage) < cellFont.horizontalAdvance(page));
+        QVERIFY2(width(LinkColumn::FromPage) >= 30 * cellFont.averageCharWidth() &&
+                     width(LinkColumn::FromPage) <= 60 * cellFont.averageCharWidth(),
+                 qPrintable(QString::number(width(LinkColumn::FromPage))));
+        QCOMPARE(header->sectionViewportPosition(ColumnIndex(LinkColumn::Comment)) + width(LinkColumn::Comment),
                  view->GetList()->viewport()->width());
         view->resize(3300, 300);
-        QTRY_COMPARE(header->sectionViewportPosition(ColumnComment) + width(ColumnComment),
+        QTRY_COMPARE(header->sectionViewportPosition(ColumnIndex(LinkColumn::Comment)) + width(LinkColumn::Comment),
                      view->GetList()->viewport()->width());
 
         // A column shown later is fitted when it appears.
-        view->ToggleColumn(ColumnFirstStart);
-        QVERIFY(width(ColumnFirstStart) >= header->sectionSizeHint(ColumnFirstStart)); // text, margins, arrow
-        QCOMPARE(header->sectionViewportPosition(ColumnComment) + width(ColumnComment),
+        view->ToggleColumn(LinkColumn::FirstStart);
+        QVERIFY(width(LinkColumn::FirstStart) >=
+                header->sectionSizeHint(ColumnIndex(LinkColumn::FirstStart))); // text, margins, arrow
+        QCOMPARE(header->sectionViewportPosition(ColumnIndex(LinkColumn::Comment)) + width(LinkColumn::Comment),
                  view->GetList()->viewport()->width());
 
         // The widths are the user's now: later fills leave them alone.
@@ -612,8 +659,8 @@ private slots:
             view.FillList(true);
             QVERIFY(!view.IsFitPending());
             const QHeaderView* header = view.GetList()->horizontalHeader();
-            QCOMPARE(header->sectionSize(ColumnProject), 32);
-            QCOMPARE(header->sectionSize(ColumnComment), 45);
+            QCOMPARE(header->sectionSize(ColumnIndex(LinkColumn::Project)), 32);
+            QCOMPARE(header->sectionSize(ColumnIndex(LinkColumn::Comment)), 45);
             QCOMPARE(view.ReadLayout().ToBytes(), bytes);
         }
         QCOMPARE(*m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kLinksListSettings), bytes);
@@ -626,7 +673,7 @@ private slots:
         for (int i = 0; i < 10; ++i)
             AddLink(links, {.cost = i});
         CLinksModel model;
-        model.SetSort(ColumnFullCost, false);
+        model.SetSort(LinkColumn::FullCost, false);
         model.Attach(&links, &partners);
         QCOMPARE(model.GetTotalCost(), 45);
         QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
@@ -640,7 +687,7 @@ private slots:
         QCOMPARE(spy[0][1].toModelIndex().row(), 4);
         QCOMPARE(spy[1][0].toModelIndex().row(), 8);
         QCOMPARE(model.GetTotalCost(), 45 - 8 + 100);
-        QCOMPARE(model.CellText(3, ColumnStatus), QStringLiteral("Can't open page"));
+        QCOMPARE(model.CellText(3, LinkColumn::Status), QStringLiteral("Can't open page"));
 
         // A link that left the filter keeps its row, but no longer counts.
         spy.clear();
@@ -741,7 +788,7 @@ private slots:
         QCOMPARE(status.currentText(), QStringLiteral("(All Problematic)"));
         CLinksModel model;
         model.Attach(&links, &partners);
-        QStringList shown = Column(model, ColumnStatus);
+        QStringList shown = Column(model, LinkColumn::Status);
         shown.sort();
         QCOMPARE(shown, Strs({"Can't open page", "Expired", "Invalid text", "Not present", "nofollow", "robots.txt"}));
         QCOMPARE(m_store->GetString(SettingsNames::kGuiSection, SettingsNames::kProjectFilter),

@@ -9,6 +9,7 @@
 #include "gui/mainwnd/LinksView.h"
 #include "gui/partners/PartnersListCtrl.h"
 #include "gui/partners/PartnersListDlg.h"
+#include "gui/widgets/Icons.h"
 #include "gui/widgets/MessageBox.h"
 
 #include <QAbstractItemView>
@@ -23,6 +24,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTcpServer>
@@ -30,6 +33,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QWidgetAction>
 #include <vector>
 
 class MainFrameTest : public QObject
@@ -67,6 +71,62 @@ private:
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
+    // The program's icon an action shows, by name; "" for none, "?" for one of no known name.
+    static QString IconName(const QIcon& icon)
+    {
+        if (icon.isNull())
+            return {};
+        static const QStringList names = {
+            QStringLiteral("about"),          QStringLiteral("add-pack"),     QStringLiteral("add"),
+            QStringLiteral("check-all"),      QStringLiteral("check"),        QStringLiteral("copy"),
+            QStringLiteral("delete"),         QStringLiteral("duplicate"),    QStringLiteral("edit"),
+            QStringLiteral("email-support"),  QStringLiteral("export-excel"), QStringLiteral("export-text"),
+            QStringLiteral("external-links"), QStringLiteral("find"),         QStringLiteral("help"),
+            QStringLiteral("import-excel"),   QStringLiteral("open-browser"), QStringLiteral("options"),
+            QStringLiteral("partner-add"),    QStringLiteral("partner-list"), QStringLiteral("renew"),
+            QStringLiteral("view-source"),    QStringLiteral("website")};
+        const QImage image = icon.pixmap(QSize(32, 32)).toImage();
+        for (const QString& name : names)
+            if (OrvexIcon(name).pixmap(QSize(32, 32)).toImage() == image)
+                return name;
+        return QStringLiteral("?");
+    }
+
+    // One line per entry: "-" for a separator; else text, key, icon and whether it is a toggle,
+    // with a submenu's entries indented under it.
+    static QStringList Describe(const QList<QAction*>& actions, const QString& indent = {})
+    {
+        QStringList lines;
+        for (const QAction* action : actions) {
+            if (action->isSeparator()) {
+                lines << indent + QStringLiteral("-");
+                continue;
+            }
+            QString line = indent + action->text();
+            if (!action->shortcut().isEmpty())
+                line += QStringLiteral(" [%1%2]").arg(
+                    action->shortcut().toString(),
+                    action->shortcutContext() == Qt::WindowShortcut ? QString() : QStringLiteral(" local"));
+            if (const QString icon = IconName(action->icon()); !icon.isEmpty())
+                line += QStringLiteral(" <%1>").arg(icon);
+            if (action->isCheckable())
+                line += QStringLiteral(" toggle");
+            lines << line;
+            if (action->menu())
+                lines << Describe(action->menu()->actions(), indent + QStringLiteral("  "));
+        }
+        return lines;
+    }
+
+    static void CompareLines(const QStringList& actual, const QStringList& expected)
+    {
+        for (qsizetype i = 0; i < std::min(actual.size(), expected.size()); ++i)
+            QVERIFY2(
+                actual[i] == expected[i],
+                qPrintable(QStringLiteral("entry %1: \"%2\", expected \"%3\"").arg(i).arg(actual[i], expected[i])));
+        QVERIFY2(actual.size() == expected.size(), qPrintable(actual.join(QLatin1Char('|'))));
+    }
+
 private slots:
     void init()
     {
@@ -88,20 +148,37 @@ private slots:
         // Every command with a rule of its own, enabled with no, one and two rows selected.
         struct Rule
         {
-            int command;
+            CMainFrame::Command command;
             bool none, one, two;
         };
         const Rule rules[] = {
-            {CMainFrame::CmdAdd, true, true, true},         {CMainFrame::CmdAddPack, true, true, true},
-            {CMainFrame::CmdDuplicate, false, true, true},  {CMainFrame::CmdEdit, false, true, true},
-            {CMainFrame::CmdDelete, false, true, true},     {CMainFrame::CmdCheckLink, false, true, true},
-            {CMainFrame::CmdCheckAll, true, true, true},    {CMainFrame::CmdRenew, false, true, true},
-            {CMainFrame::CmdAddPartner, true, true, true},  {CMainFrame::CmdPartnerList, true, true, true},
-            {CMainFrame::CmdCopy, false, true, true},       {CMainFrame::CmdOpenInBrowser, false, true, false},
-            {CMainFrame::CmdAbout, true, true, true},       {CMainFrame::CmdOptions, true, true, true},
-            {CMainFrame::CmdFind, true, true, true},        {CMainFrame::CmdFindDuplicates, true, true, true},
-            {CMainFrame::CmdViewSource, false, true, true}, {CMainFrame::CmdExternalLinks, false, true, false},
-            {CMainFrame::CmdFindNext, true, true, true},
+            {CMainFrame::Command::Add, true, true, true},
+            {CMainFrame::Command::AddPack, true, true, true},
+            {CMainFrame::Command::Duplicate, false, true, true},
+            {CMainFrame::Command::Edit, false, true, true},
+            {CMainFrame::Command::Delete, false, true, true},
+            {CMainFrame::Command::CheckLink, false, true, true},
+            {CMainFrame::Command::CheckAll, true, true, true},
+            {CMainFrame::Command::Renew, false, true, true},
+            {CMainFrame::Command::AddPartner, true, true, true},
+            {CMainFrame::Command::PartnerList, true, true, true},
+            {CMainFrame::Command::Copy, false, true, true},
+            {CMainFrame::Command::OpenInBrowser, false, true, false},
+            {CMainFrame::Command::About, true, true, true},
+            {CMainFrame::Command::Options, true, true, true},
+            {CMainFrame::Command::Find, true, true, true},
+            {CMainFrame::Command::FindDuplicates, true, true, true},
+            {CMainFrame::Command::ViewSource, false, true, true},
+            {CMainFrame::Command::ExternalLinks, false, true, false},
+            {CMainFrame::Command::FindNext, true, true, true},
+            {CMainFrame::Command::ImportExcel, true, true, true},
+            {CMainFrame::Command::ExportText, true, true, true},
+            {CMainFrame::Command::ExportExcel, true, true, true},
+            {CMainFrame::Command::Help, true, true, true},
+            {CMainFrame::Command::WebSite, true, true, true},
+            {CMainFrame::Command::EmailSupport, true, true, true},
+            {CMainFrame::Command::HistoryPane, true, true, true},
+            {CMainFrame::Command::Exit, true, true, true},
         };
         const std::pair<std::vector<int>, bool Rule::*> selections[] = {
             {{}, &Rule::none}, {{1}, &Rule::one}, {{0, 2}, &Rule::two}};
@@ -109,8 +186,88 @@ private slots:
             Select(rows);
             for (const Rule& rule : rules)
                 QVERIFY2(f.GetAction(rule.command)->isEnabled() == rule.*expected,
-                         qPrintable(QStringLiteral("command %1 with %2 rows").arg(rule.command).arg(rows.size())));
+                         qPrintable(QStringLiteral("%1 with %2 rows")
+                                        .arg(QVariant::fromValue(rule.command).toString())
+                                        .arg(rows.size())));
         }
+    }
+
+    // Every entry of the menu bar, the list's menu, the toolbar and the window's own keys, in its
+    // place, with its text, key and icon.
+    void theMenusToolbarAndKeysOfferEveryCommandInItsPlace()
+    {
+        CMainFrame& f = Frame();
+        QStringList bar;
+        for (const QAction* menu : f.menuBar()->actions())
+            bar << menu->text();
+        QCOMPARE(bar, (QStringList{QStringLiteral("&File"), QStringLiteral("&View"), QStringLiteral("&Help")}));
+
+        CompareLines(Describe(f.menuBar()->actions()),
+                     {QStringLiteral("&File"),
+                      QStringLiteral("  &Add... [Ctrl+N] <add>"),
+                      QStringLiteral("  Add &Pack... <add-pack>"),
+                      QStringLiteral("  &Duplicate <duplicate>"),
+                      QStringLiteral("  &Edit... [F2] <edit>"),
+                      QStringLiteral("  &Delete <delete>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  &Check Link [F5] <check>"),
+                      QStringLiteral("  Check A&ll Links <check-all>"),
+                      QStringLiteral("  &Renew Links <renew>"),
+                      QStringLiteral("  Add New &Partner... [Ctrl+T] <partner-add>"),
+                      QStringLiteral("  Find duplicates... <find>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  Import &from Excel... [Ctrl+I] <import-excel>"),
+                      QStringLiteral("  Export &to ..."),
+                      QStringLiteral("    &Text file... <export-text>"),
+                      QStringLiteral("    &Excel workbook... <export-excel>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  E&xit"),
+                      QStringLiteral("&View"),
+                      QStringLiteral("  &Partner List... [F8] <partner-list>"),
+                      QStringLiteral("  &Options... [Alt+F7] <options>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  &History Pane toggle"),
+                      QStringLiteral("&Help"),
+                      QStringLiteral("  &Help [F1] <help>"),
+                      QStringLiteral("  Product &Web Site <website>"),
+                      QStringLiteral("  Email to &Support <email-support>"),
+                      QStringLiteral("  -"),
+                      QStringLiteral("  &About <about>")});
+
+        // The rows' menu is the window's own popup, not one of the menu bar's.
+        const QList<QMenu*> popups = f.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
+        QCOMPARE(popups.size(), 1);
+        CompareLines(Describe(popups.front()->actions()),
+                     {QStringLiteral("&Add... [Ctrl+N] <add>"), QStringLiteral("Add &Pack... <add-pack>"),
+                      QStringLiteral("&Duplicate <duplicate>"), QStringLiteral("&Edit... [F2] <edit>"),
+                      QStringLiteral("&Delete <delete>"), QStringLiteral("-"),
+                      QStringLiteral("&Check Link [F5] <check>"), QStringLiteral("Check A&ll Links <check-all>"),
+                      QStringLiteral("&Renew Links <renew>"), QStringLiteral("-"),
+                      QStringLiteral("View Link &Source... <view-source>"), QStringLiteral("Copy to Clipboard <copy>"),
+                      QStringLiteral("External Links Info... <external-links>"), QStringLiteral("-"),
+                      QStringLiteral("Open in browser <open-browser>")});
+
+        // Find and Find Next are in no menu: the window holds them for their keys.
+        CompareLines(Describe(f.actions()),
+                     {QStringLiteral("Find... [Ctrl+F] <find>"), QStringLiteral("Find Next [F3]")});
+
+        const QToolBar* toolBar = f.findChild<QToolBar*>(QStringLiteral("MainToolBar"));
+        QVERIFY(toolBar);
+        QStringList tools;
+        for (QAction* action : toolBar->actions()) {
+            if (action->isSeparator())
+                tools << QStringLiteral("-");
+            else if (auto* box = qobject_cast<QWidgetAction*>(action))
+                tools << QStringLiteral("[%1]").arg(box->defaultWidget()->accessibleName());
+            else
+                tools << QStringLiteral("%1 <%2>").arg(action->iconText(), IconName(action->icon()));
+        }
+        QCOMPARE(tools, (QStringList{QStringLiteral("Add <add>"), QStringLiteral("Add Pack <add-pack>"),
+                                     QStringLiteral("-"), QStringLiteral("Edit <edit>"), QStringLiteral("-"),
+                                     QStringLiteral("Check <check>"), QStringLiteral("Check All <check-all>"),
+                                     QStringLiteral("-"), QStringLiteral("Options <options>"), QStringLiteral("-"),
+                                     QStringLiteral("[Project filter]"), QStringLiteral("-"),
+                                     QStringLiteral("[Status filter]"), QStringLiteral("[Partner filter]")}));
     }
 
     void deleteAsksFirst()
@@ -118,7 +275,7 @@ private slots:
         AddLinks(3);
         Select({0, 2});
         MessageBox::SetNextAnswer(QMessageBox::No);
-        Frame().RunCommand(CMainFrame::CmdDelete);
+        Frame().RunCommand(CMainFrame::Command::Delete);
         QCOMPARE(MessageBox::TakeShownTexts(),
                  QStringList{QStringLiteral("Are you sure you want to delete selected link(s)?\n\n"
                                             "2 links will be deleted.")});
@@ -127,7 +284,7 @@ private slots:
         Select({0, 2});
         const std::string kept = Frame().GetView()->GetLink(1)->GetFromPage();
         MessageBox::SetNextAnswer(QMessageBox::Yes);
-        Frame().RunCommand(CMainFrame::CmdDelete);
+        Frame().RunCommand(CMainFrame::Command::Delete);
         QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(1));
         QCOMPARE(Frame().GetView()->GetRowCount(), 1);
         QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks()[0]->GetFromPage(), kept);
@@ -138,7 +295,7 @@ private slots:
         AddLinks(3);
         Select({1});
         const CLink* chosen = Frame().GetView()->GetLink(1);
-        Frame().RunCommand(CMainFrame::CmdCheckLink); // the progress dialog closes by itself
+        Frame().RunCommand(CMainFrame::Command::CheckLink); // the progress dialog closes by itself
         for (const CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(link == chosen ? StatusCantOpen : StatusOk));
     }
@@ -147,11 +304,11 @@ private slots:
     {
         AddLinks(2);
         MessageBox::SetNextAnswer(QMessageBox::No);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
         for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusOk));
         MessageBox::SetNextAnswer(QMessageBox::Yes);
-        Frame().RunCommand(CMainFrame::CmdCheckAll);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
         for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusCantOpen));
     }
@@ -163,7 +320,7 @@ private slots:
         const CLink* a = Frame().GetView()->GetLink(0);
         const CLink* b = Frame().GetView()->GetLink(1);
         const CLink* other = Frame().GetView()->GetLink(2);
-        Frame().RunCommand(CMainFrame::CmdCopy);
+        Frame().RunCommand(CMainFrame::Command::Copy);
         const QString copied = QGuiApplication::clipboard()->text();
         QVERIFY2(copied.contains(QString::fromStdString(a->GetFromPage())) &&
                      copied.contains(QString::fromStdString(b->GetFromPage())) &&
@@ -197,8 +354,8 @@ private slots:
         m_app->GetWorkspace().GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
         QTRY_VERIFY(!Frame().IsDateRefreshRunning());                    // the one of the start
         Select({0});
-        QAction* checkAll = Frame().GetAction(CMainFrame::CmdCheckAll);
-        QAction* checkLink = Frame().GetAction(CMainFrame::CmdCheckLink);
+        QAction* checkAll = Frame().GetAction(CMainFrame::Command::CheckAll);
+        QAction* checkLink = Frame().GetAction(CMainFrame::Command::CheckLink);
         QVERIFY(checkAll->isEnabled() && checkLink->isEnabled());
 
         Frame().OnCheckAllRequested();
@@ -206,13 +363,15 @@ private slots:
         QVERIFY(!checkAll->isEnabled());
         QVERIFY(!checkLink->isEnabled());
         // Its workers read the records: nothing may change them meanwhile.
-        for (int id : {CMainFrame::CmdAdd, CMainFrame::CmdAddPack, CMainFrame::CmdEdit, CMainFrame::CmdDuplicate,
-                       CMainFrame::CmdRenew, CMainFrame::CmdAddPartner, CMainFrame::CmdPartnerList})
-            QVERIFY2(!Frame().GetAction(id)->isEnabled(), qPrintable(QString::number(id)));
+        for (CMainFrame::Command id :
+             {CMainFrame::Command::Add, CMainFrame::Command::AddPack, CMainFrame::Command::Edit,
+              CMainFrame::Command::Duplicate, CMainFrame::Command::Renew, CMainFrame::Command::AddPartner,
+              CMainFrame::Command::PartnerList})
+            QVERIFY2(!Frame().GetAction(id)->isEnabled(), qPrintable(QVariant::fromValue(id).toString()));
         QTRY_VERIFY(IsCheckRunActive()); // its workers are at the silent server
         Frame().StartDateRefresh();      // as timer 4 would
         QVERIFY(!Frame().IsDateRefreshRunning());
-        Frame().RunCommand(CMainFrame::CmdCheckAll); // ignored: no question asked
+        Frame().RunCommand(CMainFrame::Command::CheckAll); // ignored: no question asked
         QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
 
         silent.reset(); // every fetch fails now
@@ -262,7 +421,7 @@ private slots:
             QTest::keyClick(dialog->GetList(), Qt::Key_Delete);
             dialog->close();
         });
-        Frame().RunCommand(CMainFrame::CmdPartnerList);
+        Frame().RunCommand(CMainFrame::Command::PartnerList);
         const QStringList asked = MessageBox::TakeShownTexts();
         QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral(" 2 links name the selected partner(s)")),
                  qPrintable(asked.join(QLatin1Char('|'))));
@@ -291,7 +450,7 @@ private slots:
             seen = true;
             dialog->close();
         });
-        Frame().RunCommand(CMainFrame::CmdPartnerList);
+        Frame().RunCommand(CMainFrame::Command::PartnerList);
         QVERIFY(seen);
         QVERIFY(Frame().IsScheduledRunActive());
         QTRY_VERIFY_WITH_TIMEOUT(!Frame().IsScheduledRunActive(), 20000);

@@ -746,7 +746,7 @@ private slots:
         frame.AttachDatabase();
         QAbstractItemModel* rows = frame.GetView()->GetList()->model();
         QCOMPARE(rows->rowCount(), 1);
-        QAction* options = frame.GetAction(CMainFrame::CmdOptions);
+        QAction* options = frame.GetAction(CMainFrame::Command::Options);
         QVERIFY(options->isEnabled());
 
         const QString fresh = home.path() + QStringLiteral("/fresh.orx");
@@ -786,7 +786,7 @@ private slots:
         QCOMPARE(history->Timeline("key").size(), std::size_t(2));
         QCOMPARE(app->GetWorkspace().GetHistoryMonths(), 0);
 
-        QAction* options = app->GetMainFrame()->GetAction(CMainFrame::CmdOptions);
+        QAction* options = app->GetMainFrame()->GetAction(CMainFrame::Command::Options);
         for (const int round : {1, 2}) {
             bool seen = false;
             WhenShown<COptionsSheet>([&](COptionsSheet* sheet) {

@@ -172,7 +172,7 @@ private slots:
         // Opened while a filter box has the focus, the report hands it to the list when it closes.
         frame.findChild<QComboBox*>()->setFocus();
         QTRY_VERIFY(frame.focusWidget() != list);
-        frame.GetAction(CMainFrame::CmdExternalLinks)->trigger();
+        frame.GetAction(CMainFrame::Command::ExternalLinks)->trigger();
         QTRY_COMPARE(frame.focusWidget(), static_cast<QWidget*>(list));
         QVERIFY2(report.startsWith(QStringLiteral("URL : ") + QString::fromStdString(Url("/page.html")) +
                                    QStringLiteral("\n")),

@@ -4,9 +4,12 @@
 #include "core/platform/SettingsStore.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
+#include "gui/partners/PartnerColumn.h"
 #include "gui/partners/PartnerCommands.h"
 #include "gui/partners/PartnerPropertiesDlg.h"
 #include "gui/partners/PartnersListDlg.h"
+#include "gui/partners/PartnersListLayout.h"
+#include "gui/partners/PartnersModel.h"
 #include "gui/widgets/MessageBox.h"
 
 #include <QAbstractItemModelTester>
@@ -68,7 +71,7 @@ QStringList Names(const CPartnersListDlg& dlg)
 {
     QStringList names;
     for (int row = 0; row < dlg.GetModel()->rowCount(); ++row)
-        names << dlg.GetModel()->CellText(row, PartnerColumnName);
+        names << dlg.GetModel()->CellText(row, PartnerColumn::Name);
     return names;
 }
 
@@ -141,6 +144,51 @@ private slots:
         MessageBox::ResetTestHooks();
     }
 
+    // A kind's number is its header section and its place in the stored layout's arrays: kinds
+    // that changed places would read every stored layout wrongly.
+    void everyKindKeepsItsSectionHeaderTextAndField()
+    {
+        CPartner partner("name");
+        partner.SetOrganization("organization");
+        partner.SetEmail("email");
+        partner.SetIcq("icq");
+        partner.SetPhone("phone");
+        partner.SetPaymentType(0, "type 1");
+        partner.SetPaymentId(0, "id 1");
+        partner.SetPaymentType(1, "type 2");
+        partner.SetPaymentId(1, "id 2");
+        partner.SetComments("comment");
+        const struct
+        {
+            PartnerColumn kind;
+            int section;
+            const char* header;
+            const char* field;
+        } kinds[] = {
+            {PartnerColumn::Name, 0, "Name", "name"},
+            {PartnerColumn::Organization, 1, "Organization", "organization"},
+            {PartnerColumn::Email, 2, "E-mail", "email"},
+            {PartnerColumn::Icq, 3, "ICQ", "icq"},
+            {PartnerColumn::Phone, 4, "Phone", "phone"},
+            {PartnerColumn::PaymentType1, 5, "Payment type 1", "type 1"},
+            {PartnerColumn::PaymentId1, 6, "Payment id 1", "id 1"},
+            {PartnerColumn::PaymentType2, 7, "Payment type 2", "type 2"},
+            {PartnerColumn::PaymentId2, 8, "Payment id 2", "id 2"},
+            {PartnerColumn::Comment, 9, "Comment", "comment"},
+        };
+        QCOMPARE(int(std::size(kinds)), kPartnerColumnCount);
+        CPartnersModel model;
+        QCOMPARE(model.columnCount(), kPartnerColumnCount);
+        for (const auto& [kind, section, header, field] : kinds) {
+            QCOMPARE(ColumnIndex(kind), section);
+            QCOMPARE(PartnerColumnAt(section), kind);
+            QCOMPARE(kPartnerColumns[std::size_t(section)], kind);
+            QCOMPARE(PartnerColumnTitle(kind), QString::fromLatin1(header));
+            QCOMPARE(model.headerData(section, Qt::Horizontal).toString(), QString::fromLatin1(header));
+            QCOMPARE(PartnerField(partner, kind), std::string(field));
+        }
+    }
+
     void layoutRoundTripsThroughTheStore()
     {
         const std::vector<uint8_t> defaults = PartnersListLayout::Defaults().ToBytes();
@@ -150,10 +198,10 @@ private slots:
         {
             auto dlg = OpenList();
             QCOMPARE(dlg->ReadLayout().ToBytes(), defaults);
-            dlg->ToggleColumn(PartnerColumnIcq);
+            dlg->ToggleColumn(PartnerColumn::Icq);
             QHeaderView* header = dlg->GetList()->horizontalHeader();
-            header->resizeSection(PartnerColumnComment, 123);
-            header->moveSection(header->visualIndex(PartnerColumnComment), 0);
+            header->resizeSection(ColumnIndex(PartnerColumn::Comment), 123);
+            header->moveSection(header->visualIndex(ColumnIndex(PartnerColumn::Comment)), 0);
             dlg->reject(); // Escape keeps the layout as Close does
         }
         const auto stored = m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListSettings);
@@ -161,18 +209,18 @@ private slots:
         const PartnersListLayout saved = PartnersListLayout::FromBytes(*stored);
         QCOMPARE(saved.ToBytes(), *stored);
         QCOMPARE(saved.columnCount, 9);
-        QCOMPARE(saved.columnVisible[PartnerColumnIcq], 0);
-        QCOMPARE(saved.columnWidth[PartnerColumnComment], 123);
+        QCOMPARE(saved.columnVisible[ColumnIndex(PartnerColumn::Icq)], 0);
+        QCOMPARE(saved.columnWidth[ColumnIndex(PartnerColumn::Comment)], 123);
         QCOMPARE(saved.columnOrder[0], 8); // Comment is the last of nine header items
         QCOMPARE(saved.columnOrder[1], 0);
         {
             auto dlg = OpenList();
             QHeaderView* header = dlg->GetList()->horizontalHeader();
             QCOMPARE(dlg->ReadLayout().ToBytes(), *stored);
-            QCOMPARE(header->logicalIndex(0), int(PartnerColumnComment));
-            dlg->ToggleColumn(PartnerColumnIcq); // back with the width it had
-            QVERIFY(!header->isSectionHidden(PartnerColumnIcq));
-            QCOMPARE(header->sectionSize(PartnerColumnIcq), 70);
+            QCOMPARE(header->logicalIndex(0), ColumnIndex(PartnerColumn::Comment));
+            dlg->ToggleColumn(PartnerColumn::Icq); // back with the width it had
+            QVERIFY(!header->isSectionHidden(ColumnIndex(PartnerColumn::Icq)));
+            QCOMPARE(header->sectionSize(ColumnIndex(PartnerColumn::Icq)), 70);
         }
         for (std::size_t size : {123, 128, 0}) {
             std::vector<uint8_t> odd = *stored;
@@ -184,17 +232,17 @@ private slots:
 
     void sortsByEveryKind_data()
     {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<PartnerColumn>("kind");
         QTest::addColumn<QList<int>>("ranks"); // the rank of partners 0..3 under this kind
         const QList<QList<int>> ranks = {{2, 0, 3, 1}, {1, 3, 0, 2}, {0, 2, 1, 3}, {0, 1, 2, 3}, {3, 1, 0, 2},
                                          {1, 0, 3, 2}, {2, 3, 0, 1}, {3, 0, 2, 1}, {1, 2, 3, 0}, {2, 1, 0, 3}};
-        for (int kind = 0; kind < kPartnerColumnCount; ++kind)
-            QTest::newRow(qPrintable(PartnerColumnTitle(kind))) << kind << ranks[kind];
+        for (PartnerColumn kind : kPartnerColumns)
+            QTest::newRow(qPrintable(PartnerColumnTitle(kind))) << kind << ranks[ColumnIndex(kind)];
     }
 
     void sortsByEveryKind()
     {
-        QFETCH(int, kind);
+        QFETCH(PartnerColumn, kind);
         QFETCH(QList<int>, ranks);
         // Byte order: empty first, capitals before small letters, UTF-8 after ASCII.
         const char* values[] = {"", "Bz", "a", "\xc3\xa4"};
@@ -203,7 +251,7 @@ private slots:
             std::string* fields[] = {&t.name,         &t.organization,   &t.email,        &t.icq,
                                      &t.phone,        &t.paymentType[0], &t.paymentId[0], &t.paymentType[1],
                                      &t.paymentId[1], &t.comments};
-            *fields[kind] = values[ranks[i]];
+            *fields[ColumnIndex(kind)] = values[ranks[i]];
             CPartnersPropertiesDlg::ApplyTexts(t, *Add(""));
         }
         auto dlg = OpenList();
@@ -221,12 +269,13 @@ private slots:
         QHeaderView* header = dlg->GetList()->horizontalHeader();
         dlg->OnHeaderClicked(kind);
         QCOMPARE(order(), ascending);
-        QCOMPARE(header->sortIndicatorSection(), kind);
+        QCOMPARE(header->sortIndicatorSection(), ColumnIndex(kind));
         QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
         dlg->OnHeaderClicked(kind);
         QCOMPARE(order(), QList<int>(ascending.rbegin(), ascending.rend()));
         QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
-        dlg->OnHeaderClicked((kind + 1) % kPartnerColumnCount); // another column starts ascending
+        // Another column starts ascending.
+        dlg->OnHeaderClicked(PartnerColumnAt((ColumnIndex(kind) + 1) % kPartnerColumnCount));
         QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
     }
 
@@ -236,7 +285,7 @@ private slots:
         Add("b")->SetOrganization("Alpha");
         Add("c")->SetOrganization("Mid");
         PartnersListLayout layout = PartnersListLayout::Defaults();
-        layout.columnVisible[PartnerColumnName] = 0;
+        layout.columnVisible[ColumnIndex(PartnerColumn::Name)] = 0;
         layout.columnCount = 9;
         m_store->SetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListSettings, layout.ToBytes());
         auto dlg = OpenList();
@@ -244,7 +293,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(dlg.get()));
         QHeaderView* header = dlg->GetList()->horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(5, header->height() / 2));
-        QCOMPARE(dlg->GetModel()->GetSortKind(), int(PartnerColumnOrganization));
+        QCOMPARE(dlg->GetModel()->GetSortKind(), std::optional(PartnerColumn::Organization));
         QCOMPARE(Names(*dlg), Strs({"b", "c", "a"}));
     }
 
@@ -259,10 +308,10 @@ private slots:
             Add("Fourth");
         });
         QCOMPARE(Names(*dlg), Strs({"Third", "Second", "First"}));
-        QCOMPARE(dlg->GetModel()->CellText(0, PartnerColumnComment), QStringLiteral("line one line two three"));
+        QCOMPARE(dlg->GetModel()->CellText(0, PartnerColumn::Comment), QStringLiteral("line one line two three"));
 
         // The key is the stored comment: "\r" sorts before the blank the cell shows instead.
-        dlg->OnHeaderClicked(PartnerColumnComment);
+        dlg->OnHeaderClicked(PartnerColumn::Comment);
         QCOMPARE(Names(*dlg), Strs({"First", "Second", "Third"}));
 
         // A new partner fills the list again, unsorted, newest first.
@@ -407,8 +456,8 @@ private slots:
         QCOMPARE(m_partners.GetCount(), std::size_t(1));
         const CPartner& p = *m_partners.GetPartners()[0];
         QCOMPARE(p.GetId(), 0);
-        for (int kind = 0; kind < 9; ++kind)
-            QCOMPARE(QString::fromStdString(PartnerField(p, kind)), typed[kind]);
+        for (int section = 0; section < 9; ++section)
+            QCOMPARE(QString::fromStdString(PartnerField(p, PartnerColumnAt(section))), typed[section]);
         QCOMPARE(p.GetComments(), std::string("one\r\ntwo"));
     }
 
@@ -436,7 +485,7 @@ private slots:
         CPartnersPropertiesDlg confirmed(p);
         QCOMPARE(confirmed.findChild<QPlainTextEdit*>(kFields[9])->toPlainText(), QStringLiteral("x\ny"));
         confirmed.accept();
-        for (int kind = 0; kind < kPartnerColumnCount; ++kind)
+        for (PartnerColumn kind : kPartnerColumns)
             QCOMPARE(PartnerField(*p, kind), PartnerField(before, kind));
     }
 

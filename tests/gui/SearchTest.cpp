@@ -212,10 +212,12 @@ private slots:
         QTest::newRow("partner name") << "GLOBEX" << false << -1 << "Echo";
         QTest::newRow("a shown date") << "07/04/20" << false << -1 << "Delta";
         QTest::newRow("a comment") << "secret" << false << -1 << "Charlie";
-        QTest::newRow("a comment, its column hidden") << "secret" << false << int(ColumnComment) << "Alpha";
+        QTest::newRow("a comment, its column hidden")
+            << "secret" << false << ColumnIndex(LinkColumn::Comment) << "Alpha";
         QTest::newRow("a price") << "4711" << false << -1 << "Charlie";
         QTest::newRow("First Start, hidden by default") << "invalid datetime" << false << -1 << "Alpha";
-        QTest::newRow("First Start, shown") << "invalid datetime" << false << int(ColumnFirstStart) << "Charlie";
+        QTest::newRow("First Start, shown")
+            << "invalid datetime" << false << ColumnIndex(LinkColumn::FirstStart) << "Charlie";
         QTest::newRow("beyond ASCII") << "flüge" << false << -1 << "Bravo";
         QTest::newRow("beyond ASCII, Match Case") << "flüge" << true << -1 << "Alpha";
         QTest::newRow("ß upper-cased to SS") << "STRASSE" << false << -1 << "Bravo";
@@ -231,7 +233,7 @@ private slots:
         QFETCH(QString, selected);
         AddDeals();
         if (toggledColumn >= 0)
-            View().ToggleColumn(toggledColumn);
+            View().ToggleColumn(LinkColumnAt(toggledColumn));
         SelectProject("Alpha");
         FindFromTheList(text, matchCase);
         QCOMPARE(Selected(), selected);
@@ -307,7 +309,7 @@ private slots:
         Add({"Aardvark", StatusOk, "needle"}); // the last row
         Frame().AttachDatabase();
         // The first column hidden: the list still scrolls down to the row.
-        View().ToggleColumn(ColumnStatus);
+        View().ToggleColumn(LinkColumn::Status);
         Frame().resize(800, 400);
         SelectProject("Bulk");
         List()->scrollToTop();
@@ -330,7 +332,7 @@ private slots:
         };
         add("Shop", "http://www.blog.example/links", "http://shop.example/");
         Frame().AttachDatabase();
-        QAction* command = Frame().GetAction(CMainFrame::CmdFindDuplicates);
+        QAction* command = Frame().GetAction(CMainFrame::Command::FindDuplicates);
         QVERIFY(!command->isEnabled()); // one link cannot have a duplicate
         add("Shop", "http://blog.example/links", "http://shop.example/");
         add("Shop", "http://www.blog.example/links", "http://shop.example/offers");

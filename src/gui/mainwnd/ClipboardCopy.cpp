@@ -27,11 +27,11 @@ QMimeData* MakeSelectionClipboardData(const CLinksView& view)
 {
     // The columns as the user sees them: shown ones only, in the order they were dragged into.
     const QHeaderView* header = view.GetList()->horizontalHeader();
-    std::vector<int> kinds;
+    std::vector<LinkColumn> kinds;
     for (int visual = 0; visual < header->count(); ++visual) {
-        const int kind = header->logicalIndex(visual);
-        if (!header->isSectionHidden(kind))
-            kinds.push_back(kind);
+        const int section = header->logicalIndex(visual);
+        if (!header->isSectionHidden(section))
+            kinds.push_back(LinkColumnAt(section));
     }
     const CLinksModel& model = *view.GetModel();
     std::vector<QStringList> rows;
@@ -39,7 +39,7 @@ QMimeData* MakeSelectionClipboardData(const CLinksView& view)
         if (!model.GetLink(row))
             continue;
         QStringList cells;
-        for (int kind : kinds)
+        for (LinkColumn kind : kinds)
             cells << model.CellText(row, kind);
         rows.push_back(std::move(cells));
     }

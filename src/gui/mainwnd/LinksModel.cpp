@@ -1,154 +1,32 @@
 #include "LinksModel.h"
 
+#include "LinkCells.h"
+#include "LinkRowColors.h"
 #include "core/records/Link.h"
 #include "core/records/LinkStatus.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
 
-#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPalette>
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cmath>
 #include <functional>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 
-const QColor kProblemBackground(255, 0, 0);
-const QColor kExpiringBackground(255, 180, 7);
-const QColor kSelectedPlain(182, 202, 234);
-const QColor kSelectedProblem(182, 37, 68);
-const QColor kSelectedExpiring(182, 136, 68);
-
-using PartnerNames = std::unordered_map<int32_t, std::string_view>;
-
-// Sorting and fingerprinting 100,000 rows cannot afford a linear partner search per row.
-PartnerNames MapPartnerNames(const CPartnersManager* partners)
-{
-    PartnerNames names;
-    if (!partners)
-        return names;
-    const std::vector<CPartner*> all = partners->GetPartners();
-    names.reserve(all.size());
-    for (const CPartner* p : all)
-        names.emplace(p->GetId(), p->GetName()); // the first partner of an id wins, as FindById does
-    return names;
-}
-
-std::string_view NameOf(const PartnerNames& names, int32_t id)
-{
-    if (id == -1)
-        return {};
-    const auto it = names.find(id);
-    return it == names.end() ? std::string_view() : it->second;
-}
-
-// The status names are a tiny fixed set; sorting compares them as bytes without building strings.
-std::string_view StatusNameView(uint32_t status)
-{
-    static const std::array<std::string, 8> names = [] {
-        std::array<std::string, 8> n;
-        for (int bit = 0; bit < 8; ++bit)
-            n[static_cast<std::size_t>(bit)] = GetStatusName(1u << bit);
-        return n;
-    }();
-    if (status == 0 || (status & (status - 1)) != 0 || status > 0x80)
-        return {};
-    return names[static_cast<std::size_t>(std::countr_zero(status))];
-}
-
-enum class KeyType
-{
-    Text,
-    Integer,
-    Date,
-};
-
-KeyType KeyTypeOf(int kind)
-{
-    switch (kind) {
-    case ColumnFirstStart:
-    case ColumnStart:
-    case ColumnEnd:
-        return KeyType::Date;
-    case ColumnFullCost:
-    case ColumnPrice:
-    case ColumnStartingPR:
-    case ColumnCurrentPR:
-    case ColumnExternalLinks:
-        return KeyType::Integer;
-    default:
-        return KeyType::Text;
-    }
-}
-
-std::string_view TextKey(const CLink& link, int kind, const PartnerNames& names)
-{
-    switch (kind) {
-    case ColumnStatus:
-        return StatusNameView(link.GetStatus());
-    case ColumnProject:
-        return link.GetProject();
-    case ColumnPartner:
-        return NameOf(names, link.GetPartnerId());
-    case ColumnAnchor:
-        return link.GetAnchor();
-    case ColumnFromPage:
-        return link.GetFromPage();
-    case ColumnToPage:
-        return link.GetToPage();
-    case ColumnComment:
-        return link.GetComment();
-    default:
-        return {};
-    }
-}
-
-int64_t IntegerKey(const CLink& link, int kind)
-{
-    switch (kind) {
-    case ColumnFullCost:
-        return link.GetCostPerPeriod();
-    case ColumnPrice:
-        return link.GetCostPerMonth();
-    case ColumnStartingPR:
-        return link.GetStartingPR();
-    case ColumnCurrentPR:
-        return link.GetStatus() == 0 ? -1 : link.GetCurrentPR();
-    case ColumnExternalLinks:
-        return link.GetStatus() == 0 ? -1 : link.GetExternalLinks();
-    default:
-        return 0;
-    }
-}
-
-OleDateTime DateOf(const CLink& link, int kind)
-{
-    switch (kind) {
-    case ColumnFirstStart:
-        return link.GetFirstPaymentDate();
-    case ColumnStart:
-        return link.GetLastPaymentDate();
-    default:
-        return link.GetExpiryDate();
-    }
-}
-
-// Before 30 December 1899 the fraction of an OLE date counts forward from the negative day, so the
-// raw value does not order; this day count does.
-double LinearDays(const OleDateTime& date)
-{
-    const double v = date.GetValue();
-    if (v >= 0)
-        return v;
-    const double day = std::ceil(v);
-    return day + (day - v);
-}
+using LinkCells::DateOf;
+using LinkCells::IntegerKey;
+using LinkCells::KeyType;
+using LinkCells::KeyTypeOf;
+using LinkCells::LinearDays;
+using LinkCells::MapPartnerNames;
+using LinkCells::NameOf;
+using LinkCells::PartnerNames;
+using LinkCells::TextKey;
 
 inline void Mix(uint64_t& h, uint64_t v)
 {
@@ -176,141 +54,7 @@ uint64_t FingerprintOf(const CLink& link, std::string_view partnerName)
     return h;
 }
 
-// The text a cell shows, in the bytes the records hold (UTF-8); formatted cells are written into
-// `scratch`. The list's cells and Find both read it, so they cannot disagree about what is shown.
-std::string_view ShownText(const CLink& link, int kind, std::string_view partnerName, std::string& scratch)
-{
-    const uint32_t status = link.GetStatus();
-    const auto number = [&scratch](int64_t value) -> std::string_view {
-        scratch = std::to_string(value);
-        return scratch;
-    };
-    switch (kind) {
-    case ColumnStatus:
-        if (status == 0)
-            return "?";
-        return StatusNameView(status);
-    case ColumnPartner:
-        return partnerName;
-    case ColumnFirstStart:
-    case ColumnStart:
-    case ColumnEnd:
-        scratch = FormatDate(DateOf(link, kind));
-        return scratch;
-    case ColumnFullCost:
-    case ColumnPrice:
-    case ColumnStartingPR:
-        return number(IntegerKey(link, kind));
-    case ColumnCurrentPR:
-    case ColumnExternalLinks:
-        return status == 0 ? std::string_view("-") : number(IntegerKey(link, kind));
-    default:
-        return TextKey(link, kind, {});
-    }
-}
-
 } // namespace
-
-bool KindCanShow(int kind, std::string_view text, bool upperCased)
-{
-    // What ShownText writes for them: "MM/DD/YY", "Invalid DateTime" or nothing; a number or "-".
-    const auto madeOf = [text](std::string_view characters, std::size_t longest) {
-        return text.size() <= longest && text.find_first_not_of(characters) == std::string_view::npos;
-    };
-    switch (KeyTypeOf(kind)) {
-    case KeyType::Date:
-        return madeOf("0123456789/", 8) ||
-               std::string_view(upperCased ? "INVALID DATETIME" : "Invalid DateTime").find(text) !=
-                   std::string_view::npos;
-    case KeyType::Integer:
-        return madeOf("0123456789-", 20);
-    case KeyType::Text:
-        break;
-    }
-    return true;
-}
-
-QString LinkColumnName(int kind)
-{
-    static const std::array<const char*, kLinkColumnCount> names = {
-        "Status", "Project",     "Partner",    "Anchor",    "First Start", "Start",          "End",    "Full cost",
-        "Price",  "Starting PR", "Current PR", "From page", "To Page",     "External links", "Comment"};
-    if (kind < 0 || kind >= kLinkColumnCount)
-        return {};
-    return QString::fromLatin1(names[static_cast<std::size_t>(kind)]);
-}
-
-LinkRowColors GetLinkRowColors(uint32_t status, bool selected, bool focused, const QPalette& palette)
-{
-    if (selected && !focused)
-        return {palette.color(QPalette::Button), palette.color(QPalette::ButtonText)};
-    LinkRowColors colors;
-    bool plain = false;
-    if (status & StatusProblematicMask)
-        colors = {kProblemBackground, Qt::white};
-    else if (status & StatusExpiring)
-        colors = {kExpiringBackground, Qt::black};
-    else {
-        colors = {palette.color(QPalette::Base), palette.color(QPalette::Text)};
-        plain = true;
-    }
-    if (!selected)
-        return colors;
-    if (plain)
-        colors.background = kSelectedPlain; // the text keeps the window colour on light blue
-    else {
-        colors.background = colors.background == kProblemBackground ? kSelectedProblem : kSelectedExpiring;
-        colors.text = palette.color(QPalette::HighlightedText);
-    }
-    return colors;
-}
-
-QString ShortenText(const QString& text, const QFontMetrics& metrics, int width)
-{
-    if (metrics.horizontalAdvance(text) <= width)
-        return text;
-    const QString dots = QStringLiteral("...");
-    // The width of a prefix plus "..." grows with the prefix, so the longest prefix that fits is
-    // found by halving instead of by dropping one character at a time.
-    qsizetype lo = 0;
-    qsizetype hi = text.size() - 1;
-    while (lo < hi) {
-        const qsizetype mid = (lo + hi + 1) / 2;
-        if (metrics.horizontalAdvance(text.left(mid) + dots) <= width)
-            lo = mid;
-        else
-            hi = mid - 1;
-    }
-    return text.left(lo) + dots;
-}
-
-QString StatusBalloonText(const CLink& link, const OleDateTime& now)
-{
-    switch (link.GetStatus()) {
-    case StatusNone:
-        return QStringLiteral("Unknown status");
-    case StatusExpiring: {
-        const double days = (link.GetExpiryDate() - now).GetDays();
-        // Rounded like a stored period, so that "3 days and a few hours" counts as 3.
-        const double whole = std::trunc(days + (days < 0 ? -1.0 / 172800.0 : 1.0 / 172800.0));
-        return QStringLiteral("The item(s) will be expired in %1 days").arg(static_cast<long long>(whole) + 1);
-    }
-    case StatusExpired:
-        return QStringLiteral("This item has expired!");
-    case StatusNotPresent:
-        return QStringLiteral("This item is not present on \"From page\".");
-    case StatusInvalidText:
-        return QStringLiteral("This item was found with invalid text.");
-    case StatusNofollow:
-        return QStringLiteral("The link is blocked by \"nofollow\" flag");
-    case StatusRobots:
-        return QStringLiteral("The page is blocked by robots.txt");
-    case StatusCantOpen:
-        return QStringLiteral("\"From page\" is inaccessible");
-    default:
-        return {};
-    }
-}
 
 CLinksModel::CLinksModel(QObject* parent) : QAbstractTableModel(parent)
 {
@@ -326,53 +70,18 @@ int CLinksModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : kLinkColumnCount;
 }
 
-QString CLinksModel::CellText(int row, int kind) const
+QString CLinksModel::CellText(int row, LinkColumn kind) const
 {
     const CLink* link = GetLink(row);
     if (!link)
         return {};
     std::string_view partnerName;
-    if (kind == ColumnPartner && m_partners)
+    if (kind == LinkColumn::Partner && m_partners)
         if (const CPartner* partner = m_partners->FindById(link->GetPartnerId()))
             partnerName = partner->GetName();
     std::string scratch;
-    const std::string_view text = ShownText(*link, kind, partnerName, scratch);
+    const std::string_view text = LinkCells::ShownText(*link, kind, partnerName, scratch);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-CCellTextReader::CCellTextReader(const CLinksModel& model)
-    : m_model(model), m_partnerNames(MapPartnerNames(model.m_partners))
-{
-}
-
-std::string_view CCellTextReader::Text(int row, int kind)
-{
-    if (row != m_row) {
-        m_row = row;
-        ReadAhead(row);
-    }
-    const CLink* link = m_model.GetLink(row);
-    if (!link)
-        return {};
-    const std::string_view partnerName = kind == ColumnPartner ? NameOf(m_partnerNames, link->GetPartnerId()) : "";
-    return ShownText(*link, kind, partnerName, m_scratch);
-}
-
-void CCellTextReader::ReadAhead(int row) const
-{
-    // The rows run in the list's order while their links lie in the order they were made, so
-    // without this nearly every row waits for its link, and then for its texts, to come from
-    // memory: the links some rows down are asked for now, the texts of those asked for before.
-    constexpr int kLinkLead = 16;
-    constexpr int kTextLead = 8;
-    constexpr std::size_t kCacheLine = 64;
-    if (const CLink* link = m_model.GetLink(row + kLinkLead))
-        for (std::size_t offset = 0; offset < sizeof(CLink); offset += kCacheLine)
-            __builtin_prefetch(reinterpret_cast<const char*>(link) + offset);
-    if (const CLink* link = m_model.GetLink(row + kTextLead))
-        for (const std::string* text :
-             {&link->GetProject(), &link->GetAnchor(), &link->GetFromPage(), &link->GetToPage(), &link->GetComment()})
-            __builtin_prefetch(text->data());
 }
 
 QVariant CLinksModel::data(const QModelIndex& index, int role) const
@@ -380,14 +89,14 @@ QVariant CLinksModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()) || index.column() >= kLinkColumnCount)
         return {};
     const CLink& link = *m_rows[static_cast<std::size_t>(index.row())].link;
-    const int kind = index.column();
+    const LinkColumn kind = LinkColumnAt(index.column());
     switch (role) {
     case Qt::DisplayRole:
         return CellText(index.row(), kind);
     case SortKeyRole:
         switch (KeyTypeOf(kind)) {
         case KeyType::Text:
-            if (kind == ColumnPartner) {
+            if (kind == LinkColumn::Partner) {
                 const CPartner* partner = m_partners ? m_partners->FindById(link.GetPartnerId()) : nullptr;
                 return partner ? QByteArray::fromStdString(partner->GetName()) : QByteArray("");
             }
@@ -422,7 +131,7 @@ QVariant CLinksModel::headerData(int section, Qt::Orientation orientation, int r
     if (orientation != Qt::Horizontal || section < 0 || section >= kLinkColumnCount)
         return {};
     if (role == Qt::DisplayRole)
-        return LinkColumnName(section);
+        return LinkColumnName(LinkColumnAt(section));
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
     return {};
@@ -448,9 +157,9 @@ int CLinksModel::RowOf(const CLink* link) const
     return it == m_rows.end() ? -1 : static_cast<int>(it - m_rows.begin());
 }
 
-void CLinksModel::SetSort(int kind, bool descending)
+void CLinksModel::SetSort(LinkColumn kind, bool descending)
 {
-    m_sortKind = std::clamp(kind, 0, kLinkColumnCount - 1);
+    m_sortKind = LinkColumnAt(std::clamp(ColumnIndex(kind), 0, kLinkColumnCount - 1));
     m_sortDescending = descending;
 }
 
@@ -538,7 +247,7 @@ void CLinksModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= kLinkColumnCount)
         return;
-    SetSort(column, order == Qt::DescendingOrder);
+    SetSort(LinkColumnAt(column), order == Qt::DescendingOrder);
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<CLink*> before;
     before.reserve(m_rows.size());
@@ -570,7 +279,7 @@ void CLinksModel::SortRows()
 {
     if (m_rows.size() < 2)
         return;
-    const int kind = m_sortKind;
+    const LinkColumn kind = m_sortKind;
     const KeyType type = KeyTypeOf(kind);
     const bool descending = m_sortDescending;
 
@@ -583,7 +292,7 @@ void CLinksModel::SortRows()
         int64_t number;
         double date;
     };
-    const PartnerNames names = kind == ColumnPartner ? MapPartnerNames(m_partners) : PartnerNames();
+    const PartnerNames names = kind == LinkColumn::Partner ? MapPartnerNames(m_partners) : PartnerNames();
     std::vector<Item> items;
     items.reserve(m_rows.size());
     for (const Row& r : m_rows) {
@@ -627,7 +336,7 @@ void CLinksModel::SortRows()
         m_rows[i] = items[i].row;
 }
 
-QString CLinksModel::CopyRowsAsText(const std::vector<int>& rows, const std::vector<int>& kinds) const
+QString CLinksModel::CopyRowsAsText(const std::vector<int>& rows, const std::vector<LinkColumn>& kinds) const
 {
     QString text;
     for (int row : rows) {

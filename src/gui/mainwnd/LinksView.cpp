@@ -6,24 +6,21 @@
 #include "gui/widgets/ColumnLayout.h"
 
 #include <QApplication>
-#include <QContextMenuEvent>
 #include <QCursor>
 #include <QHeaderView>
-#include <QHelpEvent>
-#include <QKeyEvent>
 #include <QMenu>
-#include <QPainter>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr int kHoverDelayMs = 1500;
 constexpr int kBalloonShowMs = 3000;
-constexpr int kDefaultWidth = 70;
 // A fit measures this many rows from the top, so that it costs the same for 100,000 links.
 constexpr int kFitRows = 100;
 // No fitted column grows past this many average characters (about 400 pixels at common sizes):
@@ -31,147 +28,35 @@ constexpr int kFitRows = 100;
 constexpr int kFitMaxChars = 55;
 // The delegate draws the text 2 pixels in from each side of the cell; the rest is air.
 constexpr int kCellPadding = 12;
-const QColor kGridLine(241, 241, 241);
-
-using ColumnLayout::GetInt32;
-using ColumnLayout::HeaderIndexOf;
-using ColumnLayout::PutInt32;
 
 } // namespace
 
-ListLayout ListLayout::Defaults()
+QString StatusBalloonText(const CLink& link, const OleDateTime& now)
 {
-    ListLayout layout;
-    for (int i = 0; i < kLinkColumnCount; ++i) {
-        layout.columnOrder[static_cast<std::size_t>(i)] = i;
-        layout.columnVisible[static_cast<std::size_t>(i)] = i == ColumnFirstStart ? 0 : 1;
-        layout.columnWidth[static_cast<std::size_t>(i)] = kDefaultWidth;
+    switch (link.GetStatus()) {
+    case StatusNone:
+        return QStringLiteral("Unknown status");
+    case StatusExpiring: {
+        const double days = (link.GetExpiryDate() - now).GetDays();
+        // Rounded like a stored period, so that "3 days and a few hours" counts as 3.
+        const double whole = std::trunc(days + (days < 0 ? -1.0 / 172800.0 : 1.0 / 172800.0));
+        return QStringLiteral("The item(s) will be expired in %1 days").arg(static_cast<long long>(whole) + 1);
     }
-    return layout;
-}
-
-ListLayout ListLayout::FromBytes(const std::vector<uint8_t>& bytes)
-{
-    if (bytes.size() != kBytes)
-        return Defaults();
-    ListLayout layout;
-    std::size_t pos = 0;
-    layout.columnCount = GetInt32(bytes, pos);
-    for (auto& v : layout.columnOrder)
-        v = GetInt32(bytes, pos);
-    for (auto& v : layout.columnVisible)
-        v = GetInt32(bytes, pos);
-    for (auto& v : layout.columnWidth)
-        v = GetInt32(bytes, pos);
-    layout.sortColumn = GetInt32(bytes, pos);
-    layout.sortDescending = GetInt32(bytes, pos);
-    return layout;
-}
-
-std::vector<uint8_t> ListLayout::ToBytes() const
-{
-    std::vector<uint8_t> out;
-    out.reserve(kBytes);
-    PutInt32(out, columnCount);
-    for (int32_t v : columnOrder)
-        PutInt32(out, v);
-    for (int32_t v : columnVisible)
-        PutInt32(out, v);
-    for (int32_t v : columnWidth)
-        PutInt32(out, v);
-    PutInt32(out, sortColumn);
-    PutInt32(out, sortDescending);
-    return out;
-}
-
-std::vector<int> ListLayout::ShownKinds() const
-{
-    return ColumnLayout::ShownKinds(columnVisible);
-}
-
-void CLinkRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
-{
-    const bool selected = option.state & QStyle::State_Selected;
-    const bool focused = option.state & QStyle::State_Active;
-    const LinkRowColors colors =
-        GetLinkRowColors(index.data(CLinksModel::StatusRole).toUInt(), selected, focused, option.palette);
-    const QRect r = option.rect;
-    painter->save();
-    painter->fillRect(r, colors.background);
-    painter->setPen(kGridLine);
-    painter->drawLine(r.topLeft(), r.topRight());
-    painter->drawLine(r.bottomLeft(), r.bottomRight());
-    const QRect cell = r.adjusted(0, 1, -1, -1);
-    painter->setPen(selected ? QColor(Qt::black) : colors.background);
-    painter->drawRect(cell.adjusted(0, 0, -1, -1));
-    const QRect textRect = cell.adjusted(2, 0, -2, 0);
-    painter->setPen(colors.text);
-    painter->setFont(option.font);
-    const QString text = ShortenText(index.data(Qt::DisplayRole).toString(), option.fontMetrics, textRect.width());
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
-    painter->restore();
-}
-
-bool CLinkRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                                 const QModelIndex& index)
-{
-    // Tips only for texts the cell cuts off.
-    if (event->type() == QEvent::ToolTip && index.isValid()) {
-        const QString text = index.data(Qt::DisplayRole).toString();
-        if (option.fontMetrics.horizontalAdvance(text) > option.rect.width() - 4) {
-            QToolTip::showText(event->globalPos(), text, view, option.rect);
-            return true;
-        }
-        QToolTip::hideText();
-        return true;
-    }
-    return QStyledItemDelegate::helpEvent(event, view, option, index);
-}
-
-CLinksListCtrl::CLinksListCtrl(QWidget* parent) : CRowListView(parent)
-{
-    setMouseTracking(true);
-    setFrameShape(QFrame::NoFrame);
-    setItemDelegate(new CLinkRowDelegate(this));
-    QHeaderView* header = horizontalHeader();
-    header->setSectionsMovable(true);
-    header->setSectionsClickable(true);
-    header->setSortIndicatorShown(true);
-    header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setContextMenuPolicy(Qt::CustomContextMenu);
-    header->setMouseTracking(true);
-}
-
-void CLinksListCtrl::keyboardSearch(const QString& search)
-{
-    // No type-ahead: the main window decides what typed characters do.
-    emit TextTyped(search);
-}
-
-void CLinksListCtrl::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_F2:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        emit EditRequested();
-        return;
-    case Qt::Key_Delete:
-        emit DeleteRequested();
-        return;
+    case StatusExpired:
+        return QStringLiteral("This item has expired!");
+    case StatusNotPresent:
+        return QStringLiteral("This item is not present on \"From page\".");
+    case StatusInvalidText:
+        return QStringLiteral("This item was found with invalid text.");
+    case StatusNofollow:
+        return QStringLiteral("The link is blocked by \"nofollow\" flag");
+    case StatusRobots:
+        return QStringLiteral("The page is blocked by robots.txt");
+    case StatusCantOpen:
+        return QStringLiteral("\"From page\" is inaccessible");
     default:
-        QTableView::keyPressEvent(event);
+        return {};
     }
-}
-
-void CLinksListCtrl::contextMenuEvent(QContextMenuEvent* event)
-{
-    if (event->reason() == QContextMenuEvent::Keyboard)
-        emit RowMenuRequested(viewport()->mapToGlobal(QPoint(0, 0)));
-    else
-        emit RowMenuRequested(event->globalPos());
 }
 
 CLinksView::CLinksView(ISettingsStore& store, QWidget* parent) : QWidget(parent), m_store(store)
@@ -201,7 +86,8 @@ CLinksView::CLinksView(ISettingsStore& store, QWidget* parent) : QWidget(parent)
     }
 
     QHeaderView* header = m_list->horizontalHeader();
-    connect(header, &QHeaderView::sectionClicked, this, &CLinksView::OnHeaderClicked);
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int section) { OnHeaderClicked(LinkColumnAt(section)); });
     connect(header, &QWidget::customContextMenuRequested, this, &CLinksView::ShowColumnMenu);
     connect(m_list, &CLinksListCtrl::EditRequested, this, &CLinksView::EditRequested);
     connect(m_list, &CLinksListCtrl::DeleteRequested, this, &CLinksView::DeleteRequested);
@@ -255,12 +141,13 @@ void CLinksView::FillList(bool full)
     }
 }
 
-int CLinksView::FittedWidth(int kind) const
+int CLinksView::FittedWidth(LinkColumn kind) const
 {
     const QFontMetrics metrics(m_list->font());
     return ColumnLayout::FittedWidth(
-        *m_list->horizontalHeader(), kind, metrics, std::min(m_model->rowCount(), kFitRows), kCellPadding,
-        kFitMaxChars * metrics.averageCharWidth(), [this](int row, int k) { return m_model->CellText(row, k); });
+        *m_list->horizontalHeader(), ColumnIndex(kind), metrics, std::min(m_model->rowCount(), kFitRows), kCellPadding,
+        kFitMaxChars * metrics.averageCharWidth(),
+        [this](int row, int section) { return m_model->CellText(row, LinkColumnAt(section)); });
 }
 
 void CLinksView::FitColumns()
@@ -269,10 +156,10 @@ void CLinksView::FitColumns()
     const bool stretch = header->stretchLastSection();
     // The stretched column is fitted like the others, then stretched again from its new width.
     header->setStretchLastSection(false);
-    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
-        if (!header->isSectionHidden(kind)) {
-            header->resizeSection(kind, FittedWidth(kind));
-            m_fittedKinds.set(static_cast<std::size_t>(kind));
+    for (LinkColumn kind : kLinkColumns) {
+        if (!header->isSectionHidden(ColumnIndex(kind))) {
+            header->resizeSection(ColumnIndex(kind), FittedWidth(kind));
+            m_fittedKinds.set(static_cast<std::size_t>(ColumnIndex(kind)));
         }
     }
     header->setStretchLastSection(stretch);
@@ -292,7 +179,7 @@ ListLayout CLinksView::ReadLayout() const
     ListLayout layout = m_layout;
     ColumnLayout::ReadFromHeader(*m_list->horizontalHeader(), layout.columnCount, layout.columnOrder,
                                  layout.columnVisible, layout.columnWidth);
-    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
+    const int sortHeader = layout.HeaderIndexOf(m_model->GetSortKind());
     if (sortHeader >= 0)
         layout.sortColumn = sortHeader;
     layout.sortDescending = m_model->IsSortDescending() ? 1 : 0;
@@ -306,10 +193,10 @@ void CLinksView::ApplyLayout(const ListLayout& stored)
         width = std::clamp<int32_t>(width, 0, ColumnLayout::kMaxWidth);
     ColumnLayout::ApplyToHeader(*m_list->horizontalHeader(), stored.columnCount, stored.columnOrder,
                                 stored.columnVisible, m_layout.columnWidth);
-    const std::vector<int> shown = stored.ShownKinds();
+    const std::vector<LinkColumn> shown = stored.ShownKinds();
     const int count = static_cast<int>(shown.size());
 
-    int sortKind = ColumnProject;
+    LinkColumn sortKind = LinkColumn::Project;
     if (stored.sortColumn >= 0 && stored.sortColumn < count)
         sortKind = shown[static_cast<std::size_t>(stored.sortColumn)];
     else if (count > 0)
@@ -327,19 +214,20 @@ void CLinksView::SaveLayout()
 void CLinksView::UpdateSortIndicator()
 {
     m_list->horizontalHeader()->setSortIndicator(
-        m_model->GetSortKind(), m_model->IsSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+        ColumnIndex(m_model->GetSortKind()), m_model->IsSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
-void CLinksView::OnHeaderClicked(int kind)
+void CLinksView::OnHeaderClicked(LinkColumn kind)
 {
     const bool descending = kind == m_model->GetSortKind() ? !m_model->IsSortDescending() : false;
-    m_model->sort(kind, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    m_model->sort(ColumnIndex(kind), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     UpdateSortIndicator();
 }
 
-void CLinksView::ToggleColumn(int kind)
+void CLinksView::ToggleColumn(LinkColumn kind)
 {
-    if (kind < 0 || kind >= kLinkColumnCount)
+    const int section = ColumnIndex(kind);
+    if (section < 0 || section >= kLinkColumnCount)
         return;
     // A stretched last column gives its own width back first: read with the stretch, it would keep
     // that width when another column takes its place, or when it stretches again.
@@ -347,18 +235,19 @@ void CLinksView::ToggleColumn(int kind)
     const bool stretch = header->stretchLastSection();
     header->setStretchLastSection(false);
     ListLayout layout = ReadLayout();
-    ColumnLayout::ToggleKind(kind, layout.columnCount, layout.columnOrder, layout.columnVisible);
+    ColumnLayout::ToggleKind(section, layout.columnCount, layout.columnOrder, layout.columnVisible);
     // The sort stays on its kind while it is shown; a hidden sort kind passes its header index on.
-    const int sortHeader = HeaderIndexOf(layout.ShownKinds(), m_model->GetSortKind());
+    const int sortHeader = layout.HeaderIndexOf(m_model->GetSortKind());
     if (sortHeader >= 0)
         layout.sortColumn = sortHeader;
     ApplyLayout(layout);
     FillList(true);
     // A column that was hidden at every fit so far is fitted when it appears; one that was fitted
     // before comes back with the width it had.
-    if (m_unstoredLayout && !header->isSectionHidden(kind) && !m_fittedKinds.test(static_cast<std::size_t>(kind))) {
-        header->resizeSection(kind, FittedWidth(kind));
-        m_fittedKinds.set(static_cast<std::size_t>(kind));
+    if (m_unstoredLayout && !header->isSectionHidden(section) &&
+        !m_fittedKinds.test(static_cast<std::size_t>(section))) {
+        header->resizeSection(section, FittedWidth(kind));
+        m_fittedKinds.set(static_cast<std::size_t>(section));
     }
     header->setStretchLastSection(stretch);
 }
@@ -367,18 +256,18 @@ void CLinksView::ShowColumnMenu(const QPoint& pos)
 {
     QMenu menu(this);
     const QHeaderView* header = m_list->horizontalHeader();
-    for (int kind = 0; kind < kLinkColumnCount; ++kind) {
+    for (LinkColumn kind : kLinkColumns) {
         QAction* action = menu.addAction(LinkColumnName(kind));
         action->setCheckable(true);
-        action->setChecked(!header->isSectionHidden(kind));
-        action->setData(kind);
+        action->setChecked(!header->isSectionHidden(ColumnIndex(kind)));
+        action->setData(ColumnIndex(kind));
     }
     m_menuOpen = true;
     HideStatusBalloon();
     QAction* chosen = menu.exec(header->viewport()->mapToGlobal(pos));
     m_menuOpen = false;
     if (chosen)
-        ToggleColumn(chosen->data().toInt());
+        ToggleColumn(LinkColumnAt(chosen->data().toInt()));
 }
 
 std::vector<int> CLinksView::GetSelectedRows() const
@@ -401,8 +290,8 @@ void CLinksView::SelectOnly(int row)
 QString CLinksView::CopySelectionAsText() const
 {
     const ListLayout layout = ReadLayout();
-    const std::vector<int> shown = layout.ShownKinds();
-    std::vector<int> kinds;
+    const std::vector<LinkColumn> shown = layout.ShownKinds();
+    std::vector<LinkColumn> kinds;
     for (int i = 0; i < layout.columnCount; ++i)
         kinds.push_back(shown[static_cast<std::size_t>(layout.columnOrder[static_cast<std::size_t>(i)])]);
     return m_model->CopyRowsAsText(GetSelectedRows(), kinds);

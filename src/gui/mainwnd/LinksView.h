@@ -1,12 +1,12 @@
 #pragma once
 
+#include "LinksListCtrl.h"
 #include "LinksModel.h"
-#include "gui/widgets/RowListView.h"
+#include "ListLayout.h"
 
-#include <QStyledItemDelegate>
 #include <QTimer>
+#include <QWidget>
 
-#include <array>
 #include <bitset>
 #include <cstdint>
 #include <vector>
@@ -15,62 +15,10 @@ class CLink;
 class CLinksManager;
 class CPartnersManager;
 class ISettingsStore;
+class OleDateTime;
 
-/// The stored layout of the links list: 48 little-endian 32-bit integers. Order and sort column
-/// are header indexes (counting shown kinds in kind order); visibility and width are per kind.
-struct ListLayout
-{
-    static constexpr std::size_t kBytes = 192;
-
-    int32_t columnCount = kLinkColumnCount;
-    std::array<int32_t, kLinkColumnCount> columnOrder{};
-    std::array<int32_t, kLinkColumnCount> columnVisible{};
-    std::array<int32_t, kLinkColumnCount> columnWidth{};
-    int32_t sortColumn = 1;
-    int32_t sortDescending = 1;
-
-    static ListLayout Defaults();
-    /// Anything but exactly 192 bytes gives the defaults.
-    static ListLayout FromBytes(const std::vector<uint8_t>& bytes);
-    std::vector<uint8_t> ToBytes() const;
-
-    /// The shown kinds in kind order: element h is the kind of header index h.
-    std::vector<int> ShownKinds() const;
-};
-
-/// Draws a row in its status colours, with the selection variants and "..." for cut-off texts.
-class CLinkRowDelegate : public QStyledItemDelegate
-{
-    Q_OBJECT
-
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                   const QModelIndex& index) override;
-};
-
-/// The list of links: one column per kind, the kinds the user does not want hidden.
-class CLinksListCtrl : public CRowListView
-{
-    Q_OBJECT
-
-public:
-    explicit CLinksListCtrl(QWidget* parent = nullptr);
-    void keyboardSearch(const QString& search) override;
-
-signals:
-    void EditRequested();
-    void DeleteRequested();
-    /// A typed character the list does not use; the main window gets it instead.
-    void TextTyped(const QString& text);
-    /// Right-click or menu key on the rows, at a global position.
-    void RowMenuRequested(const QPoint& globalPos);
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-};
+/// The texts of a check-run balloon for a link's exact status; "" for statuses that have none.
+QString StatusBalloonText(const CLink& link, const OleDateTime& now);
 
 /// The main window's client area: the links list and its status balloon.
 class CLinksView : public QWidget
@@ -100,9 +48,9 @@ public:
     void SaveLayout();
 
     /// A click on the header item of `kind`: the same column reverses, another sorts ascending.
-    void OnHeaderClicked(int kind);
+    void OnHeaderClicked(LinkColumn kind);
     /// Shows or hides a kind as the column menu does, then rebuilds the rows.
-    void ToggleColumn(int kind);
+    void ToggleColumn(LinkColumn kind);
 
     int GetRowCount() const { return m_model->rowCount(); }
     /// Selected rows in list order.
@@ -135,7 +83,7 @@ private:
     void UpdateSortIndicator();
     void ShowStatusBalloon(const CLink* link);
     void FitColumnsIfPending();
-    int FittedWidth(int kind) const;
+    int FittedWidth(LinkColumn kind) const;
 
     ISettingsStore& m_store;
     CLinksModel* m_model = nullptr;

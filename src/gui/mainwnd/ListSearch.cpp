@@ -1,5 +1,7 @@
 #include "ListSearch.h"
 
+#include "CellTextReader.h"
+#include "LinkCells.h"
 #include "LinksView.h"
 #include "core/search/TextMatch.h"
 #include "gui/search/FindDlg.h"
@@ -12,32 +14,32 @@ namespace {
 
 // The header's sections are the kinds; their logical order is the kinds' order, whatever order
 // the user dragged them into.
-std::vector<int> ShownKinds(const CLinksView& view)
+std::vector<LinkColumn> ShownKinds(const CLinksView& view)
 {
     const QHeaderView* header = view.GetList()->horizontalHeader();
-    std::vector<int> kinds;
-    for (int kind = 0; kind < header->count(); ++kind)
-        if (!header->isSectionHidden(kind))
-            kinds.push_back(kind);
+    std::vector<LinkColumn> kinds;
+    for (int section = 0; section < header->count(); ++section)
+        if (!header->isSectionHidden(section))
+            kinds.push_back(LinkColumnAt(section));
     return kinds;
 }
 
 // The first row in [first, end) where one of the cells of `kinds` shows the text; -1 for none.
-int FindRowShowing(const CLinksModel& model, const std::vector<int>& kinds, const FindRequest& request, int first,
-                   int end)
+int FindRowShowing(const CLinksModel& model, const std::vector<LinkColumn>& kinds, const FindRequest& request,
+                   int first, int end)
 {
     first = std::max(first, 0);
     end = std::min(end, model.rowCount());
     if (first >= end || kinds.empty())
         return -1;
     const CTextMatcher matcher(request.text, request.matchCase);
-    std::vector<int> searched;
-    for (int kind : kinds)
-        if (KindCanShow(kind, matcher.Needle(), matcher.IgnoresCase()))
+    std::vector<LinkColumn> searched;
+    for (LinkColumn kind : kinds)
+        if (LinkCells::KindCanShow(kind, matcher.Needle(), matcher.IgnoresCase()))
             searched.push_back(kind);
     CCellTextReader cells(model);
     for (int row = first; row < end; ++row)
-        for (int kind : searched)
+        for (LinkColumn kind : searched)
             if (matcher.Matches(cells.Text(row, kind)))
                 return row;
     return -1;
@@ -75,7 +77,7 @@ void CListSearch::FindNext(QWidget* parent)
 
 bool CListSearch::SelectFrom(int first)
 {
-    const std::vector<int> kinds = ShownKinds(m_view);
+    const std::vector<LinkColumn> kinds = ShownKinds(m_view);
     const CLinksModel& model = *m_view.GetModel();
     int row = FindRowShowing(model, kinds, *m_last, first, model.rowCount());
     if (row < 0)

@@ -70,8 +70,8 @@ CMainFrame::CMainFrame(CWorkspace& workspace, QWidget* parent) : QMainWindow(par
     statusBar()->addWidget(m_totalPane, 1);
     statusBar()->addWidget(m_selectedPane, 1);
 
-    connect(m_view, &CLinksView::EditRequested, this, [this] { RunCommand(CmdEdit); });
-    connect(m_view, &CLinksView::DeleteRequested, this, [this] { RunCommand(CmdDelete); });
+    connect(m_view, &CLinksView::EditRequested, this, [this] { RunCommand(Command::Edit); });
+    connect(m_view, &CLinksView::DeleteRequested, this, [this] { RunCommand(Command::Delete); });
     connect(m_view->GetList(), &CLinksListCtrl::RowMenuRequested, this, &CMainFrame::ShowListMenu);
     connect(m_view->GetList()->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         UpdateCommandStates();
@@ -158,53 +158,38 @@ std::vector<CLink*> CMainFrame::SelectedLinks() const
     return links;
 }
 
-bool CMainFrame::IsCommandEnabled(int command) const
+bool CMainFrame::IsCommandEnabled(Command command) const
+{
+    return IsEnabled(Spec(command).enabledWhen);
+}
+
+bool CMainFrame::IsEnabled(EnabledWhen rule) const
 {
     const std::size_t selected = m_view->GetSelectedRows().size();
     // A handed-over run is checking every link: a second run would only check them again, and its
     // workers read the records that editing would change under them.
     const bool runFree = !m_scheduledRun.valid();
-    switch (command) {
-    case CmdCheckLink:
-        return IsAttached() && selected >= 1 && runFree;
-    case CmdCheckAll:
-    case CmdAdd:
-    case CmdAddPack:
-    case CmdAddPartner:
-    case CmdPartnerList:
-    case CmdImportExcel:
-    case CmdExportText:
-    case CmdExportExcel:
-    case CmdOptions:
-        return IsAttached() && runFree;
-    case CmdEdit:
-    case CmdDuplicate:
-    case CmdRenew:
-        return IsAttached() && selected >= 1 && runFree;
-    case CmdDelete:
-    case CmdCopy:
-    case CmdViewSource:
-        return IsAttached() && selected >= 1;
-    case CmdOpenInBrowser:
-    case CmdExternalLinks:
-        return IsAttached() && selected == 1;
-    case CmdFindDuplicates:
-        return IsAttached() && m_workspace.GetDatabase().GetLinks()->GetCount() > 1;
-    default:
+    switch (rule) {
+    case EnabledWhen::Always:
         return true;
+    case EnabledWhen::Free:
+        return IsAttached() && runFree;
+    case EnabledWhen::FreeSelection:
+        return IsAttached() && selected >= 1 && runFree;
+    case EnabledWhen::Selection:
+        return IsAttached() && selected >= 1;
+    case EnabledWhen::OneRow:
+        return IsAttached() && selected == 1;
+    case EnabledWhen::TwoLinks:
+        return IsAttached() && m_workspace.GetDatabase().GetLinks()->GetCount() > 1;
     }
-}
-
-QAction* CMainFrame::GetAction(int command) const
-{
-    const auto it = m_actions.find(command);
-    return it == m_actions.end() ? nullptr : it->second;
+    return true;
 }
 
 void CMainFrame::UpdateCommandStates()
 {
-    for (const auto& [id, action] : m_actions)
-        action->setEnabled(IsCommandEnabled(id));
+    for (std::size_t i = 0; i < kCommandCount; ++i)
+        m_actions[i]->setEnabled(IsCommandEnabled(static_cast<Command>(i)));
 }
 
 QString CMainFrame::GetTotalPaneText() const
@@ -244,104 +229,86 @@ void CMainFrame::ShowListMenu(const QPoint& globalPos)
     m_view->SetMenuOpen(false);
 }
 
-void CMainFrame::RunCommand(int command)
+void CMainFrame::RunCommand(Command command)
 {
-    if (!IsCommandEnabled(command))
-        return;
-    switch (command) {
-    case CmdAdd:
-    case CmdAddPack:
-    case CmdEdit:
-    case CmdDuplicate:
-    case CmdRenew:
-        RunLinkCommand(command);
-        break;
-    case CmdAddPartner:
-        WhileEditing([this] {
-            RunNewPartnerFlow(*m_workspace.GetDatabase().GetPartners(), this);
-            RefreshFilters();
-        });
-        break;
-    case CmdPartnerList:
-        OnPartnerList();
-        break;
-    case CmdImportExcel:
-        OnImportFromExcel();
-        break;
-    case CmdExportText:
-    case CmdExportExcel:
-        // The export reads every record on a worker: nothing may write them meanwhile.
-        WhileEditing([this, command] {
-            CORXDatabase& database = m_workspace.GetDatabase();
-            const ExchangeContext context{*database.GetPartners(), *database.GetLinks(), m_workspace.GetSettingsStore(),
-                                          this};
-            if (command == CmdExportText)
-                ExportToTextFile(context);
-            else
-                ExportToWorkbook(context);
-        });
-        break;
-    case CmdOptions:
-        WhileEditing([this] {
-            // A new database replaces the records the list points into.
-            if (RunOptionsCommand(m_workspace, this, [this] { m_view->Attach(nullptr, nullptr); }))
-                AttachDatabase();
-        });
-        break;
-    case CmdDelete:
-        OnDelete();
-        break;
-    case CmdCheckLink:
-        OnCheckLinks(SelectedLinks());
-        break;
-    case CmdCheckAll:
-        OnCheckAll();
-        break;
-    case CmdCopy:
-        OnCopy();
-        break;
-    case CmdOpenInBrowser:
-        OnOpenInBrowser();
-        break;
-    case CmdViewSource:
-    case CmdExternalLinks:
-        OnPageReport(command);
-        break;
-    case CmdFind:
-        FindInList();
-        break;
-    case CmdFindNext:
-        m_search->FindNext(this);
-        break;
-    case CmdHistoryPane:
-        ShowHistoryPane(m_actions[CmdHistoryPane]->isChecked());
-        break;
-    case CmdFindDuplicates:
-        RunDuplicatesSearch(m_workspace.GetDatabase().GetLinks()->GetLinks(), this);
-        break;
-    case CmdHelp:
-        OnHelp();
-        break;
-    case CmdWebSite:
-        OpenOnDesktop(this, QUrl(QString::fromLatin1(kProductWebSite)));
-        break;
-    case CmdEmailSupport:
-        OpenOnDesktop(this, QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress)));
-        break;
-    case CmdAbout:
-        OnAbout();
-        break;
-    case CmdExit:
-        close();
-        break;
-    default:
-        break;
-    }
+    const CommandSpec& spec = Spec(command);
+    if (IsEnabled(spec.enabledWhen))
+        (this->*spec.handler)();
 }
 
-void CMainFrame::PostCommand(int command)
+void CMainFrame::PostCommand(Command command)
 {
     QTimer::singleShot(0, this, [this, command] { RunCommand(command); });
+}
+
+void CMainFrame::OnAddPartner()
+{
+    WhileEditing([this] {
+        RunNewPartnerFlow(*m_workspace.GetDatabase().GetPartners(), this);
+        RefreshFilters();
+    });
+}
+
+void CMainFrame::OnExportText()
+{
+    RunExport(&ExportToTextFile);
+}
+
+void CMainFrame::OnExportExcel()
+{
+    RunExport(&ExportToWorkbook);
+}
+
+void CMainFrame::RunExport(void (*exportTo)(const ExchangeContext&))
+{
+    WhileEditing([this, exportTo] {
+        CORXDatabase& database = m_workspace.GetDatabase();
+        exportTo({*database.GetPartners(), *database.GetLinks(), m_workspace.GetSettingsStore(), this});
+    });
+}
+
+void CMainFrame::OnOptions()
+{
+    WhileEditing([this] {
+        // A new database replaces the records the list points into.
+        if (RunOptionsCommand(m_workspace, this, [this] { m_view->Attach(nullptr, nullptr); }))
+            AttachDatabase();
+    });
+}
+
+void CMainFrame::OnCheckLink()
+{
+    OnCheckLinks(SelectedLinks());
+}
+
+void CMainFrame::OnFindNext()
+{
+    m_search->FindNext(this);
+}
+
+void CMainFrame::OnFindDuplicates()
+{
+    RunDuplicatesSearch(m_workspace.GetDatabase().GetLinks()->GetLinks(), this);
+}
+
+void CMainFrame::OnHistoryPane()
+{
+    ShowHistoryPane(GetAction(Command::HistoryPane)->isChecked());
+}
+
+void CMainFrame::OnWebSite()
+{
+    OpenOnDesktop(this, QUrl(QString::fromLatin1(kProductWebSite)));
+}
+
+void CMainFrame::OnEmailSupport()
+{
+    OpenOnDesktop(this, QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress)));
+}
+
+void CMainFrame::OnExit()
+{
+    close();
 }
 
 void CMainFrame::WhileEditing(const std::function<void()>& command)
@@ -365,7 +332,8 @@ void CMainFrame::WhileEditing(const std::function<void()>& command)
     }
 }
 
-void CMainFrame::RunLinkCommand(int command)
+void CMainFrame::RunLinkCommand(
+    const std::function<void(const LinkCommandContext&, const std::vector<CLink*>&)>& command)
 {
     CORXDatabase& database = m_workspace.GetDatabase();
     // The new-partner flow of "Add new partner" belongs over the dialog that asked for it.
@@ -377,38 +345,53 @@ void CMainFrame::RunLinkCommand(int command)
         },
         [this](const CLink& before, const CLink& after) { m_workspace.LinkKeyChanged(before, after); }};
     const std::vector<CLink*> selected = SelectedLinks();
-    WhileEditing([&] {
-        switch (command) {
-        case CmdAdd:
-            if (AddLink(context)) {
-                RefreshFilters();
-                FillList(true);
-            }
-            break;
-        case CmdAddPack:
-            if (AddPack(context)) {
-                RefreshFilters();
-                FillList(true);
-            }
-            break;
-        case CmdEdit:
-            if (EditLinks(context, selected)) {
-                RefreshFilters();
-                FillList(false);
-            }
-            break;
-        case CmdDuplicate:
-            if (DuplicateLinks(context, selected))
-                FillList(true);
-            break;
-        case CmdRenew:
-            if (RenewLinks(context, selected)) {
-                RefreshFilters();
-                FillList(true);
-            }
-            break;
-        default:
-            break;
+    WhileEditing([&] { command(context, selected); });
+}
+
+void CMainFrame::OnAdd()
+{
+    RunLinkCommand([this](const LinkCommandContext& context, const std::vector<CLink*>&) {
+        if (AddLink(context)) {
+            RefreshFilters();
+            FillList(true);
+        }
+    });
+}
+
+void CMainFrame::OnAddPack()
+{
+    RunLinkCommand([this](const LinkCommandContext& context, const std::vector<CLink*>&) {
+        if (AddPack(context)) {
+            RefreshFilters();
+            FillList(true);
+        }
+    });
+}
+
+void CMainFrame::OnEdit()
+{
+    RunLinkCommand([this](const LinkCommandContext& context, const std::vector<CLink*>& selected) {
+        if (EditLinks(context, selected)) {
+            RefreshFilters();
+            FillList(false);
+        }
+    });
+}
+
+void CMainFrame::OnDuplicate()
+{
+    RunLinkCommand([this](const LinkCommandContext& context, const std::vector<CLink*>& selected) {
+        if (DuplicateLinks(context, selected))
+            FillList(true);
+    });
+}
+
+void CMainFrame::OnRenew()
+{
+    RunLinkCommand([this](const LinkCommandContext& context, const std::vector<CLink*>& selected) {
+        if (RenewLinks(context, selected)) {
+            RefreshFilters();
+            FillList(true);
         }
     });
 }
@@ -520,19 +503,24 @@ void CMainFrame::OnCopy()
     QGuiApplication::clipboard()->setMimeData(MakeSelectionClipboardData(*m_view));
 }
 
-void CMainFrame::OnPageReport(int command)
+void CMainFrame::OnViewSource()
 {
     const std::vector<CLink*> links = SelectedLinks();
     if (links.empty())
         return;
-    // The dialogs take copies of the addresses: their workers never touch the record.
-    if (command == CmdExternalLinks) {
-        CExternalLinksInfoDlg dialog(NormalizeUrl(links.front()->GetFromPage()), this);
-        dialog.exec();
-    } else {
-        CViewLinkSourceDlg dialog(*links.front(), this);
-        dialog.exec();
-    }
+    // The page dialogs take copies of the addresses: their workers never touch the record.
+    CViewLinkSourceDlg dialog(*links.front(), this);
+    dialog.exec();
+    m_view->GetList()->setFocus();
+}
+
+void CMainFrame::OnExternalLinks()
+{
+    const std::vector<CLink*> links = SelectedLinks();
+    if (links.empty())
+        return;
+    CExternalLinksInfoDlg dialog(NormalizeUrl(links.front()->GetFromPage()), this);
+    dialog.exec();
     m_view->GetList()->setFocus();
 }
 

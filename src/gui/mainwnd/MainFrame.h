@@ -7,14 +7,16 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <future>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+struct ExchangeContext;
+struct LinkCommandContext;
 class CLinkFilters;
 class CHelpWindow;
 class CLinkHistoryPane;
@@ -34,38 +36,45 @@ class CMainFrame : public QMainWindow
     Q_OBJECT
 
 public:
-    /// Command identifiers, as the menus, toolbar and keys know them.
-    enum Command
+    /// The window's commands, as the menus, toolbar and keys offer them.
+    enum class Command
     {
-        CmdAdd = 32771,
-        CmdAddPack = 32772,
-        CmdEdit = 32773,
-        CmdDelete = 32774,
-        CmdCheckLink = 32775,
-        CmdCheckAll = 32776,
-        CmdRenew = 32777,
-        CmdAddPartner = 32778,
-        CmdImportExcel = 32780,
-        CmdOptions = 32786,
-        CmdPartnerList = 32794,
-        CmdWebSite = 32795,
-        CmdHelp = 32796,
-        CmdEmailSupport = 32797,
-        CmdExportText = 32802,
-        CmdExportExcel = 32803,
-        CmdAbout = 32804,
-        CmdDuplicate = 32811,
-        CmdViewSource = 32812,
-        CmdCopy = 32823,
-        CmdExternalLinks = 32825,
-        CmdFind = 32826,
-        CmdOpenInBrowser = 32830,
-        CmdFindDuplicates = 32831,
-        CmdFindNext = 32832,
-        CmdHistoryPane = 32833, ///< shows or hides the selected link's history under the list
-        CmdExit = 57665,
+        // File menu
+        Add,
+        AddPack,
+        Duplicate,
+        Edit,
+        Delete,
+        CheckLink,
+        CheckAll,
+        Renew,
+        AddPartner,
+        FindDuplicates,
+        ImportExcel,
+        ExportText,
+        ExportExcel,
+        Exit,
+        // View menu
+        PartnerList,
+        Options,
+        HistoryPane, ///< shows or hides the selected link's history under the list
+                     // Help menu
+        Help,
+        WebSite,
+        EmailSupport,
+        About,
+        // the list's menu only
+        ViewSource,
+        Copy,
+        ExternalLinks,
+        OpenInBrowser,
+        // keys only (Ctrl+F, F3)
+        Find,
+        FindNext,
     };
-    static constexpr int kImportFromExcelCommand = CmdImportExcel;
+    Q_ENUM(Command)
+    static constexpr std::size_t kCommandCount = static_cast<std::size_t>(Command::FindNext) + 1;
+    static constexpr Command kImportFromExcelCommand = Command::ImportExcel;
     static constexpr const char* kProductWebSite = ORVEX_WEB_SITE;
     static constexpr const char* kSupportAddress = ORVEX_SUPPORT_ADDRESS;
 
@@ -80,7 +89,7 @@ public:
     /// The one-time balloon at the main menu after the first start declined the import.
     void ShowImportHint();
     /// Runs a command after the current event (start-up posts the import this way).
-    void PostCommand(int command);
+    void PostCommand(Command command);
     /// A second "/check" start asked this copy to check every link: the unattended run goes on in
     /// the background, and the list shows its result when it ends. False when it could not be
     /// taken on (the user's own check is running).
@@ -94,9 +103,9 @@ public:
     /// Asks for a text and selects the first row of the list that shows it.
     void FindInList();
     /// Runs a command as the menu would; a command whose rule says no is ignored.
-    void RunCommand(int command);
-    bool IsCommandEnabled(int command) const;
-    QAction* GetAction(int command) const;
+    void RunCommand(Command command);
+    bool IsCommandEnabled(Command command) const;
+    QAction* GetAction(Command command) const;
     CLinksView* GetView() const { return m_view; }
     QString GetTotalPaneText() const;
     QString GetSelectedPaneText() const;
@@ -112,7 +121,31 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QAction* MakeAction(int command, const QString& text, const QString& icon = {}, const QKeySequence& key = {});
+    /// What a command needs before it may run.
+    enum class EnabledWhen
+    {
+        Always,
+        Free,          ///< a database is open and no handed-over run holds the links
+        FreeSelection, ///< as Free, and at least one row is selected
+        Selection,     ///< a database is open and at least one row is selected
+        OneRow,        ///< a database is open and exactly one row is selected
+        TwoLinks,      ///< a database is open and holds two links or more
+    };
+    /// A command's action and what it runs: one row of the table in MainFrameMenus.cpp.
+    struct CommandSpec
+    {
+        Command command;
+        const char* text;    ///< untranslated, in this class's context
+        const char* icon;    ///< the name OrvexIcon knows it by; "" for none
+        QKeyCombination key; ///< Qt::Key_unknown for none
+        void (CMainFrame::*handler)();
+        EnabledWhen enabledWhen;
+    };
+    static const CommandSpec& Spec(Command command);
+    bool IsEnabled(EnabledWhen rule) const;
+
+    /// An action for each command of the table, its trigger bound to the command's handler.
+    void MakeActions();
     void BuildMenus();
     void BuildToolBar();
     /// A minimum size at which the bars and the list's first rows keep clear of each other.
@@ -130,19 +163,39 @@ private:
 
     /// Runs a command that changes records, with the background work kept off them (see .cpp).
     void WhileEditing(const std::function<void()>& command);
-    void RunLinkCommand(int command);
+    /// A link command over the selected links, run while editing.
+    void RunLinkCommand(const std::function<void(const LinkCommandContext&, const std::vector<CLink*>&)>& command);
+    void OnAdd();
+    void OnAddPack();
+    void OnEdit();
+    void OnDuplicate();
+    void OnRenew();
+    void OnAddPartner();
+    void OnOptions();
+    void OnCheckLink();
     void OnPartnerList();
     void StartScheduledRun();
     void OnDelete();
     void OnCheckLinks(const std::vector<CLink*>& links);
     void OnCheckAll();
     void OnCopy();
-    /// View Link Source or External Links Info of the first selected link.
-    void OnPageReport(int command);
+    /// View Link Source and External Links Info: of the first selected link.
+    void OnViewSource();
+    void OnExternalLinks();
     void OnOpenInBrowser();
+    void OnFindNext();
+    void OnFindDuplicates();
+    void OnHistoryPane();
     void OnHelp();
+    void OnWebSite();
+    void OnEmailSupport();
     void OnAbout();
+    void OnExit();
     void OnImportFromExcel();
+    void OnExportText();
+    void OnExportExcel();
+    /// An export reads every record on a worker: it runs while editing, so nothing writes them.
+    void RunExport(void (*exportTo)(const ExchangeContext&));
     void OnSaveTimer();
     void PollBackgroundWork();
     /// Writes the refresh's letter here and mails it on a thread of its own.
@@ -160,15 +213,15 @@ private:
     QLabel* m_totalPane = nullptr;
     QLabel* m_selectedPane = nullptr;
     QMenu* m_listMenu = nullptr;
-    std::map<int, QAction*> m_actions;
-    QTimer* m_saveTimer = nullptr;            ///< timer 1: the database every 30 seconds
-    QTimer* m_refreshTimer = nullptr;         ///< timer 4: the date refresh a minute after the last one
-    QTimer* m_poll = nullptr;                 ///< looks after the background runs' ends
-    std::mutex m_checkRunLock;                ///< held for an interactive run; taken for good at close
-    std::future<NotificationLists> m_refresh; ///< the running date refresh, if any
-    bool m_refreshNotifies = false;           ///< the running refresh's changes are to be mailed
-    std::vector<std::future<int>> m_letters;  ///< the refresh's letters still going out
-    std::atomic<int> m_stopMailing{0};        ///< set at close: abandons those letters
+    std::array<QAction*, kCommandCount> m_actions{}; ///< by command
+    QTimer* m_saveTimer = nullptr;                   ///< timer 1: the database every 30 seconds
+    QTimer* m_refreshTimer = nullptr;                ///< timer 4: the date refresh a minute after the last one
+    QTimer* m_poll = nullptr;                        ///< looks after the background runs' ends
+    std::mutex m_checkRunLock;                       ///< held for an interactive run; taken for good at close
+    std::future<NotificationLists> m_refresh;        ///< the running date refresh, if any
+    bool m_refreshNotifies = false;                  ///< the running refresh's changes are to be mailed
+    std::vector<std::future<int>> m_letters;         ///< the refresh's letters still going out
+    std::atomic<int> m_stopMailing{0};               ///< set at close: abandons those letters
     std::future<ScheduledCheckReport> m_scheduledRun;
     bool m_importHintShown = false;
     int m_editing = 0;              ///< editing commands under way (dialogs open)

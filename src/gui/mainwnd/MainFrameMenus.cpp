@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -23,6 +24,8 @@
 #include <algorithm>
 #include <ctime>
 #include <functional>
+#include <iterator>
+#include <ranges>
 
 namespace {
 
@@ -50,82 +53,117 @@ private:
 
 } // namespace
 
-QAction* CMainFrame::MakeAction(int command, const QString& text, const QString& icon, const QKeySequence& key)
+const CMainFrame::CommandSpec& CMainFrame::Spec(Command command)
 {
-    auto* action = new QAction(text, this);
-    if (!icon.isEmpty())
-        action->setIcon(OrvexIcon(icon));
-    if (!key.isEmpty()) {
-        action->setShortcut(key);
-        action->setShortcutContext(Qt::WindowShortcut);
+    using enum Command;
+    using enum EnabledWhen;
+    // In the order of the commands: a command is its row's index.
+    static constexpr CommandSpec kCommands[] = {
+        {Add, QT_TR_NOOP("&Add..."), "add", Qt::CTRL | Qt::Key_N, &CMainFrame::OnAdd, Free},
+        {AddPack, QT_TR_NOOP("Add &Pack..."), "add-pack", {}, &CMainFrame::OnAddPack, Free},
+        {Duplicate, QT_TR_NOOP("&Duplicate"), "duplicate", {}, &CMainFrame::OnDuplicate, FreeSelection},
+        {Edit, QT_TR_NOOP("&Edit..."), "edit", Qt::Key_F2, &CMainFrame::OnEdit, FreeSelection},
+        {Delete, QT_TR_NOOP("&Delete"), "delete", {}, &CMainFrame::OnDelete, Selection},
+        {CheckLink, QT_TR_NOOP("&Check Link"), "check", Qt::Key_F5, &CMainFrame::OnCheckLink, FreeSelection},
+        {CheckAll, QT_TR_NOOP("Check A&ll Links"), "check-all", {}, &CMainFrame::OnCheckAll, Free},
+        {Renew, QT_TR_NOOP("&Renew Links"), "renew", {}, &CMainFrame::OnRenew, FreeSelection},
+        {AddPartner, QT_TR_NOOP("Add New &Partner..."), "partner-add", Qt::CTRL | Qt::Key_T, &CMainFrame::OnAddPartner,
+         Free},
+        {FindDuplicates, QT_TR_NOOP("Find duplicates..."), "find", {}, &CMainFrame::OnFindDuplicates, TwoLinks},
+        {ImportExcel, QT_TR_NOOP("Import &from Excel..."), "import-excel", Qt::CTRL | Qt::Key_I,
+         &CMainFrame::OnImportFromExcel, Free},
+        {ExportText, QT_TR_NOOP("&Text file..."), "export-text", {}, &CMainFrame::OnExportText, Free},
+        {ExportExcel, QT_TR_NOOP("&Excel workbook..."), "export-excel", {}, &CMainFrame::OnExportExcel, Free},
+        {Exit, QT_TR_NOOP("E&xit"), "", {}, &CMainFrame::OnExit, Always},
+        {PartnerList, QT_TR_NOOP("&Partner List..."), "partner-list", Qt::Key_F8, &CMainFrame::OnPartnerList, Free},
+        {Options, QT_TR_NOOP("&Options..."), "options", Qt::ALT | Qt::Key_F7, &CMainFrame::OnOptions, Free},
+        {HistoryPane, QT_TR_NOOP("&History Pane"), "", {}, &CMainFrame::OnHistoryPane, Always},
+        {Help, QT_TR_NOOP("&Help"), "help", Qt::Key_F1, &CMainFrame::OnHelp, Always},
+        {WebSite, QT_TR_NOOP("Product &Web Site"), "website", {}, &CMainFrame::OnWebSite, Always},
+        {EmailSupport, QT_TR_NOOP("Email to &Support"), "email-support", {}, &CMainFrame::OnEmailSupport, Always},
+        {About, QT_TR_NOOP("&About"), "about", {}, &CMainFrame::OnAbout, Always},
+        {ViewSource, QT_TR_NOOP("View Link &Source..."), "view-source", {}, &CMainFrame::OnViewSource, Selection},
+        {Copy, QT_TR_NOOP("Copy to Clipboard"), "copy", {}, &CMainFrame::OnCopy, Selection},
+        {ExternalLinks,
+         QT_TR_NOOP("External Links Info..."),
+         "external-links",
+         {},
+         &CMainFrame::OnExternalLinks,
+         OneRow},
+        {OpenInBrowser, QT_TR_NOOP("Open in browser"), "open-browser", {}, &CMainFrame::OnOpenInBrowser, OneRow},
+        {Find, QT_TR_NOOP("Find..."), "find", Qt::CTRL | Qt::Key_F, &CMainFrame::FindInList, Always},
+        {FindNext, QT_TR_NOOP("Find Next"), "", Qt::Key_F3, &CMainFrame::OnFindNext, Always},
+    };
+    static_assert(std::size(kCommands) == kCommandCount);
+    static_assert(std::ranges::all_of(std::views::iota(std::size_t{0}, kCommandCount),
+                                      [](std::size_t i) { return kCommands[i].command == static_cast<Command>(i); }));
+    return kCommands[static_cast<std::size_t>(command)];
+}
+
+QAction* CMainFrame::GetAction(Command command) const
+{
+    return m_actions[static_cast<std::size_t>(command)];
+}
+
+void CMainFrame::MakeActions()
+{
+    for (std::size_t i = 0; i < kCommandCount; ++i) {
+        const CommandSpec& spec = Spec(static_cast<Command>(i));
+        auto* action = new QAction(tr(spec.text), this);
+        if (*spec.icon)
+            action->setIcon(OrvexIcon(QString::fromLatin1(spec.icon)));
+        if (spec.key.key() != Qt::Key_unknown) {
+            action->setShortcut(QKeySequence(spec.key));
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+        connect(action, &QAction::triggered, this, [this, command = spec.command] { RunCommand(command); });
+        m_actions[i] = action;
     }
-    connect(action, &QAction::triggered, this, [this, command] { RunCommand(command); });
-    m_actions[command] = action;
-    return action;
 }
 
 void CMainFrame::BuildMenus()
 {
+    using enum Command;
+    MakeActions();
+    const auto addActions = [this](QMenu* menu, std::initializer_list<Command> commands) {
+        for (Command command : commands)
+            menu->addAction(GetAction(command));
+    };
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    file->addAction(MakeAction(CmdAdd, tr("&Add..."), QStringLiteral("add"), QKeySequence(Qt::CTRL | Qt::Key_N)));
-    file->addAction(MakeAction(CmdAddPack, tr("Add &Pack..."), QStringLiteral("add-pack")));
-    file->addAction(MakeAction(CmdDuplicate, tr("&Duplicate"), QStringLiteral("duplicate")));
-    file->addAction(MakeAction(CmdEdit, tr("&Edit..."), QStringLiteral("edit"), QKeySequence(Qt::Key_F2)));
-    file->addAction(MakeAction(CmdDelete, tr("&Delete"), QStringLiteral("delete")));
+    addActions(file, {Add, AddPack, Duplicate, Edit, Delete});
     file->addSeparator();
-    file->addAction(MakeAction(CmdCheckLink, tr("&Check Link"), QStringLiteral("check"), QKeySequence(Qt::Key_F5)));
-    file->addAction(MakeAction(CmdCheckAll, tr("Check A&ll Links"), QStringLiteral("check-all")));
-    file->addAction(MakeAction(CmdRenew, tr("&Renew Links"), QStringLiteral("renew")));
-    file->addAction(MakeAction(CmdAddPartner, tr("Add New &Partner..."), QStringLiteral("partner-add"),
-                               QKeySequence(Qt::CTRL | Qt::Key_T)));
-    file->addAction(MakeAction(CmdFindDuplicates, tr("Find duplicates..."), QStringLiteral("find")));
+    addActions(file, {CheckLink, CheckAll, Renew, AddPartner, FindDuplicates});
     file->addSeparator();
-    file->addAction(MakeAction(CmdImportExcel, tr("Import &from Excel..."), QStringLiteral("import-excel"),
-                               QKeySequence(Qt::CTRL | Qt::Key_I)));
-    QMenu* exportMenu = file->addMenu(tr("Export &to ..."));
-    exportMenu->addAction(MakeAction(CmdExportText, tr("&Text file..."), QStringLiteral("export-text")));
-    exportMenu->addAction(MakeAction(CmdExportExcel, tr("&Excel workbook..."), QStringLiteral("export-excel")));
+    addActions(file, {ImportExcel});
+    addActions(file->addMenu(tr("Export &to ...")), {ExportText, ExportExcel});
     file->addSeparator();
-    file->addAction(MakeAction(CmdExit, tr("E&xit")));
+    addActions(file, {Exit});
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    view->addAction(
-        MakeAction(CmdPartnerList, tr("&Partner List..."), QStringLiteral("partner-list"), QKeySequence(Qt::Key_F8)));
-    view->addAction(
-        MakeAction(CmdOptions, tr("&Options..."), QStringLiteral("options"), QKeySequence(Qt::ALT | Qt::Key_F7)));
+    addActions(view, {PartnerList, Options});
     view->addSeparator();
-    QAction* history = MakeAction(CmdHistoryPane, tr("&History Pane"));
-    history->setCheckable(true);
-    view->addAction(history);
+    GetAction(HistoryPane)->setCheckable(true);
+    addActions(view, {HistoryPane});
     ShowHistoryPane(
         m_workspace.GetSettingsStore().GetInt(SettingsNames::kGuiSection, kHistoryPaneSetting).value_or(0) == 1);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
-    help->addAction(MakeAction(CmdHelp, tr("&Help"), QStringLiteral("help"), QKeySequence(Qt::Key_F1)));
-    help->addAction(MakeAction(CmdWebSite, tr("Product &Web Site"), QStringLiteral("website")));
-    help->addAction(MakeAction(CmdEmailSupport, tr("Email to &Support"), QStringLiteral("email-support")));
+    addActions(help, {Help, WebSite, EmailSupport});
     help->addSeparator();
-    help->addAction(MakeAction(CmdAbout, tr("&About"), QStringLiteral("about")));
+    addActions(help, {About});
 
-    // Commands only the list's menu offers, and Ctrl+F and F3.
-    MakeAction(CmdViewSource, tr("View Link &Source..."), QStringLiteral("view-source"));
-    MakeAction(CmdCopy, tr("Copy to Clipboard"), QStringLiteral("copy"));
-    MakeAction(CmdExternalLinks, tr("External Links Info..."), QStringLiteral("external-links"));
-    MakeAction(CmdOpenInBrowser, tr("Open in browser"), QStringLiteral("open-browser"));
-    addAction(MakeAction(CmdFind, tr("Find..."), QStringLiteral("find"), QKeySequence(Qt::CTRL | Qt::Key_F)));
-    addAction(MakeAction(CmdFindNext, tr("Find Next"), {}, QKeySequence(Qt::Key_F3)));
+    // Ctrl+F and F3 work in the window without a menu entry.
+    addAction(GetAction(Find));
+    addAction(GetAction(FindNext));
 
     m_listMenu = new QMenu(this);
-    for (int id : {CmdAdd, CmdAddPack, CmdDuplicate, CmdEdit, CmdDelete})
-        m_listMenu->addAction(m_actions[id]);
+    addActions(m_listMenu, {Add, AddPack, Duplicate, Edit, Delete});
     m_listMenu->addSeparator();
-    for (int id : {CmdCheckLink, CmdCheckAll, CmdRenew})
-        m_listMenu->addAction(m_actions[id]);
+    addActions(m_listMenu, {CheckLink, CheckAll, Renew});
     m_listMenu->addSeparator();
-    for (int id : {CmdViewSource, CmdCopy, CmdExternalLinks})
-        m_listMenu->addAction(m_actions[id]);
+    addActions(m_listMenu, {ViewSource, Copy, ExternalLinks});
     m_listMenu->addSeparator();
-    m_listMenu->addAction(m_actions[CmdOpenInBrowser]);
+    addActions(m_listMenu, {OpenInBrowser});
 }
 
 void CMainFrame::BuildToolBar()
@@ -135,20 +173,20 @@ void CMainFrame::BuildToolBar()
     bar->setIconSize(QSize(32, 32));
     bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     bar->setMovable(false);
-    const auto caption = [this](int id, const QString& text) {
-        QAction* a = m_actions[id];
+    const auto caption = [this](Command command, const QString& text) {
+        QAction* a = GetAction(command);
         a->setIconText(text);
         return a;
     };
-    bar->addAction(caption(CmdAdd, tr("Add")));
-    bar->addAction(caption(CmdAddPack, tr("Add Pack")));
+    bar->addAction(caption(Command::Add, tr("Add")));
+    bar->addAction(caption(Command::AddPack, tr("Add Pack")));
     bar->addSeparator();
-    bar->addAction(caption(CmdEdit, tr("Edit")));
+    bar->addAction(caption(Command::Edit, tr("Edit")));
     bar->addSeparator();
-    bar->addAction(caption(CmdCheckLink, tr("Check")));
-    bar->addAction(caption(CmdCheckAll, tr("Check All")));
+    bar->addAction(caption(Command::CheckLink, tr("Check")));
+    bar->addAction(caption(Command::CheckAll, tr("Check All")));
     bar->addSeparator();
-    bar->addAction(caption(CmdOptions, tr("Options")));
+    bar->addAction(caption(Command::Options, tr("Options")));
     bar->addSeparator();
     m_projectBox = new QComboBox(bar);
     m_statusBox = new QComboBox(bar);
@@ -207,8 +245,7 @@ QWidget* CMainFrame::BuildListWithHistoryPane()
 void CMainFrame::ShowHistoryPane(bool shown)
 {
     m_historyPane->setVisible(shown);
-    if (QAction* action = GetAction(CmdHistoryPane))
-        action->setChecked(shown);
+    GetAction(Command::HistoryPane)->setChecked(shown);
     m_workspace.GetSettingsStore().SetInt(SettingsNames::kGuiSection, kHistoryPaneSetting, shown ? 1 : 0);
     UpdateHistoryPane();
 }

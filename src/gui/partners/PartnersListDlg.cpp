@@ -96,7 +96,8 @@ CPartnersListDlg::CPartnersListDlg(CPartnersManager& partners, const CLinksManag
     });
 
     QHeaderView* header = m_list->horizontalHeader();
-    connect(header, &QHeaderView::sectionClicked, this, &CPartnersListDlg::OnHeaderClicked);
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int section) { OnHeaderClicked(PartnerColumnAt(section)); });
     connect(header, &QWidget::customContextMenuRequested, this, &CPartnersListDlg::ShowColumnMenu);
     connect(m_list, &CPartnersListCtrl::EditRequested, this, &CPartnersListDlg::OnEdit);
     connect(m_list, &CPartnersListCtrl::DeleteRequested, this, [this] {
@@ -168,20 +169,21 @@ void CPartnersListDlg::SaveLayout()
     m_store.SetBinary(SettingsNames::kGuiSection, SettingsNames::kPartnersListSettings, m_layout.ToBytes());
 }
 
-void CPartnersListDlg::OnHeaderClicked(int kind)
+void CPartnersListDlg::OnHeaderClicked(PartnerColumn kind)
 {
     const bool descending = kind == m_model->GetSortKind() ? !m_model->IsSortDescending() : false;
     const Qt::SortOrder order = descending ? Qt::DescendingOrder : Qt::AscendingOrder;
-    m_model->sort(kind, order);
-    m_list->horizontalHeader()->setSortIndicator(kind, order);
+    m_model->sort(ColumnIndex(kind), order);
+    m_list->horizontalHeader()->setSortIndicator(ColumnIndex(kind), order);
 }
 
-void CPartnersListDlg::ToggleColumn(int kind)
+void CPartnersListDlg::ToggleColumn(PartnerColumn kind)
 {
-    if (kind < 0 || kind >= kPartnerColumnCount)
+    const int section = ColumnIndex(kind);
+    if (section < 0 || section >= kPartnerColumnCount)
         return;
     PartnersListLayout layout = ReadLayout();
-    ColumnLayout::ToggleKind(kind, layout.columnCount, layout.columnOrder, layout.columnVisible);
+    ColumnLayout::ToggleKind(section, layout.columnCount, layout.columnOrder, layout.columnVisible);
     ApplyLayout(layout);
     FillList();
 }
@@ -191,16 +193,17 @@ void CPartnersListDlg::ShowColumnMenu(const QPoint& pos)
     QMenu menu(this);
     const QHeaderView* header = m_list->horizontalHeader();
     const int shownCount = header->count() - header->hiddenSectionCount();
-    for (int kind = 0; kind < kPartnerColumnCount; ++kind) {
+    for (PartnerColumn kind : kPartnerColumns) {
+        const int section = ColumnIndex(kind);
         QAction* action = menu.addAction(PartnerColumnTitle(kind));
         action->setCheckable(true);
-        action->setChecked(!header->isSectionHidden(kind));
-        action->setData(kind);
+        action->setChecked(!header->isSectionHidden(section));
+        action->setData(section);
         // Without any header item there would be nothing left to right-click to get one back.
-        action->setEnabled(header->isSectionHidden(kind) || shownCount > 1);
+        action->setEnabled(header->isSectionHidden(section) || shownCount > 1);
     }
     if (QAction* chosen = menu.exec(header->viewport()->mapToGlobal(pos)))
-        ToggleColumn(chosen->data().toInt());
+        ToggleColumn(PartnerColumnAt(chosen->data().toInt()));
 }
 
 void CPartnersListDlg::ShowRowMenu(const QPoint& globalPos)

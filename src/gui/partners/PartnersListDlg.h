@@ -1,6 +1,8 @@
 #pragma once
 
 #include "PartnersListCtrl.h"
+#include "PartnersListLayout.h"
+#include "PartnersModel.h"
 
 #include <QDialog>
 
@@ -47,9 +49,9 @@ public:
     void SaveLayout();
 
     /// A click on the header item of `kind`: the same column reverses, another sorts ascending.
-    void OnHeaderClicked(int kind);
+    void OnHeaderClicked(PartnerColumn kind);
     /// Shows or hides a kind as the column menu does, then fills the list again.
-    void ToggleColumn(int kind);
+    void ToggleColumn(PartnerColumn kind);
 
     void OnAdd();
     /// Edits the one selected partner; nothing unless exactly one row is selected.
