@@ -9,6 +9,7 @@
 #include "gui/crash/ExceptionHandlerDlg.h"
 #include "gui/mainwnd/MainFrame.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -16,7 +17,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QUrl>
 #include <cstdio>
 
@@ -64,16 +64,7 @@ void CAppWindow::Open()
     QGuiApplication::setDesktopFileName(QStringLiteral(ORVEX_APP_ID));
     m_mainFrame = std::make_unique<CMainFrame>(m_workspace);
     m_mainFrame->show();
-    // For documentation: $ORVEX_SCREENSHOT names a PNG that the window writes of itself, then it closes.
-    const QString screenshot = qEnvironmentVariable("ORVEX_SCREENSHOT");
-    if (!screenshot.isEmpty()) {
-        m_mainFrame->resize(1180, 640);
-        QTimer::singleShot(1500, m_mainFrame.get(), [this, screenshot] {
-            if (!m_mainFrame->grab().save(screenshot))
-                std::fprintf(stderr, "orvex: cannot write %s\n", qPrintable(screenshot));
-            m_mainFrame->close();
-        });
-    }
+    TestHooks::PhotographWhenAsked(*m_mainFrame);
 
     m_channel = std::make_unique<CInstanceChannel>(m_workspace.GetProgramFolder());
     QString error;
@@ -164,24 +155,7 @@ int RunCrashDialog(int& argc, char** argv, const std::string& reportPath)
     QApplication qtApp(argc, argv);
     NameTheApplication();
     CExceptionHandlerDlg dialog(QString::fromStdString(reportPath));
-    // For the tests: the dialog says what it shows into this file and closes, as Don't Send would.
-    const QString probe = qEnvironmentVariable("ORVEX_CRASH_DIALOG_PROBE");
-    if (!probe.isEmpty()) {
-        QTimer::singleShot(0, &dialog, [&dialog, &probe, &reportPath] {
-            QFile file(probe);
-            if (file.open(QIODevice::WriteOnly)) {
-                QStringList shown = {dialog.windowTitle()};
-                for (const QLabel* label : dialog.findChildren<QLabel*>())
-                    if (!label->text().isEmpty())
-                        shown << label->text();
-                for (const QPushButton* button : dialog.findChildren<QPushButton*>())
-                    shown << button->text();
-                shown << QString::fromStdString(reportPath);
-                file.write(shown.join(QLatin1Char('\n')).toUtf8());
-            }
-            dialog.reject();
-        });
-    }
+    TestHooks::DescribeCrashDialogWhenAsked(dialog, QString::fromStdString(reportPath));
     dialog.exec();
     return 0;
 }

@@ -25,7 +25,7 @@ from check_run import check  # noqa: E402
 
 def run(home, args, probe, extra=None):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env.update(ORVEX_HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"), ORVEX_CRASH_DIALOG_PROBE=probe,
+    env.update(ORVEX_HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"), ORVEX_TEST_CRASH_DIALOG_PROBE=probe,
                QT_QPA_PLATFORM="offscreen")
     env.update(extra or {})
     # No core files in the test folders; the exit status still tells the signal.

@@ -13,6 +13,7 @@
 #include "gui/mainwnd/LinksView.h"
 #include "gui/mainwnd/MainFrame.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QApplication>
 #include <QDir>
@@ -66,11 +67,11 @@ private:
     // A first start, the import declined: leaves "ORX.cfg" and an empty database behind.
     void StartAndExit()
     {
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         CORXApp app(false);
         QVERIFY(app.InitInstance());
         app.ExitInstance();
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
     }
 
 private slots:
@@ -81,16 +82,16 @@ private slots:
         m_folder = m_home->path() + QStringLiteral("/home/");
         qputenv("ORVEX_HOME", QFile::encodeName(m_folder));
         QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
     }
 
     void firstStartAsksForImportAndHintsOnceAtTheNextStart()
     {
         {
-            MessageBox::SetNextAnswer(QMessageBox::No);
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
             CORXApp app(false);
             QVERIFY(app.InitInstance());
-            QCOMPARE(MessageBox::TakeShownTexts(), QStringList{kImportQuestion});
+            QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{kImportQuestion});
             QVERIFY(app.GetMainFrame());
             QCOMPARE(app.GetMainFrame()->windowTitle(), QStringLiteral("Orvex 2.0"));
             // The desktop entry of an installation is named after this id.
@@ -104,7 +105,7 @@ private slots:
         {
             CORXApp app(false);
             QVERIFY(app.InitInstance());
-            QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+            QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
             QVERIFY(app.GetMainFrame()->WasImportHintShown());
             app.ExitInstance();
         }
@@ -123,21 +124,21 @@ private slots:
         WriteAll(File("data.orx"), garbage);
         QFile::remove(File("data.orx.bak"));
 
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         {
             CORXApp app(false);
             QVERIFY(!app.InitInstance());
             app.ExitInstance();
         }
-        const QStringList asked = MessageBox::TakeShownTexts();
+        const QStringList asked = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(asked.size(), 1);
         QVERIFY(asked[0].startsWith(kCorrupted));
         QVERIFY(asked[0].contains(File("data.orx")));
         QCOMPARE(ReadAll(File("data.orx")), garbage);
         QVERIFY(!QFile::exists(File("data.orx.bak")));
 
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
-        MessageBox::SetNextAnswer(QMessageBox::Ok);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Ok);
         {
             CORXApp app(false);
             QVERIFY(app.InitInstance());
@@ -160,19 +161,19 @@ private slots:
         QFile::remove(File("ORX.cfg.bak"));
 
         for (int start = 0; start < 2; ++start) {
-            MessageBox::SetNextAnswer(QMessageBox::No);
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
             CORXApp app(false);
             QVERIFY(!app.InitInstance());
             QCOMPARE(app.GetExitCode(), 0);
             app.ExitInstance();
-            const QStringList asked = MessageBox::TakeShownTexts();
+            const QStringList asked = TestHooks::TakeMessageBoxTexts();
             QCOMPARE(asked.size(), 1);
             QVERIFY(asked[0].contains(File("ORX.cfg")));
             QCOMPARE(ReadAll(File("ORX.cfg")), cut);
             QVERIFY(!QFile::exists(File("ORX.cfg.bak")));
         }
 
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         {
             CORXApp app(false);
             QVERIFY(app.InitInstance());
@@ -196,11 +197,11 @@ private slots:
             CORXApp app(false);
             QVERIFY(app.InitInstance());
             qputenv("ORVEX_HOME", QFile::encodeName(other));
-            MessageBox::SetNextAnswer(QMessageBox::No);
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
             CORXApp second(false);
             QVERIFY(second.InitInstance());
             second.GetWorkspace().GetOptions().SetDatabasePath(File("data.orx").toStdString());
-            MessageBox::TakeShownTexts();
+            TestHooks::TakeMessageBoxTexts();
             // The first holds the database: the second can neither switch to it nor start on it.
             QVERIFY(!second.GetWorkspace().ApplyDatabasePath());
             QVERIFY(second.GetWorkspace().IsDatabaseInUse());
@@ -218,7 +219,7 @@ private slots:
             CORXApp second(false);
             QVERIFY(!second.InitInstance());
             QCOMPARE(second.GetExitCode(), 1);
-            const QStringList shown = MessageBox::TakeShownTexts();
+            const QStringList shown = TestHooks::TakeMessageBoxTexts();
             QCOMPARE(shown.size(), 1);
             QVERIFY(shown[0].contains(QStringLiteral("in use by another running Orvex")));
             QVERIFY(shown[0].contains(File("data.orx")));
@@ -235,7 +236,7 @@ private slots:
         QVERIFY(QFile::remove(File("data.orx")));
         CORXApp app(false);
         QVERIFY(app.InitInstance());
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{kCorrupted});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{kCorrupted});
         app.ExitInstance();
         QVERIFY(QFile::exists(File("data.orx")));
     }
@@ -261,10 +262,10 @@ private slots:
                          std::vector<uint8_t>(bytes.begin(), bytes.end()));
         store->Sync();
 
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         CORXApp app(false);
         QVERIFY(app.InitInstance());
-        QCOMPARE(MessageBox::TakeShownTexts().contains(kUpdateQuestion), offered);
+        QCOMPARE(TestHooks::TakeMessageBoxTexts().contains(kUpdateQuestion), offered);
         app.ExitInstance();
 
         // Declining moves the next offer ten days on; no offer leaves the date alone.
@@ -504,7 +505,7 @@ private slots:
             select("Pack A");
             alsoSelect("Pack B");
             QCOMPARE(frame->GetView()->GetSelectedRows().size(), std::size_t(2));
-            MessageBox::SetNextAnswer(QMessageBox::Yes); // only partner and dates change for all
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes); // only partner and dates change for all
             inDialog([&] { press(Qt::Key_F2); },
                      [&] {
                          titles << QApplication::activeModalWidget()->accessibleName();
@@ -514,17 +515,17 @@ private slots:
                          press(Qt::Key_S, Qt::AltModifier);
                      });
             select("Garden");
-            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
             menu(Qt::Key_D, true); // "&Duplicate" (shares its letter with "&Delete")
             QCOMPARE(frame->GetView()->GetRowCount(), 5);
             QVERIFY(rowOf("Garden", 1) >= 0);
             select("Garden");
-            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
             menu(Qt::Key_R, false); // "&Renew Links"
             select("Pack C");
-            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
             press(Qt::Key_Delete);
-            QCOMPARE(MessageBox::TakeShownTexts().size(), 4); // group editing, duplicating, renewing, deleting
+            QCOMPARE(TestHooks::TakeMessageBoxTexts().size(), 4); // group editing, duplicating, renewing, deleting
             QCOMPARE(frame->GetView()->GetRowCount(), 4);
             QCOMPARE(titles, QStringList({QStringLiteral("Partner properties"), QStringLiteral("Link properties"),
                                           QStringLiteral("Links properties"), QStringLiteral("Links properties")}));

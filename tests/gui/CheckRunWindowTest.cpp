@@ -14,6 +14,7 @@
 #include "gui/mainwnd/LinksView.h"
 #include "gui/mainwnd/MainFrame.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 #include "unit/TestSupport.h"
 
 #include <QComboBox>
@@ -123,7 +124,7 @@ private slots:
             QVERIFY(m_server.CountRequests("/_slow?ms=5000&path=/good.html") == 1);
             seen = true;
         });
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         Frame().RunCommand(CMainFrame::Command::CheckAll);
         QVERIFY(seen);
 
@@ -135,7 +136,7 @@ private slots:
         QCOMPARE(StatusBarText(), QStringLiteral("Checked 5 of 5 links: 3 Ok, 1 Not present, 1 Can't open page"));
         QCOMPARE(SelectedLinks(), (std::set<const CLink*>{fixed, lost, gone}));
         // The run lasted seconds: a box says the same, and where the changed links are.
-        const QStringList shown = MessageBox::TakeShownTexts();
+        const QStringList shown = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown[0].startsWith(QStringLiteral("Are you sure you want to check all links?")),
                  qPrintable(shown[0]));
@@ -161,12 +162,12 @@ private slots:
             QCOMPARE(dialog->GetCheckedText(), QStringLiteral("0 of 1 checked"));
             seen = true;
         });
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         Frame().RunCommand(CMainFrame::Command::CheckAll);
         QVERIFY(seen);
         QCOMPARE(busy->GetStatus(), uint32_t(StatusCantOpen));
         QCOMPARE(m_server.CountRequests("/_status/503"), 2);
-        MessageBox::TakeShownTexts();
+        TestHooks::TakeMessageBoxTexts();
     }
 
     void aShortRunSaysItInTheStatusBarOnly()
@@ -180,7 +181,7 @@ private slots:
         QCOMPARE(lost->GetStatus(), uint32_t(StatusNotPresent));
         QCOMPARE(StatusBarText(), QStringLiteral("Checked 1 of 1 link: 1 Not present"));
         QCOMPARE(SelectedLinks(), (std::set<const CLink*>{lost}));
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList());
     }
 
     void stopSaysHowManyWereChecked()
@@ -201,7 +202,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(dialog->GetCheckedText(), QStringLiteral("2 of 12 checked"), 3000);
             Press(Qt::Key_Escape); // Stop
         });
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         Frame().RunCommand(CMainFrame::Command::CheckAll);
 
         // The workers finished the five slow links they held and took no more.
@@ -212,7 +213,7 @@ private slots:
         QCOMPARE(checked.size(), std::size_t(7));
         QCOMPARE(StatusBarText(), QStringLiteral("Checked 7 of 12 links (stopped): 7 Ok"));
         QCOMPARE(SelectedLinks(), checked);
-        const QStringList shown = MessageBox::TakeShownTexts();
+        const QStringList shown = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(shown.size(), 2); // the question and, after seconds of waiting, the summary box
         QVERIFY2(shown[1].startsWith(QStringLiteral("Checked 7 of 12 links (stopped): 7 Ok\n\n")),
                  qPrintable(shown[1]));
@@ -239,9 +240,9 @@ private slots:
         emit box->activated(entry);
         QCOMPARE(Frame().GetView()->GetRowCount(), 1);
 
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         Frame().RunCommand(CMainFrame::Command::CheckAll);
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Are you sure you want to check all links?\n\n"
                                             "All 3 links of the database are checked, whatever the filters show.")});
         QVERIFY(!StatusBarText().startsWith(QStringLiteral("Checked"))); // No: nothing ran
@@ -252,7 +253,7 @@ private slots:
         StartProgram();
         QVERIFY(Frame().GetAction(CMainFrame::Command::CheckAll)->isEnabled());
         Frame().RunCommand(CMainFrame::Command::CheckAll); // no question, no progress dialog
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("There is nothing to check: the database holds no links.")});
         QVERIFY(!StatusBarText().startsWith(QStringLiteral("Checked")));
     }

@@ -3,6 +3,7 @@
 #include "DialogTesting.h"
 #include "gui/crash/ExceptionHandlerDlg.h"
 #include "gui/help/DesktopLinks.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -21,12 +22,12 @@ private slots:
     void init()
     {
         m_opened.clear();
-        SetDesktopOpenerForTesting([this](const QUrl& url) {
+        TestHooks::SetDesktopOpener([this](const QUrl& url) {
             m_opened.push_back(url);
             return true;
         });
     }
-    void cleanup() { SetDesktopOpenerForTesting({}); }
+    void cleanup() { TestHooks::SetDesktopOpener({}); }
 
     void enterSendsTheLetterAndEscapeDoesNot()
     {

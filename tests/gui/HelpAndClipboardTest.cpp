@@ -8,6 +8,7 @@
 #include "gui/mainwnd/ClipboardCopy.h"
 #include "gui/mainwnd/LinksView.h"
 #include "gui/mainwnd/MainFrame.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -67,7 +68,7 @@ private slots:
         QVERIFY(m_app);
         m_opened.clear();
         m_desktopOpens = true;
-        SetDesktopOpenerForTesting([this](const QUrl& url) {
+        TestHooks::SetDesktopOpener([this](const QUrl& url) {
             m_opened.push_back(url);
             return m_desktopOpens;
         });
@@ -75,7 +76,7 @@ private slots:
 
     void cleanup()
     {
-        SetDesktopOpenerForTesting({});
+        TestHooks::SetDesktopOpener({});
         m_app->ExitInstance();
         m_app.reset();
     }
@@ -199,16 +200,16 @@ private slots:
         Frame().AttachDatabase();
         Frame().GetView()->SelectOnly(0);
         m_desktopOpens = false;
-        MessageBox::TakeShownTexts();
+        TestHooks::TakeMessageBoxTexts();
         Frame().RunCommand(command);
         QCOMPARE(m_opened.size(), std::size_t(1));
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{message});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{message});
         QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
 
         m_desktopOpens = true;
         Frame().RunCommand(command);
         QCOMPARE(m_opened.size(), std::size_t(2));
-        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+        QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
     }
 };
 

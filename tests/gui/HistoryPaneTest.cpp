@@ -10,6 +10,7 @@
 #include "gui/mainwnd/MainFrame.h"
 #include "gui/reports/LinkHistoryPane.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 #include "unit/TestSupport.h"
 
 #include <QAction>
@@ -157,7 +158,7 @@ private slots:
         frame.GetView()->SelectOnly(0);
         frame.RunCommand(CMainFrame::Command::CheckLink);
         QCOMPARE(link->GetStatus(), uint32_t(StatusNotPresent));
-        MessageBox::TakeShownTexts();
+        TestHooks::TakeMessageBoxTexts();
 
         frame.GetAction(CMainFrame::Command::HistoryPane)->trigger();
         frame.GetView()->SelectOnly(0);

@@ -15,6 +15,7 @@
 #include "gui/mainwnd/MainFrame.h"
 #include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QAction>
 #include <QApplication>
@@ -195,8 +196,7 @@ private slots:
         m_links.Clear();
         m_book = CMemoryBook();
         MakeDeals(m_book);
-        MessageBox::ResetTestHooks();
-        FileDialog::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
     }
 
     // --- The column dialog -------------------------------------------------------------------
@@ -417,7 +417,7 @@ private slots:
             dialog->accept();
         });
         QVERIFY(ImportWorkbook(Ctx(), book));
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QString::fromStdString(expected)});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QString::fromStdString(expected)});
 
         QCOMPARE(m_links.GetCount(), std::size_t(2));
         QCOMPARE(m_partners.GetCount(), std::size_t(2));
@@ -435,7 +435,7 @@ private slots:
         WhenShown<CExcelImportDlg>([](CExcelImportDlg* dialog) { dialog->reject(); });
         QVERIFY(!ImportWorkbook(Ctx(), book));
         QCOMPARE(m_links.GetCount(), std::size_t(2));
-        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+        QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
     }
 
     void cancelledImportAddsNothing()
@@ -477,7 +477,7 @@ private slots:
         QVERIFY(!ImportWorkbook(Ctx(), book));
         QVERIFY(cancelled);
         QCOMPARE(m_links.GetCount(), std::size_t(0));
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Import from sheet Long cancelled: nothing was added")});
     }
 
@@ -491,7 +491,7 @@ private slots:
         qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
         auto app = std::make_unique<CORXApp>(false);
         QVERIFY(app->InitInstance());
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
         CMainFrame& frame = *app->GetMainFrame();
         const QStringList guess = Expected({"Project name", "Anchor", "From page", "To Page", "Start date",
                                             "Expiry date", "Price", "Starting PR", "", "Payment type"});
@@ -503,10 +503,11 @@ private slots:
                 dialog->SetColumnType(8, ColPartnerName); // names have no guess of their own
                 Press(Qt::Key_Return);
             });
-            FileDialog::SetNextAnswer(QStringLiteral(ORVEX_TEST_DATA "/spreadsheets/deals.") + QLatin1String(format));
+            TestHooks::SetNextFileDialogAnswer(QStringLiteral(ORVEX_TEST_DATA "/spreadsheets/deals.") +
+                                               QLatin1String(format));
             frame.RunCommand(CMainFrame::Command::ImportExcel);
             QCOMPARE(headers, guess);
-            const QStringList summary = MessageBox::TakeShownTexts();
+            const QStringList summary = TestHooks::TakeMessageBoxTexts();
             QCOMPARE(summary.size(), 1);
             // The partners are new to the first import only.
             const QString partners = links == 0 ? QStringLiteral("4 new partners") : QStringLiteral("0 new partners");
@@ -539,7 +540,7 @@ private slots:
         qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
         auto app = std::make_unique<CORXApp>(false);
         QVERIFY(app->InitInstance());
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
         CMainFrame& frame = *app->GetMainFrame();
         for (CMainFrame::Command command :
              {CMainFrame::Command::ImportExcel, CMainFrame::Command::ExportText, CMainFrame::Command::ExportExcel})
@@ -564,12 +565,12 @@ private slots:
             refreshStarted = frame.IsDateRefreshRunning();
             Press(Qt::Key_Return);
         });
-        FileDialog::SetNextAnswer(csv);
+        TestHooks::SetNextFileDialogAnswer(csv);
         frame.RunCommand(CMainFrame::Command::ImportExcel);
-        QCOMPARE(FileDialog::TakeShownTitles(), QStringList{QStringLiteral("Import from Excel")});
+        QCOMPARE(TestHooks::TakeFileDialogTitles(), QStringList{QStringLiteral("Import from Excel")});
         QCOMPARE(headers, Expected({"Project name", "Anchor", "From page", "To Page"}));
         QVERIFY(!refreshStarted);
-        const QStringList summary = MessageBox::TakeShownTexts();
+        const QStringList summary = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(summary.size(), 1);
         QVERIFY2(summary[0].startsWith(QStringLiteral("Imported ")), qPrintable(summary[0]));
         QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
@@ -585,25 +586,25 @@ private slots:
         // Both exports, named without an extension, get theirs (a dot in the folder's name does
         // not count); nothing to say when they work.
         QVERIFY(QDir(home.path()).mkdir(QStringLiteral("v1.2")));
-        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("v1.2/out")));
+        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("v1.2/out")));
         frame.RunCommand(CMainFrame::Command::ExportText);
         const QByteArray text = ReadFile(home.filePath(QStringLiteral("v1.2/out.txt")));
         QVERIFY(text.startsWith("Partner\tPartner organization\t"));
         QCOMPARE(text.count("\r\n"), 4);
-        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("out")));
+        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("out")));
         frame.RunCommand(CMainFrame::Command::ExportExcel);
         QVERIFY(ReadFile(home.filePath(QStringLiteral("out.xlsx"))).startsWith("PK"));
-        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+        QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
 
         // Failures name the file's trouble on a line of their own.
-        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("missing/out.txt")));
+        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("missing/out.txt")));
         frame.RunCommand(CMainFrame::Command::ExportText);
-        QStringList texts = MessageBox::TakeShownTexts();
+        QStringList texts = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith(QStringLiteral("Can not export to specified file.\n")), qPrintable(texts[0]));
-        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("missing.xlsx")));
+        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("missing.xlsx")));
         frame.RunCommand(CMainFrame::Command::ImportExcel);
-        texts = MessageBox::TakeShownTexts();
+        texts = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith(QStringLiteral("Can not load file\n")), qPrintable(texts[0]));
         QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
@@ -611,15 +612,15 @@ private slots:
         // Cancel in the file dialog does nothing at all.
         frame.RunCommand(CMainFrame::Command::ExportExcel);
         frame.RunCommand(CMainFrame::Command::ImportExcel);
-        QCOMPARE(FileDialog::TakeShownTitles().size(), 6);
-        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+        QCOMPARE(TestHooks::TakeFileDialogTitles().size(), 6);
+        QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
 
         // The workbook written reads back through the import: three more links,
         // every text cell included.
         WhenShown<CExcelImportDlg>([](CExcelImportDlg*) { Press(Qt::Key_Return); });
-        FileDialog::SetNextAnswer(home.filePath(QStringLiteral("out.xlsx")));
+        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("out.xlsx")));
         frame.RunCommand(CMainFrame::Command::ImportExcel);
-        const QStringList again = MessageBox::TakeShownTexts();
+        const QStringList again = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(again.size(), 1);
         QVERIFY2(app->GetWorkspace().GetDatabase().GetLinks()->GetCount() == 6, qPrintable(again[0]));
         QCOMPARE(frame.GetView()->GetRowCount(), 6);
@@ -632,7 +633,7 @@ private slots:
         qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
         auto app = std::make_unique<CORXApp>(false);
         QVERIFY(app->InitInstance());
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
         CMainFrame& frame = *app->GetMainFrame();
         // Takes every request and never answers: the run lasts until the server goes away.
         auto silent = std::make_unique<QTcpServer>();
@@ -654,7 +655,7 @@ private slots:
             QVERIFY2(!frame.GetAction(command)->isEnabled(), qPrintable(QVariant::fromValue(command).toString()));
             frame.RunCommand(command);
         }
-        QVERIFY(FileDialog::TakeShownTitles().isEmpty());
+        QVERIFY(TestHooks::TakeFileDialogTitles().isEmpty());
 
         silent.reset(); // every fetch fails now
         QTRY_VERIFY_WITH_TIMEOUT(!frame.IsScheduledRunActive(), 20000);
@@ -667,12 +668,12 @@ private slots:
     {
         QTemporaryDir home;
         qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         CORXApp app(false);
         QVERIFY(app.InitInstance());
         // The question's Yes posts the command: the file dialog follows once start-up is through.
         QStringList titles;
-        QTRY_VERIFY((titles << FileDialog::TakeShownTitles(), !titles.isEmpty()));
+        QTRY_VERIFY((titles << TestHooks::TakeFileDialogTitles(), !titles.isEmpty()));
         QCOMPARE(titles, QStringList{QStringLiteral("Import from Excel")});
         app.ExitInstance();
     }

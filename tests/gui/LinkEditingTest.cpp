@@ -15,6 +15,7 @@
 #include "gui/editing/LinkPropertiesDlg.h"
 #include "gui/editing/LinksPackDlg.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -153,7 +154,7 @@ private slots:
 
     void init()
     {
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
         m_partners = std::make_unique<CPartnersManager>();
         m_links = std::make_unique<CLinksManager>();
         m_acme = m_partners->AddPartner("Acme");
@@ -338,7 +339,7 @@ private slots:
             Child<QComboBox>(dialog, "cboPartner")->setEditText(QStringLiteral("Fresh Partner"));
             Child<QPushButton>(dialog, "btnSave")->click(); // no anchor yet
             refused = dialog->isVisible() && m_partners->GetCount() == 1 &&
-                      MessageBox::TakeShownTexts() == QStringList{QStringLiteral("Please specify anchor")} &&
+                      TestHooks::TakeMessageBoxTexts() == QStringList{QStringLiteral("Please specify anchor")} &&
                       Focused() == QStringLiteral("cboAnchor");
             Child<QComboBox>(dialog, "cboAnchor")->setEditText(QStringLiteral("Best shop"));
             Child<QPushButton>(dialog, "btnSave")->click();
@@ -356,7 +357,7 @@ private slots:
         WhenShown<CLinksPropertiesDlg>([](CLinksPropertiesDlg* dialog) {
             Child<QComboBox>(dialog, "cboAnchor")->setEditText(QStringLiteral("Best shop"));
             Child<QPushButton>(dialog, "btnSave")->click();
-            QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please select partner")});
+            QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Please select partner")});
             Child<QPushButton>(dialog, "btnAddPartner")->click();
             QCOMPARE(Child<QComboBox>(dialog, "cboPartner")->currentText(), QStringLiteral("From the partner dialog"));
             Child<QPushButton>(dialog, "btnSave")->click();
@@ -475,7 +476,7 @@ private slots:
             Child<QPushButton>(pack, "btnAddLink")->click();
             Child<QPushButton>(pack, "btnSave")->click();
             kept = pack->isVisible() && Child<QTreeWidget>(pack, "lstLinks")->topLevelItemCount() == 1 &&
-                   MessageBox::TakeShownTexts() == QStringList{QStringLiteral("Please select partner")};
+                   TestHooks::TakeMessageBoxTexts() == QStringList{QStringLiteral("Please select partner")};
             Child<QPushButton>(pack, "btnCancel")->click();
         });
         QVERIFY(!AddPack(Ctx()));
@@ -490,11 +491,11 @@ private slots:
         b->SetPartnerId(m_partners->AddPartner("Beta")->GetId());
         const OleDateTime expiry = a->GetExpiryDate();
 
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         QVERIFY(!EditLinks(Ctx(), {a, b}));
         QCOMPARE(a->GetPartnerId(), m_acme->GetId());
 
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         WhenShown<CLinksPackDlg>([](CLinksPackDlg* group) {
             QCOMPARE(Child<QComboBox>(group, "cboPartner")->currentIndex(), -1);
             QVERIFY(!Child(group, "btnAddLink")->isEnabled());
@@ -502,7 +503,7 @@ private slots:
             Child<QPushButton>(group, "btnSave")->click();
         });
         QVERIFY(EditLinks(Ctx(), {a, b}));
-        QVERIFY(MessageBox::TakeShownTexts().first().startsWith(QStringLiteral("You can change only seller info")));
+        QVERIFY(TestHooks::TakeMessageBoxTexts().first().startsWith(QStringLiteral("You can change only seller info")));
         for (const CLink* link : {a, b}) {
             QCOMPARE(link->GetPartnerId(), -1);
             QVERIFY(link->GetExpiryDate() == expiry); // the common period stays
@@ -516,13 +517,13 @@ private slots:
         CLink* a = AddCheckedLink("http://a.example/");
         CLink* b = AddCheckedLink("http://b.example/");
         a->SetCurrentPR(5);
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         QVERIFY(!DuplicateLinks(Ctx(), {b, a}));
         QCOMPARE(m_links->GetCount(), std::size_t(2));
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Are you sure you want to duplicate selected link(s)?")});
 
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         QVERIFY(DuplicateLinks(Ctx(), {b, a}));
         const std::vector<CLink*> links = m_links->GetLinks();
         QCOMPARE(links.size(), std::size_t(4));
@@ -537,13 +538,13 @@ private slots:
         link->SetPeriod(OleDateTimeSpan(29.0)); // to 29 February 2020
         const std::string before = Serialized(*link);
 
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         QVERIFY(!RenewLinks(Ctx(), {link}));
         QCOMPARE(Serialized(*link), before);
 
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         QVERIFY(RenewLinks(Ctx(), {link}));
-        QCOMPARE(MessageBox::TakeShownTexts().last(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts().last(),
                  QStringLiteral("Are you sure you want to extend time for the selected links by the same time as "
                                 "before?"));
         QCOMPARE(ToQDate(link->GetLastPaymentDate()), QDate(2020, 2, 29));

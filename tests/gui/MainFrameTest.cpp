@@ -11,6 +11,7 @@
 #include "gui/partners/PartnersListDlg.h"
 #include "gui/widgets/Icons.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -274,16 +275,16 @@ private slots:
     {
         AddLinks(3);
         Select({0, 2});
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         Frame().RunCommand(CMainFrame::Command::Delete);
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Are you sure you want to delete selected link(s)?\n\n"
                                             "2 links will be deleted.")});
         QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
 
         Select({0, 2});
         const std::string kept = Frame().GetView()->GetLink(1)->GetFromPage();
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         Frame().RunCommand(CMainFrame::Command::Delete);
         QCOMPARE(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(1));
         QCOMPARE(Frame().GetView()->GetRowCount(), 1);
@@ -303,11 +304,11 @@ private slots:
     void checkAllAsksFirst()
     {
         AddLinks(2);
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         Frame().RunCommand(CMainFrame::Command::CheckAll);
         for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusOk));
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         Frame().RunCommand(CMainFrame::Command::CheckAll);
         for (CLink* link : m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks())
             QCOMPARE(link->GetStatus(), uint32_t(StatusCantOpen));
@@ -372,7 +373,7 @@ private slots:
         Frame().StartDateRefresh();      // as timer 4 would
         QVERIFY(!Frame().IsDateRefreshRunning());
         Frame().RunCommand(CMainFrame::Command::CheckAll); // ignored: no question asked
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList());
 
         silent.reset(); // every fetch fails now
         QTRY_VERIFY_WITH_TIMEOUT(!Frame().IsScheduledRunActive(), 20000);
@@ -417,12 +418,12 @@ private slots:
             for (int row = 0; row < dialog->GetModel()->rowCount(); ++row)
                 if (dialog->GetModel()->GetPartner(row)->GetId() == acmeId)
                     dialog->GetList()->SelectOnly(row);
-            MessageBox::SetNextAnswer(QMessageBox::Yes);
+            TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
             QTest::keyClick(dialog->GetList(), Qt::Key_Delete);
             dialog->close();
         });
         Frame().RunCommand(CMainFrame::Command::PartnerList);
-        const QStringList asked = MessageBox::TakeShownTexts();
+        const QStringList asked = TestHooks::TakeMessageBoxTexts();
         QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral(" 2 links name the selected partner(s)")),
                  qPrintable(asked.join(QLatin1Char('|'))));
         QCOMPARE(partners->GetCount(), std::size_t(1));

@@ -23,6 +23,7 @@
 #include "gui/options/SystemScheduleStore.h"
 #include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QAction>
 #include <QApplication>
@@ -196,11 +197,7 @@ class OptionsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        MessageBox::ResetTestHooks();
-        FileDialog::ResetTestHooks();
-    }
+    void init() { TestHooks::AnswerDialogsWithoutUser(); }
 
     void smtpRefusalsInOrderWithTheirFields()
     {
@@ -240,23 +237,23 @@ private slots:
             port->setText(step.text);
             dialog.accept();
             QVERIFY2(dialog.isVisible(), step.field);
-            QCOMPARE(MessageBox::TakeShownTexts(), QStringList{step.message});
+            QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{step.message});
             QCOMPARE(FocusedName(&dialog), step.focused->objectName());
             QVERIFY(WhollySelected(step.focused));
         }
         server->setText(QStringLiteral("mail.example.com"));
         dialog.accept();
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("You must specify Email address")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("You must specify Email address")});
         QCOMPARE(FocusedName(&dialog), QStringLiteral("toEdit"));
         to->setText(QStringLiteral("me@example.com"));
         dialog.accept();
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("You must specify Email address")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("You must specify Email address")});
         QCOMPARE(FocusedName(&dialog), QStringLiteral("fromEdit"));
         QVERIFY(WhollySelected(from));
         from->setText(QStringLiteral("orvex@example.com"));
         // Authentication is on without a user name: refused, and nothing stored yet.
         dialog.accept();
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please specify username")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Please specify username")});
         QVERIFY(dialog.isVisible());
         QVERIFY(options.GetSmtpServer().empty());
 
@@ -297,7 +294,7 @@ private slots:
             Child<QCheckBox>(auth, "authCheck")->setChecked(true);
             user->setText(QStringLiteral("   "));
             auth->accept();
-            QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please specify username")});
+            QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Please specify username")});
             QCOMPARE(FocusedName(auth), QStringLiteral("userEdit"));
             QVERIFY(WhollySelected(user));
             user->setText(QStringLiteral("mailer"));
@@ -328,13 +325,13 @@ private slots:
         // The range check speaks first, even with the host missing too.
         port->setText(QStringLiteral("0"));
         dialog.accept();
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Please enter an integer between 1 and 65535.")});
         QCOMPARE(FocusedName(&dialog), QStringLiteral("portEdit"));
         port->setText(QStringLiteral("3128"));
         host->setText(QStringLiteral("  "));
         dialog.accept();
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please specify host name")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Please specify host name")});
         QCOMPARE(FocusedName(&dialog), QStringLiteral("hostEdit"));
         QVERIFY(WhollySelected(host));
         QVERIFY(dialog.isVisible());
@@ -388,17 +385,17 @@ private slots:
         Child<QCheckBox>(&page, "notifyCheck")->setChecked(true);
         Child<QCheckBox>(&page, "useProxyCheck")->setChecked(true);
         QVERIFY(!page.OnOK());
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please configure scheduling settings")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Please configure scheduling settings")});
         QCOMPARE(FocusedName(&page), QStringLiteral("scheduleButton"));
         schedule.exists = true;
         QVERIFY(!page.OnOK());
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Please configure E-mail Notification settings")});
         QCOMPARE(FocusedName(&page), QStringLiteral("notifyButton"));
         options = MailOptions();
         options.SetProxyHost("");
         QVERIFY(!page.OnOK());
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Please configure Proxy settings")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Please configure Proxy settings")});
         QCOMPARE(FocusedName(&page), QStringLiteral("proxyButton"));
         options.SetProxyHost("proxy.local");
         Child<QLineEdit>(&page, "databaseEdit")->setText(QStringLiteral("  /data/links.orx "));
@@ -434,7 +431,7 @@ private slots:
         COptionsDlgGeneral page(options, schedule, {});
         Child<QCheckBox>(&page, "scheduleCheck")->setChecked(false);
         QVERIFY(page.OnOK());
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("crontab refused the table")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("crontab refused the table")});
     }
 
     // The dialogs against the real scheduler, with a crontab that keeps the table in a file: the
@@ -493,7 +490,7 @@ private slots:
             QVERIFY(page.OnOK());
         }
         QVERIFY2(!readTable().contains(QStringLiteral("Orvex weekly check")), qPrintable(readTable()));
-        QVERIFY(MessageBox::TakeShownTexts().isEmpty());
+        QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
         qputenv("PATH", path);
         qunsetenv("FAKE_CRONTAB");
     }
@@ -531,7 +528,7 @@ private slots:
             dialog->reject();
         });
         Child<QPushButton>(&page, "scheduleButton")->click();
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Please specify a valid username and password.")});
         QCOMPARE(int(schedule.trigger->days), 0x22);
         schedule.account = "alice";
@@ -547,7 +544,7 @@ private slots:
             dialog->accept();
         });
         Child<QPushButton>(&page, "scheduleButton")->click();
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("no day is ticked")});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("no day is ticked")});
         QVERIFY(!schedule.exists);
         QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Not configured"));
 
@@ -559,7 +556,7 @@ private slots:
             dialog->accept();
         });
         Child<QPushButton>(&page, "scheduleButton")->click();
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("cron is not installed: the weekly check cannot be scheduled")});
         QVERIFY(!schedule.exists);
     }
@@ -592,7 +589,7 @@ private slots:
             // The server answers from this thread's loop: it is only heard if the dialog does not
             // block while the letter goes out.
             Child<QPushButton>(&dialog, "testButton")->click();
-            const QStringList shown = MessageBox::TakeShownTexts();
+            const QStringList shown = TestHooks::TakeMessageBoxTexts();
             QVERIFY2(shown.size() == 1, c.name);
             QVERIFY2(shown.first().startsWith(c.expected), qPrintable(shown.first()));
             if (c.listening && c.mailReply.startsWith("550"))
@@ -629,7 +626,7 @@ private slots:
         QVERIFY(cancelled);
         QVERIFY2(clock.elapsed() < 10000, "Cancel did not end the wait for the server");
         // The user knows he cancelled: no verdict about the server follows.
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList());
     }
 
     void smtpFromTheKeyboardAlone()
@@ -684,7 +681,7 @@ private slots:
         QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
         auto app = std::make_unique<CORXApp>(false);
         QVERIFY(app->InitInstance());
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
         const std::string original = app->GetWorkspace().GetDatabase().GetPath();
         const QString fresh = home.path() + QStringLiteral("/elsewhere.orx");
         CFakeSchedule schedule;
@@ -694,10 +691,10 @@ private slots:
         };
 
         // No: nothing is created and the settings keep naming the open database.
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         WhenShown<COptionsSheet>(setPath);
         QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Create a new, empty database at %1?").arg(fresh)});
         QVERIFY(!QFile::exists(fresh));
         QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), original);
@@ -705,13 +702,13 @@ private slots:
 
         // Yes, but the folder is not there: the old database stays open and in the settings.
         const QString nowhere = home.path() + QStringLiteral("/missing/folder/new.orx");
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         WhenShown<COptionsSheet>([&nowhere](COptionsSheet* sheet) {
             Child<QLineEdit>(sheet, "databaseEdit")->setText(nowhere);
             sheet->accept();
         });
         QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
-        const QStringList shown = MessageBox::TakeShownTexts();
+        const QStringList shown = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown.at(1).startsWith(QStringLiteral("The database could not be created: ")),
                  qPrintable(shown.at(1)));
@@ -720,10 +717,10 @@ private slots:
         QVERIFY(app->GetWorkspace().GetOptions().GetDatabasePath() != nowhere.toStdString());
 
         // Yes: the new file is written at once, opened, and kept in "ORX.cfg".
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         WhenShown<COptionsSheet>(setPath);
         QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
-        QCOMPARE(MessageBox::TakeShownTexts().size(), 1);
+        QCOMPARE(TestHooks::TakeMessageBoxTexts().size(), 1);
         QVERIFY(QFile::exists(fresh));
         QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), fresh.toStdString());
         QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(0));
@@ -739,7 +736,7 @@ private slots:
         QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
         auto app = std::make_unique<CORXApp>(false);
         QVERIFY(app->InitInstance());
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
         CMainFrame& frame = *app->GetMainFrame();
         CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
         link->SetFromPage("http://127.0.0.1:9/page.html");
@@ -756,7 +753,7 @@ private slots:
             Child<QLineEdit>(sheet, "databaseEdit")->setText(fresh);
             sheet->accept();
         });
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         options->trigger();
         QVERIFY(seen);
         // The list now shows the new, empty database; the old one was saved with its link.

@@ -11,6 +11,7 @@
 #include "gui/partners/PartnersListLayout.h"
 #include "gui/partners/PartnersModel.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
@@ -141,7 +142,7 @@ private slots:
         m_partners.Clear();
         m_partners.SetNextPartnerId(0);
         m_links.Clear();
-        MessageBox::ResetTestHooks();
+        TestHooks::AnswerDialogsWithoutUser();
     }
 
     // A kind's number is its header section and its place in the stored layout's arrays: kinds
@@ -334,38 +335,38 @@ private slots:
         QPushButton* button = dlg->findChild<QPushButton*>(QStringLiteral("deleteButton"));
 
         Select(*dlg, {1, 2}); // C and B
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         button->click();
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{kQuestion + QStringLiteral(" 2 links name the selected partner(s) and will then "
                                                         "show no partner.")});
         QCOMPARE(m_partners.GetCount(), std::size_t(4));
 
         Select(*dlg, {2, 3}); // B and A
-        MessageBox::SetNextAnswer(QMessageBox::Yes);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
         QTest::keyClick(dlg->GetList(), Qt::Key_Delete);
-        QVERIFY(MessageBox::TakeShownTexts().value(0).contains(QStringLiteral(" 3 links name ")));
+        QVERIFY(TestHooks::TakeMessageBoxTexts().value(0).contains(QStringLiteral(" 3 links name ")));
         QCOMPARE(Names(*dlg), Strs({"D", "C"}));
         QCOMPARE(m_links.GetLinks()[0]->GetPartnerId(), bId); // the links stay as they were
 
         m_links.AddNewLink()->SetPartnerId(m_partners.GetPartners()[0]->GetId());
         Select(*dlg, {1}); // C, now named by one link
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         dlg->GetDeleteAction()->trigger();
-        QCOMPARE(MessageBox::TakeShownTexts(),
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{kQuestion + QStringLiteral(" 1 link names the selected partner(s) and will then show "
                                                         "no partner.")});
         Select(*dlg, {0}); // D: no links, no second sentence
-        MessageBox::SetNextAnswer(QMessageBox::No);
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
         dlg->GetDeleteAction()->trigger();
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList{kQuestion});
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{kQuestion});
 
         // With nothing selected the key and the menu do nothing; the button only refills.
         Select(*dlg, {});
         QTest::keyClick(dlg->GetList(), Qt::Key_Delete);
         dlg->GetDeleteAction()->trigger();
         button->click();
-        QCOMPARE(MessageBox::TakeShownTexts(), QStringList());
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList());
         QCOMPARE(m_partners.GetCount(), std::size_t(2));
     }
 
@@ -444,7 +445,7 @@ private slots:
                 QVERIFY(props.isVisible());
 
                 QTest::keyClick(Edit(props, kFields[4]), Qt::Key_Return);
-                QCOMPARE(MessageBox::TakeShownTexts(), QStringList{QStringLiteral("Name field can not be empty")});
+                QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Name field can not be empty")});
                 QVERIFY(props.isVisible());
                 QCOMPARE(QApplication::focusWidget(), Edit(props, kFields[0]));
                 QTest::keyClicks(QApplication::focusWidget(), typed[0]);

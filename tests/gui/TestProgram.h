@@ -5,6 +5,7 @@
 
 #include "app/ORXApp.h"
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QFile>
 #include <QSettings>
@@ -23,11 +24,11 @@ inline std::unique_ptr<CORXApp> StartTestProgram(const QTemporaryDir& home, bool
         // A page that fails in a way that may pass is tried again at once, not after half a minute.
         settings.setValue(QStringLiteral("RetryWaitSeconds"), 0);
     }
-    MessageBox::ResetTestHooks();
+    TestHooks::AnswerDialogsWithoutUser();
     auto app = std::make_unique<CORXApp>(false);
     if (!app->InitInstance())
         return nullptr;
     // What the start showed (the first start's import question) is no test's business.
-    MessageBox::ResetTestHooks();
+    TestHooks::AnswerDialogsWithoutUser();
     return app;
 }

@@ -6,6 +6,7 @@
 #include "PageBudget.h"
 #include "PageEncoding.h"
 #include "Url.h"
+#include "core/platform/TestHooks.h"
 #include "core/platform/TextEncoding.h"
 #include "core/records/TextUtil.h"
 #include "core/storage/SafeFile.h"
@@ -289,7 +290,7 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
     }
     RedirectGuard guard;
-    guard.publicForTests = PublicAddressesForTests();
+    guard.publicForTests = TestHooks::PublicAddresses();
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());

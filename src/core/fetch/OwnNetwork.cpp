@@ -4,38 +4,8 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <mutex>
 
 namespace {
-
-std::mutex g_publicForTestsMutex;
-std::shared_ptr<const std::vector<std::string>> g_publicForTests;
-std::once_flag g_publicForTestsFromEnvironment;
-
-void LoadPublicAddressesFromEnvironment()
-{
-    std::call_once(g_publicForTestsFromEnvironment, [] {
-        const char* value = std::getenv("ORVEX_TEST_PUBLIC_ADDRESSES");
-        if (!value || !*value)
-            return;
-        auto addresses = std::make_shared<std::vector<std::string>>();
-        std::string_view rest = value;
-        while (!rest.empty()) {
-            const std::size_t comma = rest.find(',');
-            std::string_view item = rest.substr(0, comma);
-            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-            while (!item.empty() && item.front() == ' ')
-                item.remove_prefix(1);
-            while (!item.empty() && item.back() == ' ')
-                item.remove_suffix(1);
-            if (!item.empty())
-                addresses->emplace_back(item);
-        }
-        std::lock_guard lock(g_publicForTestsMutex);
-        g_publicForTests = std::move(addresses);
-    });
-}
 
 bool IsOwnNetworkIpv4(uint32_t a)
 {
@@ -45,13 +15,6 @@ bool IsOwnNetworkIpv4(uint32_t a)
 }
 
 } // namespace
-
-std::shared_ptr<const std::vector<std::string>> PublicAddressesForTests()
-{
-    LoadPublicAddressesFromEnvironment();
-    std::lock_guard lock(g_publicForTestsMutex);
-    return g_publicForTests;
-}
 
 bool IsOwnNetworkAddress(std::string_view address)
 {
@@ -71,12 +34,4 @@ bool IsOwnNetworkAddress(std::string_view address)
     if (first15Zero && (b[15] == 0 || b[15] == 1)) // :: and ::1
         return true;
     return (b[0] & 0xFE) == 0xFC || (b[0] == 0xFE && (b[1] & 0xC0) == 0x80);
-}
-
-void SetPublicAddressesForTesting(std::vector<std::string> addresses)
-{
-    LoadPublicAddressesFromEnvironment(); // so that the environment cannot override it later
-    auto list = std::make_shared<const std::vector<std::string>>(std::move(addresses));
-    std::lock_guard lock(g_publicForTestsMutex);
-    g_publicForTests = list->empty() ? nullptr : std::move(list);
 }

@@ -1,25 +1,17 @@
 #include "DesktopLinks.h"
 
 #include "gui/widgets/MessageBox.h"
+#include "gui/widgets/TestHooks.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 
-namespace {
-
-std::function<bool(const QUrl&)>& Opener()
-{
-    static std::function<bool(const QUrl&)> opener;
-    return opener;
-}
-
-} // namespace
-
 bool OpenOnDesktop(QWidget* parent, const QUrl& url)
 {
-    const bool opened = Opener() ? Opener()(url) : QDesktopServices::openUrl(url);
+    const auto& standIn = TestHooks::DesktopOpener();
+    const bool opened = standIn ? standIn(url) : QDesktopServices::openUrl(url);
     if (opened)
         return true;
     const bool mail = url.scheme() == QStringLiteral("mailto");
@@ -32,9 +24,4 @@ bool OpenOnDesktop(QWidget* parent, const QUrl& url)
                                                                   "The address is on the clipboard:\n%2")
                          .arg(what, address));
     return false;
-}
-
-void SetDesktopOpenerForTesting(std::function<bool(const QUrl&)> opener)
-{
-    Opener() = std::move(opener);
 }

@@ -1,32 +1,17 @@
 #include "FileDialog.h"
 
+#include "TestHooks.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
-#include <deque>
 #include <optional>
 
 namespace FileDialog {
 
 namespace {
 
-std::deque<QString> g_nextAnswers;
-QStringList g_shownTitles;
-bool g_scripted = false;
 // The next dialog opens where the last one left off, for this run of the program.
 QString g_lastFolder;
-
-std::optional<QString> ScriptedAnswer(const QString& title)
-{
-    g_shownTitles << title;
-    if (!g_nextAnswers.empty()) {
-        QString answer = g_nextAnswers.front();
-        g_nextAnswers.pop_front();
-        return answer;
-    }
-    if (g_scripted)
-        return QString();
-    return std::nullopt;
-}
 
 QString Run(QFileDialog& dialog)
 {
@@ -50,7 +35,7 @@ QString WithDefaultExtension(const QString& path, const QString& extension)
 
 QString AskOpenFile(QWidget* parent, const QString& title, const QStringList& filters, const QString& start)
 {
-    if (const std::optional<QString> answer = ScriptedAnswer(title))
+    if (const std::optional<QString> answer = TestHooks::ScriptedFileDialogAnswer(title))
         return *answer;
     QFileDialog dialog(parent, title, start);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -62,7 +47,7 @@ QString AskOpenFile(QWidget* parent, const QString& title, const QStringList& fi
 QString AskSaveFile(QWidget* parent, const QString& title, const QStringList& filters, const QString& extension,
                     bool confirmOverwrite)
 {
-    if (const std::optional<QString> answer = ScriptedAnswer(title))
+    if (const std::optional<QString> answer = TestHooks::ScriptedFileDialogAnswer(title))
         return answer->isEmpty() ? QString() : WithDefaultExtension(*answer, extension);
     QFileDialog dialog(parent, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -73,25 +58,6 @@ QString AskSaveFile(QWidget* parent, const QString& title, const QStringList& fi
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
     const QString path = Run(dialog);
     return path.isEmpty() ? path : WithDefaultExtension(path, extension);
-}
-
-void SetNextAnswer(const QString& path)
-{
-    g_nextAnswers.push_back(path);
-}
-
-QStringList TakeShownTitles()
-{
-    QStringList titles;
-    titles.swap(g_shownTitles);
-    return titles;
-}
-
-void ResetTestHooks()
-{
-    g_nextAnswers.clear();
-    g_shownTitles.clear();
-    g_scripted = true;
 }
 
 } // namespace FileDialog

@@ -6,7 +6,7 @@
 class QWidget;
 
 /// Every file dialog of the program goes through here, so that tests can answer them without a
-/// user. An empty path means the user cancelled.
+/// user (TestHooks.h). An empty path means the user cancelled.
 namespace FileDialog {
 
 /// An existing file to read. `filters` as QFileDialog takes them ("Text Files (*.txt)"); the
@@ -16,14 +16,5 @@ QString AskOpenFile(QWidget* parent, const QString& title, const QStringList& fi
 /// about overwriting, which is asked only with `confirmOverwrite`.
 QString AskSaveFile(QWidget* parent, const QString& title, const QStringList& filters, const QString& extension,
                     bool confirmOverwrite);
-
-/// Test hook: the next dialog is not shown but answered with `path` (queued, first in first out;
-/// "" answers Cancel). Save answers still get the default extension.
-void SetNextAnswer(const QString& path);
-/// Test hook: the titles of the dialogs shown or answered so far; cleared by the call.
-QStringList TakeShownTitles();
-/// Test hook: forgets queued answers and shown titles, and from now on answers every dialog that
-/// has no queued answer with Cancel instead of waiting for a user.
-void ResetTestHooks();
 
 } // namespace FileDialog

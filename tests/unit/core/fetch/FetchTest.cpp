@@ -1,5 +1,6 @@
 #include "core/fetch/Fetch.h"
 #include "core/fetch/CheckSettings.h"
+#include "core/platform/TestHooks.h"
 
 #include "fakes/FakeServers.h"
 #include "fakes/LocalHttpServer.h"
@@ -989,7 +990,7 @@ protected:
 
     void TearDown() override
     {
-        SetPublicAddressesForTesting({});
+        TestHooks::SetPublicAddresses({});
         m_second->Stop();
         FetchTest::TearDown();
     }
@@ -1023,7 +1024,7 @@ protected:
 
 TEST_F(FetchRedirectGuardTest, PublicPageRedirectingIntoTheOwnNetworkIsRefused)
 {
-    SetPublicAddressesForTesting({"127.0.0.1"});
+    TestHooks::SetPublicAddresses({"127.0.0.1"});
     EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "refused");
     EXPECT_FALSE(UrlExists(First("/_redirect?to=" + Second("/page.html"))));
     std::vector<std::string> lines = {"kept"};
@@ -1038,7 +1039,7 @@ TEST_F(FetchRedirectGuardTest, PublicPageRedirectingIntoTheOwnNetworkIsRefused)
     EXPECT_TRUE(SecondTargets().empty());
 
     // The refusal ends that fetch only: the next one goes where it is sent.
-    SetPublicAddressesForTesting({});
+    TestHooks::SetPublicAddresses({});
     EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
 }
 
@@ -1047,13 +1048,13 @@ TEST_F(FetchRedirectGuardTest, RedirectsBetweenAddressesOfOneKindAreFollowed)
     // Both private (the real ranges): a page the user named in the own network.
     EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
     // Both public.
-    SetPublicAddressesForTesting({"127.0.0.1", "127.0.0.2"});
+    TestHooks::SetPublicAddresses({"127.0.0.1", "127.0.0.2"});
     EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
     // Public to the same public address.
-    SetPublicAddressesForTesting({"127.0.0.1"});
+    TestHooks::SetPublicAddresses({"127.0.0.1"});
     EXPECT_EQ(FetchRedirectTo("/page.html"), "<html>page on the default host</html>\n");
     // From the own network out to a public address.
-    SetPublicAddressesForTesting({"127.0.0.2"});
+    TestHooks::SetPublicAddresses({"127.0.0.2"});
     EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "<p>page on 127.0.0.2</p>\n");
     EXPECT_EQ(SecondTargets(), std::vector<std::string>(3, "/page.html"));
 }
@@ -1061,13 +1062,13 @@ TEST_F(FetchRedirectGuardTest, RedirectsBetweenAddressesOfOneKindAreFollowed)
 TEST_F(FetchRedirectGuardTest, PublicHopInTheMiddleMayNotLeadBackIn)
 {
     // 127.0.0.1 (own network, named by the user) -> 127.0.0.2 (public) -> 127.0.0.1: refused.
-    SetPublicAddressesForTesting({"127.0.0.2"});
+    TestHooks::SetPublicAddresses({"127.0.0.2"});
     EXPECT_EQ(FetchRedirectTo(Second("/back?to=" + First("/page.html"))), "refused");
     EXPECT_EQ(SecondTargets(), std::vector<std::string>{"/back?to=" + First("/page.html")});
     EXPECT_EQ(s_server->CountRequests("/page.html"), 0u);
 
     // The same chain with both addresses in the own network is followed to its end.
-    SetPublicAddressesForTesting({});
+    TestHooks::SetPublicAddresses({});
     EXPECT_EQ(FetchRedirectTo(Second("/back?to=" + First("/page.html"))), "<html>page on the default host</html>\n");
     EXPECT_EQ(s_server->CountRequests("/page.html"), 1u);
 }

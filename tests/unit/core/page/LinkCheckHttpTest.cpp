@@ -4,6 +4,7 @@
 #include "core/fetch/CheckSettings.h"
 #include "core/fetch/Fetch.h"
 #include "core/page/LinkCheck.h"
+#include "core/platform/TestHooks.h"
 #include "core/records/Link.h"
 #include "core/records/LinkStatus.h"
 #include "core/records/OleDateTime.h"
@@ -139,9 +140,9 @@ TEST_F(LinkCheckHttpTest, RedirectFromAPublicPageIntoTheOwnNetworkCannotBeOpened
         s_server->Url("127.0.0.1", "/_redirect?to=http://" + privateSite.HostPort() + "/link.html");
 
     s_server->ClearLog();
-    SetPublicAddressesForTesting({"127.0.0.1"});
+    TestHooks::SetPublicAddresses({"127.0.0.1"});
     EXPECT_EQ(GetStatusName(Check(from)), GetStatusName(StatusCantOpen));
-    SetPublicAddressesForTesting({});
+    TestHooks::SetPublicAddresses({});
     EXPECT_EQ(served.load(), 0);
     EXPECT_EQ(s_server->CountRequests("/_redirect?to=http://" + privateSite.HostPort() + "/link.html"), 1u);
 
