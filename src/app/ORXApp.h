@@ -29,8 +29,6 @@ public:
     int ExitInstance();
     int GetExitCode() const { return m_exitCode; }
 
-    bool IsCheckMode() const { return m_checkMode; }
-    bool IsInitialised() const { return m_initialised; }
     CWorkspace& GetWorkspace() { return m_workspace; }
     /// The main window once start-up has made it; null in check mode.
     CMainFrame* GetMainFrame() const;

@@ -142,7 +142,7 @@ SortKey ReferenceKey(const CLink& link, LinkColumn kind, const CPartnersManager&
 {
     const int checked = link.GetStatus() != StatusNone ? 1 : 0;
     const auto date = [](const OleDateTime& d) {
-        return d.IsValid() ? SortKey{1, d.GetYear() * 10000LL + d.GetMonth() * 100 + d.GetDay(), {}} : SortKey{};
+        return d.IsValid() ? SortKey{1, d.GetParts().year * 10000LL + d.GetMonth() * 100 + d.GetDay(), {}} : SortKey{};
     };
     const auto text = [](const std::string& t) { return SortKey{0, 0, t}; };
     switch (kind) {

@@ -320,17 +320,16 @@ void CHistoryStore::WriteBatch(std::vector<Queued>& batch)
     }
 }
 
-std::vector<HistoryEntry> CHistoryStore::Timeline(const std::string& key, int64_t since)
+std::vector<HistoryEntry> CHistoryStore::Timeline(const std::string& key)
 {
     std::vector<HistoryEntry> entries;
     std::lock_guard lock(m_dbLock);
     if (!EnsureOpen())
         return entries;
-    CStatement rows(m_db, (kSelectEntries + "WHERE k.key = ?1 AND c.time >= ?2 ORDER BY c.time, c.rowid").c_str());
+    CStatement rows(m_db, (kSelectEntries + "WHERE k.key = ?1 ORDER BY c.time, c.rowid").c_str());
     if (!rows)
         return entries;
     rows.Bind(1, key);
-    rows.Bind(2, since);
     while (sqlite3_step(*rows) == SQLITE_ROW)
         entries.push_back(ReadEntry(rows));
     return entries;

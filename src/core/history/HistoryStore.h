@@ -60,8 +60,8 @@ public:
     /// purge done.
     void Flush();
 
-    /// The entries of one link, oldest first; `since` leaves out older ones.
-    std::vector<HistoryEntry> Timeline(const std::string& key, int64_t since = INT64_MIN);
+    /// The entries of one link, oldest first.
+    std::vector<HistoryEntry> Timeline(const std::string& key);
     /// The last entry of one link that has evidence (a check that read the page), if any.
     bool LastEvidence(const std::string& key, HistoryEntry& entry);
     /// Every key that has entries, in key order.

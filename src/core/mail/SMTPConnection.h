@@ -83,11 +83,9 @@ public:
 
     /// The longest wait for one reply, and for one read, write or TLS handshake (default 60000).
     void SetTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
-    int GetTimeout() const { return m_timeoutMs; }
     /// The longest a session may last, from Open to the end of Close (default 300000); past it the
     /// step under way fails with ETIMEDOUT (facility 7).
     void SetSessionLimit(int milliseconds) { m_sessionLimitMs = milliseconds; }
-    int GetSessionLimit() const { return m_sessionLimitMs; }
     /// Starts the session limit anew. Open does it; a caller that keeps a connection open for a
     /// later letter does it before that letter.
     void RestartSessionClock();
@@ -100,7 +98,6 @@ public:
     void SetHeloHostname(std::string name) { m_heloHostname = std::move(name); }
     /// The port on which Open speaks TLS from the first byte (465 unless changed; 0 = none).
     void SetImplicitTlsPort(int port) { m_implicitTlsPort = port; }
-    const std::string& GetHeloHostname() const { return m_heloHostname; }
 
 protected:
     void SendNtlmFirstToken(const std::string& tokenBase64) override;

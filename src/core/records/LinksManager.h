@@ -41,7 +41,6 @@ public:
 
     const std::string& GetProjectFilter() const { return m_projectFilter; }
     void SetProjectFilter(std::string project) { m_projectFilter = std::move(project); }
-    uint32_t GetStatusFilter() const { return m_statusFilter; }
     void SetStatusFilter(uint32_t mask) { m_statusFilter = mask; }
     bool Matches(const CLink& link) const;
 

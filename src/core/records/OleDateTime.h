@@ -77,7 +77,6 @@ public:
 
     /// Parts rounded to the nearest second; all -1 when the date is not valid or out of range.
     DateParts GetParts() const;
-    int GetYear() const { return GetParts().year; }
     int GetMonth() const { return GetParts().month; }
     int GetDay() const { return GetParts().day; }
 

@@ -50,9 +50,7 @@ public:
     int32_t GetProxyPort() const { return m_proxyPort; }
     void SetProxyPort(int32_t port) { m_proxyPort = port; }
     const OleDateTime& GetReservedDate() const { return m_reservedDate; }
-    void SetReservedDate(const OleDateTime& date) { m_reservedDate = date; }
     int32_t GetReservedInt() const { return m_reservedInt; }
-    void SetReservedInt(int32_t value) { m_reservedInt = value; }
 
 private:
     int32_t m_warningDays = 7;

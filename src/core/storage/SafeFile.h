@@ -21,8 +21,6 @@ public:
     /// uncopyable old file is no reason to fail), then puts the new file in place.
     void Commit(bool keepBackup);
 
-    const std::string& GetTarget() const { return m_target; }
-
 private:
     std::string m_target;
     std::string m_linkName; ///< the symbolic link the target was reached through, if any

@@ -29,7 +29,6 @@ public:
                   std::function<void()> addPartner, QWidget* parent = nullptr);
     ~CLinksPackDlg() override;
 
-    bool IsGroupMode() const { return m_groupMode; }
     /// The pack's new links, in the order they were entered; the caller copies them after OK.
     CLinksManager& PackLinks() { return m_pack; }
 

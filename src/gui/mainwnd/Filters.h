@@ -30,9 +30,6 @@ public:
     /// remembered texts. Does nothing while a collection is missing.
     void RefreshFilters();
 
-    const QString& GetRememberedProject() const { return m_project; }
-    const QString& GetRememberedStatus() const { return m_status; }
-    const QString& GetRememberedPartner() const { return m_partner; }
     /// The partner box's completion: every entry, in alphabetical order ignoring case.
     QCompleter* GetPartnerCompleter() const { return m_partnerCompleter; }
 

@@ -34,7 +34,6 @@ public:
 
     CPartnersListCtrl* GetList() const { return m_list; }
     CPartnersModel* GetModel() const { return m_model; }
-    QAction* GetAddAction() const { return m_addAction; }
     QAction* GetEditAction() const { return m_editAction; }
     QAction* GetDeleteAction() const { return m_deleteAction; }
 
