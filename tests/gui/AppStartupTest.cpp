@@ -9,9 +9,9 @@
 #include "core/runs/CheckRuns.h"
 #include "core/storage/ORXDatabase.h"
 #include "fakes/FakeServers.h"
-#include "gui/editing/EditingSupport.h"
 #include "gui/mainwnd/LinksView.h"
 #include "gui/mainwnd/MainFrame.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/MessageBox.h"
 #include "gui/widgets/TestHooks.h"
 

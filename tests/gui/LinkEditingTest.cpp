@@ -10,10 +10,10 @@
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
 #include "core/storage/Archive.h"
-#include "gui/editing/EditingSupport.h"
 #include "gui/editing/LinkCommands.h"
 #include "gui/editing/LinkPropertiesDlg.h"
 #include "gui/editing/LinksPackDlg.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/MessageBox.h"
 #include "gui/widgets/TestHooks.h"
 

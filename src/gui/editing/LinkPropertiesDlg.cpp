@@ -7,6 +7,7 @@
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
 #include "gui/widgets/BackgroundWork.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/MessageBox.h"
 #include "ui_LinkPropertiesDlg.h"
 

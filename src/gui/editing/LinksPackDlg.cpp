@@ -4,6 +4,7 @@
 #include "LinkPropertiesDlg.h"
 #include "core/records/PartnersManager.h"
 #include "core/runs/DateRefresh.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/MessageBox.h"
 #include "ui_LinksPackDlg.h"
 

@@ -1,7 +1,7 @@
 #include "ExcelImportDlg.h"
 
 #include "core/platform/SettingsStore.h"
-#include "gui/editing/EditingSupport.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/Icons.h"
 
 #include <QComboBox>

@@ -7,7 +7,6 @@
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
 #include "core/runs/DateRefresh.h"
-#include "gui/editing/EditingSupport.h"
 #include "gui/widgets/BackgroundWork.h"
 #include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"

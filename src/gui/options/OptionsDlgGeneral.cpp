@@ -8,7 +8,7 @@
 #include "core/fetch/CheckSettings.h"
 #include "core/history/CheckHistory.h"
 #include "core/storage/Options.h"
-#include "gui/editing/EditingSupport.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"
 #include "ui_OptionsDlgGeneral.h"

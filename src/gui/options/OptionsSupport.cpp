@@ -1,6 +1,6 @@
 #include "OptionsSupport.h"
 
-#include "gui/editing/EditingSupport.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/MessageBox.h"
 
 #include <QFormLayout>

@@ -4,8 +4,8 @@
 #include "OptionsSupport.h"
 
 #include "core/storage/Options.h"
-#include "gui/editing/EditingSupport.h"
 #include "gui/widgets/BackgroundWork.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/MessageBox.h"
 #include "ui_SMTPSettingsDlg.h"
 

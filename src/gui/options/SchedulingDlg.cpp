@@ -3,7 +3,7 @@
 #include "OptionsSupport.h"
 #include "ScheduleStore.h"
 
-#include "gui/editing/EditingSupport.h"
+#include "gui/widgets/DialogFields.h"
 #include "gui/widgets/MessageBox.h"
 #include "ui_SchedulingDlg.h"
 

@@ -1,6 +1,6 @@
 #include "PartnerPropertiesDlg.h"
 
-#include "gui/editing/EditingSupport.h"
+#include "gui/widgets/DialogFields.h"
 
 #include "core/records/Partner.h"
 #include "gui/widgets/MessageBox.h"

@@ -1,6 +1,6 @@
 #include "FindDlg.h"
 
-#include "gui/editing/EditingSupport.h"
+#include "gui/widgets/DialogFields.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
