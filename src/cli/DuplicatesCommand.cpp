@@ -13,17 +13,9 @@
 
 int RunDuplicatesCommand(const CommandLine& commandLine)
 {
-    const std::string folder = Paths::FindProgramFolder();
-    std::string settingsError;
-    const std::string databasePath = StoredDatabasePath(folder, &settingsError);
-    if (!settingsError.empty())
-        return FailCommand(settingsError);
-    // Saves are atomic, so reading while a window runs sees the last saved state.
-    if (!FileExists(databasePath))
-        return FailCommand("there is no database at \"" + databasePath + "\"");
     CORXDatabase database;
-    if (!database.Load(databasePath) || !database.IsUsable())
-        return FailCommand("the database \"" + databasePath + "\" could not be read: " + database.GetLastError());
+    if (const int failed = ReadStoredDatabase(database))
+        return failed;
 
     const std::vector<CLink*> links = database.GetLinks()->GetLinks();
     const std::vector<const CLink*> list(links.begin(), links.end());

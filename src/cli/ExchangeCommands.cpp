@@ -95,17 +95,9 @@ int RunExportCommand(const CommandLine& commandLine)
                      UsageText().c_str());
         return 2;
     }
-    const std::string folder = Paths::FindProgramFolder();
-    std::string settingsError;
-    const std::string databasePath = StoredDatabasePath(folder, &settingsError);
-    if (!settingsError.empty())
-        return FailCommand(settingsError);
-    // Saves are atomic, so reading while a window runs sees the last saved state, never half of one.
-    if (!FileExists(databasePath))
-        return FailCommand("there is no database at \"" + databasePath + "\"");
     CORXDatabase database;
-    if (!database.Load(databasePath) || !database.IsUsable())
-        return FailCommand("the database \"" + databasePath + "\" could not be read: " + database.GetLastError());
+    if (const int failed = ReadStoredDatabase(database))
+        return failed;
 
     std::string error;
     const bool written = workbook ? ExportExcel(file, *database.GetPartners(), *database.GetLinks(), &error)

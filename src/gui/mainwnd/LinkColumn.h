@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "gui/widgets/ColumnKinds.h"
 
-#include <array>
+#include <QString>
 
 /// The fifteen column kinds of the links list, in their fixed order. A kind's number is its
 /// section in the list's header (its logical index) and its place in the stored layout's per-kind
@@ -27,11 +27,6 @@ enum class LinkColumn
 };
 inline constexpr int kLinkColumnCount = 15;
 
-/// The header section of `kind`, and its place in per-kind arrays.
-constexpr int ColumnIndex(LinkColumn kind)
-{
-    return static_cast<int>(kind);
-}
 /// The kind shown in header section `section`, which the caller has checked is one.
 constexpr LinkColumn LinkColumnAt(int section)
 {
@@ -40,12 +35,7 @@ constexpr LinkColumn LinkColumnAt(int section)
 static_assert(ColumnIndex(LinkColumn::Comment) == kLinkColumnCount - 1);
 
 /// Every kind, in kind order.
-inline constexpr std::array<LinkColumn, kLinkColumnCount> kLinkColumns = [] {
-    std::array<LinkColumn, kLinkColumnCount> kinds{};
-    for (int section = 0; section < kLinkColumnCount; ++section)
-        kinds[static_cast<std::size_t>(section)] = LinkColumnAt(section);
-    return kinds;
-}();
+inline constexpr const auto& kLinkColumns = kAllColumnKinds<LinkColumn, kLinkColumnCount>;
 
 /// Header text of a kind, also its name in the column menu.
 QString LinkColumnName(LinkColumn kind);

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "gui/widgets/ColumnKinds.h"
+
 #include <QString>
 
-#include <array>
 #include <string>
 
 class CPartner;
@@ -25,11 +26,6 @@ enum class PartnerColumn
 };
 inline constexpr int kPartnerColumnCount = 10;
 
-/// The header section of `kind`, and its place in per-kind arrays.
-constexpr int ColumnIndex(PartnerColumn kind)
-{
-    return static_cast<int>(kind);
-}
 /// The kind shown in header section `section`, which the caller has checked is one.
 constexpr PartnerColumn PartnerColumnAt(int section)
 {
@@ -38,12 +34,7 @@ constexpr PartnerColumn PartnerColumnAt(int section)
 static_assert(ColumnIndex(PartnerColumn::Comment) == kPartnerColumnCount - 1);
 
 /// Every kind, in kind order.
-inline constexpr std::array<PartnerColumn, kPartnerColumnCount> kPartnerColumns = [] {
-    std::array<PartnerColumn, kPartnerColumnCount> kinds{};
-    for (int section = 0; section < kPartnerColumnCount; ++section)
-        kinds[static_cast<std::size_t>(section)] = PartnerColumnAt(section);
-    return kinds;
-}();
+inline constexpr const auto& kPartnerColumns = kAllColumnKinds<PartnerColumn, kPartnerColumnCount>;
 
 /// Header text of a kind, also its name in the column menu.
 QString PartnerColumnTitle(PartnerColumn kind);
