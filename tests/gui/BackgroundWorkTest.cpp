@@ -1,6 +1,6 @@
 // Work behind a dialog: Cancel reaches the work and the dialog waits for its end, the result and
 // an exception come back to the caller, reports reach the bar without flooding the window's
-// events, and no end of a work is lost however fast it comes.
+// events, no end of a work is lost however fast it comes, and a value comes back with the end.
 #include "gui/widgets/BackgroundWork.h"
 #include "DialogTesting.h"
 
@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -155,6 +156,40 @@ private slots:
             });
         }
         QVERIFY(heard.load());
+    }
+
+    void aWorksValueIsTheOwnersOnceItHasEnded()
+    {
+        CBackgroundTask<std::unique_ptr<int>> task;
+        QSignalSpy finished(&task, &CBackgroundWork::Finished);
+        std::atomic<bool> go{false};
+        task.Start([&go](CWorkToken&) {
+            WaitFor([&go] { return go.load(); });
+            return std::make_unique<int>(7);
+        });
+        QVERIFY(!task.TakeResult()); // not while the work runs
+        go.store(true);
+        QVERIFY(finished.wait(10000));
+        std::optional<std::unique_ptr<int>> value = task.TakeResult();
+        QVERIFY(value && *value && **value == 7);
+        QVERIFY2(!task.TakeResult(), "a value was handed over twice");
+
+        // A work that threw leaves no value, and none of the work before.
+        task.Start([](CWorkToken&) -> std::unique_ptr<int> { return std::make_unique<int>(1); });
+        QVERIFY(finished.wait(10000));
+        task.Start([](CWorkToken&) -> std::unique_ptr<int> { throw std::runtime_error("no value"); });
+        QVERIFY(finished.wait(10000));
+        QVERIFY(task.Failure());
+        QVERIFY(!task.TakeResult());
+
+        // An owner that waits takes the value at once, and hears of that end no more.
+        task.Start([](CWorkToken&) { return std::make_unique<int>(3); });
+        task.Wait();
+        value = task.TakeResult();
+        QVERIFY(value && *value && **value == 3);
+        const int heard = finished.count();
+        QTest::qWait(50);
+        QCOMPARE(finished.count(), heard);
     }
 };
 

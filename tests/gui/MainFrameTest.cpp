@@ -1,6 +1,6 @@
 // The main window as a user drives it: which commands are offered for a selection, Delete, Check
-// Link through the progress dialog, copying rows and the totals panes, and a run handed over by a
-// second "/check" start.
+// Link through the progress dialog, copying rows and the totals panes, a run handed over by a
+// second "/check" start, and the date refresh's end.
 #include "gui/mainwnd/MainFrame.h"
 #include "DialogTesting.h"
 #include "TestProgram.h"
@@ -19,6 +19,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QCompleter>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHostAddress>
@@ -28,6 +29,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -385,6 +387,39 @@ private slots:
         Frame().StartDateRefresh();
         QVERIFY(Frame().IsDateRefreshRunning());
         QTRY_VERIFY(!Frame().IsDateRefreshRunning());
+    }
+
+    // The date refresh's end reaches the window on its own: the list shows what the dates changed
+    // and the change is mailed. Closing abandons a letter the server keeps waiting at once.
+    void theDateRefreshShowsAndMailsItsChangesAndClosingAbandonsTheLetter()
+    {
+        // Takes the connection and never greets: the letter waits for the reply time-out.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        COptions& options = m_app->GetWorkspace().GetOptions();
+        options.SetNotifyStatusChanges(true);
+        options.SetSmtpServer("127.0.0.1");
+        options.SetSmtpPort(silent.serverPort());
+        options.SetMailTo("me@example.com");
+        options.SetMailFrom("orvex@example.com");
+        QTRY_VERIFY(!Frame().IsDateRefreshRunning()); // the one of the start
+        AddLinks(2);
+        CLink* lapsed = m_app->GetWorkspace().GetDatabase().GetLinks()->GetLinks().front();
+        lapsed->SetLastPaymentDate(OleDateTime::Today() - OleDateTimeSpan(400.0));
+        lapsed->SetPeriod(OleDateTimeSpan(365.0));
+        QSignalSpy shown(Frame().GetView()->GetList()->model(), &QAbstractItemModel::dataChanged);
+
+        Frame().StartDateRefresh(); // as timer 4 would
+        QVERIFY(Frame().IsDateRefreshRunning());
+        QTRY_VERIFY(!Frame().IsDateRefreshRunning());
+        QCOMPARE(lapsed->GetStatus(), uint32_t(StatusExpired));
+        QVERIFY2(!shown.isEmpty(), "the list was not told of the refreshed dates");
+        QVERIFY2(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }, 10000), "the change was not mailed");
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(Frame().close());
+        QVERIFY2(clock.elapsed() < 10000, "closing waited for the silent mail server");
     }
 
     // The partner the list is narrowed to is deleted in the Partners dialog: the filter box falls

@@ -91,9 +91,8 @@ CMainFrame::CMainFrame(CWorkspace& workspace, QWidget* parent) : QMainWindow(par
     m_refreshTimer->setInterval(kRefreshIntervalMs);
     m_refreshTimer->setSingleShot(true);
     connect(m_refreshTimer, &QTimer::timeout, this, &CMainFrame::StartDateRefresh);
-    m_poll = new QTimer(this);
-    m_poll->setInterval(200);
-    connect(m_poll, &QTimer::timeout, this, &CMainFrame::PollBackgroundWork);
+    connect(&m_refresh, &CBackgroundWork::Finished, this, &CMainFrame::OnDateRefreshEnded);
+    connect(&m_scheduledRun, &CBackgroundWork::Finished, this, &CMainFrame::OnScheduledRunEnded);
     // Set once for the window's life: the letters of the refresh are stopped through it at close.
     if (CNotificationsManager* mailer = GetNotificationsManager())
         mailer->SetAbortFlag(&m_stopMailing);
@@ -112,14 +111,13 @@ CMainFrame::CMainFrame(CWorkspace& workspace, QWidget* parent) : QMainWindow(par
 CMainFrame::~CMainFrame()
 {
     m_stopMailing.store(1);
-    for (std::future<int>& letter : m_letters)
-        letter.wait();
+    for (const QPointer<CBackgroundWork>& letter : m_letters)
+        if (letter)
+            letter->Wait();
     if (CNotificationsManager* mailer = GetNotificationsManager())
         mailer->SetAbortFlag(nullptr);
-    if (m_refresh.valid())
-        m_refresh.wait();
-    if (m_scheduledRun.valid())
-        m_scheduledRun.wait();
+    m_refresh.Wait();
+    m_scheduledRun.Wait();
 }
 
 bool CMainFrame::IsAttached() const
@@ -168,7 +166,7 @@ bool CMainFrame::IsEnabled(EnabledWhen rule) const
     const std::size_t selected = m_view->GetSelectedRows().size();
     // A handed-over run is checking every link: a second run would only check them again, and its
     // workers read the records that editing would change under them.
-    const bool runFree = !m_scheduledRun.valid();
+    const bool runFree = !m_scheduledRun.IsRunning();
     switch (rule) {
     case EnabledWhen::Always:
         return true;
@@ -316,16 +314,13 @@ void CMainFrame::WhileEditing(const std::function<void()>& command)
     // Editing changes records on this thread: a date refresh walking them finishes first, and
     // none starts while a dialog is open (its timer runs on); a scheduled check handed over
     // meanwhile waits for the dialog. Check runs of the window cannot start under a modal dialog.
-    if (m_refresh.valid()) {
-        m_refresh.wait();
-        PollBackgroundWork();
-    }
+    FinishDateRefresh();
     ++m_editing;
     command();
     --m_editing;
     m_view->GetList()->setFocus();
     if (m_editing == 0) {
-        if (!m_refresh.valid() && !m_refreshTimer->isActive())
+        if (!m_refresh.IsRunning() && !m_refreshTimer->isActive())
             m_refreshTimer->start(kRefreshIntervalMs);
         if (std::exchange(m_checkAllPending, false))
             StartScheduledRun();
@@ -425,14 +420,11 @@ void CMainFrame::OnDelete()
                               QMessageBox::Warning))
         return;
     // Background work holds the records it walks: none may go while it runs.
-    if (m_scheduledRun.valid()) {
+    if (m_scheduledRun.IsRunning()) {
         MessageBox::Warn(this, tr("A check of all links is running; delete the links when it has ended."));
         return;
     }
-    if (m_refresh.valid()) {
-        m_refresh.wait();
-        PollBackgroundWork();
-    }
+    FinishDateRefresh();
     CLinksManager* collection = m_workspace.GetDatabase().GetLinks();
     // The list refers to the records: empty it before they go.
     m_view->Attach(nullptr, nullptr);
@@ -461,7 +453,7 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
     m_saveTimer->start(kSaveIntervalMs);
     lock.unlock();
     // A refresh due during the run did not start: its minute begins again now.
-    if (!m_refresh.valid() && !m_refreshTimer->isActive())
+    if (!m_refresh.IsRunning() && !m_refreshTimer->isActive())
         m_refreshTimer->start(kRefreshIntervalMs);
     RefreshFilters();
     FillList(false);
@@ -600,8 +592,8 @@ void CMainFrame::OnSaveTimer()
 void CMainFrame::StartDateRefresh()
 {
     // The run's verdicts are newer than the dates; the end of the run arms the timer again.
-    // (The handed-over run is checked by its future: its run object may not exist yet.)
-    if (m_refresh.valid() || !IsAttached() || m_scheduledRun.valid() || IsCheckRunActive() || m_editing > 0)
+    // (The handed-over run is checked by its work: its run object may not exist yet.)
+    if (m_refresh.IsRunning() || !IsAttached() || m_scheduledRun.IsRunning() || IsCheckRunActive() || m_editing > 0)
         return;
     m_refreshTimer->stop();
     const std::vector<CLink*> links = m_workspace.GetDatabase().GetLinks()->GetLinks();
@@ -609,19 +601,38 @@ void CMainFrame::StartDateRefresh()
     const bool notify = m_workspace.GetOptions().GetNotifyStatusChanges();
     // Only the walk runs on the thread; the letter is written here, on the window's thread, when
     // the walk is done, because the user may be changing links by then.
-    m_refresh = std::async(std::launch::async, [links, warningDays] {
+    m_refresh.Start([links, warningDays](CWorkToken&) {
         // A run that began since then keeps the links: nothing was refreshed.
         std::optional<NotificationLists> lists = RefreshLinkDates(links, warningDays);
         return lists ? std::move(*lists) : NotificationLists{};
     });
     m_refreshNotifies = notify;
-    m_poll->start();
+}
+
+void CMainFrame::FinishDateRefresh()
+{
+    if (!m_refresh.IsRunning())
+        return;
+    // Its Finished is not heard after Wait: the end is taken here, at once.
+    m_refresh.Wait();
+    OnDateRefreshEnded();
+}
+
+void CMainFrame::OnDateRefreshEnded()
+{
+    // A walk that threw is taken as one that found nothing to show or mail.
+    const NotificationLists lists = m_refresh.TakeResult().value_or(NotificationLists{});
+    if (m_refreshNotifies && !lists.changedLinks.empty())
+        MailLetter(lists);
+    if (!lists.changedLinks.empty())
+        FillList(false);
+    m_refreshTimer->start(kRefreshIntervalMs);
 }
 
 bool CMainFrame::OnCheckAllRequested()
 {
     ++m_checkAllRequests;
-    if (m_scheduledRun.valid()) {
+    if (m_scheduledRun.IsRunning()) {
         statusBar()->showMessage(tr("A check of all links is already running."));
         return true;
     }
@@ -642,15 +653,35 @@ bool CMainFrame::OnCheckAllRequested()
 
 void CMainFrame::StartScheduledRun()
 {
-    if (m_scheduledRun.valid() || !IsAttached())
+    if (m_scheduledRun.IsRunning() || !IsAttached())
         return;
     statusBar()->showMessage(tr("Checking all links for the scheduled run..."));
     // As during an interactive run, no save while the workers write the records; the run's end
     // saves its results.
     m_saveTimer->stop();
-    m_scheduledRun = std::async(std::launch::async, [this] { return m_workspace.RunScheduledCheck(); });
+    m_scheduledRun.Start([this](CWorkToken&) { return m_workspace.RunScheduledCheck(); });
     UpdateCommandStates();
-    m_poll->start();
+}
+
+void CMainFrame::OnScheduledRunEnded()
+{
+    const std::optional<ScheduledCheckReport> report = m_scheduledRun.TakeResult();
+    RefreshFilters();
+    FillList(true); // offers the check commands again
+    // The statuses and ranks the run found are the user's data: keep them at once. A run that
+    // failed may have written some before it did.
+    if (!report || report->checked > 0)
+        m_workspace.SaveDatabase();
+    m_saveTimer->start(kSaveIntervalMs);
+    if (!m_refresh.IsRunning() && !m_refreshTimer->isActive())
+        m_refreshTimer->start(kRefreshIntervalMs);
+    if (!report)
+        statusBar()->showMessage(tr("The scheduled check stopped with an error."));
+    else if (!m_workspace.GetOptions().GetNotifyStatusChanges())
+        statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
+    else
+        statusBar()->showMessage(
+            tr("Scheduled check: %1 links checked, %2 changed.").arg(report->checked).arg(report->changed));
 }
 
 void CMainFrame::MailLetter(const NotificationLists& lists)
@@ -660,43 +691,12 @@ void CMainFrame::MailLetter(const NotificationLists& lists)
         return;
     // The letter is made of the records now; the thread only talks to the mail server.
     std::string letter = mailer->BuildLetter(lists.changedLinks, lists.expiringLinks);
-    m_letters.push_back(
-        std::async(std::launch::async, [mailer, letter = std::move(letter)] { return mailer->SendLetter(letter); }));
-    m_poll->start();
-}
-
-void CMainFrame::PollBackgroundWork()
-{
-    const auto ready = [](const auto& future) {
-        return future.valid() && future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    };
-    if (ready(m_refresh)) {
-        const NotificationLists lists = m_refresh.get();
-        if (m_refreshNotifies && !lists.changedLinks.empty())
-            MailLetter(lists);
-        if (!lists.changedLinks.empty())
-            FillList(false);
-        m_refreshTimer->start(kRefreshIntervalMs);
-    }
-    if (ready(m_scheduledRun)) {
-        const ScheduledCheckReport report = m_scheduledRun.get();
-        RefreshFilters();
-        FillList(true); // offers the check commands again
-        // The statuses and ranks the run found are the user's data: keep them at once.
-        if (report.checked > 0)
-            m_workspace.SaveDatabase();
-        m_saveTimer->start(kSaveIntervalMs);
-        if (!m_refresh.valid() && !m_refreshTimer->isActive())
-            m_refreshTimer->start(kRefreshIntervalMs);
-        if (!m_workspace.GetOptions().GetNotifyStatusChanges())
-            statusBar()->showMessage(tr("The scheduled check did nothing: notifications are switched off."));
-        else
-            statusBar()->showMessage(
-                tr("Scheduled check: %1 links checked, %2 changed.").arg(report.checked).arg(report.changed));
-    }
-    std::erase_if(m_letters, [&](const std::future<int>& letter) { return ready(letter); });
-    if (!m_refresh.valid() && !m_scheduledRun.valid() && m_letters.empty())
-        m_poll->stop();
+    auto* sending = new CBackgroundWork(this);
+    connect(sending, &CBackgroundWork::Finished, sending, &QObject::deleteLater);
+    // What the server answered is nobody's business here: the letter only goes out or not.
+    sending->Start([mailer, letter = std::move(letter)](CWorkToken&) { mailer->SendLetter(letter); });
+    std::erase_if(m_letters, [](const QPointer<CBackgroundWork>& gone) { return gone.isNull(); });
+    m_letters.push_back(sending);
 }
 
 void CMainFrame::BringToFront()
@@ -723,18 +723,17 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // A letter still going out is abandoned at once rather than holding the window open.
     m_stopMailing.store(1);
-    if (m_scheduledRun.valid()) {
+    if (m_scheduledRun.IsRunning()) {
         // The workers finish the links they hold; the results are saved at exit.
         m_workspace.StopScheduledCheck();
-        m_scheduledRun.wait();
-        m_scheduledRun.get();
+        m_scheduledRun.Wait();
     }
     m_refreshTimer->stop();
-    if (m_refresh.valid())
-        m_refresh.wait();
-    for (std::future<int>& letter : m_letters)
-        letter.wait();
-    m_letters.clear();
+    // Waited for without their ends: a closed window neither fills its list nor mails again.
+    m_refresh.Wait();
+    for (const QPointer<CBackgroundWork>& letter : m_letters)
+        if (letter)
+            letter->Wait();
     m_view->SaveLayout();
     const QByteArray geometry = saveGeometry();
     m_workspace.GetSettingsStore().SetBinary(SettingsNames::kGuiSection, SettingsNames::kMainFrame,

@@ -4,13 +4,13 @@
 
 #include "core/runs/CheckRuns.h"
 #include "core/workspace/Workspace.h"
+#include "gui/widgets/BackgroundWork.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
 #include <atomic>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -112,8 +112,8 @@ public:
 
     bool WasImportHintShown() const { return m_importHintShown; }
     int GetCheckAllRequests() const { return m_checkAllRequests; }
-    bool IsScheduledRunActive() const { return m_scheduledRun.valid(); }
-    bool IsDateRefreshRunning() const { return m_refresh.valid(); }
+    bool IsScheduledRunActive() const { return m_scheduledRun.IsRunning(); }
+    bool IsDateRefreshRunning() const { return m_refresh.IsRunning(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -197,7 +197,11 @@ private:
     /// An export reads every record on a worker: it runs while editing, so nothing writes them.
     void RunExport(void (*exportTo)(const ExchangeContext&));
     void OnSaveTimer();
-    void PollBackgroundWork();
+    /// The ends of the background work, heard on this thread.
+    void OnDateRefreshEnded();
+    void OnScheduledRunEnded();
+    /// Waits for a date refresh walking the links and takes its result, before records change here.
+    void FinishDateRefresh();
     /// Writes the refresh's letter here and mails it on a thread of its own.
     void MailLetter(const NotificationLists& lists);
 
@@ -213,16 +217,15 @@ private:
     QLabel* m_totalPane = nullptr;
     QLabel* m_selectedPane = nullptr;
     QMenu* m_listMenu = nullptr;
-    std::array<QAction*, kCommandCount> m_actions{}; ///< by command
-    QTimer* m_saveTimer = nullptr;                   ///< timer 1: the database every 30 seconds
-    QTimer* m_refreshTimer = nullptr;                ///< timer 4: the date refresh a minute after the last one
-    QTimer* m_poll = nullptr;                        ///< looks after the background runs' ends
-    std::mutex m_checkRunLock;                       ///< held for an interactive run; taken for good at close
-    std::future<NotificationLists> m_refresh;        ///< the running date refresh, if any
-    bool m_refreshNotifies = false;                  ///< the running refresh's changes are to be mailed
-    std::vector<std::future<int>> m_letters;         ///< the refresh's letters still going out
-    std::atomic<int> m_stopMailing{0};               ///< set at close: abandons those letters
-    std::future<ScheduledCheckReport> m_scheduledRun;
+    std::array<QAction*, kCommandCount> m_actions{};      ///< by command
+    QTimer* m_saveTimer = nullptr;                        ///< timer 1: the database every 30 seconds
+    QTimer* m_refreshTimer = nullptr;                     ///< timer 4: the date refresh a minute after the last one
+    std::mutex m_checkRunLock;                            ///< held for an interactive run; taken for good at close
+    CBackgroundTask<NotificationLists> m_refresh;         ///< the date refresh, running from its start to its end
+    bool m_refreshNotifies = false;                       ///< the running refresh's changes are to be mailed
+    std::vector<QPointer<CBackgroundWork>> m_letters;     ///< the refresh's letters; each goes when it is out
+    std::atomic<int> m_stopMailing{0};                    ///< set at close: abandons those letters
+    CBackgroundTask<ScheduledCheckReport> m_scheduledRun; ///< the handed-over run, from its start to its end
     bool m_importHintShown = false;
     int m_editing = 0;              ///< editing commands under way (dialogs open)
     bool m_checkAllPending = false; ///< a handed-over check waits for the open dialog

@@ -90,6 +90,41 @@ private:
     unsigned m_run = 0;
 };
 
+/// A CBackgroundWork whose work returns a value, for an owner that hears of the end through
+/// Finished: the value waits here for it, so the work's thread writes nothing of the owner's.
+template <class R> class CBackgroundTask : public CBackgroundWork
+{
+public:
+    using CBackgroundWork::CBackgroundWork;
+    /// The base waits for the work too, but only after the value is gone, which the work may
+    /// still be writing.
+    ~CBackgroundTask() override
+    {
+        Cancel();
+        Wait();
+    }
+
+    /// Starts `work(CWorkToken&)`, which returns an R; one work at a time.
+    template <class Work> void Start(Work work)
+    {
+        Wait();
+        m_result.reset();
+        CBackgroundWork::Start(
+            [this, work = std::move(work)](CWorkToken& token) mutable { m_result.emplace(work(token)); });
+    }
+    /// What the work returned, once it has ended (Finished, or after Wait); empty while it runs,
+    /// when it threw (see Failure) and once taken.
+    std::optional<R> TakeResult()
+    {
+        if (IsRunning())
+            return std::nullopt;
+        return std::exchange(m_result, std::nullopt);
+    }
+
+private:
+    std::optional<R> m_result;
+};
+
 /// How the dialog of RunWork shows the wait.
 enum class WorkBar
 {
