@@ -179,6 +179,15 @@ public:
         });
     }
 
+    /// TLS with a certificate, plain bytes without one.
+    void ServeChannel(const fakes::TestCertificate* cert, std::function<void(const Channel&)> handler)
+    {
+        if (cert)
+            ServeTls(*cert, [handler = std::move(handler)](SSL*, const Channel& ch) { handler(ch); });
+        else
+            ServePlain(std::move(handler));
+    }
+
     void Join()
     {
         if (m_thread.joinable())
@@ -479,65 +488,19 @@ TEST(SocketTest, CloseIsHarmlessWhenRepeatedAndUseAfterCloseRaises)
     EXPECT_TRUE(Raised([&] { socket.WaitReadable(0); }));
 }
 
-TEST(SocketTest, MegabyteTransfersBothWays)
-{
-    const std::string up = Pattern(kLarge, 1);
-    const std::string down = Pattern(kLarge, 2);
-    LoopbackServer server;
-    std::string received;
-    server.ServePlain([&](const Channel& ch) {
-        received = ch.ReadExactly(kLarge);
-        ch.WriteAll(down);
-    });
-    CWSocket socket;
-    socket.ConnectTo("127.0.0.1", server.Port());
-    socket.SendAll(up);
-    EXPECT_TRUE(ReceiveExactly(socket, kLarge) == down) << "the download arrived changed";
-    server.Join();
-    EXPECT_TRUE(received == up) << "the upload arrived changed (" << received.size() << " bytes)";
-}
-
-TEST(SocketTest, SendingToAClosedPeerRaisesInsteadOfSigpipe)
-{
-    LoopbackServer server;
-    server.ServePlain([](const Channel&) {});
-    CWSocket socket;
-    socket.ConnectTo("127.0.0.1", server.Port());
-    server.Join();
-    char byte = 0;
-    ASSERT_EQ(socket.ReceiveBytes(&byte, 1), 0);
-    // The first sends may still be accepted locally; the reset makes a later one fail.
-    const auto raised = Raised([&] {
-        for (int i = 0; i < 200; ++i)
-            socket.SendAll(std::string(65536, 'x'));
-    });
-    ASSERT_TRUE(raised) << "sending to a closed peer never failed";
-    EXPECT_TRUE(raised->GetErrorNumber() == EPIPE || raised->GetErrorNumber() == ECONNRESET) << raised->GetErrorText();
-}
-
 // ---------------------------------------------------------------------------------------------
-// TLS against an in-test OpenSSL server with a certificate for localhost and 127.0.0.1
+// TLS against an in-test OpenSSL server with the shared certificate for localhost and 127.0.0.1,
+// trusted through SSL_CERT_FILE unless a test says otherwise
 
 class SocketTlsTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = std::make_unique<testsupport::TempDir>();
-        s_cert = fakes::MakeTestCertificate(s_dir->Path());
-    }
-    static void TearDownTestSuite() { s_dir.reset(); }
-
-    static std::unique_ptr<testsupport::TempDir> s_dir;
-    static fakes::TestCertificate s_cert;
+    const fakes::TestCertificate& m_cert = testsupport::SharedCertificate();
+    testsupport::ScopedEnv m_trust{"SSL_CERT_FILE", m_cert.certFile.c_str()};
 };
-
-std::unique_ptr<testsupport::TempDir> SocketTlsTest::s_dir;
-fakes::TestCertificate SocketTlsTest::s_cert;
 
 TEST_F(SocketTlsTest, TrustedCertificateCarriesARoundTripAndTheOrderlyClose)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
     // An IP address is checked against the certificate's address and sent without SNI.
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {{"localhost", "localhost"},
                                                                                    {"127.0.0.1", std::nullopt}};
@@ -545,7 +508,7 @@ TEST_F(SocketTlsTest, TrustedCertificateCarriesARoundTripAndTheOrderlyClose)
         SCOPED_TRACE(host);
         LoopbackServer server;
         std::string request;
-        server.ServeTls(s_cert, [&](SSL* ssl, const Channel& ch) {
+        server.ServeTls(m_cert, [&](SSL* ssl, const Channel& ch) {
             request = ch.ReadExactly(4);
             ch.WriteAll("pong");
             SSL_shutdown(ssl);
@@ -581,10 +544,10 @@ TEST_F(SocketTlsTest, RejectsUntrustedCertificateAndWrongNames)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testsupport::ScopedEnv file("SSL_CERT_FILE", c.trusted ? s_cert.certFile.c_str() : nullptr);
+        testsupport::ScopedEnv file("SSL_CERT_FILE", c.trusted ? m_cert.certFile.c_str() : nullptr);
         testsupport::ScopedEnv dir("SSL_CERT_DIR", nullptr);
         LoopbackServer server;
-        server.ServeTls(s_cert, [](SSL*, const Channel& ch) { ch.ReadExactly(1); });
+        server.ServeTls(m_cert, [](SSL*, const Channel& ch) { ch.ReadExactly(1); });
         CWSocket socket;
         socket.ConnectTo("127.0.0.1", server.Port());
         const auto raised = Raised([&] { socket.StartTls(c.name); });
@@ -601,7 +564,6 @@ TEST_F(SocketTlsTest, RejectsUntrustedCertificateAndWrongNames)
 
 TEST_F(SocketTlsTest, StalledHandshakeAndHalfARecordTimeOut)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
     {
         SCOPED_TRACE("handshake");
         // Takes the ClientHello and answers nothing until the client has gone.
@@ -629,7 +591,7 @@ TEST_F(SocketTlsTest, StalledHandshakeAndHalfARecordTimeOut)
         // A record header that announces 64 bytes, and three of them, past the TLS layer.
         LoopbackServer server;
         std::atomic<bool> sentHalf{false};
-        server.ServeTls(s_cert, [&](SSL* ssl, const Channel& ch) {
+        server.ServeTls(m_cert, [&](SSL* ssl, const Channel& ch) {
             static const char half[] = "\x17\x03\x03\x00\x40"
                                        "abc";
             sentHalf = ::send(SSL_get_fd(ssl), half, sizeof half - 1, MSG_NOSIGNAL) == 8;
@@ -654,9 +616,8 @@ TEST_F(SocketTlsTest, StalledHandshakeAndHalfARecordTimeOut)
 
 TEST_F(SocketTlsTest, BufferedTlsDataCountsAsReadable)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
     LoopbackServer server;
-    server.ServeTls(s_cert, [](SSL*, const Channel& ch) {
+    server.ServeTls(m_cert, [](SSL*, const Channel& ch) {
         ch.WriteAll("hello world"); // one record
         ch.ReadExactly(1);
     });
@@ -671,43 +632,52 @@ TEST_F(SocketTlsTest, BufferedTlsDataCountsAsReadable)
     socket.SendAll("e");
 }
 
-TEST_F(SocketTlsTest, MegabyteTransfersBothWays)
+TEST_F(SocketTlsTest, MegabyteTransfersBothWaysPlainOrTls)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
-    const std::string up = Pattern(kLarge, 3);
-    const std::string down = Pattern(kLarge, 4);
-    LoopbackServer server;
-    std::string received;
-    server.ServeTls(s_cert, [&](SSL*, const Channel& ch) {
-        received = ch.ReadExactly(kLarge);
-        ch.WriteAll(down);
-    });
-    CWSocket socket;
-    socket.ConnectTo("localhost", server.Port());
-    socket.StartTls("localhost");
-    socket.SendAll(up);
-    EXPECT_TRUE(ReceiveExactly(socket, kLarge) == down) << "the download arrived changed";
-    server.Join();
-    EXPECT_TRUE(received == up) << "the upload arrived changed (" << received.size() << " bytes)";
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        const std::string up = Pattern(kLarge, tls ? 3 : 1);
+        const std::string down = Pattern(kLarge, tls ? 4 : 2);
+        LoopbackServer server;
+        std::string received;
+        server.ServeChannel(tls ? &m_cert : nullptr, [&](const Channel& ch) {
+            received = ch.ReadExactly(kLarge);
+            ch.WriteAll(down);
+        });
+        CWSocket socket;
+        socket.ConnectTo(tls ? "localhost" : "127.0.0.1", server.Port());
+        if (tls)
+            socket.StartTls("localhost");
+        socket.SendAll(up);
+        EXPECT_TRUE(ReceiveExactly(socket, kLarge) == down) << "the download arrived changed";
+        server.Join();
+        EXPECT_TRUE(received == up) << "the upload arrived changed (" << received.size() << " bytes)";
+    }
 }
 
-TEST_F(SocketTlsTest, SendingToAVanishedTlsPeerRaisesInsteadOfSigpipe)
+// The peer goes without a word (no close_notify over TLS). The first sends may still be accepted
+// locally; the reset makes a later one fail.
+TEST_F(SocketTlsTest, SendingToAVanishedPeerRaisesInsteadOfSigpipe)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
-    LoopbackServer server;
-    server.ServeTls(s_cert, [](SSL*, const Channel& ch) { ch.ReadExactly(1); }); // no close_notify
-    CWSocket socket;
-    socket.ConnectTo("127.0.0.1", server.Port());
-    socket.StartTls("127.0.0.1");
-    socket.SendAll("x");
-    server.Join();
-    const auto raised = Raised([&] {
-        for (int i = 0; i < 200; ++i)
-            socket.SendAll(std::string(65536, 'x'));
-    });
-    ASSERT_TRUE(raised) << "sending to a closed peer never failed";
-    EXPECT_TRUE(raised->GetErrorNumber() == EPIPE || raised->GetErrorNumber() == ECONNRESET) << raised->GetErrorText();
-    EXPECT_EQ(socket.CloseSocket(), 0);
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        LoopbackServer server;
+        server.ServeChannel(tls ? &m_cert : nullptr, [](const Channel& ch) { ch.ReadExactly(1); });
+        CWSocket socket;
+        socket.ConnectTo("127.0.0.1", server.Port());
+        if (tls)
+            socket.StartTls("127.0.0.1");
+        socket.SendAll("x");
+        server.Join();
+        const auto raised = Raised([&] {
+            for (int i = 0; i < 200; ++i)
+                socket.SendAll(std::string(65536, 'x'));
+        });
+        ASSERT_TRUE(raised) << "sending to a closed peer never failed";
+        EXPECT_TRUE(raised->GetErrorNumber() == EPIPE || raised->GetErrorNumber() == ECONNRESET)
+            << raised->GetErrorText();
+        EXPECT_EQ(socket.CloseSocket(), 0);
+    }
 }
 
 } // namespace
