@@ -143,6 +143,25 @@ protected:
         });
     }
 
+    /// Every kind of fetch of `url` fails: the text keeps its old value and no file is left where
+    /// the download was to go (FetchLines keeps the lines read before the failure, unchecked here).
+    /// `head`: whether a HEAD request fails as well.
+    static void ExpectEveryFetchFails(const std::string& url, bool head = true)
+    {
+        std::string text = "old";
+        std::vector<std::string> lines;
+        uint32_t status = 0;
+        EXPECT_FALSE(FetchPageText(url, text, status, nullptr, kMaxPageLength));
+        EXPECT_EQ(text, "old");
+        EXPECT_FALSE(FetchLines(url, lines, status, nullptr, kMaxPageLength));
+        if (head) {
+            EXPECT_FALSE(UrlExists(url));
+        }
+        const std::string download = s_server->Dir().File("failed-download.bin");
+        EXPECT_FALSE(DownloadToFile(url, download));
+        EXPECT_FALSE(std::filesystem::exists(download));
+    }
+
     static inline std::unique_ptr<testsupport::FakeSite> s_server;
     testsupport::ScopedCheckSettings m_settings;
 };
@@ -521,44 +540,23 @@ TEST_F(FetchTest, OnlyHttpAndHttpsAreFetched)
 // ---------------------------------------------------------------------------------------------
 // Answers that do not arrive whole
 
-TEST_F(FetchTest, CutOffHeadersFailEveryKindOfFetch)
+// Headers without their end (the server sent a status line and part of a header, never the empty
+// line), fewer body bytes than Content-Length promised, a chunked body without its last chunk:
+// every kind of fetch fails, but a HEAD request, which reads no body, only for the first.
+TEST_F(FetchTest, AnswersCutShortFailEveryKindOfFetch)
 {
-    const std::string url = Url("/_cut/headers");
-    std::string text = "old";
-    uint32_t status = 0;
-    EXPECT_FALSE(FetchPageText(url, text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "old");
-    std::vector<std::string> lines = {"kept"};
-    EXPECT_FALSE(FetchLines(url, lines, status, nullptr, kMaxPageLength));
-    EXPECT_FALSE(UrlExists(url));
-    const std::string download = s_server->Dir().File("cut-headers.bin");
-    EXPECT_FALSE(DownloadToFile(url, download));
-    EXPECT_FALSE(std::filesystem::exists(download));
-
-    // The server sent a status line and part of a header, and never the empty line.
+    ExpectEveryFetchFails(Url("/_cut/headers"));
     const std::string logged = LastLogLine(*s_server, "/_cut/headers");
     EXPECT_EQ(fakes::detail::JsonField(logged, "fault"), "headers") << logged;
     EXPECT_EQ(fakes::detail::JsonField(logged, "sent"), "HTTP/1.1 200 OK\r\nContent-Ty") << logged;
-}
 
-TEST_F(FetchTest, ShortBodyAndCutChunkedBodyFail)
-{
+    const std::string page = ReadBytes(s_server->Root() + "/partner.localhost/page.html");
+    const std::string half = page.substr(0, page.size() / 2);
     for (const std::string kind : {"body", "chunked"}) {
+        SCOPED_TRACE(kind);
         const std::string path = "/_cut/" + kind + "?path=/page.html";
-        std::string text = "old";
-        uint32_t status = 0;
-        EXPECT_FALSE(FetchPageText(Url(path), text, status, nullptr, kMaxPageLength)) << kind;
-        EXPECT_EQ(text, "old") << kind;
-        std::vector<std::string> lines;
-        EXPECT_FALSE(FetchLines(Url(path), lines, status, nullptr, kMaxPageLength)) << kind;
-        const std::string download = s_server->Dir().File("cut-" + kind + ".bin");
-        EXPECT_FALSE(DownloadToFile(Url(path), download)) << kind;
-        EXPECT_FALSE(std::filesystem::exists(download)) << kind;
-
-        // Whole headers, then half of the page: fewer bytes than Content-Length promised, or one
-        // chunk with no last chunk after it.
-        const std::string page = ReadBytes(s_server->Root() + "/partner.localhost/page.html");
-        const std::string half = page.substr(0, page.size() / 2);
+        ExpectEveryFetchFails(Url(path), false);
+        // Whole headers, then half of the page, as the length or as one chunk.
         const std::string sent = fakes::detail::JsonField(LastLogLine(*s_server, path), "sent");
         const std::size_t bodyAt = sent.find("\r\n\r\n");
         ASSERT_NE(bodyAt, std::string::npos) << sent;
@@ -683,24 +681,19 @@ TEST_F(FetchTest, MalformedProxySettingFailsEveryFetch)
         const char* host;
         int port;
     };
-    const std::string download = s_server->Dir().File("malformed-proxy.bin");
     for (const Bad bad : {Bad{"", 8080}, Bad{"127.0.0.1", 0}, Bad{"127.0.0.1", 70000}, Bad{"127.0.0.1", -1}}) {
-        CheckSettings s = GetCheckSettings();
-        s.useProxy = true;
-        s.proxyHost = bad.host;
-        s.proxyPort = bad.port;
-        SetCheckSettings(s);
-        EXPECT_EQ(OpenInternetClient(), nullptr) << bad.host << ":" << bad.port;
-        std::string text = "old";
-        uint32_t status = 0;
-        EXPECT_FALSE(FetchPageText(Url("/page.html"), text, status, nullptr, kMaxPageLength));
-        EXPECT_EQ(text, "old");
+        SCOPED_TRACE(std::string(bad.host) + ":" + std::to_string(bad.port));
+        UpdateCheckSettings([&](CheckSettings& s) {
+            s.useProxy = true;
+            s.proxyHost = bad.host;
+            s.proxyPort = bad.port;
+        });
+        EXPECT_EQ(OpenInternetClient(), nullptr);
+        ExpectEveryFetchFails(Url("/page.html"));
         std::vector<std::string> lines = {"kept"};
+        uint32_t status = 0;
         EXPECT_FALSE(FetchLines(Url("/lines.txt"), lines, status, nullptr, kMaxPageLength));
         EXPECT_EQ(lines, std::vector<std::string>{"kept"});
-        EXPECT_FALSE(UrlExists(Url("/page.html")));
-        EXPECT_FALSE(DownloadToFile(Url("/page.html"), download));
-        EXPECT_FALSE(std::filesystem::exists(download));
     }
     // A sound setting works again.
     UpdateCheckSettings([](CheckSettings& s) { s.useProxy = false; });
@@ -920,16 +913,10 @@ TEST_F(FetchRedirectGuardTest, PublicPageRedirectingIntoTheOwnNetworkIsRefused)
 {
     SetPublicAddressesForTesting({"127.0.0.1"});
     EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "refused");
-    EXPECT_FALSE(UrlExists(First("/_redirect?to=" + Second("/page.html"))));
-    std::vector<std::string> lines = {"kept"};
-    uint32_t status = 0;
-    EXPECT_FALSE(FetchLines(First("/_redirect?to=" + Second("/page.html")), lines, status, nullptr, kMaxPageLength));
-    const std::string download = s_server->Dir().File("redirected.bin");
-    EXPECT_FALSE(DownloadToFile(First("/_redirect?to=" + Second("/page.html")), download));
-    EXPECT_FALSE(std::filesystem::exists(download));
+    ExpectEveryFetchFails(First("/_redirect?to=" + Second("/page.html")));
 
     // The public site did redirect, and no request reached the private address.
-    EXPECT_EQ(s_server->CountRequests("/_redirect?to=" + Second("/page.html"), "127.0.0.1"), 4u);
+    EXPECT_EQ(s_server->CountRequests("/_redirect?to=" + Second("/page.html"), "127.0.0.1"), 5u);
     EXPECT_TRUE(SecondTargets().empty());
 
     // The refusal ends that fetch only: the next one goes where it is sent.
