@@ -1,5 +1,7 @@
 #include "core/mail/Notifications.h"
 
+#include "Loopback.h"
+
 #include "core/platform/TextEncoding.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
@@ -8,15 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -257,44 +254,6 @@ TEST_F(LetterTest, TextsAreCutThenEscapedWithinLatin1)
 
 // --- connecting without a server -----------------------------------------------------------------
 
-/// A socket that listens on 127.0.0.1 and never accepts: tells whether anybody knocked.
-class SilentListener
-{
-public:
-    SilentListener()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(m_fd, 4) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        m_port = ntohs(addr.sin_port);
-        ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
-    }
-    ~SilentListener() { ::close(m_fd); }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
-    int Port() const { return m_port; }
-    bool SomebodyConnected()
-    {
-        const int client = ::accept(m_fd, nullptr, nullptr);
-        if (client < 0)
-            return false;
-        ::close(client);
-        return true;
-    }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
-// No server named, a port out of range, or nothing listening: the connection, the letter and the
-// test letter fail, and the user is told why.
 TEST_F(LetterTest, ConnectRefusesMissingServerBadPortsAndNoListener)
 {
     CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
@@ -316,12 +275,12 @@ TEST_F(LetterTest, ConnectRefusesMissingServerBadPortsAndNoListener)
 
 TEST_F(LetterTest, NothingChangedMeansNoConnection)
 {
-    SilentListener listener;
+    mail_test::LoopbackServer listener; // never accepts
     m_settings.smtpServer = "127.0.0.1";
     m_settings.smtpPort = listener.Port();
     CLink* expiring = AddLink("A", "http://a.example/", StatusExpired);
     EXPECT_EQ(m_manager.SendNotification({}, {expiring}), 0);
-    EXPECT_FALSE(listener.SomebodyConnected());
+    EXPECT_FALSE(listener.Knocked());
 }
 
 // --- delivery to local servers ------------------------------------------------------------------
@@ -522,12 +481,12 @@ TEST_F(DeliveryTest, AbortFlagStopsMailingWithinASecond)
     }
 
     // With the flag up no connection is even tried.
-    SilentListener listener;
+    mail_test::LoopbackServer listener; // never accepts
     m_settings.smtpServer = "127.0.0.1";
     m_settings.smtpPort = listener.Port();
     stop = 1;
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 2);
-    EXPECT_FALSE(listener.SomebodyConnected());
+    EXPECT_FALSE(listener.Knocked());
     m_manager.SetAbortFlag(nullptr);
 }
 
