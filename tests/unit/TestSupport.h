@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/fetch/CheckSettings.h"
 #include "fakes/FakeServers.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -100,6 +103,112 @@ struct NoProxyEnvironment
     ScopedEnv g{"no_proxy", nullptr};
     ScopedEnv h{"NO_PROXY", nullptr};
 };
+
+/// Sets TZ for one scope; the C library reads it again on entry and once the old value is back.
+class ScopedTimeZone
+{
+public:
+    explicit ScopedTimeZone(const char* zone) : m_env("TZ", zone) { ::tzset(); }
+
+private:
+    struct Retzset
+    {
+        ~Retzset() { ::tzset(); }
+    };
+    Retzset m_retzset; // declared first, so it runs after m_env has restored TZ
+    ScopedEnv m_env;
+};
+
+/// Changes the check settings the fetches read, in place.
+inline void UpdateCheckSettings(const std::function<void(CheckSettings&)>& change)
+{
+    CheckSettings settings = GetCheckSettings();
+    change(settings);
+    SetCheckSettings(settings);
+}
+
+/// Puts the check settings back as they were when it was made.
+class ScopedCheckSettings
+{
+public:
+    ScopedCheckSettings() : m_saved(GetCheckSettings()) {}
+    ~ScopedCheckSettings() { SetCheckSettings(m_saved); }
+    ScopedCheckSettings(const ScopedCheckSettings&) = delete;
+    ScopedCheckSettings& operator=(const ScopedCheckSettings&) = delete;
+
+private:
+    CheckSettings m_saved;
+};
+
+/// The fake HTTP(S) server over a root folder of its own, with no proxy from the environment:
+/// ROOT/<host>/<path> is what it serves for that host, ROOT/default/ for any other.
+class FakeSite : public fakes::FakeHttpServer
+{
+public:
+    explicit FakeSite(const char* prefix = "orvex-site") : m_dir(prefix) {}
+    ~FakeSite() { Stop(); }
+
+    /// Writes ROOT/rel, making its folders.
+    void Put(const std::string& rel, std::string_view bytes) const
+    {
+        const std::string path = Root() + "/" + rel;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        WriteBytes(path, bytes);
+    }
+    std::string Root() const { return m_dir.File("root"); }
+    const fakes::TempDirectory& Dir() const { return m_dir; }
+    void Start(const Options& options = {})
+    {
+        std::filesystem::create_directories(Root() + "/default");
+        fakes::FakeHttpServer::Start(Root(), options);
+    }
+
+private:
+    NoProxyEnvironment m_env;
+    fakes::TempDirectory m_dir;
+};
+
+namespace detail {
+struct MadeCertificate
+{
+    fakes::TempDirectory dir{"orvex-cert"};
+    fakes::TestCertificate cert = fakes::MakeTestCertificate(dir.Path());
+};
+} // namespace detail
+
+/// A self-signed certificate for localhost, *.localhost and 127.0.0.1 (see MakeTestCertificate),
+/// made once per test program.
+inline const fakes::TestCertificate& SharedCertificate()
+{
+    static const detail::MadeCertificate made;
+    return made.cert;
+}
+
+/// Another such certificate, of a stranger nobody trusts.
+inline const fakes::TestCertificate& StrangerCertificate()
+{
+    static const detail::MadeCertificate made;
+    return made.cert;
+}
+
+/// How often `what` occurs in `text`, counting only occurrences that do not overlap.
+inline std::size_t Occurrences(std::string_view text, std::string_view what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + what.size()))
+        ++n;
+    return n;
+}
+
+/// `piece` `times` times over.
+inline std::string Repeat(std::string_view piece, std::size_t times)
+{
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
 
 /// Little-endian archive bytes built by hand, so tests state layouts without going through the
 /// writer under test.

@@ -10,6 +10,7 @@
 #include <xlsxwriter.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -614,144 +615,106 @@ TEST(ExcelWorkbook, XlsReaderSeesTheFormatsFreexlKeepsToItself)
 // ---------------------------------------------------------------------------------------------
 // Hostile and broken files end with a reason, never a crash and never a half-read workbook.
 
-TEST(ExcelWorkbook, PackagesClaimingTooMuchAreRefusedBeforeUnpacking)
+// Each refusal names its reason (matched whole when `exact`, else by a part) and leaves no sheet;
+// a package claiming too much is refused before anything is unpacked, and orcus, which checks no
+// checksums, never parses a damaged part.
+TEST(ExcelWorkbook, HostileAndBrokenFilesFailWithAReason)
 {
-    testsupport::TempDir dir;
-    const std::string huge = dir.Path() + "/huge.xlsx";
-    WriteBytes(huge, MakeZip({{"[Content_Types].xml", "<Types/>"}, {"xl/worksheets/sheet1.xml", "<x/>", 0x80000000u}}));
-    CExcelWorkbook book;
-    Opened opened = Open(book, huge);
-    EXPECT_FALSE(opened.ok);
-    EXPECT_NE(opened.error.find("would unpack to more than"), std::string::npos) << opened.error;
-    EXPECT_EQ(book.SheetCount(), 0);
-
-    const std::string bomb = dir.Path() + "/bomb.xlsx";
-    WriteBytes(bomb, MakeZip({{"[Content_Types].xml", "<Types/>"}, {"xl/sharedStrings.xml", "0123456789", 50u << 20}}));
-    opened = Open(book, bomb);
-    EXPECT_FALSE(opened.ok);
-    EXPECT_NE(opened.error.find("xl/sharedStrings.xml is compressed more than 1000 to 1"), std::string::npos)
-        << opened.error;
-
-    const std::string notWorkbook = dir.Path() + "/photos.zip";
-    WriteBytes(notWorkbook, MakeZip({{"hello.txt", "hello"}}));
-    opened = Open(book, notWorkbook);
-    EXPECT_FALSE(opened.ok);
-    EXPECT_NE(opened.error.find("not a workbook"), std::string::npos) << opened.error;
-
-    // orcus checks no checksums; the reader does before orcus parses a damaged part's garbage.
-    const std::string damaged = dir.Path() + "/damaged.xlsx";
-    WriteBytes(damaged, MakeZip({{"[Content_Types].xml", "<Types/>"}, {"xl/styles.xml", "<styleSheet/>", 0, true}}));
-    opened = Open(book, damaged);
-    EXPECT_FALSE(opened.ok);
-    EXPECT_EQ(opened.error, "the package entry xl/styles.xml is damaged");
-
-    const std::string noSheet = dir.Path() + "/empty.xlsx";
-    WriteBytes(noSheet, MakeZip({{"[Content_Types].xml", "<Types/>"}}));
-    opened = Open(book, noSheet);
-    EXPECT_FALSE(opened.ok);
-    EXPECT_FALSE(opened.error.empty());
-}
-
-TEST(ExcelWorkbook, TooManyCellsEndTheOpeningInEveryFormat)
-{
-    ScopedLimits limits;
-    limits->maxCells = 20; // the link sheets hold some sixty cells, the csv file 29
-    for (const char* name : {"links.xlsx", "links.xls", "links.ods", "links.fods", "semicolons.csv"}) {
-        CExcelWorkbook book;
-        const Opened opened = Open(book, Fixture(name));
-        EXPECT_FALSE(opened.ok) << name;
-        EXPECT_EQ(opened.error, "the workbook holds more than 20 cells") << name;
-        EXPECT_EQ(book.SheetCount(), 0) << name;
-    }
-}
-
-TEST(ExcelWorkbook, TooManyTextsAndTooLargeFilesAreRefused)
-{
-    {
-        ScopedLimits limits;
-        limits->maxStrings = 10;
-        CExcelWorkbook book;
-        const Opened opened = Open(book, Fixture("links.xlsx"));
-        EXPECT_FALSE(opened.ok);
-        EXPECT_EQ(opened.error, "the workbook holds more than 10 texts");
-    }
-    {
-        ScopedLimits limits;
-        limits->maxStringBytes = 100;
-        CExcelWorkbook book;
-        const Opened opened = Open(book, Fixture("links.ods"));
-        EXPECT_FALSE(opened.ok);
-        EXPECT_EQ(opened.error, "the workbook's texts take more than 100 bytes");
-    }
-    {
-        ScopedLimits limits;
-        limits->maxFileBytes = 1000;
-        for (const char* name : {"links.xlsx", "links.xls", "links.fods"}) {
-            CExcelWorkbook book;
-            const Opened opened = Open(book, Fixture(name));
-            EXPECT_FALSE(opened.ok) << name;
-            EXPECT_EQ(opened.error, "the file is larger than 1000 bytes") << name;
-        }
-    }
-    {
-        // A repeated row with content multiplies; the bound holds there too.
-        ScopedLimits limits;
-        limits->maxCells = 1000;
-        testsupport::TempDir dir;
-        std::string fods = ReadBytes(Fixture("links.fods"));
-        const std::string row = "<table:table-row>\n     <table:table-cell office:value-type=\"string\"><text:p>Link";
-        const size_t at = fods.find(row);
-        ASSERT_NE(at, std::string::npos);
-        fods.insert(at + std::string("<table:table-row").size(), " table:number-rows-repeated=\"1000000\"");
-        WriteBytes(dir.Path() + "/repeated.fods", fods);
-        CExcelWorkbook book;
-        const Opened opened = Open(book, dir.Path() + "/repeated.fods");
-        EXPECT_FALSE(opened.ok);
-        EXPECT_EQ(opened.error, "the workbook holds more than 1000 cells");
-    }
-}
-
-TEST(ExcelWorkbook, DamagedFilesFailWithAReason)
-{
-    testsupport::TempDir dir;
-    CExcelWorkbook book;
-
-    Opened opened = Open(book, dir.Path() + "/missing.xlsx");
-    EXPECT_FALSE(opened.ok);
-    EXPECT_NE(opened.error.find("cannot open"), std::string::npos) << opened.error;
-
-    WriteBytes(dir.Path() + "/binary.xls", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
-    opened = Open(book, dir.Path() + "/binary.xls");
-    EXPECT_FALSE(opened.ok);
-    EXPECT_EQ(opened.error, "the file is neither a workbook nor text");
-
-    WriteBytes(dir.Path() + "/ole.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'));
-    opened = Open(book, dir.Path() + "/ole.xls");
-    EXPECT_FALSE(opened.ok);
-    EXPECT_FALSE(opened.error.empty());
-
-    WriteBytes(dir.Path() + "/empty.csv", "\r\n \n");
-    opened = Open(book, dir.Path() + "/empty.csv");
-    EXPECT_FALSE(opened.ok);
-    EXPECT_EQ(opened.error, "the file is empty");
-
-    WriteBytes(dir.Path() + "/junk.csv", "\"a\"b;c\n");
-    opened = Open(book, dir.Path() + "/junk.csv");
-    EXPECT_FALSE(opened.ok);
-    EXPECT_NE(opened.error.find("text file cannot be read"), std::string::npos) << opened.error;
-
-    WriteBytes(dir.Path() + "/broken.fods", ReadBytes(Fixture("links.fods")).substr(0, 3000) + "<<<");
-    opened = Open(book, dir.Path() + "/broken.fods");
-    EXPECT_FALSE(opened.ok);
-    EXPECT_NE(opened.error.find("damaged"), std::string::npos) << opened.error;
-
-    for (const char* name : {"links.xlsx", "links.xls", "links.ods"}) {
+    const auto half = [](const char* name) {
         const std::string whole = ReadBytes(Fixture(name));
-        WriteBytes(dir.Path() + "/half", whole.substr(0, whole.size() / 2));
-        opened = Open(book, dir.Path() + "/half");
-        EXPECT_FALSE(opened.ok) << name;
-        EXPECT_FALSE(opened.error.empty()) << name;
-        EXPECT_EQ(book.SheetCount(), 0) << name;
+        return whole.substr(0, whole.size() / 2);
+    };
+    const std::string types = "[Content_Types].xml";
+    const struct
+    {
+        const char* file;
+        std::optional<std::string> bytes; ///< nullopt: no such file
+        const char* error;
+        bool exact;
+    } cases[] = {
+        {"huge.xlsx", MakeZip({{types, "<Types/>"}, {"xl/worksheets/sheet1.xml", "<x/>", 0x80000000u}}),
+         "would unpack to more than", false},
+        {"bomb.xlsx", MakeZip({{types, "<Types/>"}, {"xl/sharedStrings.xml", "0123456789", 50u << 20}}),
+         "xl/sharedStrings.xml is compressed more than 1000 to 1", false},
+        {"photos.zip", MakeZip({{"hello.txt", "hello"}}), "not a workbook", false},
+        {"damaged.xlsx", MakeZip({{types, "<Types/>"}, {"xl/styles.xml", "<styleSheet/>", 0, true}}),
+         "the package entry xl/styles.xml is damaged", true},
+        {"empty.xlsx", MakeZip({{types, "<Types/>"}}), "", false},
+        {"missing.xlsx", std::nullopt, "cannot open", false},
+        {"binary.xls", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "the file is neither a workbook nor text",
+         true},
+        {"ole.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), "", false},
+        {"empty.csv", "\r\n \n", "the file is empty", true},
+        {"junk.csv", "\"a\"b;c\n", "text file cannot be read", false},
+        {"broken.fods", ReadBytes(Fixture("links.fods")).substr(0, 3000) + "<<<", "damaged", false},
+        {"half-xlsx", half("links.xlsx"), "", false},
+        {"half-xls", half("links.xls"), "", false},
+        {"half-ods", half("links.ods"), "", false},
+    };
+    testsupport::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        if (c.bytes)
+            WriteBytes(dir.File(c.file), *c.bytes);
+        CExcelWorkbook book;
+        const Opened opened = Open(book, dir.File(c.file));
+        EXPECT_FALSE(opened.ok);
+        EXPECT_FALSE(opened.error.empty());
+        if (c.exact)
+            EXPECT_EQ(opened.error, c.error);
+        else
+            EXPECT_NE(opened.error.find(c.error), std::string::npos) << opened.error;
+        EXPECT_EQ(book.SheetCount(), 0);
+    }
+}
+
+// Every bound ends the opening in every format it applies to, with a reason that names it; a
+// repeated row with content multiplies, and the bound holds there too.
+TEST(ExcelWorkbook, TooManyCellsOrTextsAndTooLargeFilesAreRefused)
+{
+    testsupport::TempDir dir;
+    std::string fods = ReadBytes(Fixture("links.fods"));
+    const std::string row = "<table:table-row>\n     <table:table-cell office:value-type=\"string\"><text:p>Link";
+    const size_t at = fods.find(row);
+    ASSERT_NE(at, std::string::npos);
+    fods.insert(at + std::string("<table:table-row").size(), " table:number-rows-repeated=\"1000000\"");
+    WriteBytes(dir.File("repeated.fods"), fods);
+
+    const struct
+    {
+        uint64_t workbook::Limits::*bound;
+        uint64_t value;
+        std::vector<std::string> files;
+        const char* error;
+    } cases[] = {
+        // The link sheets hold some sixty cells, the csv file 29.
+        {&workbook::Limits::maxCells,
+         20,
+         {Fixture("links.xlsx"), Fixture("links.xls"), Fixture("links.ods"), Fixture("links.fods"),
+          Fixture("semicolons.csv")},
+         "the workbook holds more than 20 cells"},
+        {&workbook::Limits::maxStrings, 10, {Fixture("links.xlsx")}, "the workbook holds more than 10 texts"},
+        {&workbook::Limits::maxStringBytes,
+         100,
+         {Fixture("links.ods")},
+         "the workbook's texts take more than 100 bytes"},
+        {&workbook::Limits::maxFileBytes,
+         1000,
+         {Fixture("links.xlsx"), Fixture("links.xls"), Fixture("links.fods")},
+         "the file is larger than 1000 bytes"},
+        {&workbook::Limits::maxCells, 1000, {dir.File("repeated.fods")}, "the workbook holds more than 1000 cells"},
+    };
+    for (const auto& c : cases) {
+        const ScopedLimits limits;
+        workbook::ActiveLimits().*c.bound = c.value;
+        for (const std::string& file : c.files) {
+            SCOPED_TRACE(file);
+            CExcelWorkbook book;
+            const Opened opened = Open(book, file);
+            EXPECT_FALSE(opened.ok);
+            EXPECT_EQ(opened.error, c.error);
+            EXPECT_EQ(book.SheetCount(), 0);
+        }
     }
 }
 

@@ -251,13 +251,7 @@ bool ConvertWithLibreOffice(const TempDir& dir, const std::string& file, const s
     return std::system(command.c_str()) == 0;
 }
 
-std::string Repeat(std::string_view piece, int times)
-{
-    std::string text;
-    for (int i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
+using testsupport::Repeat;
 
 } // namespace
 

@@ -13,18 +13,19 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
-using testsupport::NoProxyEnvironment;
 using testsupport::ReadBytes;
 using testsupport::ScopedEnv;
-using testsupport::WriteBytes;
+using testsupport::UpdateCheckSettings;
+
+const char* const kPartnerPage = "<html>\n<body>partner page</body>\n</html>\n";
 
 /// UTF-16 bytes of `text`, little or big endian, with the byte order mark when asked.
 std::string Utf16Bytes(std::u16string_view text, bool bigEndian, bool bom)
@@ -60,18 +61,12 @@ class FetchTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_env = std::make_unique<NoProxyEnvironment>();
-        s_dir = std::make_unique<fakes::TempDirectory>("orvex-fetch");
-        const std::string root = s_dir->File("root");
-        namespace fs = std::filesystem;
-        fs::create_directories(root + "/default");
-        fs::create_directories(root + "/partner.localhost");
-        fs::create_directories(root + "/www.partner.localhost");
-        auto put = [&](const std::string& rel, const std::string& bytes) { WriteBytes(root + "/" + rel, bytes); };
+        s_server = std::make_unique<testsupport::FakeSite>("orvex-fetch");
+        const auto put = [](const std::string& rel, const std::string& bytes) { s_server->Put(rel, bytes); };
         put("default/index.html", "<html>default host</html>\n");
         put("default/page.html", "<html>page on the default host</html>\n");
         put("partner.localhost/index.html", "<html>partner home</html>\n");
-        put("partner.localhost/page.html", "<html>\n<body>partner page</body>\n</html>\n");
+        put("partner.localhost/page.html", kPartnerPage);
         put("www.partner.localhost/final.html", "<p>final page</p>\n");
         put("partner.localhost/lines.txt", "first\nsecond\nthird\n");
         put("partner.localhost/midcr.txt", "ab\rcd\nef\r\n");
@@ -121,16 +116,11 @@ protected:
                 big += line;
             put("partner.localhost/big1251.txt", big);
         }
-        put("partner.localhost/ranks.json", "{}");
         put("partner.localhost/oneline.txt", std::string(3 * 1024 * 1024, 'z'));
-        s_root = root;
-
-        s_cert = fakes::MakeTestCertificate(s_dir->Path());
         fakes::FakeHttpServer::Options options;
-        options.certFile = s_cert.certFile;
-        options.keyFile = s_cert.keyFile;
-        s_server = std::make_unique<fakes::FakeHttpServer>();
-        s_server->Start(root, options);
+        options.certFile = testsupport::SharedCertificate().certFile;
+        options.keyFile = testsupport::SharedCertificate().keyFile;
+        s_server->Start(options);
         // The PageRank answers name the server's port, known only now.
         const std::string port = std::to_string(s_server->HttpPort());
         put("partner.localhost/ranks.json",
@@ -139,15 +129,7 @@ protected:
                 " \"info:http://long.localhost/\": \"Rank_1:1:4\\nsecond line\\nthird line\\n\"}");
     }
 
-    static void TearDownTestSuite()
-    {
-        s_server.reset();
-        s_dir.reset();
-        s_env.reset();
-    }
-
-    void SetUp() override { m_saved = GetCheckSettings(); }
-    void TearDown() override { SetCheckSettings(m_saved); }
+    static void TearDownTestSuite() { s_server.reset(); }
 
     static std::string Url(const std::string& path, const std::string& host = "partner.localhost")
     {
@@ -156,135 +138,123 @@ protected:
 
     static void SetTimeouts(long connect, long request)
     {
-        CheckSettings s = GetCheckSettings();
-        s.connectTimeoutSeconds = connect;
-        s.requestTimeoutSeconds = request;
-        SetCheckSettings(s);
+        UpdateCheckSettings([&](CheckSettings& s) {
+            s.connectTimeoutSeconds = connect;
+            s.requestTimeoutSeconds = request;
+        });
     }
 
-    static inline std::unique_ptr<NoProxyEnvironment> s_env;
-    static inline std::unique_ptr<fakes::TempDirectory> s_dir;
-    static inline std::unique_ptr<fakes::FakeHttpServer> s_server;
-    static inline fakes::TestCertificate s_cert;
-    static inline std::string s_root;
-    CheckSettings m_saved;
+    /// Every kind of fetch of `url` fails: the text keeps its old value and no file is left where
+    /// the download was to go (FetchLines keeps the lines read before the failure, unchecked here).
+    /// `head`: whether a HEAD request fails as well.
+    static void ExpectEveryFetchFails(const std::string& url, bool head = true)
+    {
+        std::string text = "old";
+        std::vector<std::string> lines;
+        uint32_t status = 0;
+        EXPECT_FALSE(FetchPageText(url, text, status, nullptr, kMaxPageLength));
+        EXPECT_EQ(text, "old");
+        EXPECT_FALSE(FetchLines(url, lines, status, nullptr, kMaxPageLength));
+        if (head) {
+            EXPECT_FALSE(UrlExists(url));
+        }
+        const std::string download = s_server->Dir().File("failed-download.bin");
+        EXPECT_FALSE(DownloadToFile(url, download));
+        EXPECT_FALSE(std::filesystem::exists(download));
+    }
+
+    static inline std::unique_ptr<testsupport::FakeSite> s_server;
+    testsupport::ScopedCheckSettings m_settings;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Redirects and status
 
-TEST_F(FetchTest, RedirectThen200GivesTheFinalPage)
+// What a fetch gives: the final page after redirects (of every kind, up to ten), a page of any
+// status with its body, a host's own folder or else the default one, and under a small limit a
+// short answer whole (the limit is tested before each line, so one line more is read).
+TEST_F(FetchTest, TheFinalAnswerArrivesWithItsStatus)
 {
-    const std::string target = Url("/final.html", "www.partner.localhost");
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/_redirect?to=" + target), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(status, 200u);
-    EXPECT_EQ(text, "<p>final page</p>\n");
-
-    for (const char* code : {"301", "307"}) {
-        text.clear();
-        ASSERT_TRUE(FetchPageText(Url(std::string("/_redirect?code=") + code + "&to=/page.html"), text, status, nullptr,
-                                  kMaxPageLength));
-        EXPECT_EQ(status, 200u) << code;
-        EXPECT_EQ(text, "<html>\n<body>partner page</body>\n</html>\n") << code;
+    const std::string rank = "/tbr?q=info:http://partner.localhost:" + std::to_string(s_server->HttpPort()) + "/";
+    const struct
+    {
+        std::string url;
+        std::size_t limit;
+        uint32_t status;
+        const char* text; ///< nullptr: any
+    } cases[] = {
+        {Url("/_redirect?to=" + Url("/final.html", "www.partner.localhost")), kMaxPageLength, 200,
+         "<p>final page</p>\n"},
+        {Url("/_redirect?code=301&to=/page.html"), kMaxPageLength, 200, kPartnerPage},
+        {Url("/_redirect?code=307&to=/page.html"), kMaxPageLength, 200, kPartnerPage},
+        {Url("/_chain/10"), kMaxPageLength, 200, "end of chain\n"},
+        {Url("/missing.html"), kMaxPageLength, 404, "Not found\n"},
+        {Url("/_status/503"), kMaxPageLength, 503, nullptr},
+        {Url("/"), kMaxPageLength, 200, "<html>partner home</html>\n"},
+        {Url("/", "other.localhost"), kMaxPageLength, 200, "<html>default host</html>\n"},
+        {s_server->Url("127.0.0.1", "/page.html"), kMaxPageLength, 200, "<html>page on the default host</html>\n"},
+        {Url(rank), 12, 200, "Rank_1:1:4\n"},
+        {Url("/tbr?q=info:http://long.localhost/"), 12, 200, "Rank_1:1:4\nsecond line\n"},
+        {Url("/tbr?q=info:http://unknown.localhost/"), 12, 404, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        std::string text = "old";
+        uint32_t status = 0;
+        ASSERT_TRUE(FetchPageText(c.url, text, status, nullptr, c.limit));
+        EXPECT_EQ(status, c.status);
+        if (c.text) {
+            EXPECT_EQ(text, c.text);
+        }
     }
+    EXPECT_FALSE(IsHttpSuccess(404));
+    std::vector<std::string> lines = {"old"};
+    uint32_t status = 0;
+    ASSERT_TRUE(FetchLines(Url("/robots.txt"), lines, status, nullptr, kMaxPageLength));
+    EXPECT_EQ(status, 404u);
+    EXPECT_EQ(lines, std::vector<std::string>{"Not found"});
 }
 
-TEST_F(FetchTest, TenRedirectsAreFollowedAndALoopFails)
+TEST_F(FetchTest, ElevenRedirectsAndALoopFail)
 {
     std::string text = "old";
     uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/_chain/10"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(status, 200u);
-    EXPECT_EQ(text, "end of chain\n");
-
-    text = "old";
     EXPECT_FALSE(FetchPageText(Url("/_chain/11"), text, status, nullptr, kMaxPageLength));
     EXPECT_EQ(text, "old");
-
     s_server->ClearLog();
     EXPECT_FALSE(FetchPageText(Url("/_loop"), text, status, nullptr, kMaxPageLength));
     EXPECT_EQ(text, "old");
     EXPECT_EQ(s_server->CountRequests("/_loop"), 11u); // the first request and 10 redirects
 }
 
-TEST_F(FetchTest, NotFoundIsASuccessWithItsStatus)
-{
-    std::string text = "old";
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/missing.html"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(status, 404u);
-    EXPECT_EQ(text, "Not found\n");
-    EXPECT_FALSE(IsHttpSuccess(status));
-
-    ASSERT_TRUE(FetchPageText(Url("/_status/503"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(status, 503u);
-
-    std::vector<std::string> lines = {"old"};
-    ASSERT_TRUE(FetchLines(Url("/robots.txt"), lines, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(status, 404u);
-    EXPECT_EQ(lines, std::vector<std::string>{"Not found"});
-}
-
-TEST_F(FetchTest, VirtualHostsAndDefaultFolder)
-{
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "<html>partner home</html>\n");
-    ASSERT_TRUE(FetchPageText(Url("/", "other.localhost"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "<html>default host</html>\n");
-    ASSERT_TRUE(FetchPageText(s_server->Url("127.0.0.1", "/page.html"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "<html>page on the default host</html>\n");
-}
-
 // ---------------------------------------------------------------------------------------------
 // Lines
 
-TEST_F(FetchTest, CrLfBodiesGiveLinesWithoutCarriageReturns)
+// Lines end at LF and lose every CR wherever it stands (so CR alone ends no line), and a last
+// line without LF is kept; the page text gains an LF after each line.
+TEST_F(FetchTest, LinesEndAtLineFeedsAndLoseTheirCarriageReturns)
 {
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/_crlf?path=/lines.txt"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "first\nsecond\nthird\n");
-
-    std::vector<std::string> lines;
-    ASSERT_TRUE(FetchLines(Url("/_crlf?path=/lines.txt"), lines, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(lines, (std::vector<std::string>{"first", "second", "third"}));
-}
-
-TEST_F(FetchTest, CarriageReturnInsideALineIsDropped)
-{
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/midcr.txt"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "abcd\nef\n");
-    std::vector<std::string> lines;
-    ASSERT_TRUE(FetchLines(Url("/midcr.txt"), lines, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(lines, (std::vector<std::string>{"abcd", "ef"}));
-}
-
-TEST_F(FetchTest, LinesEndingInCarriageReturnAloneArriveAsOneLine)
-{
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/cronly.txt"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "onetwothree\n");
-    std::vector<std::string> lines;
-    ASSERT_TRUE(FetchLines(Url("/cronly.txt"), lines, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(lines, std::vector<std::string>{"onetwothree"});
-}
-
-TEST_F(FetchTest, LastLineWithoutLineFeedIsKept)
-{
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/nolf.txt"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "a\nb\n");
-    std::vector<std::string> lines;
-    ASSERT_TRUE(FetchLines(Url("/nolf.txt"), lines, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
+    const struct
+    {
+        const char* path;
+        const char* text;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"/_crlf?path=/lines.txt", "first\nsecond\nthird\n", {"first", "second", "third"}},
+        {"/midcr.txt", "abcd\nef\n", {"abcd", "ef"}},
+        {"/cronly.txt", "onetwothree\n", {"onetwothree"}},
+        {"/nolf.txt", "a\nb\n", {"a", "b"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string text;
+        std::vector<std::string> lines;
+        uint32_t status = 0;
+        ASSERT_TRUE(FetchPageText(Url(c.path), text, status, nullptr, kMaxPageLength));
+        EXPECT_EQ(text, c.text);
+        ASSERT_TRUE(FetchLines(Url(c.path), lines, status, nullptr, kMaxPageLength));
+        EXPECT_EQ(lines, c.lines);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -343,62 +313,8 @@ TEST_F(FetchTest, LineWithoutEndIsCutOneMebibytePastTheLimit)
     EXPECT_LT(lines[0].size(), 12u + 1024 * 1024 + 256 * 1024);
 }
 
-TEST_F(FetchTest, PageRankSizedLimitReturnsTheWholeShortAnswer)
-{
-    const std::string q = "info:http://partner.localhost:" + std::to_string(s_server->HttpPort()) + "/";
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/tbr?q=" + q), text, status, nullptr, 12));
-    EXPECT_EQ(status, 200u);
-    EXPECT_EQ(text, "Rank_1:1:4\n");
-
-    // A longer answer: the limit is tested before each line, so one line more is read.
-    ASSERT_TRUE(FetchPageText(Url("/tbr?q=info:http://long.localhost/"), text, status, nullptr, 12));
-    EXPECT_EQ(text, "Rank_1:1:4\nsecond line\n");
-
-    ASSERT_TRUE(FetchPageText(Url("/tbr?q=info:http://unknown.localhost/"), text, status, nullptr, 12));
-    EXPECT_EQ(status, 404u);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Character sets
-
-TEST_F(FetchTest, Windows1251MetaSwitchesTheConversion)
-{
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/cp1251.html"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "<p>\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82</p>\n"
-                    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
-                    "<title>\xD0\x9F\xD1\x80\xD0\xB8</title>\n"
-                    "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n")
-        << testsupport::Hex(text);
-}
-
-TEST_F(FetchTest, CapitalsAndBlanksUtf8MetaSwitchesBack)
-{
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/capitals.html"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "<meta charset=\"windows-1251\">\n"
-                    "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"
-                    "<META CHARSET = \"UTF-8\">\n"
-                    "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n")
-        << testsupport::Hex(text);
-}
-
-TEST_F(FetchTest, RunningTextMentioningMetaAndCharsetSwitchesToo)
-{
-    std::string text;
-    uint32_t status = 0;
-    ASSERT_TRUE(FetchPageText(Url("/running.html"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "<p>caf\xC3\xA9</p>\n"
-                    "<p>Set the meta tag to charset=koi8-r for old readers.</p>\n"
-                    "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"
-                    "<p>A meta line with charset=no-such-charset falls back to windows-1252.</p>\n"
-                    "<p>caf\xC3\xA9</p>\n")
-        << testsupport::Hex(text);
-}
 
 TEST_F(FetchTest, InvalidUtf8BecomesReplacementCharacters)
 {
@@ -414,7 +330,8 @@ TEST_F(FetchTest, InvalidUtf8BecomesReplacementCharacters)
 }
 
 // The encoding a browser picks: byte order mark, then the Content-Type header's charset, then the
-// meta line, else UTF-8.
+// meta line, else UTF-8. A meta line switches the conversion from its own line on, wherever it
+// stands and however it is written.
 struct EncodingCase
 {
     const char* name;
@@ -454,6 +371,17 @@ TEST_P(FetchEncodingTest, PicksTheEncodingAsBrowsersDo)
 }
 
 const EncodingCase kEncodingCases[] = {
+    {"Windows1251MetaSwitchesFromItsLine", "", "/cp1251.html",
+     "<p>\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82</p>\n"
+     "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
+     "<title>\xD0\x9F\xD1\x80\xD0\xB8</title>\n<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"},
+    {"MetaInCapitalsWithBlanksSwitchesBack", "", "/capitals.html",
+     "<meta charset=\"windows-1251\">\n<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n<META CHARSET = \"UTF-8\">\n"
+     "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"},
+    {"RunningTextNamingMetaAndCharsetSwitchesToo", "", "/running.html",
+     "<p>caf\xC3\xA9</p>\n<p>Set the meta tag to charset=koi8-r for old readers.</p>\n"
+     "<p>\xD0\xBC\xD0\xB8\xD1\x80</p>\n"
+     "<p>A meta line with charset=no-such-charset falls back to windows-1252.</p>\n<p>caf\xC3\xA9</p>\n"},
     {"HeaderCharsetWithoutMeta", "text/html;%20charset=windows-1251", "/header1251.html",
      "<p>\xD0\x9C\xD0\xBE\xD0\xB9 \xD1\x81\xD0\xB0\xD0\xB9\xD1\x82</p>\n"},
     {"HeaderCharsetQuotedInCapitals", "text/html;%20CHARSET=%22Windows-1251%22", "/header1251.html",
@@ -506,7 +434,7 @@ TEST_F(FetchTest, HeadersOfTheFinalResponse)
     ASSERT_TRUE(FetchPageText(Url("/_redirect?to=%2F_headers%3FX-Robots-Tag%3Dnofollow%26body%3D%2Fpage.html"), text,
                               status, &headers, kMaxPageLength));
     EXPECT_EQ(status, 200u);
-    EXPECT_EQ(text, "<html>\n<body>partner page</body>\n</html>\n");
+    EXPECT_EQ(text, kPartnerPage);
     EXPECT_EQ(headers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << headers;
     EXPECT_NE(headers.find("\r\nX-Robots-Tag: nofollow\r\n"), std::string::npos) << headers;
     EXPECT_NE(headers.find("\r\nContent-Type: text/html\r\n"), std::string::npos) << headers;
@@ -572,8 +500,8 @@ TEST_F(FetchTest, UnreachableServerFailsAndKeepsTheOldValues)
 TEST_F(FetchTest, FailuresThatMayPassAreTransient)
 {
     SetTimeouts(1, 1);
-    WriteBytes(s_root + "/partner.localhost/closed.html.fault", "close");
-    WriteBytes(s_root + "/partner.localhost/reset.html.fault", "reset");
+    s_server->Put("partner.localhost/closed.html.fault", "close");
+    s_server->Put("partner.localhost/reset.html.fault", "reset");
     const struct
     {
         std::string url;
@@ -603,7 +531,7 @@ TEST_F(FetchTest, OnlyHttpAndHttpsAreFetched)
 {
     std::string text = "old";
     uint32_t status = 0;
-    const std::string local = s_dir->File("root/default/page.html");
+    const std::string local = s_server->Root() + "/default/page.html";
     EXPECT_FALSE(FetchPageText("file://" + local, text, status, nullptr, kMaxPageLength));
     // Not through a redirect either.
     EXPECT_FALSE(FetchPageText(Url("/_redirect?to=file://" + local), text, status, nullptr, kMaxPageLength));
@@ -613,44 +541,23 @@ TEST_F(FetchTest, OnlyHttpAndHttpsAreFetched)
 // ---------------------------------------------------------------------------------------------
 // Answers that do not arrive whole
 
-TEST_F(FetchTest, CutOffHeadersFailEveryKindOfFetch)
+// Headers without their end (the server sent a status line and part of a header, never the empty
+// line), fewer body bytes than Content-Length promised, a chunked body without its last chunk:
+// every kind of fetch fails, but a HEAD request, which reads no body, only for the first.
+TEST_F(FetchTest, AnswersCutShortFailEveryKindOfFetch)
 {
-    const std::string url = Url("/_cut/headers");
-    std::string text = "old";
-    uint32_t status = 0;
-    EXPECT_FALSE(FetchPageText(url, text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "old");
-    std::vector<std::string> lines = {"kept"};
-    EXPECT_FALSE(FetchLines(url, lines, status, nullptr, kMaxPageLength));
-    EXPECT_FALSE(UrlExists(url));
-    const std::string download = s_dir->File("cut-headers.bin");
-    EXPECT_FALSE(DownloadToFile(url, download));
-    EXPECT_FALSE(std::filesystem::exists(download));
-
-    // The server sent a status line and part of a header, and never the empty line.
+    ExpectEveryFetchFails(Url("/_cut/headers"));
     const std::string logged = LastLogLine(*s_server, "/_cut/headers");
     EXPECT_EQ(fakes::detail::JsonField(logged, "fault"), "headers") << logged;
     EXPECT_EQ(fakes::detail::JsonField(logged, "sent"), "HTTP/1.1 200 OK\r\nContent-Ty") << logged;
-}
 
-TEST_F(FetchTest, ShortBodyAndCutChunkedBodyFail)
-{
+    const std::string page = ReadBytes(s_server->Root() + "/partner.localhost/page.html");
+    const std::string half = page.substr(0, page.size() / 2);
     for (const std::string kind : {"body", "chunked"}) {
+        SCOPED_TRACE(kind);
         const std::string path = "/_cut/" + kind + "?path=/page.html";
-        std::string text = "old";
-        uint32_t status = 0;
-        EXPECT_FALSE(FetchPageText(Url(path), text, status, nullptr, kMaxPageLength)) << kind;
-        EXPECT_EQ(text, "old") << kind;
-        std::vector<std::string> lines;
-        EXPECT_FALSE(FetchLines(Url(path), lines, status, nullptr, kMaxPageLength)) << kind;
-        const std::string download = s_dir->File("cut-" + kind + ".bin");
-        EXPECT_FALSE(DownloadToFile(Url(path), download)) << kind;
-        EXPECT_FALSE(std::filesystem::exists(download)) << kind;
-
-        // Whole headers, then half of the page: fewer bytes than Content-Length promised, or one
-        // chunk with no last chunk after it.
-        const std::string page = ReadBytes(s_root + "/partner.localhost/page.html");
-        const std::string half = page.substr(0, page.size() / 2);
+        ExpectEveryFetchFails(Url(path), false);
+        // Whole headers, then half of the page, as the length or as one chunk.
         const std::string sent = fakes::detail::JsonField(LastLogLine(*s_server, path), "sent");
         const std::size_t bodyAt = sent.find("\r\n\r\n");
         ASSERT_NE(bodyAt, std::string::npos) << sent;
@@ -671,16 +578,14 @@ TEST_F(FetchTest, ShortBodyAndCutChunkedBodyFail)
 
 TEST_F(FetchTest, HttpsWithTheTestCertificateTrustedThroughCaFile)
 {
-    CheckSettings s = GetCheckSettings();
-    s.caFile = s_cert.certFile;
-    SetCheckSettings(s);
+    UpdateCheckSettings([](CheckSettings& s) { s.caFile = testsupport::SharedCertificate().certFile; });
     std::string text;
     std::string headers;
     uint32_t status = 0;
     ASSERT_TRUE(
         FetchPageText(s_server->HttpsUrl("partner.localhost", "/page.html"), text, status, &headers, kMaxPageLength));
     EXPECT_EQ(status, 200u);
-    EXPECT_EQ(text, "<html>\n<body>partner page</body>\n</html>\n");
+    EXPECT_EQ(text, kPartnerPage);
     EXPECT_TRUE(UrlExists(s_server->HttpsUrl("www.partner.localhost", "/final.html")));
 
     // An http page redirecting to https.
@@ -691,9 +596,7 @@ TEST_F(FetchTest, HttpsWithTheTestCertificateTrustedThroughCaFile)
 
 TEST_F(FetchTest, AnotherThreadResumesTheTlsSessionOfTheFirst)
 {
-    CheckSettings s = GetCheckSettings();
-    s.caFile = s_cert.certFile;
-    SetCheckSettings(s);
+    UpdateCheckSettings([](CheckSettings& s) { s.caFile = testsupport::SharedCertificate().certFile; });
     // Each thread has a client of its own, so the second cannot reuse the first one's connection:
     // only the shared session spares it the whole handshake. No other test asks this host over HTTPS.
     for (const char* path : {"/page.html?first", "/page.html?second"}) {
@@ -709,29 +612,21 @@ TEST_F(FetchTest, AnotherThreadResumesTheTlsSessionOfTheFirst)
     EXPECT_EQ(fakes::detail::JsonField(LastLogLine(*s_server, "/page.html?second"), "resumed"), "true");
 }
 
-TEST_F(FetchTest, HttpsFailsWhenTheCertificateIsNotTrusted)
+TEST_F(FetchTest, HttpsFailsForAnUntrustedCertificateOrANameItDoesNotCarry)
 {
-    CheckSettings s = GetCheckSettings();
-    s.caFile.clear();
-    SetCheckSettings(s);
-    std::string text = "old";
-    uint32_t status = 0;
-    EXPECT_FALSE(
-        FetchPageText(s_server->HttpsUrl("partner.localhost", "/page.html"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "old");
-    EXPECT_FALSE(UrlExists(s_server->HttpsUrl("partner.localhost", "/page.html")));
-}
-
-TEST_F(FetchTest, HttpsFailsForANameTheCertificateDoesNotCarry)
-{
-    CheckSettings s = GetCheckSettings();
-    s.caFile = s_cert.certFile;
-    SetCheckSettings(s);
-    std::string text = "old";
-    uint32_t status = 0;
-    EXPECT_FALSE(
-        FetchPageText(s_server->HttpsUrl("stranger.localhost", "/page.html"), text, status, nullptr, kMaxPageLength));
-    EXPECT_EQ(text, "old");
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "partner.localhost"},
+        {testsupport::SharedCertificate().certFile, "stranger.localhost"},
+    };
+    for (const auto& [caFile, host] : cases) {
+        SCOPED_TRACE(host);
+        UpdateCheckSettings([&](CheckSettings& s) { s.caFile = caFile; });
+        std::string text = "old";
+        uint32_t status = 0;
+        EXPECT_FALSE(FetchPageText(s_server->HttpsUrl(host, "/page.html"), text, status, nullptr, kMaxPageLength));
+        EXPECT_EQ(text, "old");
+        EXPECT_FALSE(UrlExists(s_server->HttpsUrl(host, "/page.html")));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -787,29 +682,22 @@ TEST_F(FetchTest, MalformedProxySettingFailsEveryFetch)
         const char* host;
         int port;
     };
-    const std::string download = s_dir->File("malformed-proxy.bin");
     for (const Bad bad : {Bad{"", 8080}, Bad{"127.0.0.1", 0}, Bad{"127.0.0.1", 70000}, Bad{"127.0.0.1", -1}}) {
-        CheckSettings s = GetCheckSettings();
-        s.useProxy = true;
-        s.proxyHost = bad.host;
-        s.proxyPort = bad.port;
-        SetCheckSettings(s);
-        EXPECT_EQ(OpenInternetClient(), nullptr) << bad.host << ":" << bad.port;
-        std::string text = "old";
-        uint32_t status = 0;
-        EXPECT_FALSE(FetchPageText(Url("/page.html"), text, status, nullptr, kMaxPageLength));
-        EXPECT_EQ(text, "old");
+        SCOPED_TRACE(std::string(bad.host) + ":" + std::to_string(bad.port));
+        UpdateCheckSettings([&](CheckSettings& s) {
+            s.useProxy = true;
+            s.proxyHost = bad.host;
+            s.proxyPort = bad.port;
+        });
+        EXPECT_EQ(OpenInternetClient(), nullptr);
+        ExpectEveryFetchFails(Url("/page.html"));
         std::vector<std::string> lines = {"kept"};
+        uint32_t status = 0;
         EXPECT_FALSE(FetchLines(Url("/lines.txt"), lines, status, nullptr, kMaxPageLength));
         EXPECT_EQ(lines, std::vector<std::string>{"kept"});
-        EXPECT_FALSE(UrlExists(Url("/page.html")));
-        EXPECT_FALSE(DownloadToFile(Url("/page.html"), download));
-        EXPECT_FALSE(std::filesystem::exists(download));
     }
     // A sound setting works again.
-    CheckSettings s = GetCheckSettings();
-    s.useProxy = false;
-    SetCheckSettings(s);
+    UpdateCheckSettings([](CheckSettings& s) { s.useProxy = false; });
     EXPECT_NE(OpenInternetClient(), nullptr);
 }
 
@@ -835,10 +723,10 @@ TEST_F(FetchTest, UrlExistsOnlyForA2xxAnswer)
 
 TEST_F(FetchTest, DownloadToFileWritesTheBodyOnlyOnSuccess)
 {
-    const std::string target = s_dir->File("download/page.bin");
-    std::filesystem::create_directories(s_dir->File("download"));
+    const std::string target = s_server->Dir().File("download/page.bin");
+    std::filesystem::create_directories(s_server->Dir().File("download"));
     ASSERT_TRUE(DownloadToFile(Url("/page.html"), target));
-    EXPECT_EQ(ReadBytes(target), "<html>\n<body>partner page</body>\n</html>\n");
+    EXPECT_EQ(ReadBytes(target), kPartnerPage);
 
     // Bytes unchanged, CRs included; an existing file is replaced.
     ASSERT_TRUE(DownloadToFile(Url("/_crlf?path=/lines.txt"), target));
@@ -849,7 +737,7 @@ TEST_F(FetchTest, DownloadToFileWritesTheBodyOnlyOnSuccess)
     EXPECT_EQ(std::filesystem::file_size(target), 300000u);
 
     // Failures leave neither the file nor a temporary file behind, and keep an old file.
-    const std::string missing = s_dir->File("download/never.bin");
+    const std::string missing = s_server->Dir().File("download/never.bin");
     EXPECT_FALSE(DownloadToFile("http://127.0.0.1:" + std::to_string(fakes::FreePort()) + "/x", missing));
     EXPECT_FALSE(std::filesystem::exists(missing));
     SetTimeouts(2, 1);
@@ -857,12 +745,12 @@ TEST_F(FetchTest, DownloadToFileWritesTheBodyOnlyOnSuccess)
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_FALSE(DownloadToFile(Url("/_slow?ms=3000&path=/page.html"), target));
     EXPECT_EQ(std::filesystem::file_size(target), 300000u);
-    EXPECT_FALSE(DownloadToFile(Url("/page.html"), s_dir->File("no-such-folder/page.bin")));
+    EXPECT_FALSE(DownloadToFile(Url("/page.html"), s_server->Dir().File("no-such-folder/page.bin")));
     EXPECT_FALSE(DownloadToFile(Url("/_status/404"), missing));
     EXPECT_FALSE(std::filesystem::exists(missing));
 
     std::size_t entries = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(s_dir->File("download"))) {
+    for (const auto& entry : std::filesystem::directory_iterator(s_server->Dir().File("download"))) {
         EXPECT_EQ(entry.path().filename(), "page.bin");
         ++entries;
     }
@@ -1026,16 +914,10 @@ TEST_F(FetchRedirectGuardTest, PublicPageRedirectingIntoTheOwnNetworkIsRefused)
 {
     TestHooks::SetPublicAddresses({"127.0.0.1"});
     EXPECT_EQ(FetchRedirectTo(Second("/page.html")), "refused");
-    EXPECT_FALSE(UrlExists(First("/_redirect?to=" + Second("/page.html"))));
-    std::vector<std::string> lines = {"kept"};
-    uint32_t status = 0;
-    EXPECT_FALSE(FetchLines(First("/_redirect?to=" + Second("/page.html")), lines, status, nullptr, kMaxPageLength));
-    const std::string download = s_dir->File("redirected.bin");
-    EXPECT_FALSE(DownloadToFile(First("/_redirect?to=" + Second("/page.html")), download));
-    EXPECT_FALSE(std::filesystem::exists(download));
+    ExpectEveryFetchFails(First("/_redirect?to=" + Second("/page.html")));
 
     // The public site did redirect, and no request reached the private address.
-    EXPECT_EQ(s_server->CountRequests("/_redirect?to=" + Second("/page.html"), "127.0.0.1"), 4u);
+    EXPECT_EQ(s_server->CountRequests("/_redirect?to=" + Second("/page.html"), "127.0.0.1"), 5u);
     EXPECT_TRUE(SecondTargets().empty());
 
     // The refusal ends that fetch only: the next one goes where it is sent.
@@ -1078,14 +960,11 @@ TEST_F(FetchRedirectGuardTest, PublicHopInTheMiddleMayNotLeadBackIn)
 
 TEST(FakeServerTest, LogsEveryRequestAndServesTheSpecialPaths)
 {
-    NoProxyEnvironment env;
-    fakes::TempDirectory dir("orvex-fake-self");
-    std::filesystem::create_directories(dir.File("root/default"));
-    WriteBytes(dir.File("root/default/a.txt"), "x\n");
-    fakes::FakeHttpServer server;
+    testsupport::FakeSite server("orvex-fake-self");
+    server.Put("default/a.txt", "x\n");
     fakes::FakeHttpServer::Options options;
     options.delayMs = 200;
-    server.Start(dir.File("root"), options);
+    server.Start(options);
     ASSERT_GT(server.HttpPort(), 0);
     ASSERT_GT(server.SilentPort(), 0);
     EXPECT_EQ(server.HttpsPort(), 0); // no certificate given

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -55,13 +54,8 @@ class CheckHistoryTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_env = std::make_unique<testsupport::NoProxyEnvironment>();
-        s_dir = std::make_unique<fakes::TempDirectory>("orvex-history");
-        const std::string root = s_dir->File("root");
-        auto put = [&](const std::string& rel, const std::string& bytes) {
-            std::filesystem::create_directories(std::filesystem::path(root + "/" + rel).parent_path());
-            testsupport::WriteBytes(root + "/" + rel, bytes);
-        };
+        s_server = std::make_unique<testsupport::FakeSite>("orvex-history");
+        const auto put = [](const std::string& rel, const std::string& bytes) { s_server->Put(rel, bytes); };
         put("default/link.html", "<p>" + kLink + "</p>\n");
         put("default/sponsored.html", "<p><a rel=\"Sponsored\" href=\"" + kMine + "\">my site</a></p>\n");
         put("default/meta.html", "<head><meta name=\"ROBOTS\" content=\"noindex, NOFOLLOW\"></head><p>" + kLink + "\n");
@@ -71,24 +65,21 @@ protected:
         put("blocked.localhost/private/link.html", "<p>" + kLink + "</p>\n");
         put("blocked.localhost/robots.txt", "User-agent: *\nAllow: /\n\n# the crawler we ask for\n"
                                             "User-agent: Googlebot\nDisallow: /private/\n");
-        s_server = std::make_unique<fakes::FakeHttpServer>();
-        s_server->Start(root);
-        s_saved = GetCheckSettings();
-        CheckSettings settings = s_saved;
-        settings.connectTimeoutSeconds = 1;
-        settings.requestTimeoutSeconds = 1;
-        // A time-out is tried once more before it counts; no need to wait long for that here.
-        settings.retryMinSeconds = 0;
-        settings.retryMaxSeconds = 0;
-        settings.pageRankHost.clear();
-        SetCheckSettings(settings);
+        s_server->Start();
+        s_settings = std::make_unique<testsupport::ScopedCheckSettings>();
+        testsupport::UpdateCheckSettings([](CheckSettings& settings) {
+            settings.connectTimeoutSeconds = 1;
+            settings.requestTimeoutSeconds = 1;
+            // A time-out is tried once more before it counts; no need to wait long for that here.
+            settings.retryMinSeconds = 0;
+            settings.retryMaxSeconds = 0;
+            settings.pageRankHost.clear();
+        });
     }
     static void TearDownTestSuite()
     {
-        SetCheckSettings(s_saved);
+        s_settings.reset();
         s_server.reset();
-        s_dir.reset();
-        s_env.reset();
     }
 
     static CLink MakeLink(const std::string& fromPage)
@@ -103,10 +94,8 @@ protected:
         return link;
     }
 
-    static inline std::unique_ptr<testsupport::NoProxyEnvironment> s_env;
-    static inline std::unique_ptr<fakes::TempDirectory> s_dir;
-    static inline std::unique_ptr<fakes::FakeHttpServer> s_server;
-    static inline CheckSettings s_saved;
+    static inline std::unique_ptr<testsupport::FakeSite> s_server;
+    static inline std::unique_ptr<testsupport::ScopedCheckSettings> s_settings;
 };
 
 class CheckEvidenceTest : public CheckHistoryTest, public ::testing::WithParamInterface<EvidenceCase>

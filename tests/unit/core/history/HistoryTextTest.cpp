@@ -2,10 +2,10 @@
 #include "core/history/HistoryText.h"
 #include "core/records/LinkStatus.h"
 
+#include "unit/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -25,30 +25,10 @@ HistoryEntry At(int64_t time, uint32_t status, const std::string& evidence = {})
     return entry;
 }
 
+// Dates are shown in local time; the expected texts are written for UTC.
 class HistoryText : public ::testing::Test
 {
-protected:
-    void SetUp() override
-    {
-        // Dates are shown in local time; the expected texts are written for UTC.
-        const char* tz = std::getenv("TZ");
-        m_oldTz = tz ? tz : "";
-        m_hadTz = tz != nullptr;
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-    void TearDown() override
-    {
-        if (m_hadTz)
-            setenv("TZ", m_oldTz.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_oldTz;
-    bool m_hadTz = false;
+    testsupport::ScopedTimeZone m_utc{"UTC"};
 };
 
 TEST_F(HistoryText, SpansCoverTheWindowFromChangeToChange)

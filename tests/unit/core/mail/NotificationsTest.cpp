@@ -1,5 +1,7 @@
 #include "core/mail/Notifications.h"
 
+#include "Loopback.h"
+
 #include "core/platform/TextEncoding.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
@@ -8,15 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -24,21 +21,9 @@ using namespace std::chrono_literals;
 
 const std::string kFont = "face=\"Arial, Helvetica, sans-serif\" size=\"3\"";
 
-std::string Count(std::size_t n, const std::string& unit)
-{
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i)
-        out += unit;
-    return out;
-}
+using testsupport::Occurrences;
 
-std::size_t Occurrences(const std::string& text, const std::string& what)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
-}
+using testsupport::Repeat;
 
 /// A partner list, a link list and a manager that reads them, as the application wires it.
 class LetterTest : public ::testing::Test
@@ -91,24 +76,24 @@ TEST(NotificationCells, ExactMarkup)
 
 TEST(NotificationCells, ShortenTextCountsCharactersAndCutsAtTheMaximum)
 {
-    const std::string of25 = Count(25, "a");
-    const std::string of26 = Count(26, "b");
+    const std::string of25 = Repeat("a", 25);
+    const std::string of26 = Repeat("b", 26);
     EXPECT_EQ(CNotificationsManager::ShortenText(of25, 26), of25);
-    EXPECT_EQ(CNotificationsManager::ShortenText(of26, 26), Count(23, "b") + "...");
-    EXPECT_EQ(CNotificationsManager::ShortenText(Count(40, "c"), 26).size(), 26u);
+    EXPECT_EQ(CNotificationsManager::ShortenText(of26, 26), Repeat("b", 23) + "...");
+    EXPECT_EQ(CNotificationsManager::ShortenText(Repeat("c", 40), 26).size(), 26u);
     EXPECT_EQ(CNotificationsManager::ShortenText(" \t" + of25 + " \r\n", 26), of25);
     EXPECT_EQ(CNotificationsManager::ShortenText("   ", 26), "");
 
     // Two-byte and three-byte letters: 25 of them stay whole although they take 50+ bytes.
-    const std::string cyrillic25 = Count(25, "\xD0\xAF");
+    const std::string cyrillic25 = Repeat("\xD0\xAF", 25);
     EXPECT_EQ(CNotificationsManager::ShortenText(cyrillic25, 26), cyrillic25);
-    const std::string mixed26 = Count(13, "\xC3\xA9") + Count(13, "\xE2\x82\xAC"); // é and €
+    const std::string mixed26 = Repeat("\xC3\xA9", 13) + Repeat("\xE2\x82\xAC", 13); // é and €
     const std::string cut = CNotificationsManager::ShortenText(mixed26, 26);
-    EXPECT_EQ(cut, Count(13, "\xC3\xA9") + Count(10, "\xE2\x82\xAC") + "...");
+    EXPECT_EQ(cut, Repeat("\xC3\xA9", 13) + Repeat("\xE2\x82\xAC", 10) + "...");
     EXPECT_TRUE(TextEncoding::IsValidUtf8(cut));
     // A four-byte character at the cut is kept whole or dropped whole.
-    const std::string emoji = Count(30, "\xF0\x9F\x98\x80");
-    EXPECT_EQ(CNotificationsManager::ShortenText(emoji, 5), Count(2, "\xF0\x9F\x98\x80") + "...");
+    const std::string emoji = Repeat("\xF0\x9F\x98\x80", 30);
+    EXPECT_EQ(CNotificationsManager::ShortenText(emoji, 5), Repeat("\xF0\x9F\x98\x80", 2) + "...");
 }
 
 TEST(NotificationCells, LetterHeadAndSignature)
@@ -188,20 +173,12 @@ TEST_F(LetterTest, CellsForOddStatusesAndMissingPartners)
 
 TEST_F(LetterTest, PartnerNamesAreCutAt26Characters)
 {
-    CLink* exact25 = AddLink(Count(25, "n"), "http://a.example/", StatusOk);
+    CLink* exact25 = AddLink(Repeat("n", 25), "http://a.example/", StatusOk);
     CLink* exact26 = AddLink("Abcdefghijklmnopqrstuvwxyz", "http://b.example/", StatusOk);
     const std::string letter = m_manager.BuildLetter({exact25, exact26}, {exact26});
-    EXPECT_NE(letter.find(">" + Count(25, "n") + "</font>"), std::string::npos);
+    EXPECT_NE(letter.find(">" + Repeat("n", 25) + "</font>"), std::string::npos);
     EXPECT_EQ(Occurrences(letter, ">Abcdefghijklmnopqrstuvw...</font>"), 2u);
     EXPECT_EQ(letter.find("Abcdefghijklmnopqrstuvwx"), std::string::npos);
-}
-
-TEST_F(LetterTest, LongPageAddressesShowCutButLinkWhole)
-{
-    const std::string page = "http://partner.example/" + Count(60, "p") + ".html";
-    CLink* link = AddLink("P", page, StatusOk);
-    const std::string letter = m_manager.BuildLetter({link}, {});
-    EXPECT_NE(letter.find("<a href=\"" + page + "\">" + page.substr(0, 52) + "...</a>"), std::string::npos);
 }
 
 TEST_F(LetterTest, ChangedPageRankIsReportedOnce)
@@ -244,113 +221,66 @@ TEST_F(LetterTest, DatabaseTextsAreEscaped)
     EXPECT_EQ(letter.find("a\"b"), std::string::npos);
 }
 
-TEST_F(LetterTest, CutHappensBeforeEscapingSoNoEntityIsBroken)
+// What the letter shows of a database text: cut to its cell before it is escaped, so no entity
+// is broken; a page address cut in the text but whole in the link; characters beyond Latin-1 as
+// references and malformed bytes as U+FFFD, so every letter is UTF-8 within Latin-1.
+TEST_F(LetterTest, TextsAreCutThenEscapedWithinLatin1)
 {
-    // 22 letters and "&": the cut keeps the ampersand as a whole entity.
-    CLink* link = AddLink(Count(22, "x") + "&&&&&&", "http://a.example/", StatusOk);
-    const std::string letter = m_manager.BuildLetter({link}, {});
-    EXPECT_NE(letter.find(">" + Count(22, "x") + "&amp;...</font>"), std::string::npos);
-}
-
-TEST_F(LetterTest, CharactersBeyondLatin1BecomeReferences)
-{
-    CLink* link = AddLink("Caf\xC3\xA9 \xD0\xAF\xD0\xBD\xE2\x82\xAC\xF0\x9F\x98\x80", "http://a.example/", StatusOk);
-    const std::string letter = m_manager.BuildLetter({link}, {});
-    // Latin-1 stays a character (the iso-8859-1 body carries it); the rest survives as references.
-    EXPECT_NE(letter.find(">Caf\xC3\xA9 &#1071;&#1085;&#8364;&#128512;</font>"), std::string::npos);
-    for (const unsigned char c : letter) {
-        if (c >= 0x80) {
-            EXPECT_TRUE(c == 0xC3 || c == 0xA9) << "unexpected byte " << int(c);
+    const std::string longPage = "http://partner.example/" + Repeat("p", 60) + ".html";
+    const struct
+    {
+        const char* what;
+        std::string partner, page, shown;
+    } cases[] = {
+        {"a long page address", "P", longPage, "<a href=\"" + longPage + "\">" + longPage.substr(0, 52) + "...</a>"},
+        {"22 letters and ampersands", Repeat("x", 22) + "&&&&&&", "http://a.example/",
+         ">" + Repeat("x", 22) + "&amp;...</font>"},
+        {"Latin-1 and beyond", "Caf\xC3\xA9 \xD0\xAF\xD0\xBD\xE2\x82\xAC\xF0\x9F\x98\x80", "http://a.example/",
+         ">Caf\xC3\xA9 &#1071;&#1085;&#8364;&#128512;</font>"},
+        {"malformed bytes", "bad\xFF\xC3", "http://a.example/", ">bad&#65533;&#65533;</font>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string letter = m_manager.BuildLetter({AddLink(c.partner, c.page, StatusOk)}, {});
+        EXPECT_NE(letter.find(c.shown), std::string::npos);
+        EXPECT_TRUE(TextEncoding::IsValidUtf8(letter));
+        for (const unsigned char b : letter) {
+            if (b >= 0xC0) {
+                EXPECT_TRUE(b == 0xC2 || b == 0xC3) << "a character beyond Latin-1, lead byte " << int(b);
+            }
         }
     }
 }
 
-TEST_F(LetterTest, MalformedBytesDoNotPassThrough)
-{
-    CLink* link = AddLink("bad\xFF\xC3", "http://a.example/", StatusOk);
-    const std::string letter = m_manager.BuildLetter({link}, {});
-    EXPECT_NE(letter.find(">bad&#65533;&#65533;</font>"), std::string::npos);
-    EXPECT_TRUE(TextEncoding::IsValidUtf8(letter));
-}
-
 // --- connecting without a server -----------------------------------------------------------------
 
-/// A socket that listens on 127.0.0.1 and never accepts: tells whether anybody knocked.
-class SilentListener
+TEST_F(LetterTest, ConnectRefusesMissingServerBadPortsAndNoListener)
 {
-public:
-    SilentListener()
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(m_fd, 4) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        m_port = ntohs(addr.sin_port);
-        ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
-    }
-    ~SilentListener() { ::close(m_fd); }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
-    int Port() const { return m_port; }
-    bool SomebodyConnected()
-    {
-        const int client = ::accept(m_fd, nullptr, nullptr);
-        if (client < 0)
-            return false;
-        ::close(client);
-        return true;
-    }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
-TEST_F(LetterTest, ConnectRefusesMissingServerAndBadPorts)
-{
+    CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
     for (const auto& [server, port] : std::vector<std::pair<std::string, int>>{
-             {"", 25}, {"127.0.0.1", 0}, {"127.0.0.1", -1}, {"127.0.0.1", 65537}}) {
+             {"", 25}, {"127.0.0.1", 0}, {"127.0.0.1", -1}, {"127.0.0.1", 65537}, {"127.0.0.1", fakes::FreePort()}}) {
+        SCOPED_TRACE(server + ":" + std::to_string(port));
         m_settings.smtpServer = server;
         m_settings.smtpPort = port;
-        EXPECT_EQ(m_manager.Connect(), 0) << server << ":" << port;
+        EXPECT_EQ(m_manager.Connect(), 0);
+        EXPECT_EQ(m_manager.SendNotification({link}, {}), 1);
+        EXPECT_EQ(m_manager.Disconnect(), 1);
+        std::string reply;
+        EXPECT_EQ(
+            m_manager.SendTestNotification("me@example.com", server, port, "orvex@example.com", false, "", "", &reply),
+            1);
+        EXPECT_FALSE(reply.empty());
     }
-    CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
-    m_settings.smtpServer.clear();
-    EXPECT_EQ(m_manager.SendNotification({link}, {}), 1);
-    EXPECT_EQ(m_manager.Disconnect(), 1);
-
-    std::string reply;
-    EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "", 25, "orvex@example.com", false, "", "", &reply), 1);
-    EXPECT_FALSE(reply.empty());
 }
 
 TEST_F(LetterTest, NothingChangedMeansNoConnection)
 {
-    SilentListener listener;
+    mail_test::LoopbackServer listener; // never accepts
     m_settings.smtpServer = "127.0.0.1";
     m_settings.smtpPort = listener.Port();
     CLink* expiring = AddLink("A", "http://a.example/", StatusExpired);
     EXPECT_EQ(m_manager.SendNotification({}, {expiring}), 0);
-    EXPECT_FALSE(listener.SomebodyConnected());
-}
-
-TEST_F(LetterTest, NoListenerMeansNoConnection)
-{
-    m_settings.smtpServer = "127.0.0.1";
-    m_settings.smtpPort = fakes::FreePort();
-    CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
-    EXPECT_EQ(m_manager.Connect(), 0);
-    EXPECT_EQ(m_manager.SendNotification({link}, {}), 1);
-    std::string reply;
-    EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", m_settings.smtpPort, "orvex@example.com",
-                                             false, "", "", &reply),
-              1);
-    EXPECT_FALSE(reply.empty()) << "the user is told why";
+    EXPECT_FALSE(listener.Knocked());
 }
 
 // --- delivery to local servers ------------------------------------------------------------------
@@ -551,12 +481,12 @@ TEST_F(DeliveryTest, AbortFlagStopsMailingWithinASecond)
     }
 
     // With the flag up no connection is even tried.
-    SilentListener listener;
+    mail_test::LoopbackServer listener; // never accepts
     m_settings.smtpServer = "127.0.0.1";
     m_settings.smtpPort = listener.Port();
     stop = 1;
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 2);
-    EXPECT_FALSE(listener.SomebodyConnected());
+    EXPECT_FALSE(listener.Knocked());
     m_manager.SetAbortFlag(nullptr);
 }
 
@@ -630,7 +560,7 @@ TEST_F(DeliveryTest, TestLetterListsEveryLinkAndTouchesNothing)
 {
     fakes::FakeSmtpServer server;
     server.Start({"--kind", "aiosmtpd"});
-    AddLink("A partner with a rather long name", "http://from.example/" + Count(40, "f"), StatusOk, 7, 2);
+    AddLink("A partner with a rather long name", "http://from.example/" + Repeat("f", 40), StatusOk, 7, 2);
     CLink* second = AddLink("B", "to-less.example", StatusRobots, 1, 1);
     second->SetToPage("mysite.example/\xD0\xAF\"");
     ASSERT_EQ(m_manager.SendTestNotification("a@example.com, b@example.com", "127.0.0.1", server.Port(),
@@ -650,7 +580,7 @@ TEST_F(DeliveryTest, TestLetterListsEveryLinkAndTouchesNothing)
     EXPECT_NE(html.find(CNotificationsManager::MakeCell("PR", 0x5BACAC, 0xFFFFFF, 6, true, true) + "</tr>\r\n"),
               std::string::npos);
     EXPECT_NE(html.find(">A partner with...</font>"), std::string::npos);
-    const std::string from = "http://from.example/" + Count(40, "f");
+    const std::string from = "http://from.example/" + Repeat("f", 40);
     EXPECT_NE(html.find("<a href=\"" + from + "\">" + from.substr(0, 32) + "...</a>"), std::string::npos);
     EXPECT_NE(html.find("<a href=\"http://mysite.example/%D0%AF&quot;\">mysite.example/&#1071;&quot;</a>"),
               std::string::npos)

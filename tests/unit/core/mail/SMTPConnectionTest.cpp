@@ -15,6 +15,7 @@
 namespace {
 
 using fakes::FakeSmtpServer;
+using testsupport::Occurrences;
 using namespace std::chrono_literals;
 
 const std::string kUser = "alice";
@@ -77,14 +78,6 @@ std::chrono::milliseconds RunBounded(const std::function<void()>& action, std::c
         done.wait();
     }
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& what)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
 }
 
 /// The largest number that follows `prefix` in the server's log (every connection, the start-up
@@ -181,25 +174,31 @@ TEST(SmtpDelivery, LoginAndPlainAgainstARealServer)
 
 // --- Mechanisms and the automatic choice ---------------------------------------------------------
 
-TEST(SmtpAuth, CramMd5DigestIsAccepted)
+// The automatic choice takes the mechanism that keeps the password off the wire, the server
+// verifies its answer, and a wrong password fails with the mechanism's own code.
+TEST(SmtpAuth, CramMd5AndNtlmV2AreVerifiedByTheServer)
 {
-    FakeSmtpServer server;
-    server.Start(Scripted({"--auth-line", "LOGIN CRAM-MD5 PLAIN"}));
-    EXPECT_FALSE(Deliver(server, AuthAutomatic).empty());
-    EXPECT_NE(server.Commands().find("AUTH CRAM-MD5"), std::string::npos);
-    EXPECT_EQ(Catch([&] { Deliver(server, AuthCramMd5, kUser, "wrong"); }).code, 536u);
-}
-
-TEST(SmtpAuth, NtlmV2ResponseIsVerifiedByTheServer)
-{
-    FakeSmtpServer server;
-    server.Start(Scripted({"--auth-line", "LOGIN NTLM", "--user", "EXAMPLE\\alice"}));
-    EXPECT_FALSE(Deliver(server, AuthAutomatic, "EXAMPLE\\alice").empty()) << server.Commands();
-    EXPECT_NE(server.Commands().find("NTLM: verified EXAMPLE\\alice"), std::string::npos) << server.Commands();
-
-    const Failure f = Catch([&] { Deliver(server, AuthNtlm, "EXAMPLE\\alice", "wrong"); });
-    EXPECT_EQ(f.code, 538u);
-    EXPECT_EQ(f.response.substr(0, 3), "535");
+    const struct
+    {
+        const char* offered;
+        std::string user;
+        SmtpAuthMethod method;
+        const char* evidence;
+        uint32_t wrongPasswordCode;
+    } cases[] = {
+        {"LOGIN CRAM-MD5 PLAIN", kUser, AuthCramMd5, "AUTH CRAM-MD5", 536},
+        {"LOGIN NTLM", "EXAMPLE\\alice", AuthNtlm, "NTLM: verified EXAMPLE\\alice", 538},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offered);
+        FakeSmtpServer server;
+        server.Start(Scripted({"--auth-line", c.offered, "--user", c.user}));
+        EXPECT_FALSE(Deliver(server, AuthAutomatic, c.user).empty()) << server.Commands();
+        EXPECT_NE(server.Commands().find(c.evidence), std::string::npos) << server.Commands();
+        const Failure f = Catch([&] { Deliver(server, c.method, c.user, "wrong"); });
+        EXPECT_EQ(f.code, c.wrongPasswordCode);
+        EXPECT_EQ(f.response.substr(0, 3), "535");
+    }
 }
 
 TEST(SmtpAuth, AutomaticChoiceReadsContinuationLineOnly)
@@ -514,18 +513,13 @@ TEST(SmtpFailures, CloseAndDestructorSayQuit)
 
 // --- TLS ------------------------------------------------------------------------------------------
 
+// The servers show the shared certificate, trusted through SSL_CERT_FILE unless a test says
+// otherwise.
 class SmtpTls : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_cert = fakes::MakeTestCertificate(m_dir.Path());
-        m_trust = std::make_unique<testsupport::ScopedEnv>("SSL_CERT_FILE", m_cert.certFile.c_str());
-    }
-
-    testsupport::TempDir m_dir;
-    fakes::TestCertificate m_cert;
-    std::unique_ptr<testsupport::ScopedEnv> m_trust;
+    const fakes::TestCertificate& m_cert = testsupport::SharedCertificate();
+    testsupport::ScopedEnv m_trust{"SSL_CERT_FILE", m_cert.certFile.c_str()};
 };
 
 TEST_F(SmtpTls, StartTlsThenLoginFromTheSecondEhlo)
@@ -588,9 +582,7 @@ TEST_F(SmtpTls, NothingIsSentWhenStartTlsIsRefusedOrTheCertificateIsNot)
         EXPECT_EQ(server.Commands().find("HELO"), std::string::npos) << server.Commands();
     }
     {
-        testsupport::TempDir other;
-        const auto stranger = fakes::MakeTestCertificate(other.Path());
-        testsupport::ScopedEnv trust("SSL_CERT_FILE", stranger.certFile.c_str());
+        testsupport::ScopedEnv trust("SSL_CERT_FILE", testsupport::StrangerCertificate().certFile.c_str());
         FakeSmtpServer server;
         server.Start(Scripted({"--offer-starttls", "--cert", m_cert.certFile, "--key", m_cert.keyFile}));
         CQRMSMTPConnection c;
@@ -684,9 +676,7 @@ TEST_F(SmtpTls, AbortFlagEndsAStalledHandshake)
 TEST_F(SmtpTls, UntrustedCertificateFails)
 {
     // Trust some other certificate only.
-    testsupport::TempDir other;
-    const auto stranger = fakes::MakeTestCertificate(other.Path());
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", stranger.certFile.c_str());
+    testsupport::ScopedEnv trust("SSL_CERT_FILE", testsupport::StrangerCertificate().certFile.c_str());
 
     FakeSmtpServer server;
     server.Start(Aiosmtpd({"--implicit-tls", "--cert", m_cert.certFile, "--key", m_cert.keyFile}));

@@ -85,24 +85,9 @@ std::string ExpectedDate(std::time_t when)
     return std::string("Date: ") + text + zone;
 }
 
-/// Sets TZ for one scope; the C library reads it again on entry and once the old value is back.
-class ScopedTimeZone
-{
-public:
-    explicit ScopedTimeZone(const char* zone) : m_env("TZ", zone) { tzset(); }
-
-private:
-    struct Retzset
-    {
-        ~Retzset() { tzset(); }
-    };
-    Retzset m_retzset; // declared first, so it runs after m_env has restored TZ
-    testsupport::ScopedEnv m_env;
-};
-
 std::string DateLineIn(const char* zone, std::string& expectedBefore, std::string& expectedAfter)
 {
-    ScopedTimeZone tz(zone);
+    testsupport::ScopedTimeZone tz(zone);
     CQRMSMTPMessage message;
     expectedBefore = ExpectedDate(std::time(nullptr));
     std::string rest, dateLine;
@@ -123,35 +108,29 @@ std::string Zone(const std::string& dateLine)
 
 TEST(SMTPAddress, ParseSplitsAngleAndParenthesisFormsByPosition)
 {
-    auto a = CQRMSMTPAddress::ParseAddress("  Anna Smith <anna@example.com>  ");
-    EXPECT_EQ(a.m_friendlyName, "Anna Smith");
-    EXPECT_EQ(a.m_emailAddress, "anna@example.com");
-
-    // Blanks inside the brackets would reach RCPT TO.
-    a = CQRMSMTPAddress::ParseAddress("Anna < anna@example.com >");
-    EXPECT_EQ(a.m_emailAddress, "anna@example.com");
-
-    a = CQRMSMTPAddress::ParseAddress("bob@example.com (Bob Jones)");
-    EXPECT_EQ(a.m_emailAddress, "bob@example.com");
-    EXPECT_EQ(a.m_friendlyName, "Bob Jones");
-
-    // The parenthesis form is taken by position, so a name in front lands in the address field.
-    a = CQRMSMTPAddress::ParseAddress("Bob Jones (bob@example.com)");
-    EXPECT_EQ(a.m_emailAddress, "Bob Jones");
-    EXPECT_EQ(a.m_friendlyName, "bob@example.com");
-
-    a = CQRMSMTPAddress::ParseAddress(" carol@example.com\t");
-    EXPECT_EQ(a.m_emailAddress, "carol@example.com");
-    EXPECT_EQ(a.m_friendlyName, "");
-
-    // Brackets with nothing between them are no address part: the whole text is the address.
-    a = CQRMSMTPAddress::ParseAddress("x <>");
-    EXPECT_EQ(a.m_emailAddress, "x <>");
-    EXPECT_EQ(a.m_friendlyName, "");
-    a = CQRMSMTPAddress::ParseAddress("d@example.com ()");
-    EXPECT_EQ(a.m_emailAddress, "d@example.com ()");
-    a = CQRMSMTPAddress::ParseAddress("e@example.com (unclosed");
-    EXPECT_EQ(a.m_emailAddress, "e@example.com (unclosed");
+    const struct
+    {
+        const char* text;
+        const char* address;
+        const char* name;
+    } cases[] = {
+        {"  Anna Smith <anna@example.com>  ", "anna@example.com", "Anna Smith"},
+        // Blanks inside the brackets would reach RCPT TO.
+        {"Anna < anna@example.com >", "anna@example.com", "Anna"},
+        {"bob@example.com (Bob Jones)", "bob@example.com", "Bob Jones"},
+        // The parenthesis form is taken by position, so a name in front lands in the address field.
+        {"Bob Jones (bob@example.com)", "Bob Jones", "bob@example.com"},
+        {" carol@example.com\t", "carol@example.com", ""},
+        // Brackets with nothing between them are no address part: the whole text is the address.
+        {"x <>", "x <>", ""},
+        {"d@example.com ()", "d@example.com ()", ""},
+        {"e@example.com (unclosed", "e@example.com (unclosed", ""},
+    };
+    for (const auto& c : cases) {
+        const auto a = CQRMSMTPAddress::ParseAddress(c.text);
+        EXPECT_EQ(a.m_emailAddress, c.address) << c.text;
+        EXPECT_EQ(a.m_friendlyName, c.name) << c.text;
+    }
 }
 
 TEST(SMTPAddress, FormatsBareOrNamedAndEncodesTheName)

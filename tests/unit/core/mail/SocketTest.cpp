@@ -1,16 +1,13 @@
 #include "core/mail/Socket.h"
 
+#include "Loopback.h"
 #include "fakes/FakeServers.h"
 #include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,146 +51,8 @@ std::string ReceiveExactly(CWSocket& socket, std::size_t size)
     return out;
 }
 
-/// Reads or writes through the server side of a connection (plain or TLS); each returns the
-/// count moved, 0 or less on the end or an error.
-struct Channel
-{
-    std::function<int(char*, int)> read;
-    std::function<int(const char*, int)> write;
-
-    std::string ReadExactly(std::size_t size) const
-    {
-        std::string out;
-        char buffer[65536];
-        while (out.size() < size) {
-            const int got = read(buffer, static_cast<int>(std::min(sizeof buffer, size - out.size())));
-            if (got <= 0)
-                break;
-            out.append(buffer, static_cast<std::size_t>(got));
-        }
-        return out;
-    }
-    bool WriteAll(const std::string& data) const
-    {
-        for (std::size_t done = 0; done < data.size();) {
-            const int sent =
-                write(data.data() + done, static_cast<int>(std::min<std::size_t>(data.size() - done, 65536)));
-            if (sent <= 0)
-                return false;
-            done += static_cast<std::size_t>(sent);
-        }
-        return true;
-    }
-};
-
-/// Accepts one connection on a loopback address and runs the handler on its own thread. Reads
-/// and writes time out after 10 s, so a client that misbehaves fails the test instead of hanging it.
-class LoopbackServer
-{
-public:
-    explicit LoopbackServer(int family = AF_INET, int backlog = 4)
-    {
-        m_listener = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_storage storage = {};
-        socklen_t length = 0;
-        if (family == AF_INET6) {
-            auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
-            a->sin6_family = AF_INET6;
-            a->sin6_addr = in6addr_loopback;
-            length = sizeof *a;
-        } else {
-            auto* a = reinterpret_cast<sockaddr_in*>(&storage);
-            a->sin_family = AF_INET;
-            a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            length = sizeof *a;
-        }
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
-            ::listen(m_listener, backlog) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
-            throw std::runtime_error("cannot listen on the loopback address");
-        m_port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
-                                          : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-    }
-    ~LoopbackServer()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        ::close(m_listener);
-    }
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
-
-    int Port() const { return m_port; }
-
-    void Serve(std::function<void(int)> handler)
-    {
-        m_thread = std::thread([this, handler = std::move(handler)] {
-            pollfd p = {m_listener, POLLIN, 0};
-            if (::poll(&p, 1, 10000) != 1)
-                return;
-            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                return;
-            timeval limit = {10, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-            handler(fd);
-            ::close(fd);
-        });
-    }
-
-    /// Serves plain bytes.
-    void ServePlain(std::function<void(const Channel&)> handler)
-    {
-        Serve([handler = std::move(handler)](int fd) {
-            Channel channel{[fd](char* b, int n) { return static_cast<int>(::recv(fd, b, static_cast<size_t>(n), 0)); },
-                            [fd](const char* b, int n) {
-                                return static_cast<int>(::send(fd, b, static_cast<size_t>(n), MSG_NOSIGNAL));
-                            }};
-            handler(channel);
-        });
-    }
-
-    /// Notes the handshake outcome and the name the client asked for (SNI), then serves TLS.
-    void ServeTls(const fakes::TestCertificate& cert, std::function<void(SSL*, const Channel&)> handler)
-    {
-        Serve([this, cert, handler = std::move(handler)](int fd) {
-            std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);
-            if (!ctx || SSL_CTX_use_certificate_chain_file(ctx.get(), cert.certFile.c_str()) != 1 ||
-                SSL_CTX_use_PrivateKey_file(ctx.get(), cert.keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
-                return;
-            std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(ctx.get()), &SSL_free);
-            SSL_set_fd(ssl.get(), fd);
-            if (SSL_accept(ssl.get()) != 1) {
-                ERR_clear_error();
-                return;
-            }
-            m_handshakeDone = true;
-            if (const char* name = SSL_get_servername(ssl.get(), TLSEXT_NAMETYPE_host_name))
-                m_serverName = name;
-            SSL* s = ssl.get();
-            Channel channel{[s](char* b, int n) { return SSL_read(s, b, n); },
-                            [s](const char* b, int n) { return SSL_write(s, b, n); }};
-            handler(s, channel);
-            ERR_clear_error();
-        });
-    }
-
-    void Join()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    bool HandshakeDone() const { return m_handshakeDone; }
-    std::optional<std::string> ServerName() const { return m_serverName; }
-
-private:
-    int m_listener = -1;
-    int m_port = 0;
-    std::thread m_thread;
-    std::atomic<bool> m_handshakeDone{false};
-    std::optional<std::string> m_serverName;
-};
+using mail_test::Channel;
+using mail_test::LoopbackServer;
 
 /// The error number of what `action` raised, or nullopt when it raised nothing.
 template <typename F> std::optional<CWSocketException> Raised(F action)
@@ -479,65 +338,19 @@ TEST(SocketTest, CloseIsHarmlessWhenRepeatedAndUseAfterCloseRaises)
     EXPECT_TRUE(Raised([&] { socket.WaitReadable(0); }));
 }
 
-TEST(SocketTest, MegabyteTransfersBothWays)
-{
-    const std::string up = Pattern(kLarge, 1);
-    const std::string down = Pattern(kLarge, 2);
-    LoopbackServer server;
-    std::string received;
-    server.ServePlain([&](const Channel& ch) {
-        received = ch.ReadExactly(kLarge);
-        ch.WriteAll(down);
-    });
-    CWSocket socket;
-    socket.ConnectTo("127.0.0.1", server.Port());
-    socket.SendAll(up);
-    EXPECT_TRUE(ReceiveExactly(socket, kLarge) == down) << "the download arrived changed";
-    server.Join();
-    EXPECT_TRUE(received == up) << "the upload arrived changed (" << received.size() << " bytes)";
-}
-
-TEST(SocketTest, SendingToAClosedPeerRaisesInsteadOfSigpipe)
-{
-    LoopbackServer server;
-    server.ServePlain([](const Channel&) {});
-    CWSocket socket;
-    socket.ConnectTo("127.0.0.1", server.Port());
-    server.Join();
-    char byte = 0;
-    ASSERT_EQ(socket.ReceiveBytes(&byte, 1), 0);
-    // The first sends may still be accepted locally; the reset makes a later one fail.
-    const auto raised = Raised([&] {
-        for (int i = 0; i < 200; ++i)
-            socket.SendAll(std::string(65536, 'x'));
-    });
-    ASSERT_TRUE(raised) << "sending to a closed peer never failed";
-    EXPECT_TRUE(raised->GetErrorNumber() == EPIPE || raised->GetErrorNumber() == ECONNRESET) << raised->GetErrorText();
-}
-
 // ---------------------------------------------------------------------------------------------
-// TLS against an in-test OpenSSL server with a certificate for localhost and 127.0.0.1
+// TLS against an in-test OpenSSL server with the shared certificate for localhost and 127.0.0.1,
+// trusted through SSL_CERT_FILE unless a test says otherwise
 
 class SocketTlsTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = std::make_unique<testsupport::TempDir>();
-        s_cert = fakes::MakeTestCertificate(s_dir->Path());
-    }
-    static void TearDownTestSuite() { s_dir.reset(); }
-
-    static std::unique_ptr<testsupport::TempDir> s_dir;
-    static fakes::TestCertificate s_cert;
+    const fakes::TestCertificate& m_cert = testsupport::SharedCertificate();
+    testsupport::ScopedEnv m_trust{"SSL_CERT_FILE", m_cert.certFile.c_str()};
 };
-
-std::unique_ptr<testsupport::TempDir> SocketTlsTest::s_dir;
-fakes::TestCertificate SocketTlsTest::s_cert;
 
 TEST_F(SocketTlsTest, TrustedCertificateCarriesARoundTripAndTheOrderlyClose)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
     // An IP address is checked against the certificate's address and sent without SNI.
     const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {{"localhost", "localhost"},
                                                                                    {"127.0.0.1", std::nullopt}};
@@ -545,7 +358,7 @@ TEST_F(SocketTlsTest, TrustedCertificateCarriesARoundTripAndTheOrderlyClose)
         SCOPED_TRACE(host);
         LoopbackServer server;
         std::string request;
-        server.ServeTls(s_cert, [&](SSL* ssl, const Channel& ch) {
+        server.ServeTls(m_cert, [&](SSL* ssl, const Channel& ch) {
             request = ch.ReadExactly(4);
             ch.WriteAll("pong");
             SSL_shutdown(ssl);
@@ -581,10 +394,10 @@ TEST_F(SocketTlsTest, RejectsUntrustedCertificateAndWrongNames)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testsupport::ScopedEnv file("SSL_CERT_FILE", c.trusted ? s_cert.certFile.c_str() : nullptr);
+        testsupport::ScopedEnv file("SSL_CERT_FILE", c.trusted ? m_cert.certFile.c_str() : nullptr);
         testsupport::ScopedEnv dir("SSL_CERT_DIR", nullptr);
         LoopbackServer server;
-        server.ServeTls(s_cert, [](SSL*, const Channel& ch) { ch.ReadExactly(1); });
+        server.ServeTls(m_cert, [](SSL*, const Channel& ch) { ch.ReadExactly(1); });
         CWSocket socket;
         socket.ConnectTo("127.0.0.1", server.Port());
         const auto raised = Raised([&] { socket.StartTls(c.name); });
@@ -601,7 +414,6 @@ TEST_F(SocketTlsTest, RejectsUntrustedCertificateAndWrongNames)
 
 TEST_F(SocketTlsTest, StalledHandshakeAndHalfARecordTimeOut)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
     {
         SCOPED_TRACE("handshake");
         // Takes the ClientHello and answers nothing until the client has gone.
@@ -629,7 +441,7 @@ TEST_F(SocketTlsTest, StalledHandshakeAndHalfARecordTimeOut)
         // A record header that announces 64 bytes, and three of them, past the TLS layer.
         LoopbackServer server;
         std::atomic<bool> sentHalf{false};
-        server.ServeTls(s_cert, [&](SSL* ssl, const Channel& ch) {
+        server.ServeTls(m_cert, [&](SSL* ssl, const Channel& ch) {
             static const char half[] = "\x17\x03\x03\x00\x40"
                                        "abc";
             sentHalf = ::send(SSL_get_fd(ssl), half, sizeof half - 1, MSG_NOSIGNAL) == 8;
@@ -654,9 +466,8 @@ TEST_F(SocketTlsTest, StalledHandshakeAndHalfARecordTimeOut)
 
 TEST_F(SocketTlsTest, BufferedTlsDataCountsAsReadable)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
     LoopbackServer server;
-    server.ServeTls(s_cert, [](SSL*, const Channel& ch) {
+    server.ServeTls(m_cert, [](SSL*, const Channel& ch) {
         ch.WriteAll("hello world"); // one record
         ch.ReadExactly(1);
     });
@@ -671,43 +482,52 @@ TEST_F(SocketTlsTest, BufferedTlsDataCountsAsReadable)
     socket.SendAll("e");
 }
 
-TEST_F(SocketTlsTest, MegabyteTransfersBothWays)
+TEST_F(SocketTlsTest, MegabyteTransfersBothWaysPlainOrTls)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
-    const std::string up = Pattern(kLarge, 3);
-    const std::string down = Pattern(kLarge, 4);
-    LoopbackServer server;
-    std::string received;
-    server.ServeTls(s_cert, [&](SSL*, const Channel& ch) {
-        received = ch.ReadExactly(kLarge);
-        ch.WriteAll(down);
-    });
-    CWSocket socket;
-    socket.ConnectTo("localhost", server.Port());
-    socket.StartTls("localhost");
-    socket.SendAll(up);
-    EXPECT_TRUE(ReceiveExactly(socket, kLarge) == down) << "the download arrived changed";
-    server.Join();
-    EXPECT_TRUE(received == up) << "the upload arrived changed (" << received.size() << " bytes)";
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        const std::string up = Pattern(kLarge, tls ? 3 : 1);
+        const std::string down = Pattern(kLarge, tls ? 4 : 2);
+        LoopbackServer server;
+        std::string received;
+        server.ServeChannel(tls ? &m_cert : nullptr, [&](const Channel& ch) {
+            received = ch.ReadExactly(kLarge);
+            ch.WriteAll(down);
+        });
+        CWSocket socket;
+        socket.ConnectTo(tls ? "localhost" : "127.0.0.1", server.Port());
+        if (tls)
+            socket.StartTls("localhost");
+        socket.SendAll(up);
+        EXPECT_TRUE(ReceiveExactly(socket, kLarge) == down) << "the download arrived changed";
+        server.Join();
+        EXPECT_TRUE(received == up) << "the upload arrived changed (" << received.size() << " bytes)";
+    }
 }
 
-TEST_F(SocketTlsTest, SendingToAVanishedTlsPeerRaisesInsteadOfSigpipe)
+// The peer goes without a word (no close_notify over TLS). The first sends may still be accepted
+// locally; the reset makes a later one fail.
+TEST_F(SocketTlsTest, SendingToAVanishedPeerRaisesInsteadOfSigpipe)
 {
-    testsupport::ScopedEnv trust("SSL_CERT_FILE", s_cert.certFile.c_str());
-    LoopbackServer server;
-    server.ServeTls(s_cert, [](SSL*, const Channel& ch) { ch.ReadExactly(1); }); // no close_notify
-    CWSocket socket;
-    socket.ConnectTo("127.0.0.1", server.Port());
-    socket.StartTls("127.0.0.1");
-    socket.SendAll("x");
-    server.Join();
-    const auto raised = Raised([&] {
-        for (int i = 0; i < 200; ++i)
-            socket.SendAll(std::string(65536, 'x'));
-    });
-    ASSERT_TRUE(raised) << "sending to a closed peer never failed";
-    EXPECT_TRUE(raised->GetErrorNumber() == EPIPE || raised->GetErrorNumber() == ECONNRESET) << raised->GetErrorText();
-    EXPECT_EQ(socket.CloseSocket(), 0);
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        LoopbackServer server;
+        server.ServeChannel(tls ? &m_cert : nullptr, [](const Channel& ch) { ch.ReadExactly(1); });
+        CWSocket socket;
+        socket.ConnectTo("127.0.0.1", server.Port());
+        if (tls)
+            socket.StartTls("127.0.0.1");
+        socket.SendAll("x");
+        server.Join();
+        const auto raised = Raised([&] {
+            for (int i = 0; i < 200; ++i)
+                socket.SendAll(std::string(65536, 'x'));
+        });
+        ASSERT_TRUE(raised) << "sending to a closed peer never failed";
+        EXPECT_TRUE(raised->GetErrorNumber() == EPIPE || raised->GetErrorNumber() == ECONNRESET)
+            << raised->GetErrorText();
+        EXPECT_EQ(socket.CloseSocket(), 0);
+    }
 }
 
 } // namespace

@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -45,13 +44,8 @@ class LinkCheckHttpTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_env = std::make_unique<testsupport::NoProxyEnvironment>();
-        s_dir = std::make_unique<fakes::TempDirectory>("orvex-linkcheck");
-        const std::string root = s_dir->File("root");
-        auto put = [&](const std::string& rel, const std::string& bytes) {
-            std::filesystem::create_directories(std::filesystem::path(root + "/" + rel).parent_path());
-            testsupport::WriteBytes(root + "/" + rel, bytes);
-        };
+        s_server = std::make_unique<testsupport::FakeSite>("orvex-linkcheck");
+        const auto put = [](const std::string& rel, const std::string& bytes) { s_server->Put(rel, bytes); };
         const std::string link = "<a href=\"" + kMine + "\">" + kAnchorUtf8 + "</a>\n";
         put("default/link.html", "<html><body>" + link + "</body></html>\n");
         put("default/cyrillic.html", "<html><body><a href=\"" + kMine + "\">" + kAnchor1251 + "</a></body></html>\n");
@@ -63,15 +57,9 @@ protected:
         put("closed.localhost/robots.txt.fault", "close\n");
         put("tilde.localhost/~joe/link.html", link);
         put("tilde.localhost/robots.txt", "User-agent: *\nDisallow: /~joe/\n");
-        s_server = std::make_unique<fakes::FakeHttpServer>();
-        s_server->Start(root);
+        s_server->Start();
     }
-    static void TearDownTestSuite()
-    {
-        s_server.reset();
-        s_dir.reset();
-        s_env.reset();
-    }
+    static void TearDownTestSuite() { s_server.reset(); }
 
     static uint32_t Check(const std::string& fromPage)
     {
@@ -86,9 +74,7 @@ protected:
         return link.GetStatus();
     }
 
-    static inline std::unique_ptr<testsupport::NoProxyEnvironment> s_env;
-    static inline std::unique_ptr<fakes::TempDirectory> s_dir;
-    static inline std::unique_ptr<fakes::FakeHttpServer> s_server;
+    static inline std::unique_ptr<testsupport::FakeSite> s_server;
 };
 
 class LinkCheckStatusTest : public LinkCheckHttpTest, public ::testing::WithParamInterface<StatusCase>

@@ -13,40 +13,41 @@
 
 namespace {
 
-TEST(UrlsMatch, HostAndObjectWithoutCaseTrailingSlashOfBareHost)
+// Host and object compare without case and a bare host's slash counts for nothing; "www." only
+// when asked; "/*" on either side is any object of that host and port; http and https are one
+// service on default or equal ports.
+TEST(UrlsMatch, HostObjectWildcardAndService)
 {
-    EXPECT_TRUE(UrlsMatch("http://mysite.example/", "http://MYSITE.example", false));
-    EXPECT_TRUE(UrlsMatch("http://mysite.example/A/Page.html", "http://mysite.example/a/page.HTML", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example/a", "http://mysite.example/b", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example/", "http://other.example/", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example/", "/", false));
-    EXPECT_FALSE(UrlsMatch("", "", false));
-}
-
-TEST(UrlsMatch, WwwCountsOnlyWhenAsked)
-{
-    EXPECT_FALSE(UrlsMatch("http://www.mysite.example/", "http://mysite.example/", false));
-    EXPECT_TRUE(UrlsMatch("http://www.mysite.example/", "http://mysite.example/", true));
-    EXPECT_TRUE(UrlsMatch("http://WWW.mysite.example/", "http://www.MySite.example/", true));
-}
-
-TEST(UrlsMatch, ObjectWildcardOnEitherSide)
-{
-    EXPECT_TRUE(UrlsMatch("http://mysite.example/*", "http://mysite.example/deep/page?x=1", false));
-    EXPECT_TRUE(UrlsMatch("http://mysite.example/deep", "http://mysite.example/*", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example/*", "http://other.example/deep", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example/*", "http://mysite.example:81/deep", false));
-}
-
-TEST(UrlsMatch, HttpAndHttpsAreOneServiceOnDefaultOrEqualPorts)
-{
-    EXPECT_TRUE(UrlsMatch("http://mysite.example/", "https://mysite.example/", false));
-    EXPECT_TRUE(UrlsMatch("https://mysite.example:443/", "http://mysite.example:80/", false));
-    EXPECT_TRUE(UrlsMatch("http://mysite.example:8080/", "https://mysite.example:8080/", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example/", "https://mysite.example:8443/", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example:8080/", "https://mysite.example/", false));
-    EXPECT_FALSE(UrlsMatch("http://mysite.example:8080/", "http://mysite.example/", false));
-    EXPECT_FALSE(UrlsMatch("ftp://mysite.example/", "http://mysite.example/", false));
+    const struct
+    {
+        const char* a;
+        const char* b;
+        bool ignoreWww;
+        bool verdict;
+    } cases[] = {
+        {"http://mysite.example/", "http://MYSITE.example", false, true},
+        {"http://mysite.example/A/Page.html", "http://mysite.example/a/page.HTML", false, true},
+        {"http://mysite.example/a", "http://mysite.example/b", false, false},
+        {"http://mysite.example/", "http://other.example/", false, false},
+        {"http://mysite.example/", "/", false, false},
+        {"", "", false, false},
+        {"http://www.mysite.example/", "http://mysite.example/", false, false},
+        {"http://www.mysite.example/", "http://mysite.example/", true, true},
+        {"http://WWW.mysite.example/", "http://www.MySite.example/", true, true},
+        {"http://mysite.example/*", "http://mysite.example/deep/page?x=1", false, true},
+        {"http://mysite.example/deep", "http://mysite.example/*", false, true},
+        {"http://mysite.example/*", "http://other.example/deep", false, false},
+        {"http://mysite.example/*", "http://mysite.example:81/deep", false, false},
+        {"http://mysite.example/", "https://mysite.example/", false, true},
+        {"https://mysite.example:443/", "http://mysite.example:80/", false, true},
+        {"http://mysite.example:8080/", "https://mysite.example:8080/", false, true},
+        {"http://mysite.example/", "https://mysite.example:8443/", false, false},
+        {"http://mysite.example:8080/", "https://mysite.example/", false, false},
+        {"http://mysite.example:8080/", "http://mysite.example/", false, false},
+        {"ftp://mysite.example/", "http://mysite.example/", false, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UrlsMatch(c.a, c.b, c.ignoreWww), c.verdict) << c.a << " / " << c.b << " / www " << c.ignoreWww;
 }
 
 struct HrefVerdict
@@ -120,56 +121,57 @@ TEST(UrlsMatch, InternationalNamesInEitherForm)
         EXPECT_EQ(UrlsMatch(NormalizeUrl(c.toPage), c.href, false), c.verdict) << c.toPage << " / " << c.href;
 }
 
-// On the page "http://partner.example/links.html" (true: internal).
+// Hrefs as browsers and crawlers read them (true: internal).
 TEST(InternalLink, HrefsReadAsBrowsersReadThem)
 {
-    const std::string page = "http://partner.example/links.html";
-    const HrefVerdict cases[] = {
+    const char* const page = "http://partner.example/links.html";
+    const struct
+    {
+        const char* page;
+        std::string_view href;
+        bool internal;
+    } cases[] = {
+        // Relative hrefs, the page's host in any case and port, and its www. twin are internal.
+        {page, "/about", true},
+        {page, "#top", true},
+        {page, "page2.html", true},
+        {page, "?p=2", true},
+        {page, "https://PARTNER.example:8443/x", true},
+        {page, "http://www.partner.example/", true},
+        {"http://www.partner.example/", "http://partner.example/", true},
+        {page, "http://sub.partner.example/", false},
+        {page, "http://other.example/", false},
+        // Without a page address only the obviously local hrefs are internal.
+        {"", "page2.html", false},
+        {"", "/x", true},
         // A protocol-relative href names a host, in the page's scheme.
-        {"//other.example/", false},
-        {"\\\\other.example/", false},
-        {"///other.example", false},
-        {"//partner.example/x", true},
-        {"//www.partner.example/x", true},
+        {page, "//other.example/", false},
+        {page, "\\\\other.example/", false},
+        {page, "///other.example", false},
+        {page, "//partner.example/x", true},
+        {page, "//www.partner.example/x", true},
         // Trimmed first.
-        {" http://other.example/ ", false},
-        {"\thttp://other.example/\n", false},
-        {" /about", true},
-        {" #top", true},
-        {" page2.html ", true},
+        {page, " http://other.example/ ", false},
+        {page, "\thttp://other.example/\n", false},
+        {page, " /about", true},
+        {page, " #top", true},
+        {page, " page2.html ", true},
         // "\" ends the authority.
-        {"http://partner.example\\@other.example/", true},
-        {"http://other.example\\@partner.example/", false},
-        {"http://partner.example@other.example/", false},
+        {page, "http://partner.example\\@other.example/", true},
+        {page, "http://other.example\\@partner.example/", false},
+        {page, "http://partner.example@other.example/", false},
         // "http:" with fewer than two slashes on an http page is a path of the page's site.
-        {"http:other.example", true},
-        {"https:other.example", false},
+        {page, "http:other.example", true},
+        {page, "https:other.example", false},
         // Script pseudo-addresses name no site.
-        {"javascript:go('http://other.example/')", true},
+        {page, "javascript:go('http://other.example/')", true},
+        // International names in either form.
+        {"http://пример.example/", "http://xn--e1afmkfd.example/x", true},
+        {"http://xn--e1afmkfd.example/", "//ПРИМЕР.example/x", true},
+        {"https://пример.example/", "//xn--e1afmkfd.other/x", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(IsInternalLink(page, std::string(c.href)), c.verdict) << c.href;
-
-    EXPECT_TRUE(IsInternalLink("http://пример.example/", "http://xn--e1afmkfd.example/x"));
-    EXPECT_TRUE(IsInternalLink("http://xn--e1afmkfd.example/", "//ПРИМЕР.example/x"));
-    EXPECT_FALSE(IsInternalLink("https://пример.example/", "//xn--e1afmkfd.other/x"));
-}
-
-TEST(InternalLink, RelativeSameHostAndWww)
-{
-    const std::string page = "http://partner.example/links.html";
-    EXPECT_TRUE(IsInternalLink(page, "/about"));
-    EXPECT_TRUE(IsInternalLink(page, "#top"));
-    EXPECT_TRUE(IsInternalLink(page, "page2.html"));
-    EXPECT_TRUE(IsInternalLink(page, "?p=2"));
-    EXPECT_TRUE(IsInternalLink(page, "https://PARTNER.example:8443/x"));
-    EXPECT_TRUE(IsInternalLink(page, "http://www.partner.example/"));
-    EXPECT_TRUE(IsInternalLink("http://www.partner.example/", "http://partner.example/"));
-    EXPECT_FALSE(IsInternalLink(page, "http://sub.partner.example/"));
-    EXPECT_FALSE(IsInternalLink(page, "http://other.example/"));
-    // Without a page address only the obviously local hrefs are internal.
-    EXPECT_FALSE(IsInternalLink("", "page2.html"));
-    EXPECT_TRUE(IsInternalLink("", "/x"));
+        EXPECT_EQ(IsInternalLink(c.page, std::string(c.href)), c.internal) << c.href << " on " << c.page;
 }
 
 TEST(FoldCase, ScriptsAnchorsAreWrittenIn)
@@ -206,20 +208,24 @@ protected:
     OleDateTime m_expiry;
 };
 
+// The first rule that applies: not found, then nofollow, then the wrong text; only the right text
+// takes its status from the dates.
 TEST_F(DecideStatusTest, FirstRuleThatApplies)
 {
-    EXPECT_EQ(Decide(false, true, true, 30), StatusNotPresent);
-    EXPECT_EQ(Decide(true, true, true, 30), StatusNofollow);
-    EXPECT_EQ(Decide(true, true, false, -30), StatusNofollow);
-    EXPECT_EQ(Decide(true, false, false, 30), StatusInvalidText);
-    EXPECT_EQ(Decide(true, false, false, -30), StatusInvalidText);
-}
-
-TEST_F(DecideStatusTest, RightTextTakesItsStatusFromTheDates)
-{
-    EXPECT_EQ(Decide(true, false, true, 30), StatusOk);
-    EXPECT_EQ(Decide(true, false, true, 3), StatusExpiring);
-    EXPECT_EQ(Decide(true, false, true, -1), StatusExpired);
+    const struct
+    {
+        bool found, nofollow, textOk;
+        double daysBeforeExpiry;
+        uint32_t status;
+    } cases[] = {
+        {false, true, true, 30, StatusNotPresent},    {true, true, true, 30, StatusNofollow},
+        {true, true, false, -30, StatusNofollow},     {true, false, false, 30, StatusInvalidText},
+        {true, false, false, -30, StatusInvalidText}, {true, false, true, 30, StatusOk},
+        {true, false, true, 3, StatusExpiring},       {true, false, true, -1, StatusExpired},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Decide(c.found, c.nofollow, c.textOk, c.daysBeforeExpiry), c.status)
+            << c.found << c.nofollow << c.textOk << " " << c.daysBeforeExpiry << " days before expiry";
 }
 
 TEST(CheckLinkDates, MovesOnlyAmongTheDateStates)

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,9 +22,7 @@ class PageAnalysisTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_env = std::make_unique<testsupport::NoProxyEnvironment>();
-        s_dir = std::make_unique<fakes::TempDirectory>("orvex-analysis");
-        s_root = s_dir->File("root");
+        s_server = std::make_unique<testsupport::FakeSite>("orvex-analysis");
         Put("partner.localhost/robots.txt", "User-agent: *\r\nDisallow: /private\r\n");
         Put("partner.localhost/links.html",
             "<html><body>\n"
@@ -46,37 +43,25 @@ protected:
             "<a href=\"//MYSITE.localhost/\" rel=nofollow>again</a></p>\n"
             "<div><a href=\"http://mysite.localhost/\">left open\n</div>\n"
             "</body></html>\n");
-        s_server = std::make_unique<fakes::FakeHttpServer>();
-        s_server->Start(s_root);
-        s_saved = GetCheckSettings();
-        CheckSettings settings = s_saved;
-        settings.pageRankHost = "rank.localhost:" + std::to_string(s_server->HttpPort());
-        SetCheckSettings(settings);
+        s_server->Start();
+        s_settings = std::make_unique<testsupport::ScopedCheckSettings>();
+        testsupport::UpdateCheckSettings(
+            [](CheckSettings& s) { s.pageRankHost = "rank.localhost:" + std::to_string(s_server->HttpPort()); });
         Put("rank.localhost/ranks.json",
             "{\"info:" + s_server->Url("partner.localhost", "/links.html") + "\": \"Rank_1:1:6\\n\"}");
     }
     static void TearDownTestSuite()
     {
-        SetCheckSettings(s_saved);
+        s_settings.reset();
         s_server.reset();
-        s_dir.reset();
-        s_env.reset();
     }
 
-    static void Put(const std::string& rel, const std::string& bytes)
-    {
-        const std::string path = s_root + "/" + rel;
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        testsupport::WriteBytes(path, bytes);
-    }
+    static void Put(const std::string& rel, const std::string& bytes) { s_server->Put(rel, bytes); }
 
     static std::string Url(const std::string& host, const std::string& path) { return s_server->Url(host, path); }
 
-    static inline std::unique_ptr<testsupport::NoProxyEnvironment> s_env;
-    static inline std::unique_ptr<fakes::TempDirectory> s_dir;
-    static inline std::unique_ptr<fakes::FakeHttpServer> s_server;
-    static inline std::string s_root;
-    static inline CheckSettings s_saved;
+    static inline std::unique_ptr<testsupport::FakeSite> s_server;
+    static inline std::unique_ptr<testsupport::ScopedCheckSettings> s_settings;
 };
 
 TEST_F(PageAnalysisTest, ExternalLinksInfoCountsDistinctHrefsAndListsNofollowOnesInBothLists)
@@ -194,10 +179,7 @@ TEST_F(PageAnalysisTest, LinkSourceOfAPageParsedInPiecesKeepsEverySource)
         ++blocks;
     }
     EXPECT_EQ(blocks, expected);
-    std::size_t found = 0;
-    for (std::size_t at = text.find("Raw link : "); at != std::string::npos; at = text.find("Raw link : ", at + 1))
-        ++found;
-    EXPECT_EQ(found, static_cast<std::size_t>(expected));
+    EXPECT_EQ(testsupport::Occurrences(text, "Raw link : "), static_cast<std::size_t>(expected));
 }
 
 TEST_F(PageAnalysisTest, ACancelledFetchEndsBeforeASlowPageArrives)

@@ -15,7 +15,7 @@
 namespace {
 
 const std::string kPiecesPage = "http://partner.example/links.html";
-const std::string kMine = "http://mine.example/";
+const std::string kPiecesMine = "http://mine.example/";
 
 class CDocumentMaker
 {
@@ -76,7 +76,8 @@ private:
         case 6:
             return kText[Below(std::size(kText))];
         case 7:
-            return Below(2) ? "<script>var s = '<a href=\"" + kMine + "\">my anchor</a>';</script>" : "<!-- <a> -->";
+            return Below(2) ? "<script>var s = '<a href=\"" + kPiecesMine + "\">my anchor</a>';</script>"
+                            : "<!-- <a> -->";
         default:
             return Below(2) ? "<meta name=\"robots\" content=\"index\">" : "<br>";
         }
@@ -123,12 +124,12 @@ TEST(PagePieces, EveryPieceSizeGivesTheWholePageVerdict)
     for (int doc = 0; doc < 1500; ++doc) {
         const std::string html = maker.Make(150);
         PageFindings whole;
-        ASSERT_TRUE(pagescan::ScanPageInPieces(kPiecesPage, html, {}, kMine, "my anchor", whole, SIZE_MAX, 1));
+        ASSERT_TRUE(pagescan::ScanPageInPieces(kPiecesPage, html, {}, kPiecesMine, "my anchor", whole, SIZE_MAX, 1));
         for (const std::size_t maxTags : {std::size_t{1}, std::size_t{7}}) {
             PageFindings pieces;
             std::size_t walked = 0;
-            ASSERT_TRUE(
-                pagescan::ScanPageInPieces(kPiecesPage, html, {}, kMine, "my anchor", pieces, maxTags, 1, &walked));
+            ASSERT_TRUE(pagescan::ScanPageInPieces(kPiecesPage, html, {}, kPiecesMine, "my anchor", pieces, maxTags, 1,
+                                                   &walked));
             ASSERT_EQ(Describe(pieces), Describe(whole))
                 << "document " << doc << ", pieces of " << maxTags << " tags:\n"
                 << html;
@@ -146,7 +147,7 @@ TEST(PagePieces, HiddenAndNoindexLinksStaySoAcrossCuts)
     std::string filler;
     for (int i = 0; i < 2000; ++i)
         filler += "<li><a href=\"http://site" + std::to_string(i) + ".example/\">x</a>";
-    const std::string mine = "<a href=\"" + kMine + "\">my anchor</a>";
+    const std::string mine = "<a href=\"" + kPiecesMine + "\">my anchor</a>";
     struct Case
     {
         const char* what;
@@ -167,7 +168,7 @@ TEST(PagePieces, HiddenAndNoindexLinksStaySoAcrossCuts)
         PageFindings findings;
         std::size_t walked = 0;
         ASSERT_TRUE(
-            pagescan::ScanPageInPieces(kPiecesPage, c.html, {}, kMine, "my anchor", findings, 300, 50, &walked));
+            pagescan::ScanPageInPieces(kPiecesPage, c.html, {}, kPiecesMine, "my anchor", findings, 300, 50, &walked));
         EXPECT_GT(walked, 5u) << c.what;
         EXPECT_EQ(findings.found, c.found) << c.what;
         EXPECT_EQ(findings.nofollowSeen, c.nofollow) << c.what;

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -321,11 +320,8 @@ TEST(RobotsRobustness, MegabyteLines)
     const std::string longPath = "/" + std::string(1 << 20, 'a');
     Lines lines = {"User-agent: *", "Disallow: /" + std::string(1 << 20, 'a') + "b",
                    "Allow: /" + std::string(1 << 20, 'a'), std::string(1 << 20, ':'), std::string(1 << 20, ' ')};
-    bool allowed = false;
-    allowed = RobotsAllows(lines, longPath);
-    EXPECT_TRUE(allowed);
-    allowed = RobotsAllows(lines, longPath + "b");
-    EXPECT_FALSE(allowed);
+    EXPECT_TRUE(RobotsAllows(lines, longPath));
+    EXPECT_FALSE(RobotsAllows(lines, longPath + "b"));
 }
 
 TEST(RobotsRobustness, LongLiteralPieceAgainstRepetitivePath)
@@ -333,9 +329,7 @@ TEST(RobotsRobustness, LongLiteralPieceAgainstRepetitivePath)
     // A naive substring search would compare ~10^11 characters here.
     const std::string path = "/" + std::string(1 << 20, 'a');
     const Lines lines = {"User-agent: *", "Disallow: /*" + std::string(100000, 'a') + "b"};
-    bool allowed = false;
-    allowed = RobotsAllows(lines, path);
-    EXPECT_TRUE(allowed);
+    EXPECT_TRUE(RobotsAllows(lines, path));
     EXPECT_FALSE(RobotsAllows(lines, path + "b"));
 }
 
@@ -346,11 +340,8 @@ TEST(RobotsRobustness, OneHugeWildcardPattern)
         pattern += "*a";
     const Lines lines = {"User-agent: *", "Disallow: " + pattern + "*b$"};
     const std::string path = "/" + std::string(1 << 20, 'a');
-    bool allowed = false;
-    allowed = RobotsAllows(lines, path + "b");
-    EXPECT_FALSE(allowed);
-    allowed = RobotsAllows(lines, path);
-    EXPECT_TRUE(allowed);
+    EXPECT_FALSE(RobotsAllows(lines, path + "b"));
+    EXPECT_TRUE(RobotsAllows(lines, path));
     EXPECT_TRUE(RobotsAllows(lines, path.substr(0, path.size() - 1) + "b"));
 }
 
@@ -368,11 +359,8 @@ TEST(RobotsRobustness, FiveMebibytesOfWildcards)
         total += lines.back().size() + 1;
     }
     const std::string path = "/" + std::string(20000, 'a');
-    bool allowed = false;
-    allowed = RobotsAllows(lines, path);
-    EXPECT_TRUE(allowed);
-    allowed = RobotsAllows(lines, path + "b7");
-    EXPECT_FALSE(allowed);
+    EXPECT_TRUE(RobotsAllows(lines, path));
+    EXPECT_FALSE(RobotsAllows(lines, path + "b7"));
 }
 
 TEST(RobotsRobustness, ManyTinyRules)
@@ -381,9 +369,7 @@ TEST(RobotsRobustness, ManyTinyRules)
     for (int n = 0; n < 200000; ++n)
         lines.push_back("Disallow: /*x" + std::to_string(n % 1000));
     const std::string path = "/" + std::string(5000, 'y');
-    bool allowed = false;
-    allowed = RobotsAllows(lines, path);
-    EXPECT_TRUE(allowed);
+    EXPECT_TRUE(RobotsAllows(lines, path));
 }
 
 // RobotsTxtUrl: the page's scheme, host and port are kept, so https sites are asked over https.
@@ -486,14 +472,11 @@ class RobotsHttpTest : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_env = std::make_unique<testsupport::NoProxyEnvironment>();
-        s_dir = std::make_unique<fakes::TempDirectory>("orvex-robots");
-        const std::string root = s_dir->File("root");
-        auto put = [&](const std::string& host, const std::string& bytes) {
-            std::filesystem::create_directories(root + "/" + host);
-            testsupport::WriteBytes(root + "/" + host + "/robots.txt", bytes);
+        s_server = std::make_unique<testsupport::FakeSite>("orvex-robots");
+        // No robots.txt in the default folder: 404.
+        const auto put = [](const std::string& host, const std::string& bytes) {
+            s_server->Put(host + "/robots.txt", bytes);
         };
-        std::filesystem::create_directories(root + "/default"); // no robots.txt: 404
         put("partner.localhost", "User-agent: *\nDisallow: /private\n");
         put("crlf.localhost", "User-agent: *\r\nDisallow: /private\r\n");
         put("googlebot.localhost", "User-agent: *\nDisallow: /\n\nUser-agent: Googlebot\nAllow: /\n");
@@ -501,68 +484,40 @@ protected:
         put("empty.localhost", "");
         put("tilde.localhost", "User-agent: *\nDisallow: /~joe/\n");
         // Answers the server gives instead of the file (see http_server.py, "P.fault").
-        auto fault = [&](const std::string& host, const std::string& kind) {
-            std::filesystem::create_directories(root + "/" + host);
-            testsupport::WriteBytes(root + "/" + host + "/robots.txt.fault", kind + "\n");
-        };
-        fault("status500.localhost", "500");
-        fault("status503.localhost", "503");
-        fault("status599.localhost", "599");
-        fault("status403.localhost", "403");
-        fault("status410.localhost", "410");
-        fault("closed.localhost", "close");
-        fault("cutheaders.localhost", "headers");
-        fault("cutbody.localhost", "body");
-        s_server = std::make_unique<fakes::FakeHttpServer>();
-        s_server->Start(root);
+        for (const std::string kind : {"500", "503", "599", "403", "410"})
+            s_server->Put("status" + kind + ".localhost/robots.txt.fault", kind + "\n");
+        s_server->Put("closed.localhost/robots.txt.fault", "close\n");
+        s_server->Put("cutheaders.localhost/robots.txt.fault", "headers\n");
+        s_server->Put("cutbody.localhost/robots.txt.fault", "body\n");
+        s_server->Start();
     }
-    static void TearDownTestSuite()
-    {
-        s_server.reset();
-        s_dir.reset();
-        s_env.reset();
-    }
+    static void TearDownTestSuite() { s_server.reset(); }
 
     static std::string Url(const std::string& host, const std::string& path) { return s_server->Url(host, path); }
 
-    static inline std::unique_ptr<testsupport::NoProxyEnvironment> s_env;
-    static inline std::unique_ptr<fakes::TempDirectory> s_dir;
-    static inline std::unique_ptr<fakes::FakeHttpServer> s_server;
+    static inline std::unique_ptr<testsupport::FakeSite> s_server;
 };
 
-TEST_F(RobotsHttpTest, DisallowedPageIsBlocked)
+// The rules read over HTTP as from the lines: CR LF files, the Googlebot group, a byte order
+// mark, "*" without a blank and a comment, an escaped "~" in the page's address; no file (404)
+// or an empty one blocks nothing.
+TEST_F(RobotsHttpTest, PagesAreBlockedAsTheFileSays)
 {
-    EXPECT_TRUE(IsBlockedByRobots(Url("partner.localhost", "/private/page.html")));
-    EXPECT_FALSE(IsBlockedByRobots(Url("partner.localhost", "/public.html")));
-    EXPECT_FALSE(IsBlockedByRobots(Url("partner.localhost", "/PRIVATE")));
-}
-
-TEST_F(RobotsHttpTest, CrLfFileReadsLikeLf)
-{
-    EXPECT_TRUE(IsBlockedByRobots(Url("crlf.localhost", "/private/page.html")));
-}
-
-TEST_F(RobotsHttpTest, GooglebotGroupWins)
-{
-    EXPECT_FALSE(IsBlockedByRobots(Url("googlebot.localhost", "/page.html")));
-}
-
-TEST_F(RobotsHttpTest, BomStarAndComment)
-{
-    EXPECT_TRUE(IsBlockedByRobots(Url("bom.localhost", "/a/b.html")));
-}
-
-TEST_F(RobotsHttpTest, MissingOrEmptyBlocksNothing)
-{
-    EXPECT_FALSE(IsBlockedByRobots(Url("open.localhost", "/private/page.html")));  // 404
-    EXPECT_FALSE(IsBlockedByRobots(Url("empty.localhost", "/private/page.html"))); // no lines
-}
-
-TEST_F(RobotsHttpTest, EscapedTildeInThePageAddress)
-{
-    EXPECT_TRUE(IsBlockedByRobots(Url("tilde.localhost", "/%7Ejoe/page.html")));
-    EXPECT_TRUE(IsBlockedByRobots(Url("tilde.localhost", "/~joe/page.html")));
-    EXPECT_FALSE(IsBlockedByRobots(Url("tilde.localhost", "/%7Eann/page.html")));
+    const struct
+    {
+        const char* host;
+        const char* path;
+        bool blocked;
+    } cases[] = {
+        {"partner.localhost", "/private/page.html", true}, {"partner.localhost", "/public.html", false},
+        {"partner.localhost", "/PRIVATE", false},          {"crlf.localhost", "/private/page.html", true},
+        {"googlebot.localhost", "/page.html", false},      {"bom.localhost", "/a/b.html", true},
+        {"open.localhost", "/private/page.html", false},   {"empty.localhost", "/private/page.html", false},
+        {"tilde.localhost", "/%7Ejoe/page.html", true},    {"tilde.localhost", "/~joe/page.html", true},
+        {"tilde.localhost", "/%7Eann/page.html", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsBlockedByRobots(Url(c.host, c.path)), c.blocked) << c.host << c.path;
 }
 
 /// What a robots.txt answer other than a file means: a client error (4xx) says there are no rules,

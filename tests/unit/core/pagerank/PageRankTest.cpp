@@ -2,6 +2,7 @@
 #include "core/fetch/CheckSettings.h"
 #include "core/records/Link.h"
 #include "fakes/LocalHttpServer.h"
+#include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -112,7 +113,6 @@ class PageRankService : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_saved = GetCheckSettings();
         m_server = std::make_unique<CLocalHttpServer>([this](const LocalHttpRequest& request) {
             std::lock_guard lock(m_mutex);
             m_targets.push_back(request.target);
@@ -124,18 +124,14 @@ protected:
         });
         std::string error;
         ASSERT_TRUE(m_server->Start(&error)) << error;
-        CheckSettings settings = m_saved;
-        settings.useProxy = false;
-        settings.pageRankHost = m_server->HostPort();
-        settings.connectTimeoutSeconds = 5;
-        settings.requestTimeoutSeconds = 10;
-        SetCheckSettings(settings);
+        testsupport::UpdateCheckSettings([this](CheckSettings& settings) {
+            settings.useProxy = false;
+            settings.pageRankHost = m_server->HostPort();
+            settings.connectTimeoutSeconds = 5;
+            settings.requestTimeoutSeconds = 10;
+        });
     }
-    void TearDown() override
-    {
-        m_server.reset();
-        SetCheckSettings(m_saved);
-    }
+    void TearDown() override { m_server.reset(); }
 
     void Answer(std::string text, int status = 200)
     {
@@ -157,7 +153,7 @@ protected:
         return link;
     }
 
-    CheckSettings m_saved;
+    testsupport::ScopedCheckSettings m_settings;
     std::unique_ptr<CLocalHttpServer> m_server;
     std::mutex m_mutex;
     std::string m_answer = "Rank_1:1:4\n";
@@ -185,65 +181,46 @@ TEST_F(PageRankService, NoRequestWithoutAnEndpointOrForAUrlThatCannotBeSplit)
     EXPECT_EQ(QueryPageRank("not a url"), -1);
     EXPECT_EQ(QueryPageRank(""), -1);
 
-    CheckSettings settings = GetCheckSettings();
-    settings.pageRankHost.clear();
-    SetCheckSettings(settings);
+    testsupport::UpdateCheckSettings([](CheckSettings& settings) { settings.pageRankHost.clear(); });
     EXPECT_EQ(QueryPageRank("http://www.example.com/"), -1);
     EXPECT_TRUE(Targets().empty());
 }
 
-TEST_F(PageRankService, ARankThatChangesIsReportedAndStored)
+// The rank read goes to currentPR and the one before to previousPR; a change is one rank to
+// another (0 is a rank, not a failure), never a first rank nor a failed lookup, which keeps the
+// rank as it was.
+TEST_F(PageRankService, ARankIsStoredAndItsChangeReported)
 {
-    Answer("Rank_1:1:5\n");
-    CLink link = LinkWithRank(3);
-    bool changed = false;
-    EXPECT_TRUE(CheckPageRank(&link, changed));
-    EXPECT_EQ(link.GetPreviousPR(), 3);
-    EXPECT_EQ(link.GetCurrentPR(), 5);
-    EXPECT_TRUE(changed);
+    const struct
+    {
+        int32_t current, previous;
+        const char* answer;
+        int32_t newCurrent, newPrevious;
+        bool changed;
+    } cases[] = {
+        {3, 3, "Rank_1:1:5\n", 5, 3, true},
+        {5, 5, "Rank_1:1:0\n", 0, 5, true},
+        {0, 0, "Rank_1:1:0\n", 0, 0, false},
+        {-1, -1, "Rank_1:1:2\n", 2, -1, false},
+        {3, 7, "Rank_1:1:", 3, 3, false},
+        {3, 7, "", 3, 3, false},
+        {3, 7, "<html><body>Service unavailable</body></html>\n", 3, 3, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.current) + " then " + c.answer);
+        Answer(c.answer);
+        CLink link = LinkWithRank(c.current);
+        link.SetPreviousPR(c.previous);
+        bool changed = !c.changed;
+        EXPECT_TRUE(CheckPageRank(&link, changed));
+        EXPECT_EQ(link.GetCurrentPR(), c.newCurrent);
+        EXPECT_EQ(link.GetPreviousPR(), c.newPrevious);
+        EXPECT_EQ(changed, c.changed);
+    }
     // The From page is normalised before it is hashed and sent.
     const std::string normalised = "http://www.partner.example/links.html";
-    ASSERT_EQ(Targets().size(), 1u);
-    EXPECT_EQ(Targets()[0],
+    EXPECT_EQ(Targets().front(),
               "/tbr?client=navclient-auto&ch=" + PageRankChecksum(normalised) + "&features=Rank&q=info:" + normalised);
-
-    // Dropping to 0 is a change too, and 0 is a rank, not a failure.
-    Answer("Rank_1:1:0\n");
-    EXPECT_TRUE(CheckPageRank(&link, changed));
-    EXPECT_EQ(link.GetPreviousPR(), 5);
-    EXPECT_EQ(link.GetCurrentPR(), 0);
-    EXPECT_TRUE(changed);
-
-    // The same rank again moves into previousPR without counting as a change.
-    EXPECT_TRUE(CheckPageRank(&link, changed));
-    EXPECT_EQ(link.GetPreviousPR(), 0);
-    EXPECT_EQ(link.GetCurrentPR(), 0);
-    EXPECT_FALSE(changed);
-}
-
-TEST_F(PageRankService, AFirstRankIsStoredButIsNoChange)
-{
-    Answer("Rank_1:1:2\n");
-    CLink link = LinkWithRank(-1);
-    bool changed = true;
-    EXPECT_TRUE(CheckPageRank(&link, changed));
-    EXPECT_EQ(link.GetPreviousPR(), -1);
-    EXPECT_EQ(link.GetCurrentPR(), 2);
-    EXPECT_FALSE(changed);
-}
-
-TEST_F(PageRankService, AFailedLookupKeepsTheRankAndIsNoChange)
-{
-    for (const char* answer : {"Rank_1:1:", "", "<html><body>Service unavailable</body></html>\n"}) {
-        Answer(answer);
-        CLink link = LinkWithRank(3);
-        link.SetPreviousPR(7);
-        bool changed = true;
-        EXPECT_TRUE(CheckPageRank(&link, changed)) << answer;
-        EXPECT_EQ(link.GetPreviousPR(), 3) << answer;
-        EXPECT_EQ(link.GetCurrentPR(), 3) << answer;
-        EXPECT_FALSE(changed) << answer;
-    }
 
     // Nothing listens on the port any more.
     m_server->Stop();

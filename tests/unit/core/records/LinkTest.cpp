@@ -81,39 +81,37 @@ TEST(LinkExpiry, DatesWithoutCalendarPartsNeverExpire)
     EXPECT_FALSE(link.IsExpiring(7, Date(2020, 1, 1)));
 }
 
-TEST(LinkPrices, FullCostModeSplitsOverBegunMonths)
+// The other kind of price follows from the begun months: at least one however short the period,
+// and never past the 32-bit range.
+TEST(LinkPrices, OtherKindOfPriceFollowsFromBegunMonths)
 {
-    // 1 January to 2 April: three whole months and one begun.
-    const CLink link = MakeLink(Date(2011, 1, 1), 91, 1, 100);
-    EXPECT_EQ(25, link.GetCostPerMonth());
-    EXPECT_EQ(100, link.GetCostPerPeriod());
-    EXPECT_EQ(100, MakeLink(Date(2011, 1, 5), 10, 1, 100).GetCostPerMonth());
-}
-
-TEST(LinkPrices, MonthlyModeMultipliesByBegunMonths)
-{
-    const CLink link = MakeLink(Date(2011, 1, 1), 91, 0, 30);
-    EXPECT_EQ(120, link.GetCostPerPeriod());
-    EXPECT_EQ(30, link.GetCostPerMonth());
-}
-
-TEST(LinkPrices, PeriodShorterThanAMonthCountsThePriceOnce)
-{
-    EXPECT_EQ(30, MakeLink(Date(2011, 1, 5), 0, 0, 30).GetCostPerPeriod());
-    EXPECT_EQ(100, MakeLink(Date(2011, 1, 5), 0, 1, 100).GetCostPerMonth());
-}
-
-TEST(LinkPrices, ExtremeValuesNeitherOverflowNorTrap)
-{
-    // A century at the largest monthly price saturates rather than wrapping negative.
-    EXPECT_EQ(kMaxCost, MakeLink(Date(2011, 1, 1), 36500, 0, kMaxCost).GetCostPerPeriod());
-    EXPECT_EQ(kMinCost, MakeLink(Date(2011, 1, 1), 36500, 0, kMinCost).GetCostPerPeriod());
-    // One month back in time divides the smallest price by -1.
-    EXPECT_EQ(kMaxCost, MakeLink(Date(2011, 3, 15), -40, 1, kMinCost).GetCostPerMonth());
-    // Almost eight thousand years: tens of thousands of month steps, then a product past 32 bits.
-    const CLink endless = MakeLink(Date(2011, 1, 15), 2900000, 0, 100000); // to 21 December 9950
-    EXPECT_EQ(Date(9950, 12, 15), endless.GetExpiryDate());
-    EXPECT_EQ(kMaxCost, endless.GetCostPerPeriod());
+    const struct
+    {
+        const char* what;
+        OleDateTime paid;
+        double days;
+        int32_t mode; // 0: the price is per month, 1: for the whole period
+        int32_t cost;
+        int32_t derived; // per period in mode 0, per month in mode 1
+    } cases[] = {
+        {"1 January to 2 April: three whole months and one begun", Date(2011, 1, 1), 91, 1, 100, 25},
+        {"ten days are one begun month", Date(2011, 1, 5), 10, 1, 100, 100},
+        {"a monthly price times the begun months", Date(2011, 1, 1), 91, 0, 30, 120},
+        {"no period counts the monthly price once", Date(2011, 1, 5), 0, 0, 30, 30},
+        {"no period leaves the full price a month's", Date(2011, 1, 5), 0, 1, 100, 100},
+        {"a century at the largest price saturates", Date(2011, 1, 1), 36500, 0, kMaxCost, kMaxCost},
+        {"a century at the smallest price saturates", Date(2011, 1, 1), 36500, 0, kMinCost, kMinCost},
+        {"one month back divides the smallest price by -1", Date(2011, 3, 15), -40, 1, kMinCost, kMaxCost},
+        {"eight thousand years: a product past 32 bits", Date(2011, 1, 15), 2900000, 0, 100000, kMaxCost},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CLink link = MakeLink(c.paid, c.days, c.mode, c.cost);
+        EXPECT_EQ(c.mode == 1 ? link.GetCostPerMonth() : link.GetCostPerPeriod(), c.derived);
+        EXPECT_EQ(c.mode == 1 ? link.GetCostPerPeriod() : link.GetCostPerMonth(), c.cost);
+    }
+    // To 21 December 9950: tens of thousands of month steps.
+    EXPECT_EQ(Date(9950, 12, 15), MakeLink(Date(2011, 1, 15), 2900000).GetExpiryDate());
 }
 
 TEST(LinkSetters, PeriodIsStoredAsWholeDays)
@@ -156,46 +154,6 @@ TEST(LinkSetters, PageRankOutsideZeroToTenIsRefused)
     link.SetStartingPR(10);
     link.SetStartingPR(kMinCost);
     EXPECT_EQ(10, link.GetStartingPR());
-}
-
-TEST(LinkCopy, CopiesEveryField)
-{
-    CLink link = MakeLink(Date(2011, 1, 31), 28, 1, 77);
-    link.SetPartnerId(12);
-    link.SetProject("proj");
-    link.SetFirstPaymentDate(Date(2010, 5, 6));
-    link.SetCostPerMonthValue(33);
-    link.SetFromPage("http://partner.example/page");
-    link.SetToPage("http://mine.example/");
-    link.SetAnchor("cheap widgets");
-    link.SetStartingPR(5);
-    link.SetCurrentPR(6);
-    link.SetStatus(StatusNofollow);
-    link.SetPreviousPR(3);
-    link.SetReserved(99);
-    link.SetComment("note");
-    link.SetExternalLinks(41);
-
-    const CLink copy(link);
-    EXPECT_EQ(12, copy.GetPartnerId());
-    EXPECT_EQ("proj", copy.GetProject());
-    EXPECT_EQ(Date(2010, 5, 6), copy.GetFirstPaymentDate());
-    EXPECT_EQ(Date(2011, 1, 31), copy.GetLastPaymentDate());
-    EXPECT_EQ(Days(28), copy.GetPeriod());
-    EXPECT_EQ(1, copy.GetCostMode());
-    EXPECT_EQ(33, copy.GetCostPerMonthValue());
-    EXPECT_EQ(77, copy.GetCostPerPeriodValue());
-    EXPECT_EQ("http://partner.example/page", copy.GetFromPage());
-    EXPECT_EQ("http://mine.example/", copy.GetToPage());
-    EXPECT_EQ("cheap widgets", copy.GetAnchor());
-    EXPECT_EQ(5, copy.GetStartingPR());
-    EXPECT_EQ(6, copy.GetCurrentPR());
-    EXPECT_EQ(uint32_t{StatusNofollow}, copy.GetStatus());
-    EXPECT_EQ(3, copy.GetPreviousPR());
-    EXPECT_EQ(99, copy.GetReserved());
-    EXPECT_EQ("note", copy.GetComment());
-    EXPECT_EQ(41, copy.GetExternalLinks());
-    EXPECT_TRUE(copy.HasPRChanged());
 }
 
 TEST(LinkStatusNames, OnlySingleKnownBitsHaveNames)

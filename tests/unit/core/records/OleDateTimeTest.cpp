@@ -6,7 +6,9 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <tuple>
+#include <utility>
 
 using records_test::Date;
 using records_test::Days;
@@ -106,18 +108,18 @@ TEST(OleDateTimeParts, DatesWithoutCalendarPartsGiveMinusOne)
     EXPECT_FALSE(OleDateTime(1e12).IsValid());
 }
 
-TEST(OleDateTimeFormat, TwoDigitMonthDayYear)
+TEST(OleDateTimeFormat, TwoDigitMonthDayYearElseInvalidOrEmpty)
 {
-    EXPECT_EQ("03/29/12", FormatDate(Date(2012, 3, 29, 15, 30)));
-    EXPECT_EQ("01/02/05", FormatDate(Date(1905, 1, 2)));
-    EXPECT_EQ("12/29/99", FormatDate(OleDateTime(-1.25)));
-}
-
-TEST(OleDateTimeFormat, InvalidAndNullDates)
-{
-    EXPECT_EQ("Invalid DateTime", FormatDate(OleDateTime::Invalid()));
-    EXPECT_EQ("Invalid DateTime", FormatDate(OleDateTime::FromRaw(1e12, 0)));
-    EXPECT_EQ("", FormatDate(OleDateTime::Null()));
+    const std::pair<OleDateTime, const char*> cases[] = {
+        {Date(2012, 3, 29, 15, 30), "03/29/12"},
+        {Date(1905, 1, 2), "01/02/05"},
+        {OleDateTime(-1.25), "12/29/99"},
+        {OleDateTime::Invalid(), "Invalid DateTime"},
+        {OleDateTime::FromRaw(1e12, 0), "Invalid DateTime"},
+        {OleDateTime::Null(), ""},
+    };
+    for (const auto& [date, text] : cases)
+        EXPECT_EQ(text, FormatDate(date)) << ::testing::PrintToString(date);
 }
 
 TEST(OleDateTimeCompare, ChronologicalOrderBeforeTheEpoch)
@@ -205,38 +207,42 @@ TEST(SystemTimeBytes, RecordsThatDoNotConvert)
     EXPECT_FALSE(FromSystemTimeBytes(nullptr, 16).IsValid());
 }
 
-TEST(CalendarMonths, AddMonthsKeepsStartingDayOrClampsToMonthEnd)
+// The starting day is kept or clamped to the month's end, the time of day kept; nothing to add
+// leaves the date, and a date without calendar parts (or past the calendar) ends invalid.
+TEST(CalendarMonths, AddMonths)
 {
-    EXPECT_EQ(Date(2011, 2, 28), AddMonths(Date(2011, 1, 31), 1));
-    EXPECT_EQ(Date(2012, 2, 29), AddMonths(Date(2012, 1, 31), 1));
-    EXPECT_EQ(Date(2011, 3, 31), AddMonths(Date(2011, 1, 31), 2));
-    EXPECT_EQ(Date(2012, 4, 30), AddMonths(Date(2012, 3, 30), 1));
-    EXPECT_EQ(Date(2012, 4, 30), AddMonths(Date(2012, 3, 31), 1));
-    EXPECT_EQ(Date(2013, 1, 31), AddMonths(Date(2012, 12, 31), 1));
-    EXPECT_EQ(Date(2013, 1, 31), AddMonths(Date(2011, 1, 31), 24));
-    EXPECT_EQ(Date(2012, 2, 28), AddMonths(Date(2011, 2, 28), 12)); // a leap February does not move the 28th
-}
-
-TEST(CalendarMonths, AddMonthsKeepsTimeOfDayAndCrossesTheEpoch)
-{
-    EXPECT_EQ(Date(2012, 2, 29, 15, 30), AddMonths(Date(2012, 1, 31, 15, 30), 1));
-    EXPECT_EQ(OleDateTime(-1.25), AddMonths(Date(1899, 11, 29, 6), 1));
-    EXPECT_EQ(OleDateTime(0.25), AddMonths(Date(1899, 11, 30, 6), 1));
-    EXPECT_EQ(Date(1899, 12, 31, 6), AddMonths(Date(1899, 10, 31, 6), 2));
-}
-
-TEST(CalendarMonths, AddMonthsWithNothingToAdd)
-{
-    const OleDateTime date = Date(2012, 3, 29, 6);
-    EXPECT_EQ(date, AddMonths(date, 0));
-    EXPECT_EQ(date, AddMonths(date, -3));
-}
-
-TEST(CalendarMonths, AddMonthsOnDatesWithoutPartsTerminates)
-{
-    EXPECT_FALSE(AddMonths(OleDateTime::Invalid(), 1000).IsValid());
-    EXPECT_FALSE(AddMonths(OleDateTime::Null(), 5).IsValid());
-    EXPECT_FALSE(AddMonths(Date(9999, 12, 15), 5).IsValid());
+    const struct
+    {
+        OleDateTime from;
+        int months;
+        OleDateTime expected;
+    } cases[] = {
+        {Date(2011, 1, 31), 1, Date(2011, 2, 28)},
+        {Date(2012, 1, 31), 1, Date(2012, 2, 29)},
+        {Date(2011, 1, 31), 2, Date(2011, 3, 31)},
+        {Date(2012, 3, 30), 1, Date(2012, 4, 30)},
+        {Date(2012, 3, 31), 1, Date(2012, 4, 30)},
+        {Date(2012, 12, 31), 1, Date(2013, 1, 31)},
+        {Date(2011, 1, 31), 24, Date(2013, 1, 31)},
+        {Date(2011, 2, 28), 12, Date(2012, 2, 28)}, // a leap February does not move the 28th
+        {Date(2012, 1, 31, 15, 30), 1, Date(2012, 2, 29, 15, 30)},
+        {Date(1899, 11, 29, 6), 1, OleDateTime(-1.25)},
+        {Date(1899, 11, 30, 6), 1, OleDateTime(0.25)},
+        {Date(1899, 10, 31, 6), 2, Date(1899, 12, 31, 6)},
+        {Date(2012, 3, 29, 6), 0, Date(2012, 3, 29, 6)},
+        {Date(2012, 3, 29, 6), -3, Date(2012, 3, 29, 6)},
+        {OleDateTime::Invalid(), 1000, OleDateTime::Invalid()},
+        {OleDateTime::Null(), 5, OleDateTime::Invalid()},
+        {Date(9999, 12, 15), 5, OleDateTime::Invalid()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.from) + " + " + std::to_string(c.months));
+        const OleDateTime result = AddMonths(c.from, c.months);
+        if (c.expected.IsValid())
+            EXPECT_EQ(c.expected, result);
+        else
+            EXPECT_FALSE(result.IsValid()) << ::testing::PrintToString(result);
+    }
 }
 
 TEST(CalendarMonths, MonthsBetween)

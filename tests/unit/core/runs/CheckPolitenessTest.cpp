@@ -6,6 +6,7 @@
 #include "core/fetch/CheckSettings.h"
 #include "core/runs/CheckRuns.h"
 #include "fakes/LocalHttpServer.h"
+#include "unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -128,8 +129,6 @@ using runlinks::Pointers;
 class CheckPolitenessTest : public testing::Test
 {
 protected:
-    void SetUp() override { m_saved = GetCheckSettings(); }
-    void TearDown() override { SetCheckSettings(m_saved); }
     void Use(int workers, int perSite)
     {
         CheckSettings settings;
@@ -140,7 +139,7 @@ protected:
         SetCheckSettings(settings);
     }
 
-    CheckSettings m_saved;
+    testsupport::ScopedCheckSettings m_saved;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // letter lists of the unattended run and the date refresh, and how runs and the refresh keep
 // out of each other's way.
 #include "fakes/LocalHttpServer.h"
+#include "unit/TestSupport.h"
 
 #include "RunLinks.h"
 #include "core/fetch/CheckSettings.h"
@@ -92,15 +93,13 @@ class CheckRunsTest : public testing::Test
 protected:
     void SetUp() override
     {
-        m_saved = GetCheckSettings();
         CheckSettings settings;
         settings.connectTimeoutSeconds = 5;
         settings.requestTimeoutSeconds = 10;
         SetCheckSettings(settings);
     }
-    void TearDown() override { SetCheckSettings(m_saved); }
 
-    CheckSettings m_saved;
+    testsupport::ScopedCheckSettings m_saved;
 };
 
 } // namespace
@@ -264,15 +263,10 @@ TEST_F(CheckRunsTest, ARefreshBesideARunNeverOverwritesAVerdict)
         return response;
     });
     ASSERT_TRUE(missing.Start());
-    std::vector<std::unique_ptr<CLink>> links;
-    for (int i = 0; i < 500; ++i) {
-        auto link = std::make_unique<CLink>();
-        link->SetFromPage("http://" + missing.HostPort() + "/page" + std::to_string(i) + ".html");
-        link->SetToPage("http://mine.localhost/");
-        link->SetLastPaymentDate(OleDateTime::Today());
-        link->SetPeriod(OleDateTimeSpan(365));
-        links.push_back(std::move(link));
-    }
+    std::vector<std::string> pages;
+    for (int i = 0; i < 500; ++i)
+        pages.push_back("http://" + missing.HostPort() + "/page" + std::to_string(i) + ".html");
+    const auto links = MakeLinks(pages);
     const std::vector<CLink*> all = Pointers(links);
 
     constexpr int kRounds = 20;
@@ -319,17 +313,25 @@ TEST_F(CheckRunsTest, ARefreshBesideARunNeverOverwritesAVerdict)
     EXPECT_EQ(notCantOpen, 0);
 }
 
-TEST(DateRefresh, StandsAsideWhileARunHoldsTheLinks)
+// A run holds the refresh off, even before it starts; so does an edit writing payment dates, but
+// an edit is no check: the window still lets the scheduled run start meanwhile.
+TEST(DateRefresh, StandsAsideWhileARunOrAnEditHoldsTheLinks)
 {
     std::vector<std::unique_ptr<CLink>> links;
     links.push_back(std::make_unique<CLink>()); // never checked: the refresh would give it a status
-    {
-        CCheckRun run({}); // not even started: it holds the links all the same
-        EXPECT_TRUE(IsCheckRunActive());
+    const auto expectHeldOff = [&](bool runActive) {
+        EXPECT_EQ(IsCheckRunActive(), runActive);
         EXPECT_FALSE(RefreshLinkDates(Pointers(links), 7).has_value());
         EXPECT_EQ(links[0]->GetStatus(), 0u);
+    };
+    {
+        CCheckRun run({});
+        expectHeldOff(true);
     }
-    EXPECT_FALSE(IsCheckRunActive());
+    {
+        const CDateRefreshHold hold;
+        expectHeldOff(false);
+    }
     EXPECT_TRUE(RefreshLinkDates(Pointers(links), 7).has_value());
     EXPECT_NE(links[0]->GetStatus(), 0u);
 }
@@ -389,10 +391,10 @@ TEST(DateRefresh, ASaveBesideTheRefreshNeverUndoesIt)
 // counts: one bad moment of a partner's server is no change to report.
 TEST_F(CheckRunsTest, APassingFailureIsTriedOnceMoreBeforeItCounts)
 {
-    CheckSettings settings = GetCheckSettings();
-    settings.retryMinSeconds = 1;
-    settings.retryMaxSeconds = 2;
-    SetCheckSettings(settings);
+    testsupport::UpdateCheckSettings([](CheckSettings& settings) {
+        settings.retryMinSeconds = 1;
+        settings.retryMaxSeconds = 2;
+    });
 
     std::mutex lock;
     std::map<std::string, std::vector<std::chrono::steady_clock::time_point>> seen;
@@ -490,19 +492,4 @@ TEST(RetryAfter, SecondsAreReadFromTheFinalAnswersHeaders)
     };
     for (const auto& c : cases)
         EXPECT_EQ(RetryAfterSeconds(c.headers), c.seconds) << c.headers;
-}
-
-// An edit writing payment dates holds the refresh off as a run does, but is no check: the window
-// still lets the scheduled run start meanwhile.
-TEST(DateRefresh, AnEditsHoldKeepsTheRefreshOutWithoutCountingAsARun)
-{
-    std::vector<std::unique_ptr<CLink>> links;
-    links.push_back(std::make_unique<CLink>());
-    {
-        const CDateRefreshHold hold;
-        EXPECT_FALSE(IsCheckRunActive());
-        EXPECT_FALSE(RefreshLinkDates(Pointers(links), 7).has_value());
-        EXPECT_EQ(links[0]->GetStatus(), 0u);
-    }
-    EXPECT_TRUE(RefreshLinkDates(Pointers(links), 7).has_value());
 }

@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
-#include <optional>
 #include <string>
 
 using namespace testsupport;
@@ -38,29 +36,6 @@ std::string LoadText(const std::string& bytes)
     EXPECT_EQ(ar.Remaining(), 0u) << "the text must use up exactly its own bytes";
     return text;
 }
-
-// Sets an environment variable for the lifetime of the guard and restores the old value after.
-class EnvGuard
-{
-public:
-    EnvGuard(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value, 1);
-    }
-    ~EnvGuard()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 } // namespace
 
@@ -143,7 +118,7 @@ TEST(ArchiveText, EightBitTextThatIsNotUtf8ComesFromTheLegacyCodePage)
     // Valid UTF-8 in the 8-bit form is taken as it is.
     EXPECT_EQ(LoadText(Bytes().Text("caf\xC3\xA9").Str()), "café");
     {
-        EnvGuard codePage("ORVEX_CODEPAGE", "CP1251");
+        ScopedEnv codePage("ORVEX_CODEPAGE", "CP1251");
         // "Привет" in CP1251.
         EXPECT_EQ(LoadText(Bytes().Text("\xCF\xF0\xE8\xE2\xE5\xF2").Str()), "Привет");
     }

@@ -5,10 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
+#include <utility>
 
 using namespace testsupport;
 
@@ -63,62 +62,34 @@ TEST(ConfigFile, ReferenceFileLoadsEveryFieldAndSavesByteForByte)
     EXPECT_EQ(FileMode(dir.File("ORX.cfg")), 0600u);
 }
 
-TEST(ConfigFile, SettingsWithoutTheImportFlagAreAppliedButReportedAsSuch)
-{
-    TempDir dir;
-    std::string bytes = ReadBytes(DataFile("reference.cfg"));
-    bytes.resize(bytes.size() - 4);
-    WriteBytes(dir.File("ORX.cfg"), bytes);
-    COptions options;
-    int32_t flag = 5;
-    EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag), ConfigLoadResult::SettingsOnly);
-    EXPECT_EQ(options.GetSmtpServer(), "smtp.example.com");
-    EXPECT_EQ(flag, 5);
-}
-
 // A file that is there but does not read whole is the user's mail server, password and database
-// path: it is reported as unreadable (never saved over), not taken for a missing one.
+// path: it is reported as unreadable (never saved over), not taken for a missing one, and nothing
+// of it is applied.
 TEST(ConfigFile, DamageIsUnreadableNotMissing)
 {
     TempDir dir;
     const std::string reference = ReadBytes(DataFile("reference.cfg"));
-    struct Case
-    {
-        const char* why;
-        std::string bytes;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, std::string> cases[] = {
         {"ten bytes cut off the end", reference.substr(0, reference.size() - 10)},
         {"empty", ""},
         {"a byte after the import flag", reference + '\0'},
         {"the flag twice", reference + reference.substr(reference.size() - 4)},
+        {"a null first object", Bytes().U16(0x0000).I32(1).Str()},
+        {"a link first", Bytes().ClassRecord("CLink").Str()},
+        {"a class name one letter short", Bytes().ClassRecord("COption").Str()},
+        {"a class number never defined", Bytes().U16(0x8001).Str()},
+        {"an object number never defined", Bytes().U16(0x0001).Str()},
+        {"a database's magic", Bytes().Raw("ORX").Str()},
     };
-    for (const Case& c : cases) {
-        WriteBytes(dir.File("ORX.cfg"), c.bytes);
-        COptions options("/p/");
-        options.SetMailTo("kept");
-        int32_t flag = 3;
-        std::string error;
-        EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag, &error), ConfigLoadResult::Unreadable) << c.why;
-        EXPECT_FALSE(error.empty()) << c.why;
-        EXPECT_EQ(options.GetMailTo(), "kept") << c.why;
-        EXPECT_EQ(flag, 3) << c.why;
-    }
-}
-
-TEST(ConfigFile, NullOrForeignFirstObjectIsUnreadable)
-{
-    TempDir dir;
-    const std::string cases[] = {
-        Bytes().U16(0x0000).I32(1).Str(), Bytes().ClassRecord("CLink").Str(), Bytes().ClassRecord("COption").Str(),
-        Bytes().U16(0x8001).Str(),        Bytes().U16(0x0001).Str(),          Bytes().Raw("ORX").Str(),
-    };
-    for (const std::string& bytes : cases) {
+    for (const auto& [why, bytes] : cases) {
+        SCOPED_TRACE(why);
         WriteBytes(dir.File("ORX.cfg"), bytes);
         COptions options("/p/");
         options.SetMailTo("kept");
         int32_t flag = 3;
-        EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag), ConfigLoadResult::Unreadable) << Hex(bytes);
+        std::string error;
+        EXPECT_EQ(LoadConfigFile(dir.File("ORX.cfg"), options, flag, &error), ConfigLoadResult::Unreadable);
+        EXPECT_FALSE(error.empty());
         EXPECT_EQ(options.GetMailTo(), "kept");
         EXPECT_EQ(flag, 3);
     }

@@ -20,6 +20,12 @@ Bytes HeaderWithoutPartners()
     return b;
 }
 
+// Up to the first text of the first link (its project).
+Bytes FirstLinkText()
+{
+    return HeaderWithoutPartners().ClassRecord("CLinksManager").U32(1).ClassRecord("CLink").I32(0);
+}
+
 void ExpectEmptyAfterFailedLoad(const CORXDatabase& db, const std::string& path)
 {
     EXPECT_EQ(db.GetPath(), path);
@@ -91,38 +97,10 @@ TEST(DamagedDatabase, StructuralDamageFailsTheLoad)
                                      .Str()},
         {"partner count of 2^32-1",
          Bytes().Raw("ORX").ClassRecord("CPartnersManager").I32(-1).I32(0).U32(0xFFFFFFFF).Str()},
-        {"text length of 2^64-1", HeaderWithoutPartners()
-                                      .ClassRecord("CLinksManager")
-                                      .U32(1)
-                                      .ClassRecord("CLink")
-                                      .I32(0)
-                                      .U8(0xFF)
-                                      .U16(0xFFFF)
-                                      .U32(0xFFFFFFFF)
-                                      .U64(~uint64_t{0})
-                                      .Str()},
-        {"text length of 2^32", HeaderWithoutPartners()
-                                    .ClassRecord("CLinksManager")
-                                    .U32(1)
-                                    .ClassRecord("CLink")
-                                    .I32(0)
-                                    .U8(0xFF)
-                                    .U16(0xFFFF)
-                                    .U32(0xFFFFFFFF)
-                                    .U64(uint64_t{1} << 32)
-                                    .Str()},
-        {"UTF-16 text length of 2^32", HeaderWithoutPartners()
-                                           .ClassRecord("CLinksManager")
-                                           .U32(1)
-                                           .ClassRecord("CLink")
-                                           .I32(0)
-                                           .U8(0xFF)
-                                           .U16(0xFFFE)
-                                           .U8(0xFF)
-                                           .U16(0xFFFF)
-                                           .U32(0xFFFFFFFF)
-                                           .U64(uint64_t{1} << 32)
-                                           .Str()},
+        {"text length of 2^64-1", FirstLinkText().U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(~uint64_t{0}).Str()},
+        {"text length of 2^32", FirstLinkText().U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(uint64_t{1} << 32).Str()},
+        {"UTF-16 text length of 2^32",
+         FirstLinkText().U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(uint64_t{1} << 32).Str()},
         {"links collection missing", HeaderWithoutPartners().Str()},
     });
 }
