@@ -211,9 +211,10 @@ int CORXApp::ExitInstance()
         m_workspace.SaveUpdateInfo();
     }
     m_workspace.CloseHistory();
-    FreeNotificationsManager();
+    // The window lets go of the mailer (its letters end at its close) before the mailer goes.
     if (m_window)
         m_window->Close();
+    FreeNotificationsManager();
     m_workspace.ReleaseDatabase();
     m_lock.Release();
     return m_exitCode;
