@@ -35,11 +35,6 @@ struct Deal
     const char* partner = nullptr;
 };
 
-template <class W> W* Child(QWidget* parent, const char* name)
-{
-    return parent->findChild<W*>(QLatin1String(name));
-}
-
 // Closes every Find dialog that opens while it lives, and counts them.
 class CFindDialogGuard
 {
@@ -69,22 +64,20 @@ class SearchTest : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<CORXApp> m_app;
+    std::unique_ptr<TestProgram> m_program;
 
-    CMainFrame& Frame() { return *m_app->GetMainFrame(); }
+    CMainFrame& Frame() { return m_program->Frame(); }
     CLinksView& View() { return *Frame().GetView(); }
     CLinksListCtrl* List() { return View().GetList(); }
 
     CLink* Add(const Deal& deal)
     {
-        CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = m_program->Links().AddNewLink();
         link->SetProject(deal.project);
         link->SetStatus(deal.status);
         link->SetAnchor(deal.anchor);
         link->SetComment(deal.comment);
-        link->SetFromPage("http://partner.example/" +
-                          std::to_string(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount()));
+        link->SetFromPage("http://partner.example/" + std::to_string(m_program->Links().GetCount()));
         link->SetToPage("http://mine.example/");
         // Dates that agree with the status, so that the calendar refresh leaves it alone.
         const bool expired = deal.status == StatusExpired;
@@ -92,7 +85,8 @@ private:
         link->SetFirstPaymentDate(OleDateTime::FromParts(2012, 3, 29));
         link->SetPeriod(OleDateTimeSpan(expired ? 30.0 : 3650.0));
         if (deal.partner)
-            link->SetPartnerId(m_app->GetWorkspace().GetDatabase().GetPartners()->AddPartner(deal.partner)->GetId());
+            link->SetPartnerId(
+                m_program->app->GetWorkspace().GetDatabase().GetPartners()->AddPartner(deal.partner)->GetId());
         return link;
     }
 
@@ -164,16 +158,11 @@ private:
 private slots:
     void init()
     {
-        m_home = std::make_unique<QTemporaryDir>();
-        m_app = StartTestProgram(*m_home);
-        QVERIFY(m_app);
+        m_program = std::make_unique<TestProgram>();
+        QVERIFY(m_program->app);
     }
 
-    void cleanup()
-    {
-        m_app->ExitInstance();
-        m_app.reset();
-    }
+    void cleanup() { m_program.reset(); }
 
     void theFindDialogOpensEmpty()
     {
@@ -323,9 +312,9 @@ private slots:
 
     void duplicatesFromTheKeyboard()
     {
-        CLinksManager* links = m_app->GetWorkspace().GetDatabase().GetLinks();
+        CLinksManager& links = m_program->Links();
         const auto add = [&](const char* project, const char* from, const char* to) {
-            CLink* link = links->AddNewLink();
+            CLink* link = links.AddNewLink();
             link->SetProject(project);
             link->SetFromPage(from);
             link->SetToPage(to);
@@ -340,10 +329,7 @@ private slots:
         Frame().AttachDatabase();
         QVERIFY(command->isEnabled());
         // The list shows the News link alone; the search still covers every link.
-        QComboBox* projects = nullptr;
-        for (QComboBox* box : Frame().findChildren<QComboBox*>())
-            if (box->accessibleName() == QStringLiteral("Project filter"))
-                projects = box;
+        auto* projects = Announced<QComboBox>(&Frame(), QStringLiteral("Project filter"));
         QVERIFY(projects);
         const int news = projects->findText(QStringLiteral("News"));
         QVERIFY(news > 0);
@@ -388,7 +374,7 @@ private slots:
         QCOMPARE(reports[1], QStringLiteral("No duplicates found"));
         // One link of a project per page: the offers link joins the first.
         QCOMPARE(reports[2], QStringLiteral("Found set of 2 duplicates\n") + first + third + line);
-        QCOMPARE(links->GetCount(), std::size_t(4));
+        QCOMPARE(links.GetCount(), std::size_t(4));
         QVERIFY(!QApplication::activeModalWidget());
     }
 };
