@@ -3,6 +3,8 @@
 // Driving modal dialogs offscreen: what a test types runs from inside the dialog's own exec(),
 // and the keyboard goes where a window manager would send it.
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -113,28 +115,35 @@ inline QStringList TabChain(int count)
     return chain;
 }
 
-// The fields that labels name, by object name. Each is announced by its label's text (its accessible
-// name: a screen reader on Linux reads a box's current entry as its name and the label from the
-// buddy relation) and reached by its label's mnemonic, which no other label of the dialog uses.
-inline QStringList LabelledFields(QWidget* dialog)
+// The fields that labels name, by object name. Each is announced by its label's text, which the
+// dialog gives it as its accessible name (or, with `qtNames`, which Qt takes from the label: it does
+// for fields that can be typed into, not for a plain box, announced by its entry), and is reached
+// by its label's mnemonic, which no other label or button uses.
+inline QStringList LabelledFields(QWidget* dialog, bool qtNames = false)
 {
     QStringList fields;
     QSet<QChar> mnemonics;
+    const auto mnemonic = [&mnemonics](const QString& text, bool needed) {
+        const qsizetype amp = QString(text).replace(QStringLiteral("&&"), QStringLiteral("__")).indexOf(u'&');
+        const QChar key = amp >= 0 && amp + 1 < text.size() ? text[amp + 1].toLower() : QChar();
+        if ((needed && key.isNull()) || (!key.isNull() && mnemonics.contains(key)))
+            QTest::qFail(qPrintable(text + QStringLiteral(": no mnemonic of its own")), __FILE__, __LINE__);
+        mnemonics.insert(key);
+    };
     for (const QLabel* label : dialog->findChildren<QLabel*>()) {
         QWidget* field = label->buddy();
         if (!field)
             continue;
-        const QString text = label->text();
-        const qsizetype amp = QString(text).replace(QStringLiteral("&&"), QStringLiteral("__")).indexOf(u'&');
-        const QChar key = amp >= 0 && amp + 1 < text.size() ? text[amp + 1].toLower() : QChar();
-        if (key.isNull() || mnemonics.contains(key))
-            QTest::qFail(qPrintable(text + QStringLiteral(": no mnemonic of its own")), __FILE__, __LINE__);
-        mnemonics.insert(key);
-        if (field->accessibleName() != QString(text).remove(u'&'))
-            QTest::qFail(
-                qPrintable(field->objectName() + QStringLiteral(" is announced as ") + field->accessibleName()),
-                __FILE__, __LINE__);
+        mnemonic(label->text(), true);
+        const QString spoken = QString(label->text()).remove(u'&');
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(field);
+        if (field->accessibleName() != spoken &&
+            !(qtNames && accessible && accessible->text(QAccessible::Name) == spoken))
+            QTest::qFail(qPrintable(field->objectName() + QStringLiteral(" is not announced as ") + spoken), __FILE__,
+                         __LINE__);
         fields << field->objectName();
     }
+    for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+        mnemonic(button->text(), false);
     return fields;
 }
