@@ -21,14 +21,6 @@
 
 namespace {
 
-template <class W> W* Child(QWidget* dialog, const char* name)
-{
-    auto* child = dialog->findChild<W*>(QLatin1String(name));
-    if (!child)
-        qFatal("no child %s", name);
-    return child;
-}
-
 // Waits as the blocking code of a real work would, but never past the test's patience.
 void WaitFor(const std::function<bool()>& condition)
 {

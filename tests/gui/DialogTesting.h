@@ -3,13 +3,18 @@
 // Driving modal dialogs offscreen: what a test types runs from inside the dialog's own exec(),
 // and the keyboard goes where a window manager would send it.
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QMenu>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
+#include <initializer_list>
 
 // Runs `act` on the first dialog of type D (that `which` accepts) once it is the modal window,
 // from inside its exec(). A failed check closes whatever it leaves open, so that the test ends
@@ -69,4 +74,76 @@ inline void Type(const QString& text)
 inline QString Focused()
 {
     return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+}
+
+// The child of `parent` by object name. A missing one ends the run at once, naming it, rather than
+// a crash on a null widget.
+template <class W = QWidget> W* Child(const QWidget* parent, const char* name)
+{
+    auto* child = parent->findChild<W*>(QLatin1String(name));
+    if (!child)
+        qFatal("%s has no %s", qPrintable(parent->objectName()), name);
+    return child;
+}
+
+// The child of `parent` that a screen reader announces as `name`: the toolbar's filter boxes are
+// known by that alone.
+template <class W> W* Announced(const QWidget* parent, const QString& name)
+{
+    for (W* child : parent->findChildren<W*>())
+        if (child->accessibleName() == name)
+            return child;
+    return nullptr;
+}
+
+inline QStringList Strs(std::initializer_list<const char*> texts)
+{
+    QStringList list;
+    for (const char* text : texts)
+        list << QString::fromUtf8(text);
+    return list;
+}
+
+// The fields Tab visits, starting with the one that has the focus: `count` names.
+inline QStringList TabChain(int count)
+{
+    QStringList chain;
+    for (int i = 0; i < count; ++i) {
+        chain << Focused();
+        Press(Qt::Key_Tab);
+    }
+    return chain;
+}
+
+// The fields that labels name, by object name. Each is announced by its label's text, which the
+// dialog gives it as its accessible name (or, with `qtNames`, which Qt takes from the label: it does
+// for fields that can be typed into, not for a plain box, announced by its entry), and is reached
+// by its label's mnemonic, which no other label or button uses.
+inline QStringList LabelledFields(QWidget* dialog, bool qtNames = false)
+{
+    QStringList fields;
+    QSet<QChar> mnemonics;
+    const auto mnemonic = [&mnemonics](const QString& text, bool needed) {
+        const qsizetype amp = QString(text).replace(QStringLiteral("&&"), QStringLiteral("__")).indexOf(u'&');
+        const QChar key = amp >= 0 && amp + 1 < text.size() ? text[amp + 1].toLower() : QChar();
+        if ((needed && key.isNull()) || (!key.isNull() && mnemonics.contains(key)))
+            QTest::qFail(qPrintable(text + QStringLiteral(": no mnemonic of its own")), __FILE__, __LINE__);
+        mnemonics.insert(key);
+    };
+    for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+        QWidget* field = label->buddy();
+        if (!field)
+            continue;
+        mnemonic(label->text(), true);
+        const QString spoken = QString(label->text()).remove(u'&');
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(field);
+        if (field->accessibleName() != spoken &&
+            !(qtNames && accessible && accessible->text(QAccessible::Name) == spoken))
+            QTest::qFail(qPrintable(field->objectName() + QStringLiteral(" is not announced as ") + spoken), __FILE__,
+                         __LINE__);
+        fields << field->objectName();
+    }
+    for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+        mnemonic(button->text(), false);
+    return fields;
 }

@@ -28,12 +28,11 @@ class HelpAndClipboardTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<CORXApp> m_app;
+    std::unique_ptr<TestProgram> m_program;
     std::vector<QUrl> m_opened;
     bool m_desktopOpens = true;
 
-    CMainFrame& Frame() { return *m_app->GetMainFrame(); }
+    CMainFrame& Frame() { return m_program->Frame(); }
 
     // The cells of the first table of an HTML text, as a rich-text reader takes them apart.
     static std::vector<QStringList> TableCells(const QString& html)
@@ -63,9 +62,8 @@ class HelpAndClipboardTest : public QObject
 private slots:
     void init()
     {
-        m_home = std::make_unique<QTemporaryDir>();
-        m_app = StartTestProgram(*m_home);
-        QVERIFY(m_app);
+        m_program = std::make_unique<TestProgram>();
+        QVERIFY(m_program->app);
         m_opened.clear();
         m_desktopOpens = true;
         TestHooks::SetDesktopOpener([this](const QUrl& url) {
@@ -77,18 +75,16 @@ private slots:
     void cleanup()
     {
         TestHooks::SetDesktopOpener({});
-        m_app->ExitInstance();
-        m_app.reset();
+        m_program.reset();
     }
 
     void copiedRowsPasteAsOneCellPerField()
     {
-        CLinksManager* links = m_app->GetWorkspace().GetDatabase().GetLinks();
-        CLink* first = links->AddNewLink();
+        CLink* first = m_program->Links().AddNewLink();
         first->SetProject("Tom & Jerry <shop>");
         first->SetFromPage("http://partner.example/a?x=1&y=2");
         first->SetComment("two\r\nlines");
-        CLink* second = links->AddNewLink();
+        CLink* second = m_program->Links().AddNewLink();
         second->SetProject("Plain");
         second->SetFromPage("http://partner.example/b");
         Frame().AttachDatabase();
@@ -152,7 +148,7 @@ private slots:
 
     void helpFollowsItsOwnLinksAndHandsOthersToTheDesktop()
     {
-        const QString page = m_home->filePath(QStringLiteral("help.html"));
+        const QString page = m_program->home.filePath(QStringLiteral("help.html"));
         QFile file(page);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("<html><head><title>Test Help</title></head><body><p><a href=\"#end\">to the end</a></p>"
@@ -195,7 +191,7 @@ private slots:
         QFETCH(CMainFrame::Command, command);
         QFETCH(QString, message);
         QFETCH(QString, clipboard);
-        CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = m_program->Links().AddNewLink();
         link->SetFromPage("partner.example/page.html");
         Frame().AttachDatabase();
         Frame().GetView()->SelectOnly(0);

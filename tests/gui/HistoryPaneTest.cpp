@@ -140,11 +140,10 @@ private slots:
         fakes::FakeHttpServer server;
         server.Start(www.File(""));
 
-        QTemporaryDir home;
-        const std::unique_ptr<CORXApp> app = StartTestProgram(home);
-        QVERIFY(app);
-        CMainFrame& frame = *app->GetMainFrame();
-        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
+        TestProgram program;
+        QVERIFY(program.app);
+        CMainFrame& frame = program.Frame();
+        CLink* link = program.Links().AddNewLink();
         link->SetFromPage(server.Url("partner.localhost", "/links.html"));
         link->SetToPage("http://mine.localhost/");
         link->SetAnchor("*");
@@ -172,7 +171,6 @@ private slots:
                      evidence.endsWith(
                          QStringLiteral("\nanchor: <a href=\"http://mine.localhost/\" class=\"x\">My shop</a>")),
                  qPrintable(evidence));
-        app->ExitInstance();
     }
 
     void theWindowShowsThePaneAsTheUserLeftIt()

@@ -3,6 +3,7 @@
 // run with its summary and its Cancel; and the three commands of the main window against real
 // files.
 #include "DialogTesting.h"
+#include "TestProgram.h"
 #include "app/ORXApp.h"
 #include "core/exchange/ExcelImport.h"
 #include "core/platform/SettingsStore.h"
@@ -16,6 +17,7 @@
 #include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"
 #include "gui/widgets/TestHooks.h"
+#include "unit/core/exchange/MemorySheet.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,83 +42,33 @@
 
 namespace {
 
-// Sheets held in memory, cell by cell, as the workbook reader would give them.
+using exchange_test::MemoryBook;
+
+// A workbook of named sheets, each held in memory as the unit tests' one-sheet book.
 class CMemoryBook : public ISpreadsheet
 {
 public:
-    struct Cell
-    {
-        std::string text;
-        std::optional<OleDateTime> date;
-        std::optional<int32_t> integer;
-    };
+    std::vector<std::pair<std::string, MemoryBook>> sheets;
 
-    int AddSheet(std::string name)
-    {
-        m_sheets.push_back({std::move(name), {}, 0});
-        return static_cast<int>(m_sheets.size()) - 1;
-    }
-    void Put(int sheet, int row, int column, Cell cell)
-    {
-        Sheet& s = m_sheets[static_cast<std::size_t>(sheet)];
-        s.cells[{row, column}] = std::move(cell);
-        s.rows = std::max(s.rows, row + 1);
-    }
-    void Row(int sheet, int row, std::initializer_list<const char*> texts)
-    {
-        int column = 0;
-        for (const char* text : texts) {
-            if (*text)
-                Put(sheet, row, column, {text, {}, {}});
-            ++column;
-        }
-    }
-    void Date(int sheet, int row, int column, int year, int month, int day)
-    {
-        const OleDateTime date = OleDateTime::FromParts(year, month, day);
-        Put(sheet, row, column, {FormatDate(date), date, {}});
-    }
-
-    int SheetCount() const override { return static_cast<int>(m_sheets.size()); }
-    std::string SheetName(int sheet) const override { return Find(sheet) ? Find(sheet)->name : std::string(); }
-    int RowCount(int sheet) const override { return Find(sheet) ? Find(sheet)->rows : 0; }
+    int SheetCount() const override { return static_cast<int>(sheets.size()); }
+    std::string SheetName(int sheet) const override { return Has(sheet) ? At(sheet).first : std::string(); }
+    int RowCount(int sheet) const override { return Has(sheet) ? At(sheet).second.RowCount(0) : 0; }
     std::string CellText(int sheet, int row, int column) const override
     {
-        const Cell* cell = At(sheet, row, column);
-        return cell ? cell->text : std::string();
+        return Has(sheet) ? At(sheet).second.CellText(0, row, column) : std::string();
     }
     std::optional<OleDateTime> CellDate(int sheet, int row, int column) const override
     {
-        const Cell* cell = At(sheet, row, column);
-        return cell ? cell->date : std::nullopt;
+        return Has(sheet) ? At(sheet).second.CellDate(0, row, column) : std::nullopt;
     }
     std::optional<int32_t> CellInteger(int sheet, int row, int column) const override
     {
-        const Cell* cell = At(sheet, row, column);
-        return cell ? cell->integer : std::nullopt;
+        return Has(sheet) ? At(sheet).second.CellInteger(0, row, column) : std::nullopt;
     }
 
 private:
-    struct Sheet
-    {
-        std::string name;
-        std::map<std::pair<int, int>, Cell> cells;
-        int rows;
-    };
-    const Sheet* Find(int sheet) const
-    {
-        return sheet >= 0 && sheet < SheetCount() ? &m_sheets[static_cast<std::size_t>(sheet)] : nullptr;
-    }
-    const Cell* At(int sheet, int row, int column) const
-    {
-        const Sheet* s = Find(sheet);
-        if (!s)
-            return nullptr;
-        const auto it = s->cells.find({row, column});
-        return it == s->cells.end() ? nullptr : &it->second;
-    }
-
-    std::vector<Sheet> m_sheets;
+    bool Has(int sheet) const { return sheet >= 0 && sheet < SheetCount(); }
+    const std::pair<std::string, MemoryBook>& At(int sheet) const { return sheets[static_cast<std::size_t>(sheet)]; }
 };
 
 // "Deals": a header row, then four deals whose columns the program can guess: the header words
@@ -124,21 +76,18 @@ private:
 // dates. "Partners": a payment column and two the program cannot guess.
 void MakeDeals(CMemoryBook& book)
 {
-    const int deals = book.AddSheet("Deals");
-    book.Row(deals, 0, {"Anchor", "Project", "Page", "Target", "Since", "Until", "Note"});
+    std::vector<MemoryBook::Row> deals = {{"Anchor", "Project", "Page", "Target", "Since", "Until", "Note"}};
     for (int i = 1; i <= 4; ++i) {
         const std::string n = std::to_string(i);
-        book.Row(deals, i, {"", "Shop", "", "http://www.mine.example/", "", "", "note"});
-        book.Put(deals, i, 0, {"cheap links " + n, {}, {}});
-        book.Put(deals, i, 2, {"http://www.partner" + n + ".example/links.html", {}, {}});
-        book.Date(deals, i, 4, 2020, 1, i);
-        book.Date(deals, i, 5, 2020, 6, i);
+        deals.push_back({"cheap links " + n, "Shop", "http://www.partner" + n + ".example/links.html",
+                         "http://www.mine.example/", exchange_test::Day(2020, 1, i), exchange_test::Day(2020, 6, i),
+                         "note"});
     }
-    const int partners = book.AddSheet("Partners");
-    book.Row(partners, 0, {"Name", "Mail", "Pay"});
-    book.Row(partners, 1, {"Acme", "sales@acme.example", "PayPal"});
-    book.Row(partners, 2, {"Bolt", "bolt@bolt.example", "PayPal"});
-    book.Row(partners, 3, {"Cord", "cord@cord.example", "WMZ"});
+    book.sheets = {{"Deals", MemoryBook(deals)},
+                   {"Partners", MemoryBook({{"Name", "Mail", "Pay"},
+                                            {"Acme", "sales@acme.example", "PayPal"},
+                                            {"Bolt", "bolt@bolt.example", "PayPal"},
+                                            {"Cord", "cord@cord.example", "WMZ"}})}};
 }
 
 QStringList Headers(const CExcelImportDlg& dialog)
@@ -292,17 +241,10 @@ private slots:
     {
         CExcelImportDlg dialog(m_book, *m_store);
         QCOMPARE(dialog.accessibleName(), dialog.windowTitle());
-        QStringList buddies;
-        for (QLabel* label : dialog.findChildren<QLabel*>()) {
-            if (!label->buddy())
-                continue;
-            QCOMPARE(label->buddy()->accessibleName(), QString(label->text()).remove(u'&'));
-            buddies << label->buddy()->objectName();
-        }
-        buddies.sort();
-        QCOMPARE(buddies, (QStringList{QStringLiteral("previewList"), QStringLiteral("worksheetCombo")}));
-        QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("worksheetCombo"))->accessibleName(),
-                 QStringLiteral("Use worksheet:"));
+        QStringList fields = LabelledFields(&dialog);
+        fields.sort();
+        QCOMPARE(fields, Strs({"previewList", "worksheetCombo"}));
+        QCOMPARE(Child(&dialog, "worksheetCombo")->accessibleName(), QStringLiteral("Use worksheet:"));
 
         auto* hint = dialog.findChild<QLabel*>(QStringLiteral("hintLabel"));
         QCOMPARE(hint->textFormat(), Qt::RichText);
@@ -390,9 +332,9 @@ private slots:
         CPartner* acme = m_partners.AddPartner("Acme");
         m_partners.SetNextPartnerId(40);
         CMemoryBook book;
-        const int sheet = book.AddSheet("Links");
-        book.Row(sheet, 0, {"Shop", "http://one.example/page.html", "Acme"});
-        book.Row(sheet, 1, {"Shop", "http://two.example/page.html", "Newcomer"});
+        book.sheets = {{"Links", MemoryBook({{"Shop", "http://one.example/page.html", "Acme"},
+                                             {"Shop", "http://two.example/page.html", "Newcomer"}})}};
+        const int sheet = 0;
         const ColumnTypes types = [] {
             ColumnTypes t{};
             t[0] = ColProjectName;
@@ -459,7 +401,7 @@ private slots:
                 return "http://site" + std::to_string(row) + ".example/";
             }
         } book;
-        book.AddSheet("Long");
+        book.sheets = {{"Long", MemoryBook()}};
 
         bool cancelled = false;
         WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
@@ -484,29 +426,34 @@ private slots:
     // --- The window's commands against real files ---------------------------------------------
 
     // One sheet that LibreOffice saved as .xlsx, .xls and .ods, and its .csv: through the
-    // window's command each opens with the same guess and adds the same five deals.
-    void everyFormatImportsWithTheRightGuess()
+    // window's command each opens with the same guess and adds the same five deals, which the list
+    // and its filter boxes show at once. Both exports write what was imported, and the workbook
+    // they wrote reads back through the import.
+    void theWindowsCommandsAgainstRealFiles()
     {
-        QTemporaryDir home;
-        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        auto app = std::make_unique<CORXApp>(false);
-        QVERIFY(app->InitInstance());
-        TestHooks::AnswerDialogsWithoutUser();
-        CMainFrame& frame = *app->GetMainFrame();
+        TestProgram program;
+        QVERIFY(program.app);
+        CMainFrame& frame = program.Frame();
         const QStringList guess = Expected({"Project name", "Anchor", "From page", "To Page", "Start date",
                                             "Expiry date", "Price", "Starting PR", "", "Payment type"});
         std::size_t links = 0;
         for (const char* format : {"xlsx", "xls", "ods", "csv"}) {
             QStringList headers;
+            bool refreshStarted = true;
             WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
                 headers = Headers(*dialog);
+                // The records are the import's until it ends: timer 4 finds them taken.
+                frame.StartDateRefresh();
+                refreshStarted = frame.IsDateRefreshRunning();
                 dialog->SetColumnType(8, ColPartnerName); // names have no guess of their own
                 Press(Qt::Key_Return);
             });
             TestHooks::SetNextFileDialogAnswer(QStringLiteral(ORVEX_TEST_DATA "/spreadsheets/deals.") +
                                                QLatin1String(format));
             frame.RunCommand(CMainFrame::Command::ImportExcel);
+            QCOMPARE(TestHooks::TakeFileDialogTitles(), QStringList{QStringLiteral("Import from Excel")});
             QCOMPARE(headers, guess);
+            QVERIFY(!refreshStarted);
             const QStringList summary = TestHooks::TakeMessageBoxTexts();
             QCOMPARE(summary.size(), 1);
             // The partners are new to the first import only.
@@ -515,11 +462,12 @@ private slots:
                                            QStringLiteral(" from rows 2 to 6 of sheet ")),
                      qPrintable(QLatin1String(format) + QLatin1Char(' ') + summary[0]));
             links += 5;
-            QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), links);
+            QCOMPARE(program.Links().GetCount(), links);
             QCOMPARE(frame.GetView()->GetRowCount(), static_cast<int>(links));
         }
+        QVERIFY(Announced<QComboBox>(&frame, QStringLiteral("Project filter"))->findText(QStringLiteral("Blog")) >= 0);
         // Each format read the same cells: every deal came in four times over, alike.
-        const std::vector<CLink*> all = app->GetWorkspace().GetDatabase().GetLinks()->GetLinks();
+        const std::vector<CLink*> all = program.Links().GetLinks();
         for (std::size_t i = 5; i < all.size(); ++i) {
             const CLink& a = *all[i % 5];
             const CLink& b = *all[i];
@@ -530,84 +478,32 @@ private slots:
             QVERIFY(b.GetFirstPaymentDate() == a.GetFirstPaymentDate() && b.GetPeriod() == a.GetPeriod());
         }
         QCOMPARE(all[0]->GetCostPerMonthValue(), 30);
-        QVERIFY(frame.close());
-        app->ExitInstance();
-    }
-
-    void commandsRunFromTheWindow()
-    {
-        QTemporaryDir home;
-        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        auto app = std::make_unique<CORXApp>(false);
-        QVERIFY(app->InitInstance());
-        TestHooks::AnswerDialogsWithoutUser();
-        CMainFrame& frame = *app->GetMainFrame();
-        for (CMainFrame::Command command :
-             {CMainFrame::Command::ImportExcel, CMainFrame::Command::ExportText, CMainFrame::Command::ExportExcel})
-            QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QVariant::fromValue(command).toString()));
-        QCOMPARE(frame.GetAction(CMainFrame::Command::ImportExcel)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
-
-        const QString csv = home.filePath(QStringLiteral("deals.csv"));
-        {
-            QFile file(csv);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("Project,Anchor,From page,To Page\n"
-                       "Shop,cheap links,http://www.one.example/,http://www.mine.example/\n"
-                       "Shop,blue links,http://www.two.example/,http://www.mine.example/\n"
-                       "Tools,red links,http://www.three.example/,http://www.mine.example/\n");
-        }
-        QStringList headers;
-        bool refreshStarted = true;
-        WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
-            headers = Headers(*dialog);
-            // The records are the import's until it ends: timer 4 finds them taken.
-            frame.StartDateRefresh();
-            refreshStarted = frame.IsDateRefreshRunning();
-            Press(Qt::Key_Return);
-        });
-        TestHooks::SetNextFileDialogAnswer(csv);
-        frame.RunCommand(CMainFrame::Command::ImportExcel);
-        QCOMPARE(TestHooks::TakeFileDialogTitles(), QStringList{QStringLiteral("Import from Excel")});
-        QCOMPARE(headers, Expected({"Project name", "Anchor", "From page", "To Page"}));
-        QVERIFY(!refreshStarted);
-        const QStringList summary = TestHooks::TakeMessageBoxTexts();
-        QCOMPARE(summary.size(), 1);
-        QVERIFY2(summary[0].startsWith(QStringLiteral("Imported ")), qPrintable(summary[0]));
-        QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
-        // The list and the filter boxes show the new links at once.
-        QCOMPARE(frame.GetView()->GetRowCount(), 3);
-        QComboBox* projects = nullptr;
-        for (QComboBox* box : frame.findChildren<QComboBox*>())
-            if (box->accessibleName() == QStringLiteral("Project filter"))
-                projects = box;
-        QVERIFY(projects);
-        QVERIFY(projects->findText(QStringLiteral("Tools")) >= 0);
 
         // Both exports, named without an extension, get theirs (a dot in the folder's name does
         // not count); nothing to say when they work.
-        QVERIFY(QDir(home.path()).mkdir(QStringLiteral("v1.2")));
-        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("v1.2/out")));
+        QVERIFY(QDir(program.home.path()).mkdir(QStringLiteral("v1.2")));
+        TestHooks::SetNextFileDialogAnswer(program.home.filePath(QStringLiteral("v1.2/out")));
         frame.RunCommand(CMainFrame::Command::ExportText);
-        const QByteArray text = ReadFile(home.filePath(QStringLiteral("v1.2/out.txt")));
+        const QByteArray text = ReadFile(program.home.filePath(QStringLiteral("v1.2/out.txt")));
         QVERIFY(text.startsWith("Partner\tPartner organization\t"));
-        QCOMPARE(text.count("\r\n"), 4);
-        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("out")));
+        QCOMPARE(text.count("\r\n"), 21);
+        TestHooks::SetNextFileDialogAnswer(program.home.filePath(QStringLiteral("out")));
         frame.RunCommand(CMainFrame::Command::ExportExcel);
-        QVERIFY(ReadFile(home.filePath(QStringLiteral("out.xlsx"))).startsWith("PK"));
+        QVERIFY(ReadFile(program.home.filePath(QStringLiteral("out.xlsx"))).startsWith("PK"));
         QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
 
         // Failures name the file's trouble on a line of their own.
-        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("missing/out.txt")));
+        TestHooks::SetNextFileDialogAnswer(program.home.filePath(QStringLiteral("missing/out.txt")));
         frame.RunCommand(CMainFrame::Command::ExportText);
         QStringList texts = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith(QStringLiteral("Can not export to specified file.\n")), qPrintable(texts[0]));
-        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("missing.xlsx")));
+        TestHooks::SetNextFileDialogAnswer(program.home.filePath(QStringLiteral("missing.xlsx")));
         frame.RunCommand(CMainFrame::Command::ImportExcel);
         texts = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].startsWith(QStringLiteral("Can not load file\n")), qPrintable(texts[0]));
-        QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(3));
+        QCOMPARE(program.Links().GetCount(), links);
 
         // Cancel in the file dialog does nothing at all.
         frame.RunCommand(CMainFrame::Command::ExportExcel);
@@ -615,35 +511,30 @@ private slots:
         QCOMPARE(TestHooks::TakeFileDialogTitles().size(), 6);
         QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
 
-        // The workbook written reads back through the import: three more links,
-        // every text cell included.
         WhenShown<CExcelImportDlg>([](CExcelImportDlg*) { Press(Qt::Key_Return); });
-        TestHooks::SetNextFileDialogAnswer(home.filePath(QStringLiteral("out.xlsx")));
+        TestHooks::SetNextFileDialogAnswer(program.home.filePath(QStringLiteral("out.xlsx")));
         frame.RunCommand(CMainFrame::Command::ImportExcel);
         const QStringList again = TestHooks::TakeMessageBoxTexts();
         QCOMPARE(again.size(), 1);
-        QVERIFY2(app->GetWorkspace().GetDatabase().GetLinks()->GetCount() == 6, qPrintable(again[0]));
-        QCOMPARE(frame.GetView()->GetRowCount(), 6);
-        app->ExitInstance();
+        QVERIFY2(program.Links().GetCount() == 2 * links, qPrintable(again[0]));
+        QCOMPARE(frame.GetView()->GetRowCount(), static_cast<int>(2 * links));
+        QVERIFY(frame.close());
     }
 
     void aHandedOverRunKeepsTheCommandsOut()
     {
-        QTemporaryDir home;
-        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        auto app = std::make_unique<CORXApp>(false);
-        QVERIFY(app->InitInstance());
-        TestHooks::AnswerDialogsWithoutUser();
-        CMainFrame& frame = *app->GetMainFrame();
+        TestProgram program;
+        QVERIFY(program.app);
+        CMainFrame& frame = program.Frame();
         // Takes every request and never answers: the run lasts until the server goes away.
         auto silent = std::make_unique<QTcpServer>();
         QVERIFY(silent->listen(QHostAddress::LocalHost));
-        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = program.Links().AddNewLink();
         link->SetFromPage("http://127.0.0.1:" + std::to_string(silent->serverPort()) + "/page.html");
         link->SetToPage("http://mine.localhost/");
         link->SetStatus(StatusCantOpen);
         frame.AttachDatabase();
-        app->GetWorkspace().GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
+        program.app->GetWorkspace().GetOptions().SetNotifyStatusChanges(true); // else the run does nothing
         QTRY_VERIFY(!frame.IsDateRefreshRunning());
 
         QVERIFY(frame.OnCheckAllRequested());
@@ -661,7 +552,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!frame.IsScheduledRunActive(), 20000);
         for (CMainFrame::Command command : commands)
             QVERIFY2(frame.GetAction(command)->isEnabled(), qPrintable(QVariant::fromValue(command).toString()));
-        app->ExitInstance();
     }
 
     void firstStartYesOpensTheImport()

@@ -38,11 +38,6 @@
 
 namespace {
 
-template <class W = QWidget> W* Child(QWidget* dialog, const char* name)
-{
-    return dialog->findChild<W*>(QLatin1String(name));
-}
-
 std::string Serialized(CLink& link)
 {
     std::string bytes;
@@ -51,14 +46,6 @@ std::string Serialized(CLink& link)
     link.Serialize(ar);
     ar.Flush();
     return bytes;
-}
-
-QStringList Names(std::initializer_list<const char*> names)
-{
-    QStringList list;
-    for (const char* name : names)
-        list << QLatin1String(name);
-    return list;
 }
 
 // A web server on 127.0.0.1 served by this thread's event loop: it can only answer while the
@@ -559,15 +546,15 @@ private slots:
         QTest::addColumn<bool>("pack");
         QTest::addColumn<QStringList>("fields");
         QTest::newRow("link") << false
-                              << Names({"cboProject",       "cboFromPage",     "cboToPage",        "cboAnchor",
-                                        "edtRawLink",       "edtStartingPR",   "btnCheckNow",      "edtComment",
-                                        "dteStart",         "dteEnd",          "spnMonths",        "radCostPerMonth",
-                                        "radCostPerPeriod", "edtCostPerMonth", "edtCostPerPeriod", "cboPartner",
-                                        "btnAddPartner",    "edtEmail",        "btnSaveAndCheck",  "btnSave",
-                                        "btnCancel"});
+                              << Strs({"cboProject",       "cboFromPage",     "cboToPage",        "cboAnchor",
+                                       "edtRawLink",       "edtStartingPR",   "btnCheckNow",      "edtComment",
+                                       "dteStart",         "dteEnd",          "spnMonths",        "radCostPerMonth",
+                                       "radCostPerPeriod", "edtCostPerMonth", "edtCostPerPeriod", "cboPartner",
+                                       "btnAddPartner",    "edtEmail",        "btnSaveAndCheck",  "btnSave",
+                                       "btnCancel"});
         QTest::newRow("pack") << true
-                              << Names({"cboPartner", "btnAddPartner", "dteStart", "dteEnd", "spnMonths", "lstLinks",
-                                        "btnAddLink", "btnSave", "btnCancel"});
+                              << Strs({"cboPartner", "btnAddPartner", "dteStart", "dteEnd", "spnMonths", "lstLinks",
+                                       "btnAddLink", "btnSave", "btnCancel"});
     }
 
     void fieldsAreNamedByTheirLabelsInTableOrder()
@@ -582,25 +569,14 @@ private slots:
         QCOMPARE(dialog->accessibleName(), dialog->windowTitle());
         QCOMPARE(dialog->windowTitle(), pack ? QStringLiteral("Links properties") : QStringLiteral("Link properties"));
 
-        // Every label names its field and has a mnemonic of its own, as do the buttons.
-        QSet<QChar> mnemonics;
-        const auto mnemonic = [&](const QString& text, const QString& owner) {
-            const qsizetype at = QString(text).replace(QStringLiteral("&&"), QStringLiteral("__")).indexOf(u'&');
-            QVERIFY2(at >= 0 && at + 1 < text.size(), qPrintable(owner + QStringLiteral(": no mnemonic")));
-            const QChar key = text[at + 1].toLower();
-            QVERIFY2(!mnemonics.contains(key), qPrintable(owner + QStringLiteral(": mnemonic used twice")));
-            mnemonics.insert(key);
-        };
-        for (QLabel* label : dialog->findChildren<QLabel*>()) {
-            if (!label->buddy())
-                continue;
-            mnemonic(label->text(), label->objectName());
-            QCOMPARE(label->buddy()->accessibleName(), QString(label->text()).remove(u'&'));
-            QVERIFY2(fields.contains(label->buddy()->objectName()), qPrintable(label->objectName()));
-        }
+        // Every label names its field, and it and every button but Cancel (Escape) has a mnemonic
+        // of its own.
+        for (const QString& field : LabelledFields(dialog.get()))
+            QVERIFY2(fields.contains(field), qPrintable(field));
         for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
             if (button->objectName() != QStringLiteral("btnCancel") && !button->objectName().isEmpty())
-                mnemonic(button->text(), button->objectName());
+                QVERIFY2(QString(button->text()).remove(QStringLiteral("&&")).contains(u'&'),
+                         qPrintable(button->objectName()));
         auto* save = Child<QPushButton>(dialog.get(), "btnSave");
         QVERIFY(save->isDefault());
         for (QPushButton* button : dialog->findChildren<QPushButton*>())
@@ -657,8 +633,8 @@ private slots:
             Press(Qt::Key_Return);
         });
         QVERIFY(AddLink(Ctx()));
-        QCOMPARE(visited, Names({"cboProject", "cboFromPage", "cboToPage", "cboAnchor", "edtRawLink", "edtStartingPR",
-                                 "btnCheckNow", "edtComment", "dteStart", "spnMonths", "cboPartner"}));
+        QCOMPARE(visited, Strs({"cboProject", "cboFromPage", "cboToPage", "cboAnchor", "edtRawLink", "edtStartingPR",
+                                "btnCheckNow", "edtComment", "dteStart", "spnMonths", "cboPartner"}));
         QCOMPARE(m_links->GetCount(), std::size_t(1));
         const CLink* link = m_links->GetLinks().front();
         QCOMPARE(link->GetProject() + "|" + link->GetFromPage() + "|" + link->GetToPage() + "|" + link->GetAnchor(),

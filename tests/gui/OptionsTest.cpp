@@ -5,15 +5,12 @@
 #include "core/storage/Options.h"
 #include "DialogTesting.h"
 #include "TestProgram.h"
-#include "app/ORXApp.h"
 #include "core/fetch/CheckSettings.h"
 #include "core/history/HistoryStore.h"
-#include "core/records/Link.h"
-#include "core/records/LinksManager.h"
+#include "core/storage/ORXDatabase.h"
 #include "gui/mainwnd/LinksView.h"
 #include "gui/mainwnd/MainFrame.h"
 #include "gui/options/AuthenticationDlg.h"
-#include "gui/options/OptionsCommand.h"
 #include "gui/options/OptionsDlgGeneral.h"
 #include "gui/options/OptionsSheet.h"
 #include "gui/options/ProxySettingsDlg.h"
@@ -21,22 +18,18 @@
 #include "gui/options/ScheduleStore.h"
 #include "gui/options/SchedulingDlg.h"
 #include "gui/options/SystemScheduleStore.h"
-#include "gui/widgets/FileDialog.h"
 #include "gui/widgets/MessageBox.h"
 #include "gui/widgets/TestHooks.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -44,20 +37,10 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
-#include <QTreeView>
 
-#include <filesystem>
 #include <memory>
 
 namespace {
-
-template <class W = QWidget> W* Child(QWidget* dialog, const char* name)
-{
-    auto* child = dialog->findChild<W*>(QLatin1String(name));
-    if (!child)
-        qFatal("no child %s", name);
-    return child;
-}
 
 // The widget that has (or would have, in an inactive window) the focus, and whether all of its
 // text is selected.
@@ -206,56 +189,43 @@ private slots:
         CSMTPSettingsDlg dialog(options, {});
         dialog.show();
         QCOMPARE(dialog.accessibleName(), QStringLiteral("SMTP Settings"));
-        auto* to = Child<QLineEdit>(&dialog, "toEdit");
-        auto* server = Child<QLineEdit>(&dialog, "serverEdit");
-        auto* port = Child<QLineEdit>(&dialog, "portEdit");
-        auto* from = Child<QLineEdit>(&dialog, "fromEdit");
-        QCOMPARE(to->accessibleName(), QStringLiteral("To:"));
-        QCOMPARE(server->placeholderText(), QStringLiteral("Enter smtp server"));
+        QCOMPARE(Child(&dialog, "toEdit")->accessibleName(), QStringLiteral("To:"));
+        QCOMPARE(Child<QLineEdit>(&dialog, "serverEdit")->placeholderText(), QStringLiteral("Enter smtp server"));
         // An empty sender is offered as the built-in one.
-        QCOMPARE(from->text(), QStringLiteral("orvex@localhost"));
+        QCOMPARE(Child<QLineEdit>(&dialog, "fromEdit")->text(), QStringLiteral("orvex@localhost"));
 
-        struct Step
+        // Everything wrong at once; each step mends what the one before refused, and OK names the
+        // next trouble with its field focused and its text selected.
+        Child<QLineEdit>(&dialog, "serverEdit")->setText(QStringLiteral("  "));
+        Child<QLineEdit>(&dialog, "fromEdit")->setText(QStringLiteral(" "));
+        const QString badPort = QStringLiteral("Please enter an integer between 1 and 65535.");
+        const QString noAddress = QStringLiteral("You must specify Email address");
+        const struct
         {
             const char* field;
-            QString text;
+            const char* text;
             QString message;
-            QLineEdit* focused;
+            const char* focused; ///< null: not a field's fault
+        } steps[] = {
+            {"portEdit", "0", badPort, "portEdit"}, // before the server check
+            {"portEdit", "65536", badPort, "portEdit"},
+            {"portEdit", "2525", QStringLiteral("You must specify SMTP server if you want to use notifications"),
+             "serverEdit"},
+            {"serverEdit", "mail.example.com", noAddress, "toEdit"},
+            {"toEdit", "me@example.com", noAddress, "fromEdit"},
+            {"fromEdit", "orvex@example.com", QStringLiteral("Please specify username"), nullptr}, // authentication on
         };
-        port->setText(QStringLiteral("0"));
-        server->setText(QStringLiteral("  "));
-        from->setText(QStringLiteral(" "));
-        const Step steps[] = {
-            {"port 0, before the server check", QStringLiteral("0"),
-             QStringLiteral("Please enter an integer between 1 and 65535."), port},
-            {"port above the range", QStringLiteral("65536"),
-             QStringLiteral("Please enter an integer between 1 and 65535."), port},
-            {"blank server", QStringLiteral("2525"),
-             QStringLiteral("You must specify SMTP server if you want to use notifications"), server},
-        };
-        for (const Step& step : steps) {
-            port->setText(step.text);
+        for (const auto& step : steps) {
+            Child<QLineEdit>(&dialog, step.field)->setText(QString::fromLatin1(step.text));
             dialog.accept();
-            QVERIFY2(dialog.isVisible(), step.field);
+            QVERIFY2(dialog.isVisible(), step.text);
             QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{step.message});
-            QCOMPARE(FocusedName(&dialog), step.focused->objectName());
-            QVERIFY(WhollySelected(step.focused));
+            if (step.focused) {
+                QCOMPARE(FocusedName(&dialog), QString::fromLatin1(step.focused));
+                QVERIFY2(WhollySelected(Child<QLineEdit>(&dialog, step.focused)), step.focused);
+            }
         }
-        server->setText(QStringLiteral("mail.example.com"));
-        dialog.accept();
-        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("You must specify Email address")});
-        QCOMPARE(FocusedName(&dialog), QStringLiteral("toEdit"));
-        to->setText(QStringLiteral("me@example.com"));
-        dialog.accept();
-        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("You must specify Email address")});
-        QCOMPARE(FocusedName(&dialog), QStringLiteral("fromEdit"));
-        QVERIFY(WhollySelected(from));
-        from->setText(QStringLiteral("orvex@example.com"));
-        // Authentication is on without a user name: refused, and nothing stored yet.
-        dialog.accept();
-        QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList{QStringLiteral("Please specify username")});
-        QVERIFY(dialog.isVisible());
-        QVERIFY(options.GetSmtpServer().empty());
+        QVERIFY(options.GetSmtpServer().empty()); // nothing stored while refused
 
         options.SetSmtpUser("mailer");
         dialog.accept();
@@ -466,7 +436,13 @@ private slots:
             COptionsDlgGeneral page(options, schedule, {});
             QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Not configured"));
             Child<QCheckBox>(&page, "scheduleCheck")->setChecked(true);
-            WhenShown<CSchedulingDlg>([](CSchedulingDlg* dialog) {
+            WhenShown<CSchedulingDlg>([&schedule](CSchedulingDlg* dialog) {
+                QCOMPARE(dialog->accessibleName(), QStringLiteral("Schedule"));
+                // A new task runs as the user who sets it up.
+                auto* user = Child<QLineEdit>(dialog, "userEdit");
+                QCOMPARE(user->text(), QString::fromStdString(schedule.CurrentUser()));
+                QVERIFY(user->isReadOnly() && !user->text().isEmpty());
+                QCOMPARE(user->accessibleName(), QStringLiteral("UserName"));
                 Child<QCheckBox>(dialog, "day1")->setChecked(true);
                 Child<QCheckBox>(dialog, "day5")->setChecked(true);
                 Child<QTimeEdit>(dialog, "timeEdit")->setTime(QTime(7, 5));
@@ -497,28 +473,12 @@ private slots:
 
     void scheduleDialogWritesTheTrigger()
     {
+        // A Monday and Friday task at 07:05 of another account than the user's.
         CFakeSchedule schedule;
+        schedule.exists = true;
+        schedule.trigger = IScheduleStore::WeeklyTrigger{0x22, 7, 5};
         COptions options;
         COptionsDlgGeneral page(options, schedule, {});
-        Child<QCheckBox>(&page, "scheduleCheck")->setChecked(true);
-        bool seen = false;
-        WhenShown<CSchedulingDlg>([&](CSchedulingDlg* dialog) {
-            seen = true;
-            QCOMPARE(dialog->accessibleName(), QStringLiteral("Schedule"));
-            auto* user = Child<QLineEdit>(dialog, "userEdit");
-            QCOMPARE(user->text(), QStringLiteral("bob"));
-            QVERIFY(user->isReadOnly());
-            QCOMPARE(user->accessibleName(), QStringLiteral("UserName"));
-            Child<QCheckBox>(dialog, "day1")->setChecked(true);
-            Child<QCheckBox>(dialog, "day5")->setChecked(true);
-            Child<QTimeEdit>(dialog, "timeEdit")->setTime(QTime(7, 5));
-            dialog->accept();
-        });
-        Child<QPushButton>(&page, "scheduleButton")->click();
-        QVERIFY(seen);
-        QVERIFY(schedule.exists);
-        QCOMPARE(int(schedule.trigger->days), 0x22);
-        QCOMPARE(Child<QLabel>(&page, "statusLabel")->text(), QStringLiteral("Mon, Fri,  at 07:05 as [alice]"));
 
         // A task whose account cannot be read is not changed blindly.
         schedule.account.reset();
@@ -674,93 +634,56 @@ private slots:
         QCOMPARE(taken.GetMailFrom(), std::string("orvex@localhost"));
     }
 
+    // A database path that names no file yet, set in the sheet the window opens: No creates
+    // nothing; Yes with a folder that is not there keeps the open database; Yes writes the new
+    // file at once (the old one saved first), shows it in the list and keeps it in "ORX.cfg".
     void newDatabasePathAsksBeforeCreating()
     {
-        QTemporaryDir home;
-        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
-        auto app = std::make_unique<CORXApp>(false);
-        QVERIFY(app->InitInstance());
-        TestHooks::AnswerDialogsWithoutUser();
-        const std::string original = app->GetWorkspace().GetDatabase().GetPath();
-        const QString fresh = home.path() + QStringLiteral("/elsewhere.orx");
-        CFakeSchedule schedule;
-        auto setPath = [&fresh](COptionsSheet* sheet) {
-            Child<QLineEdit>(sheet, "databaseEdit")->setText(fresh);
-            sheet->accept();
+        TestProgram program;
+        QVERIFY(program.app);
+        CWorkspace& workspace = program.app->GetWorkspace();
+        const std::string original = workspace.GetDatabase().GetPath();
+        program.Links().AddNewLink()->SetFromPage("http://127.0.0.1:9/page.html");
+        program.Frame().AttachDatabase();
+        QAbstractItemModel* rows = program.Frame().GetView()->GetList()->model();
+        QCOMPARE(rows->rowCount(), 1);
+        const auto choose = [&program](const QString& path, QMessageBox::StandardButton answer) {
+            bool seen = false;
+            WhenShown<COptionsSheet>([&](COptionsSheet* sheet) {
+                seen = true;
+                Child<QLineEdit>(sheet, "databaseEdit")->setText(path);
+                sheet->accept();
+            });
+            TestHooks::SetNextMessageBoxAnswer(answer);
+            program.Frame().GetAction(CMainFrame::Command::Options)->trigger();
+            return seen ? TestHooks::TakeMessageBoxTexts() : QStringList{QStringLiteral("no options sheet")};
         };
 
-        // No: nothing is created and the settings keep naming the open database.
-        TestHooks::SetNextMessageBoxAnswer(QMessageBox::No);
-        WhenShown<COptionsSheet>(setPath);
-        QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
-        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
+        const QString fresh = program.home.filePath(QStringLiteral("elsewhere.orx"));
+        QCOMPARE(choose(fresh, QMessageBox::No),
                  QStringList{QStringLiteral("Create a new, empty database at %1?").arg(fresh)});
         QVERIFY(!QFile::exists(fresh));
-        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), original);
-        QVERIFY(app->GetWorkspace().GetOptions().GetDatabasePath() != fresh.toStdString());
+        QCOMPARE(workspace.GetDatabase().GetPath(), original);
+        QVERIFY(workspace.GetOptions().GetDatabasePath() != fresh.toStdString());
 
-        // Yes, but the folder is not there: the old database stays open and in the settings.
-        const QString nowhere = home.path() + QStringLiteral("/missing/folder/new.orx");
-        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
-        WhenShown<COptionsSheet>([&nowhere](COptionsSheet* sheet) {
-            Child<QLineEdit>(sheet, "databaseEdit")->setText(nowhere);
-            sheet->accept();
-        });
-        QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
-        const QStringList shown = TestHooks::TakeMessageBoxTexts();
+        const QString nowhere = program.home.filePath(QStringLiteral("missing/folder/new.orx"));
+        const QStringList shown = choose(nowhere, QMessageBox::Yes);
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown.at(1).startsWith(QStringLiteral("The database could not be created: ")),
                  qPrintable(shown.at(1)));
-        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), original);
-        QVERIFY(app->GetWorkspace().GetDatabase().IsUsable());
-        QVERIFY(app->GetWorkspace().GetOptions().GetDatabasePath() != nowhere.toStdString());
-
-        // Yes: the new file is written at once, opened, and kept in "ORX.cfg".
-        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
-        WhenShown<COptionsSheet>(setPath);
-        QVERIFY(RunOptionsCommand(app->GetWorkspace(), schedule, nullptr));
-        QCOMPARE(TestHooks::TakeMessageBoxTexts().size(), 1);
-        QVERIFY(QFile::exists(fresh));
-        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), fresh.toStdString());
-        QCOMPARE(app->GetWorkspace().GetDatabase().GetLinks()->GetCount(), std::size_t(0));
-        const COptions stored = CWorkspace::ReadStoredOptions(app->GetWorkspace().GetProgramFolder());
-        QCOMPARE(stored.GetDatabasePath(), fresh.toStdString());
-        app->ExitInstance();
-    }
-
-    void mainWindowTakesTheNewDatabaseOver()
-    {
-        QTemporaryDir home;
-        qputenv("ORVEX_HOME", QFile::encodeName(home.path() + QStringLiteral("/home/")));
-        QSettings(QStringLiteral("Tessel Development"), QStringLiteral("Orvex")).clear();
-        auto app = std::make_unique<CORXApp>(false);
-        QVERIFY(app->InitInstance());
-        TestHooks::AnswerDialogsWithoutUser();
-        CMainFrame& frame = *app->GetMainFrame();
-        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
-        link->SetFromPage("http://127.0.0.1:9/page.html");
-        frame.AttachDatabase();
-        QAbstractItemModel* rows = frame.GetView()->GetList()->model();
+        QCOMPARE(workspace.GetDatabase().GetPath(), original);
+        QVERIFY(workspace.GetDatabase().IsUsable());
+        QVERIFY(workspace.GetOptions().GetDatabasePath() != nowhere.toStdString());
         QCOMPARE(rows->rowCount(), 1);
-        QAction* options = frame.GetAction(CMainFrame::Command::Options);
-        QVERIFY(options->isEnabled());
 
-        const QString fresh = home.path() + QStringLiteral("/fresh.orx");
-        bool seen = false;
-        WhenShown<COptionsSheet>([&](COptionsSheet* sheet) {
-            seen = true;
-            Child<QLineEdit>(sheet, "databaseEdit")->setText(fresh);
-            sheet->accept();
-        });
-        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
-        options->trigger();
-        QVERIFY(seen);
-        // The list now shows the new, empty database; the old one was saved with its link.
-        QCOMPARE(app->GetWorkspace().GetDatabase().GetPath(), fresh.toStdString());
-        QCOMPARE(rows->rowCount(), 0);
+        QCOMPARE(choose(fresh, QMessageBox::Yes).size(), 1);
         QVERIFY(QFile::exists(fresh));
-        app->ExitInstance();
+        QCOMPARE(workspace.GetDatabase().GetPath(), fresh.toStdString());
+        QCOMPARE(rows->rowCount(), 0);
+        QCOMPARE(CWorkspace::ReadStoredOptions(workspace.GetProgramFolder()).GetDatabasePath(), fresh.toStdString());
+        CORXDatabase old;
+        QVERIFY(old.Load(original));
+        QCOMPARE(old.GetLinks()->GetCount(), std::size_t(1));
     }
 
     // "Keep check history for", "Pages checked at once" and "Requests at once to one site", set
@@ -768,10 +691,10 @@ private slots:
     // the newer stay, the next run takes the new numbers, and the sheet shows them again.
     void historyAndCheckConcurrencySettingsFromTheKeyboard()
     {
-        QTemporaryDir home;
-        auto app = StartTestProgram(home);
-        QVERIFY(app);
-        std::shared_ptr<CHistoryStore> history = app->GetWorkspace().GetHistory();
+        TestProgram program;
+        QVERIFY(program.app);
+        CWorkspace& workspace = program.app->GetWorkspace();
+        std::shared_ptr<CHistoryStore> history = workspace.GetHistory();
         QVERIFY(history);
         const int64_t now = QDateTime::currentSecsSinceEpoch();
         HistoryEntry old, recent;
@@ -781,9 +704,9 @@ private slots:
         history->Record("key", recent);
         history->Flush();
         QCOMPARE(history->Timeline("key").size(), std::size_t(2));
-        QCOMPARE(app->GetWorkspace().GetHistoryMonths(), 0);
+        QCOMPARE(workspace.GetHistoryMonths(), 0);
 
-        QAction* options = app->GetMainFrame()->GetAction(CMainFrame::Command::Options);
+        QAction* options = program.Frame().GetAction(CMainFrame::Command::Options);
         for (const int round : {1, 2}) {
             bool seen = false;
             WhenShown<COptionsSheet>([&](COptionsSheet* sheet) {
@@ -819,7 +742,7 @@ private slots:
             options->trigger();
             QVERIFY(seen);
             if (round == 1) {
-                QCOMPARE(app->GetWorkspace().GetHistoryMonths(), 12);
+                QCOMPARE(workspace.GetHistoryMonths(), 12);
                 // The next run takes them.
                 QCOMPARE(GetCheckSettings().workers, 64);
                 QCOMPARE(GetCheckSettings().perSite, 3);
@@ -827,7 +750,6 @@ private slots:
                 QCOMPARE(history->Timeline("key"), std::vector<HistoryEntry>{recent});
             }
         }
-        app->ExitInstance();
     }
 };
 

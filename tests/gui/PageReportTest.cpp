@@ -133,11 +133,10 @@ private slots:
 
     void theListOpensBothReportsOfTheSelectedLink()
     {
-        QTemporaryDir home;
-        const std::unique_ptr<CORXApp> app = StartTestProgram(home);
-        QVERIFY(app);
-        CMainFrame& frame = *app->GetMainFrame();
-        CLink* link = app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
+        TestProgram program;
+        QVERIFY(program.app);
+        CMainFrame& frame = program.Frame();
+        CLink* link = program.Links().AddNewLink();
         // Stored without a scheme: the reports read the page the check reads.
         link->SetFromPage(m_server.Url("partner.localhost", "/page.html").substr(7));
         link->SetToPage("mysite.localhost");
@@ -177,7 +176,6 @@ private slots:
         QVERIFY2(report.startsWith(QStringLiteral("URL : ") + QString::fromStdString(Url("/page.html")) +
                                    QStringLiteral("\n")),
                  qPrintable(report));
-        app->ExitInstance();
     }
 };
 

@@ -35,11 +35,6 @@ struct Deal
     const char* partner = nullptr;
 };
 
-template <class W> W* Child(QWidget* parent, const char* name)
-{
-    return parent->findChild<W*>(QLatin1String(name));
-}
-
 // Closes every Find dialog that opens while it lives, and counts them.
 class CFindDialogGuard
 {
@@ -69,22 +64,20 @@ class SearchTest : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<CORXApp> m_app;
+    std::unique_ptr<TestProgram> m_program;
 
-    CMainFrame& Frame() { return *m_app->GetMainFrame(); }
+    CMainFrame& Frame() { return m_program->Frame(); }
     CLinksView& View() { return *Frame().GetView(); }
     CLinksListCtrl* List() { return View().GetList(); }
 
     CLink* Add(const Deal& deal)
     {
-        CLink* link = m_app->GetWorkspace().GetDatabase().GetLinks()->AddNewLink();
+        CLink* link = m_program->Links().AddNewLink();
         link->SetProject(deal.project);
         link->SetStatus(deal.status);
         link->SetAnchor(deal.anchor);
         link->SetComment(deal.comment);
-        link->SetFromPage("http://partner.example/" +
-                          std::to_string(m_app->GetWorkspace().GetDatabase().GetLinks()->GetCount()));
+        link->SetFromPage("http://partner.example/" + std::to_string(m_program->Links().GetCount()));
         link->SetToPage("http://mine.example/");
         // Dates that agree with the status, so that the calendar refresh leaves it alone.
         const bool expired = deal.status == StatusExpired;
@@ -92,7 +85,8 @@ private:
         link->SetFirstPaymentDate(OleDateTime::FromParts(2012, 3, 29));
         link->SetPeriod(OleDateTimeSpan(expired ? 30.0 : 3650.0));
         if (deal.partner)
-            link->SetPartnerId(m_app->GetWorkspace().GetDatabase().GetPartners()->AddPartner(deal.partner)->GetId());
+            link->SetPartnerId(
+                m_program->app->GetWorkspace().GetDatabase().GetPartners()->AddPartner(deal.partner)->GetId());
         return link;
     }
 
@@ -164,16 +158,11 @@ private:
 private slots:
     void init()
     {
-        m_home = std::make_unique<QTemporaryDir>();
-        m_app = StartTestProgram(*m_home);
-        QVERIFY(m_app);
+        m_program = std::make_unique<TestProgram>();
+        QVERIFY(m_program->app);
     }
 
-    void cleanup()
-    {
-        m_app->ExitInstance();
-        m_app.reset();
-    }
+    void cleanup() { m_program.reset(); }
 
     void theFindDialogOpensEmpty()
     {
@@ -239,10 +228,27 @@ private slots:
         QCOMPARE(Selected(), selected);
     }
 
+    // F3 before any search asks for one (a cancelled dialog is none) and searches from the top,
+    // as Find does; then it goes on downwards from the selected row, wraps round once, finds the
+    // only row again from itself, and repeats Match Case.
     void findNextGoesOnAndWrapsOnce()
     {
         AddDeals();
-        FindFromTheList(QStringLiteral("expired"));
+        SelectProject("Alpha");
+        for (int i = 0; i < 2; ++i) {
+            CFindDialogGuard guard;
+            PressInList(Qt::Key_F3);
+            QCOMPARE(guard.GetCount(), 1);
+        }
+        bool typed = false;
+        WhenShown<CFindDlg>([&](CFindDlg* dialog) {
+            Activate(dialog);
+            Type(QStringLiteral("EXPIRED"));
+            Press(Qt::Key_Return);
+            typed = true;
+        });
+        PressInList(Qt::Key_F3);
+        QVERIFY(typed);
         QCOMPARE(Selected(), QStringLiteral("Delta"));
         auto guard = std::make_unique<CFindDialogGuard>();
         const std::pair<const char*, const char*> steps[] = {
@@ -259,7 +265,6 @@ private slots:
         }
         QCOMPARE(guard->GetCount(), 0);
         guard.reset();
-        // The only row that shows the text is found again from itself.
         FindFromTheList(QStringLiteral("secret"));
         QCOMPARE(Selected(), QStringLiteral("Charlie"));
         guard = std::make_unique<CFindDialogGuard>();
@@ -267,39 +272,13 @@ private slots:
         QCOMPARE(Selected(), QStringLiteral("Charlie"));
         QCOMPARE(guard->GetCount(), 0);
         guard.reset();
-        // Match Case is repeated too, and a text found nowhere leaves the selection alone.
+        // Match Case goes on with F3: "Tours" is found nowhere, and the selection stays.
         FindFromTheList(QStringLiteral("Tours"), true);
         QCOMPARE(Selected(), QStringLiteral("Charlie"));
         guard = std::make_unique<CFindDialogGuard>();
         PressInList(Qt::Key_F3);
         QCOMPARE(Selected(), QStringLiteral("Charlie"));
         QCOMPARE(guard->GetCount(), 0);
-    }
-
-    void findNextWithoutASearchAsksForOne()
-    {
-        AddDeals();
-        SelectProject("Alpha");
-        // A cancelled dialog is no search: the next F3 asks again.
-        for (int i = 0; i < 2; ++i) {
-            CFindDialogGuard guard;
-            PressInList(Qt::Key_F3);
-            QCOMPARE(guard.GetCount(), 1);
-        }
-        bool typed = false;
-        WhenShown<CFindDlg>([&](CFindDlg* dialog) {
-            Activate(dialog);
-            Type(QStringLiteral("EXPIRED"));
-            Press(Qt::Key_Return);
-            typed = true;
-        });
-        PressInList(Qt::Key_F3);
-        QVERIFY(typed);
-        QCOMPARE(Selected(), QStringLiteral("Delta")); // from the top, as Find does
-        CFindDialogGuard guard;
-        PressInList(Qt::Key_F3);
-        QCOMPARE(Selected(), QStringLiteral("Bravo"));
-        QCOMPARE(guard.GetCount(), 0);
     }
 
     void theFoundRowIsScrolledIntoView()
@@ -323,9 +302,9 @@ private slots:
 
     void duplicatesFromTheKeyboard()
     {
-        CLinksManager* links = m_app->GetWorkspace().GetDatabase().GetLinks();
+        CLinksManager& links = m_program->Links();
         const auto add = [&](const char* project, const char* from, const char* to) {
-            CLink* link = links->AddNewLink();
+            CLink* link = links.AddNewLink();
             link->SetProject(project);
             link->SetFromPage(from);
             link->SetToPage(to);
@@ -340,10 +319,7 @@ private slots:
         Frame().AttachDatabase();
         QVERIFY(command->isEnabled());
         // The list shows the News link alone; the search still covers every link.
-        QComboBox* projects = nullptr;
-        for (QComboBox* box : Frame().findChildren<QComboBox*>())
-            if (box->accessibleName() == QStringLiteral("Project filter"))
-                projects = box;
+        auto* projects = Announced<QComboBox>(&Frame(), QStringLiteral("Project filter"));
         QVERIFY(projects);
         const int news = projects->findText(QStringLiteral("News"));
         QVERIFY(news > 0);
@@ -388,7 +364,7 @@ private slots:
         QCOMPARE(reports[1], QStringLiteral("No duplicates found"));
         // One link of a project per page: the offers link joins the first.
         QCOMPARE(reports[2], QStringLiteral("Found set of 2 duplicates\n") + first + third + line);
-        QCOMPARE(links->GetCount(), std::size_t(4));
+        QCOMPARE(links.GetCount(), std::size_t(4));
         QVERIFY(!QApplication::activeModalWidget());
     }
 };

@@ -4,6 +4,8 @@
 // folder below `home`, no window settings, and message boxes that answer at once.
 
 #include "app/ORXApp.h"
+#include "core/records/LinksManager.h"
+#include "gui/mainwnd/MainFrame.h"
 #include "gui/widgets/MessageBox.h"
 #include "gui/widgets/TestHooks.h"
 
@@ -32,3 +34,19 @@ inline std::unique_ptr<CORXApp> StartTestProgram(const QTemporaryDir& home, bool
     TestHooks::AnswerDialogsWithoutUser();
     return app;
 }
+
+// The same in a folder of its own, ended as the user would (settings and database saved) when it
+// goes. `app` is null when the start failed.
+struct TestProgram
+{
+    QTemporaryDir home;
+    std::unique_ptr<CORXApp> app = StartTestProgram(home);
+
+    ~TestProgram()
+    {
+        if (app)
+            app->ExitInstance();
+    }
+    CMainFrame& Frame() const { return *app->GetMainFrame(); }
+    CLinksManager& Links() const { return *app->GetWorkspace().GetDatabase().GetLinks(); }
+};
