@@ -408,7 +408,7 @@ void WriteReport(int fd, int signal, const siginfo_t* info, const ucontext_t* co
 
     const Registers r = RegistersOf(context);
     const uintptr_t faultData = reinterpret_cast<uintptr_t>(info->si_addr);
-    const bool overflow = signal == SIGSEGV && faultData < r.sp + 4096 && r.sp - faultData < (uintptr_t{1} << 20);
+    const bool overflow = signal == SIGSEGV && CrashReporter::FaultsOnStack(faultData, r.sp);
     const CrashReporter::ExceptionKind kind = CrashReporter::KindOf(signal, info->si_code, overflow);
     out.Str("Exception code: ").Hex(kind.code, 8).Str(" ");
     out.Str(signal == SIGABRT && g_escaped[0] ? g_escaped : kind.name).Str("\r\n");
@@ -630,6 +630,15 @@ ExceptionKind KindOf(int signal, int siCode, bool stackOverflow)
     default:
         return {0, ""};
     }
+}
+
+bool FaultsOnStack(uintptr_t faultAddress, uintptr_t sp)
+{
+    // Below: how far a single push or probe reaches; above: the largest frame we expect to store
+    // into after reserving it.
+    constexpr uintptr_t kBelow = uintptr_t{1} << 20;
+    constexpr uintptr_t kAbove = uintptr_t{64} << 10;
+    return faultAddress < sp ? sp - faultAddress <= kBelow : faultAddress - sp < kAbove;
 }
 
 void FaultOnPurpose(const std::string& kind)

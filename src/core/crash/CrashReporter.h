@@ -30,6 +30,11 @@ struct ExceptionKind
 };
 ExceptionKind KindOf(int signal, int siCode, bool stackOverflow);
 
+/// Whether a SIGSEGV at `faultAddress`, with the stack pointer at `sp`, ran into the stack's
+/// guard: a push just below the stack pointer, or a frame's own store above it once the frame
+/// has been reserved (a function moves the stack pointer first and writes its locals after).
+bool FaultsOnStack(uintptr_t faultAddress, uintptr_t sp);
+
 /// The private option that faults on purpose, for the tests: "null", "divide", "abort",
 /// "exception", "recursion". Returns only for an unknown kind.
 void FaultOnPurpose(const std::string& kind);

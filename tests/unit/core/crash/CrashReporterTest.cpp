@@ -38,3 +38,27 @@ TEST(CrashReporter, EverySignalHasItsCodeAndName)
         EXPECT_EQ(std::string(kind.name), c.name);
     }
 }
+
+// The recursion's frame faults either on the call's push (below the stack pointer) or on its own
+// store above it after reserving the frame; both are the guard page, a wild pointer is not.
+TEST(CrashReporter, StackOverflowIsAFaultNearTheStackPointerOnEitherSide)
+{
+    const uintptr_t sp = 0x7ffc'0000'0000;
+    const struct
+    {
+        uintptr_t fault;
+        bool overflow;
+    } cases[] = {
+        {sp - 8, true},
+        {sp, true},
+        {sp + 0x108, true},
+        {sp + (uintptr_t{64} << 10) - 1, true},
+        {sp + (uintptr_t{64} << 10), false},
+        {sp - (uintptr_t{1} << 20), true},
+        {sp - (uintptr_t{1} << 20) - 1, false},
+        {0, false},
+        {0x10, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CrashReporter::FaultsOnStack(c.fault, sp), c.overflow) << std::hex << c.fault;
+}
