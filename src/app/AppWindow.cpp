@@ -8,6 +8,7 @@
 #include "core/workspace/Workspace.h"
 #include "gui/crash/ExceptionHandlerDlg.h"
 #include "gui/mainwnd/MainFrame.h"
+#include "gui/widgets/DialogsOnQuit.h"
 #include "gui/widgets/MessageBox.h"
 #include "gui/widgets/TestHooks.h"
 
@@ -41,7 +42,9 @@ public:
     void Open() override;
     void OfferUpdate() override;
     void HandleFirstStart(bool cfgLoaded) override;
-    int Exec() override { return QApplication::exec(); }
+    // A signal during a question asked before the loop (the first start's) has already ended the
+    // program's business; entering the loop now would wait for a quit that came and went.
+    int Exec() override { return m_dialogsOnQuit.Begun() ? 0 : QApplication::exec(); }
     void Close() override
     {
         m_quitSignals.reset();
@@ -55,6 +58,7 @@ private:
     std::unique_ptr<CMainFrame> m_mainFrame;
     std::unique_ptr<CInstanceChannel> m_channel;
     std::unique_ptr<CQuitSignals> m_quitSignals;
+    CDialogsOnQuit m_dialogsOnQuit;
 };
 
 void CAppWindow::Open()
@@ -83,8 +87,10 @@ void CAppWindow::Open()
         return false;
     });
 
-    // Closing the window ends the event loop, and exit then saves as after File > Exit.
+    // Closing the window ends the event loop, and exit then saves as after File > Exit. An open
+    // question or dialog is answered No or Cancel first, or the quit would wait on it.
     m_quitSignals = std::make_unique<CQuitSignals>([this] {
+        m_dialogsOnQuit.Begin();
         if (m_mainFrame)
             m_mainFrame->close();
         QCoreApplication::quit();

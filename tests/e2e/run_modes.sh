@@ -58,4 +58,24 @@ check "SIGTERM ends the window with exit 0" test $? -eq 0
 check "SIGTERM saves the database on the way out" test -f "$home/data.orx.bak"
 check "SIGTERM stores the window placement" grep -q '^mainframe=' "$XDG_CONFIG_HOME/Tessel Development/Orvex.conf"
 
+# A logout while the first start's question waits for an answer: the program still ends, and saves.
+fresh=$tmp/fresh
+QT_QPA_PLATFORM=offscreen ORVEX_HOME=$fresh "$orvex" >"$tmp/out" 2>&1 &
+pid=$!
+for _ in $(seq 100); do
+    [ -e "$fresh/.orvex.lock" ] && ! flock -n "$fresh/.orvex.lock" true && break
+    sleep 0.1
+done
+sleep 1
+kill -TERM $pid
+# Never longer than a logout would wait.
+( sleep 15; kill -KILL $pid 2>/dev/null ) &
+watchdog=$!
+wait $pid
+status=$?
+kill $watchdog 2>/dev/null
+check "SIGTERM during the first start's question ends the window with exit 0" test $status -eq 0
+check "SIGTERM during the first start's question saves ORX.cfg" test -f "$fresh/ORX.cfg"
+check "SIGTERM during the first start's question saves the database" test -f "$fresh/data.orx"
+
 finish

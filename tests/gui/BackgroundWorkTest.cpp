@@ -1,11 +1,15 @@
 // Work behind a dialog: Cancel reaches the work and the dialog waits for its end, the result and
 // an exception come back to the caller, reports reach the bar without flooding the window's
-// events, no end of a work is lost however fast it comes, and a value comes back with the end.
+// events, no end of a work is lost however fast it comes, and a value comes back with the end;
+// a quit from a signal closes every dialog, the work's too.
 #include "gui/widgets/BackgroundWork.h"
 #include "DialogTesting.h"
+#include "gui/widgets/DialogsOnQuit.h"
+#include "gui/widgets/MessageBox.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -182,6 +186,25 @@ private slots:
         const int heard = finished.count();
         QTest::qWait(50);
         QCOMPARE(finished.count(), heard);
+    }
+
+    // A logout's SIGTERM while a question waits: the question is answered No (its default button
+    // is Yes), a dialog opened after closes at once, and a work behind a dialog hears Cancel.
+    void aQuitClosesTheOpenQuestionAndEveryDialogAfter()
+    {
+        CDialogsOnQuit onQuit;
+        WhenShown<QMessageBox>([&](QMessageBox*) { onQuit.Begin(); });
+        QVERIFY(!MessageBox::AskYesNo(nullptr, QStringLiteral("Would you like to import your data?")));
+        QVERIFY(onQuit.Begun());
+        QDialog later;
+        QCOMPARE(later.exec(), int(QDialog::Rejected));
+        const WorkOutcome<bool> outcome = RunWork(nullptr, {.text = QStringLiteral("Checking")}, [](CWorkToken& token) {
+            WaitFor([&] { return token.IsCancelled(); });
+            return token.IsCancelled();
+        });
+        QVERIFY(outcome.cancelled);
+        QVERIFY(outcome.value);
+        QVERIFY(!QApplication::activeModalWidget());
     }
 };
 
