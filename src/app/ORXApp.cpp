@@ -3,6 +3,7 @@
 #include "AppWindow.h"
 #include "InstanceChannel.h"
 #include "cli/CheckCommand.h"
+#include "cli/TerminalText.h"
 #include "core/mail/Notifications.h"
 #include "core/platform/Paths.h"
 #include "core/storage/SafeFile.h"
@@ -46,7 +47,7 @@ void CORXApp::ReportError(const std::string& text) const
     if (m_window)
         m_window->Warn(text);
     else
-        std::fprintf(stderr, "orvex: %s\n", text.c_str());
+        PrintEscaped(stderr, "orvex: %s\n", text.c_str());
 }
 
 bool CORXApp::InitInstance()

@@ -1,6 +1,7 @@
 #include "CheckLinkCommand.h"
 
 #include "CommandLine.h"
+#include "TerminalText.h"
 #include "core/fetch/Url.h"
 #include "core/page/LinkCheck.h"
 #include "core/page/PageAnalysis.h"
@@ -34,7 +35,7 @@ void UseStoredCheckSettings()
     std::string settingsError;
     const COptions options = CWorkspace::ReadStoredOptions(folder, &settingsError);
     if (!settingsError.empty())
-        std::fprintf(stderr, "orvex: %s; going on without its proxy and warning period\n", settingsError.c_str());
+        PrintEscaped(stderr, "orvex: %s; going on without its proxy and warning period\n", settingsError.c_str());
     SetCheckSettings(CWorkspace::BuildCheckSettings(options, *OpenSettingsStore()));
 }
 
@@ -49,7 +50,7 @@ int RunPageReportCommand(const CommandLine& commandLine)
                           : LinkSourceText(commandLine.fromPage, commandLine.toPage, report);
     PrintReport(report);
     if (!made)
-        std::fprintf(stderr, "orvex: the page could not be read or parsed\n");
+        PrintEscaped(stderr, "orvex: the page could not be read or parsed\n");
     return made ? 0 : 1;
 }
 
@@ -76,14 +77,14 @@ int RunCheckLinkCommand(const CommandLine& commandLine)
     const PageFindings& findings = evidence.findings;
     CheckPageRank(&link, changed);
 
-    std::printf("status: %s\n", GetStatusName(link.GetStatus()).c_str());
-    std::printf("external links: %d\n", link.GetExternalLinks());
-    std::printf("pagerank: %d\n", link.GetCurrentPR());
+    PrintEscaped(stdout, "status: %s\n", GetStatusName(link.GetStatus()).c_str());
+    PrintEscaped(stdout, "external links: %d\n", link.GetExternalLinks());
+    PrintEscaped(stdout, "pagerank: %d\n", link.GetCurrentPR());
     for (const MatchingAnchor& match : findings.matches)
-        std::printf("anchor: href=%s rel=%s text=%s\n", Quoted(match.href).c_str(), Quoted(match.rel).c_str(),
-                    Quoted(match.text).c_str());
+        PrintEscaped(stdout, "anchor: href=%s rel=%s text=%s\n", Quoted(match.href).c_str(), Quoted(match.rel).c_str(),
+                     Quoted(match.text).c_str());
     for (const std::string& line : evidence.Lines(link.GetStatus()))
-        std::printf("evidence: %s\n", line.c_str());
+        PrintEscaped(stdout, "evidence: %s\n", line.c_str());
 
     const uint32_t status = link.GetStatus();
     return status == StatusOk || status == StatusExpiring || status == StatusExpired ? 0 : 1;

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "ProductInfo.h"
+#include "TerminalText.h"
 #include "core/fetch/CheckSettings.h"
 #include "core/history/CheckHistory.h"
 #include "core/platform/Paths.h"
@@ -430,5 +431,6 @@ void PrintReport(const std::string& report)
     }
     if (!out.empty() && out.back() != '\n')
         out += '\n';
+    out = EscapeControls(out);
     std::fwrite(out.data(), 1, out.size(), stdout);
 }

@@ -1,5 +1,6 @@
 #include "CommandSupport.h"
 
+#include "TerminalText.h"
 #include "core/platform/Paths.h"
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
@@ -10,7 +11,7 @@
 
 int FailCommand(const std::string& reason)
 {
-    std::fprintf(stderr, "orvex: %s\n", reason.c_str());
+    PrintEscaped(stderr, "orvex: %s\n", reason.c_str());
     return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
+#include "TerminalText.h"
 #include "core/exchange/ExcelWorkbook.h"
 #include "core/exchange/Exports.h"
 #include "core/platform/InstanceLock.h"
@@ -91,7 +92,7 @@ int RunExportCommand(const CommandLine& commandLine)
     const std::string& file = commandLine.file;
     const bool workbook = EndsWithIgnoringCase(file, ".xlsx");
     if (!workbook && !EndsWithIgnoringCase(file, ".txt")) {
-        std::fprintf(stderr, "orvex: --export writes FILE.xlsx or FILE.txt, not \"%s\"\n\n%s", file.c_str(),
+        PrintEscaped(stderr, "orvex: --export writes FILE.xlsx or FILE.txt, not \"%s\"\n\n%s", file.c_str(),
                      UsageText().c_str());
         return 2;
     }
@@ -104,7 +105,7 @@ int RunExportCommand(const CommandLine& commandLine)
                                   : ExportText(file, *database.GetPartners(), *database.GetLinks(), &error);
     if (!written)
         return FailCommand("Can not export to \"" + file + "\": " + error);
-    std::printf("Exported %zu links to %s\n", database.GetLinks()->GetCount(), file.c_str());
+    PrintEscaped(stdout, "Exported %zu links to %s\n", database.GetLinks()->GetCount(), file.c_str());
     return 0;
 }
 
@@ -115,7 +116,7 @@ int RunImportCommand(const CommandLine& commandLine)
         std::string error;
         given = ParseColumnSpec(commandLine.columns, &error);
         if (!given) {
-            std::fprintf(stderr, "orvex: --columns: %s\n", error.c_str());
+            PrintEscaped(stderr, "orvex: --columns: %s\n", error.c_str());
             return 2;
         }
     }
@@ -135,7 +136,7 @@ int RunImportCommand(const CommandLine& commandLine)
         if (sheet < 0 && end && *end == '\0' && number >= 1 && number <= book.SheetCount())
             sheet = static_cast<int>(number) - 1;
         if (sheet < 0) {
-            std::fprintf(stderr, "orvex: --sheet: the workbook has no sheet \"%s\" (it has %d)\n",
+            PrintEscaped(stderr, "orvex: --sheet: the workbook has no sheet \"%s\" (it has %d)\n",
                          commandLine.sheet.c_str(), book.SheetCount());
             return 2;
         }
@@ -144,9 +145,9 @@ int RunImportCommand(const CommandLine& commandLine)
         return FailCommand("Can not load file \"" + commandLine.file + "\": the workbook has no worksheet");
 
     const ColumnTypes types = given ? *given : AutoDetectColumns(book, sheet, ColumnTypes{}, OleDateTime::Now());
-    std::printf("Columns%s: %s\n", given ? "" : " (guessed)",
-                FormatColumnSpec(types).empty() ? "(none)" : FormatColumnSpec(types).c_str());
-    std::printf("First data row: %d\n", FindFirstDataRow(book, sheet, types) + 1);
+    PrintEscaped(stdout, "Columns%s: %s\n", given ? "" : " (guessed)",
+                 FormatColumnSpec(types).empty() ? "(none)" : FormatColumnSpec(types).c_str());
+    PrintEscaped(stdout, "First data row: %d\n", FindFirstDataRow(book, sheet, types) + 1);
 
     // The database is held as a window holds it, so that neither saves over the other.
     const std::string folder = Paths::FindProgramFolder();
@@ -185,9 +186,9 @@ int RunImportCommand(const CommandLine& commandLine)
         return FailCommand("the database \"" + databasePath + "\" could not be read; nothing was imported");
 
     const ImportResult result = ImportRows(book, sheet, types, *database.GetPartners(), *database.GetLinks());
-    std::printf("%s\n", ImportSummary(result, book.SheetName(sheet)).c_str());
+    PrintEscaped(stdout, "%s\n", ImportSummary(result, book.SheetName(sheet)).c_str());
     if (commandLine.dryRun) {
-        std::printf("Nothing was saved (--dry-run).\n");
+        PrintEscaped(stdout, "Nothing was saved (--dry-run).\n");
         return 0;
     }
     if (!database.Save())

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
+#include "TerminalText.h"
 #include "core/history/CheckHistory.h"
 #include "core/history/HistoryStore.h"
 #include "core/platform/Paths.h"
@@ -75,7 +76,7 @@ std::optional<int> FindHistoryFile(std::string& path)
     if (!settingsError.empty())
         return FailCommand(settingsError);
     if (!FileExists(path)) {
-        std::printf("No check history: \"%s\" does not exist\n", path.c_str());
+        PrintEscaped(stdout, "No check history: \"%s\" does not exist\n", path.c_str());
         return 0;
     }
     return std::nullopt;
@@ -101,15 +102,16 @@ int RunHistoryCommand(const CommandLine& commandLine)
         return FailCommand(problem);
 
     if (commandLine.csv)
-        std::printf("time,from_page,to_page,project,status,http_status,final_url,pagerank,external_links,evidence\n");
+        PrintEscaped(stdout,
+                     "time,from_page,to_page,project,status,http_status,final_url,pagerank,external_links,evidence\n");
     else if (keys.empty())
-        std::printf("No check history for %s%s%s\n", commandLine.fromPage.c_str(),
-                    commandLine.toPage.empty() ? "" : " -> ", commandLine.toPage.c_str());
+        PrintEscaped(stdout, "No check history for %s%s%s\n", commandLine.fromPage.c_str(),
+                     commandLine.toPage.empty() ? "" : " -> ", commandLine.toPage.c_str());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const HistoryKeyParts link = SplitHistoryKey(keys[i]);
         if (!commandLine.csv)
-            std::printf("%s%s -> %s%s%s\n", i == 0 ? "" : "\n", link.fromPage.c_str(), link.toPage.c_str(),
-                        link.project.empty() ? "" : ", project ", link.project.c_str());
+            PrintEscaped(stdout, "%s%s -> %s%s%s\n", i == 0 ? "" : "\n", link.fromPage.c_str(), link.toPage.c_str(),
+                         link.project.empty() ? "" : ", project ", link.project.c_str());
         for (const HistoryEntry& entry : timelines[i]) {
             const std::string status = GetStatusName(entry.status);
             if (commandLine.csv) {
@@ -126,11 +128,11 @@ int RunHistoryCommand(const CommandLine& commandLine)
                 std::string row;
                 for (const std::string& field : fields)
                     row += (row.empty() ? "" : ",") + CsvField(field);
-                std::printf("%s\n", row.c_str());
+                PrintEscaped(stdout, "%s\n", row.c_str());
             } else {
                 const std::string http = entry.httpStatus > 0 ? "HTTP " + HttpText(entry.httpStatus) : "-";
-                std::printf("  %s  %-16s %-8s %s\n", LocalTime(entry.time).c_str(), status.c_str(), http.c_str(),
-                            entry.evidence.empty() ? "(dates only)" : Summary(entry.evidence).c_str());
+                PrintEscaped(stdout, "  %s  %-16s %-8s %s\n", LocalTime(entry.time).c_str(), status.c_str(),
+                             http.c_str(), entry.evidence.empty() ? "(dates only)" : Summary(entry.evidence).c_str());
             }
         }
     }
@@ -147,7 +149,7 @@ int RunPurgeHistoryCommand(const CommandLine& commandLine)
     const int64_t removed = store.PurgeOlderThan(before);
     if (removed < 0)
         return FailCommand(store.Problem());
-    std::printf("Removed %lld check%s older than %s from \"%s\"\n", static_cast<long long>(removed),
-                removed == 1 ? "" : "s", LocalTime(before).c_str(), path.c_str());
+    PrintEscaped(stdout, "Removed %lld check%s older than %s from \"%s\"\n", static_cast<long long>(removed),
+                 removed == 1 ? "" : "s", LocalTime(before).c_str(), path.c_str());
     return 0;
 }

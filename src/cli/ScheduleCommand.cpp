@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
+#include "TerminalText.h"
 #include "core/platform/Paths.h"
 #include "core/platform/TaskScheduler.h"
 
@@ -31,12 +32,12 @@ int RunScheduleCommand(const CommandLine& commandLine)
     if (!scheduler.ScheduledTaskExists()) {
         if (!scheduler.LastError().empty())
             return FailCommand(scheduler.LastError());
-        std::puts("Not configured");
+        PrintEscaped(stdout, "Not configured\n");
         return 0;
     }
     const auto trigger = scheduler.GetWeeklyTrigger();
     if (!trigger)
         return FailCommand(scheduler.LastError());
-    std::puts(ScheduleSummary(*trigger, CurrentUserName()).c_str());
+    PrintEscaped(stdout, "%s\n", ScheduleSummary(*trigger, CurrentUserName()).c_str());
     return 0;
 }

@@ -175,6 +175,31 @@ def main():
         check("read-only history: --history reads it", r.returncode == 0 and "nofollow" in r.stdout,
               r.stdout + r.stderr)
 
+        # --- a page that would drive the terminal -----------------------------------------------
+        # Its anchor text clears the screen, rings, writes the clipboard (OSC 52), hides a C1 CSI
+        # and turns the line right to left; its X-Robots-Tag header retitles the terminal. Each
+        # report shows all of it, as escapes, the CSV too.
+        os.makedirs(os.path.join(www, "t.localhost"))
+        open(os.path.join(www, "t.localhost", "page.html"), "wb").write(
+            ('<a href="%s">mine\x1b[2J\x07\x1b]52;c;aGk=\x07\u009b2J\u202egnp.exe</a>\n' % mine).encode())
+        page_t = ("http://t.localhost:%d/_headers?X-Robots-Tag=%%1B%%5D0%%3Bpwned%%07%%2C%%20nofollow&body=/page.html"
+                  % hp)
+        term = os.path.join(tmp, "term")
+        write_folder(term, 1, 1, [link(0, page_t, mine, NOFOLLOW)])
+        orvex(term, "/check")
+        text = b"mine\\x1B[2J\\x07\\x1B]52;c;aGk=\\x07\\u009B2J\\u202Egnp.exe"
+        title = b"\\x1B]0;pwned\\x07, nofollow"
+        for name, args, shown in (("--check-link", ["--check-link", page_t, mine], [text, title]),
+                                  ("--link-info", ["--link-info", page_t], [title]),
+                                  ("--link-source", ["--link-source", page_t, mine], [text]),
+                                  ("--history", ["--history", page_t], [text, title]),
+                                  ("--history --csv", ["--history", page_t, "--csv"], [text, title])):
+            r = subprocess.run([ORVEX] + args, env=dict(env, ORVEX_HOME=term), capture_output=True, timeout=120)
+            out = r.stdout + r.stderr
+            raw = re.findall(rb"[\x00-\x08\x0b-\x1f\x7f]|\xc2[\x80-\x9f]|\xe2\x80[\xaa-\xae]|\xe2\x81[\xa6-\xa9]", out)
+            check("%s: no control character reaches the terminal, each shown as an escape" % name,
+                  not raw and all(s in out for s in shown), (raw, out))
+
         # --- a damaged history ---------------------------------------------------------------------
         home2 = os.path.join(tmp, "home2")
         write_folder(home2, 1, 1, links)

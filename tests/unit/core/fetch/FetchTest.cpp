@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -805,44 +808,142 @@ struct AddressCase
     bool ownNetwork;
 };
 
-TEST(FetchAddresses, LoopbackPrivateAndLinkLocalRangesAreOwnNetwork)
+/// The 6to4 address "2002:AABB:CCDD::1" of the IPv4 address A.B.C.D.
+std::string SixToFour(const char* ipv4)
+{
+    unsigned char b[4] = {};
+    if (inet_pton(AF_INET, ipv4, b) != 1)
+        return "";
+    char text[40];
+    std::snprintf(text, sizeof text, "2002:%02x%02x:%02x%02x::1", b[0], b[1], b[2], b[3]);
+    return text;
+}
+
+// Every special-purpose block that the whole Internet cannot reach, by its first and last address,
+// with the neighbours where a public network begins; an IPv6 address carrying an IPv4 one
+// (IPv4-mapped, NAT64, 6to4) is judged as that IPv4 address.
+TEST(FetchAddresses, EverySpecialPurposeBlockIsOwnNetworkFromItsFirstToItsLastAddress)
 {
     const AddressCase cases[] = {
-        {"127.0.0.1", true},
-        {"127.255.255.254", true},
-        {"10.0.0.1", true},
+        {"0.0.0.0", true},
+        {"0.255.255.255", true},
+        {"1.0.0.0", false},
+        {"10.0.0.0", true},
         {"10.255.255.255", true},
-        {"172.16.0.1", true},
+        {"9.255.255.255", false},
+        {"11.0.0.0", false},
+        {"100.64.0.0", true},
+        {"100.127.255.255", true},
+        {"100.63.255.255", false},
+        {"100.128.0.0", false},
+        {"127.0.0.0", true},
+        {"127.255.255.255", true},
+        {"126.255.255.255", false},
+        {"128.0.0.0", false},
+        {"169.254.0.0", true},
+        {"169.254.255.255", true},
+        {"169.253.255.255", false},
+        {"169.255.0.0", false},
+        {"172.16.0.0", true},
         {"172.31.255.255", true},
         {"172.15.255.255", false},
-        {"172.32.0.1", false},
-        {"192.168.0.1", true},
-        {"192.169.0.1", false},
-        {"169.254.169.254", true},
-        {"169.255.0.1", false},
-        {"0.0.0.0", true},
-        {"11.0.0.1", false},
+        {"172.32.0.0", false},
+        {"192.0.0.0", true},
+        {"192.0.0.9", true}, // anycast port control: the user's own router answers
+        {"192.0.0.255", true},
+        {"191.255.255.255", false},
+        {"192.0.1.0", false},
+        {"192.0.2.0", true},
+        {"192.0.2.255", true},
+        {"192.0.3.0", false},
+        {"192.31.196.1", false}, // special-purpose, yet globally reachable
+        {"192.52.193.1", false},
+        {"192.88.99.1", false},
+        {"192.175.48.1", false},
+        {"192.168.0.0", true},
+        {"192.168.255.255", true},
+        {"192.167.255.255", false},
+        {"192.169.0.0", false},
+        {"198.18.0.0", true},
+        {"198.19.255.255", true},
+        {"198.17.255.255", false},
+        {"198.20.0.0", false},
+        {"198.51.100.0", true},
+        {"198.51.100.255", true},
+        {"198.51.99.255", false},
+        {"198.51.101.0", false},
+        {"203.0.113.0", true},
+        {"203.0.113.255", true},
+        {"203.0.112.255", false},
+        {"203.0.114.0", false},
+        {"224.0.0.0", true},
+        {"255.255.255.255", true},
+        {"223.255.255.255", false},
         {"8.8.8.8", false},
-        {"100.64.0.1", false},
-        {"::1", true},
+
         {"::", true},
-        {"fc00::1", true},
-        {"fd12:3456::1", true},
-        {"fe80::1", true},
+        {"::1", true},
+        {"::2", false},
+        {"64:ff9b:1::", true},
+        {"64:ff9b:1:ffff:ffff:ffff:ffff:ffff", true},
+        {"64:ff9b:2::", false},
+        {"64:ff9b:0:ffff:ffff:ffff:ffff:ffff", false},
+        {"100::", true},
+        {"100:0:0:1:ffff:ffff:ffff:ffff", true},
+        {"100:0:0:2::", false},
+        {"ff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"2001::", true},
+        {"2001:1::1", true},
+        {"2001:2::1", true},
+        {"2001:1ff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"2000:ffff:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"2001:200::", false},
+        {"2001:3::", false}, // globally routed inside the protocol assignments
+        {"2001:3:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"2001:4::", true},
+        {"2001:4:112::", false},
+        {"2001:4:112:ffff:ffff:ffff:ffff:ffff", false},
+        {"2001:4:113::", true},
+        {"2001:1f:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"2001:20::", false},
+        {"2001:3f:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"2001:40::", true},
+        {"2001:db8::", true},
+        {"2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"2001:db7:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"2001:db9::", false},
+        {"3fff::", true},
+        {"3fff:fff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"3ffe:ffff:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"3fff:1000::", false},
+        {"5f00::", true},
+        {"5f00:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"5eff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"5f01::", false},
+        {"fc00::", true},
+        {"fdff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"fbff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"fe80::", true},
         {"fe80::1%eth0", true},
-        {"febf::1", true},
-        {"fec0::1", false},
-        {"fbff::1", false},
-        {"2001:db8::1", false},
-        {"::ffff:10.1.2.3", true},
-        {"::ffff:8.8.8.8", false},
-        {"::ffff:127.0.0.1", true},
+        {"febf:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"fe7f:ffff:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"fec0::", true},
+        {"feff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"ff00::", true},
+        {"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"2606:4700::1", false},
+
         {"", true},
         {"not an address", true},
-        {"::2", false},
     };
-    for (const AddressCase& c : cases)
+    for (const AddressCase& c : cases) {
         EXPECT_EQ(IsOwnNetworkAddress(c.address), c.ownNetwork) << c.address;
+        const std::string ipv4 = c.address;
+        if (SixToFour(c.address).empty())
+            continue;
+        for (const std::string& carried : {"::ffff:" + ipv4, "64:ff9b::" + ipv4, SixToFour(c.address)})
+            EXPECT_EQ(IsOwnNetworkAddress(carried), c.ownNetwork) << carried << " carries " << ipv4;
+    }
 }
 
 /// The fake server on 127.0.0.1 redirects (/_redirect) to a second site on 127.0.0.2, which
