@@ -61,18 +61,14 @@ int RunCheckCommand(CWorkspace& workspace, bool verbose, const std::function<int
     if (const std::string problem = workspace.TakeHistoryProblem(true); !problem.empty())
         std::fprintf(stderr, "orvex: %s\n", problem.c_str());
     // A letter that did not go out must not pass for a quiet success in the cron job's mail.
-    const std::string& server = workspace.GetOptions().GetSmtpServer();
     if (report.stopSignal != 0 && report.mailResult > 0)
         std::fprintf(stderr,
                      "orvex: stopped by signal %d while the notification letter was being sent; the "
                      "letter was abandoned\n",
                      report.stopSignal);
-    else if (report.mailResult == 1)
-        std::fprintf(stderr, "orvex: the notification letter was not sent: no connection to the mail server \"%s\"\n",
-                     server.c_str());
-    else if (report.mailResult == 2)
-        std::fprintf(stderr, "orvex: the notification letter was not sent: the mail server \"%s\" refused it\n",
-                     server.c_str());
+    else if (report.mailResult > 0)
+        // Whether the server was reached and which step it refused decide what the user must fix.
+        std::fprintf(stderr, "orvex: the notification letter was not sent. %s\n", report.mailProblem.c_str());
     const int exitCode = finish();
     // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
     if (const int sig = g_stopSignal.load(); sig != 0)

@@ -38,31 +38,25 @@ int RunTestMailCommand(const CommandLine& /*commandLine*/)
                          [&database]() -> const CPartnersManager* { return database.GetPartners(); },
                          [&database]() -> const CLinksManager* { return database.GetLinks(); }});
 
-    std::string lastResponse;
+    MailOutcome outcome;
     const int result = manager->SendTestNotification(
         settings.mailTo, settings.smtpServer, settings.smtpPort, settings.mailFrom, settings.smtpAuth,
-        settings.smtpUser, settings.smtpPassword, &lastResponse, settings.allowUnencryptedPassword);
+        settings.smtpUser, settings.smtpPassword, &outcome, settings.allowUnencryptedPassword);
     FreeNotificationsManager();
 
-    switch (result) {
-    case 0:
+    if (result == 0) {
         std::puts("Test notification sended successfully.");
         return 0;
-    case 1:
-        std::puts("Can not connect to specified server.");
-        break;
-    default:
+    }
+    // As the options' Test button words it: a server that was reached and refused TLS or the login
+    // is no connection problem, so the reason leads.
+    if (result == 2)
         std::puts("Connection completed successful but message sending failed.");
-        break;
-    }
+    else if (!outcome.connected)
+        std::puts("Can not connect to specified server.");
+    std::printf("%s\n", MailOutcome::Printable(outcome.reason).c_str());
     // A reply of several lines still reads as one line of output.
-    std::string reply;
-    for (const char c : lastResponse) {
-        if (c == '\n')
-            reply += ' ';
-        else if (c != '\r')
-            reply += c;
-    }
-    std::printf("Server reply: %s\n", reply.empty() ? "(none)" : reply.c_str());
+    std::printf("Server reply: %s\n",
+                outcome.serverReply.empty() ? "(none)" : MailOutcome::Printable(outcome.serverReply).c_str());
     return 1;
 }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # `orvex --test-mail` against local mail servers: the letter arrives as valid MIME with every link
-# of the database (texts escaped), a missing database gives the signature alone, the two failure
-# messages carry the server's reply, a password is not sent to a server without encryption unless
-# the stored AllowUnencryptedPassword allows it, and neither the settings nor the database are
-# written.
+# of the database (texts escaped), a missing database gives the signature alone, a failure says
+# whether the server was reached and what it refused, with its reply ("/check" says the same), a
+# password is not sent to a server without encryption unless the stored AllowUnencryptedPassword
+# allows it, and neither the settings nor the database are written.
 set -uo pipefail
 orvex=$1
 fakes=$2
@@ -129,8 +129,9 @@ fi
 closed=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 write_files "$closed" links.orx with-db
 run_orvex
-if [ $rc -eq 1 ] && [ "$(sed -n 1p <<<"$out")" = "Can not connect to specified server." ] &&
-    [ "$(wc -l <<<"$out")" -eq 2 ] && [[ "$(sed -n 2p <<<"$out")" == "Server reply: "?* ]]; then pass; else
+if [ $rc -eq 1 ] && [ "$out" = "Can not connect to specified server.
+No connection to the mail server \"127.0.0.1\" port $closed: Connection refused.
+Server reply: (none)" ]; then pass; else
     fail "no server: exit $rc, output '$out'"; fi
 
 # --- the server rejects the recipients ------------------------------------------------------------
@@ -138,7 +139,8 @@ start_server rejecting --kind scripted --rcpt-code 550
 write_files "$port" links.orx with-db
 run_orvex
 if [ $rc -eq 1 ] && [ "$(sed -n 1p <<<"$out")" = "Connection completed successful but message sending failed." ] &&
-    [[ "$(sed -n 2p <<<"$out")" == "Server reply: "*550* ]]; then pass; else
+    [[ "$(sed -n 2p <<<"$out")" == "Connected to "*"but it refused a recipient (RCPT TO)." ]] &&
+    [ "$(sed -n 3p <<<"$out")" = "Server reply: 550 recipient ok" ]; then pass; else
     fail "rejected: exit $rc, output '$out'"; fi
 grep -q '^QUIT' "$tmp/rejecting/log" && pass || fail "no QUIT after the failure: $(cat "$tmp/rejecting/log")"
 
@@ -146,8 +148,10 @@ grep -q '^QUIT' "$tmp/rejecting/log" && pass || fail "no QUIT after the failure:
 start_server plain --kind scripted --auth-line "LOGIN PLAIN" --user webmaster --password "pa ss"
 write_files "$port" links.orx "" webmaster "pa ss"
 run_orvex
-if [ $rc -eq 1 ] && [ "$(sed -n 1p <<<"$out")" = "Can not connect to specified server." ] &&
-    [[ "$(sed -n 2p <<<"$out")" == "Server reply: "*"offers no encryption"*"password was not sent"* ]]; then pass; else
+# Reached, so no "Can not connect": the reason leads, then the EHLO list that shows no STARTTLS.
+if [ $rc -eq 1 ] && [ "$out" = "Connected to the mail server \"127.0.0.1\" port $port, but it offers no encryption \
+(STARTTLS), so the password was not sent.
+Server reply: 250-localhost 250-AUTH LOGIN PLAIN 250 8BITMIME" ]; then pass; else
     fail "password kept back: exit $rc, output '$out'"; fi
 grep -q '^EHLO' "$tmp/plain/log" && pass || fail "the server was not reached: $(cat "$tmp/plain/log")"
 grep -q 'AUTH' "$tmp/plain/log" && fail "AUTH was sent: $(cat "$tmp/plain/log")" || pass
@@ -158,6 +162,36 @@ run_orvex
     fail "password allowed: exit $rc, output '$out' $(cat "$tmp/stderr")"
 grep -q '^AUTH LOGIN' "$tmp/plain/log" && pass || fail "no AUTH LOGIN once allowed: $(cat "$tmp/plain/log")"
 rm -f "$XDG_CONFIG_HOME/Tessel Development/Orvex.conf"
+
+# --- "/check" says why its letter did not go out, as the Test button does -------------------------
+# The partner page lost the link, so a letter is due; the server offers LOGIN but no encryption.
+mkdir -p "$tmp/www/c.localhost"
+echo '<p>the link is gone</p>' >"$tmp/www/c.localhost/links.html"
+/usr/bin/python3 "$fakes/http_server.py" --root "$tmp/www" --port 0 --ready-file "$tmp/http.ready" \
+    >"$tmp/http.out" 2>&1 &
+servers+=($!)
+for _ in $(seq 100); do [ -s "$tmp/http.ready" ] && break; sleep 0.1; done
+http_port=$(/usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$tmp/http.ready")
+start_server check --kind scripted --auth-line "LOGIN PLAIN" --user webmaster --password "pa ss"
+write_files "$port" check.orx "" webmaster "pa ss"
+/usr/bin/python3 - "$data" "$ORVEX_HOME/check.orx" "http://c.localhost:$http_port/links.html" <<'EOF2'
+import sys
+sys.path.insert(0, sys.argv[1])
+from make_reference_db import database, sample_link
+with open(sys.argv[2], "wb") as f:
+    f.write(database([{"id": 1, "name": "Partner"}],
+                     [sample_link(0, 1, **{"from": sys.argv[3], "anchor": "*", "status": 0x01})], -1, 2))
+EOF2
+env -u http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY ORVEX_PAGERANK_HOST="pr.localhost:$http_port" \
+    "$orvex" /check >"$tmp/stdout" 2>"$tmp/stderr"
+rc=$?
+expected="orvex: the notification letter was not sent. Connected to the mail server \"127.0.0.1\" port $port, but it \
+offers no encryption (STARTTLS), so the password was not sent. Server reply: 250-localhost 250-AUTH LOGIN PLAIN \
+250 8BITMIME"
+[ $rc -eq 3 ] && grep -qxF "$expected" "$tmp/stderr" && pass ||
+    fail "/check reason: exit $rc, stderr '$(cat "$tmp/stderr")'"
+grep -q '^EHLO' "$tmp/check/log" && ! grep -q 'AUTH' "$tmp/check/log" && pass ||
+    fail "/check: the server was not reached, or AUTH went out: $(cat "$tmp/check/log")"
 
 # --- no settings file at all: nothing to connect to, nothing created --------------------------------
 rm -f "$ORVEX_HOME/ORX.cfg"

@@ -528,13 +528,27 @@ private slots:
             const char* name;
             QByteArray mailReply;
             bool listening;
-            QString expected;
+            bool auth;
+            QString expected; ///< "%1" is the port
+            QString reply;    ///< the server's reply the message must show, if any
         };
         const Case cases[] = {
-            {"accepted", "250 OK", true, QStringLiteral("Test notification sended successfully.")},
-            {"sender refused", "550 sender unknown", true,
-             QStringLiteral("Connection completed successful but message sending failed.\nServer reply: ")},
-            {"nobody listening", "", false, QStringLiteral("Can not connect to specified server.")},
+            {"accepted", "250 OK", true, false, QStringLiteral("Test notification sended successfully."), {}},
+            {"sender refused", "550 sender unknown", true, false,
+             QStringLiteral("Connection completed successful but message sending failed.\nConnected to the mail "
+                            "server \"127.0.0.1\" port %1, but it refused the sender address (MAIL FROM)."),
+             QStringLiteral("\nServer reply: 550 sender unknown")},
+            {"nobody listening",
+             "",
+             false,
+             false,
+             QStringLiteral("Can not connect to specified server.\nNo connection to the mail server \"127.0.0.1\" "
+                            "port %1: Connection refused."),
+             {}},
+            // Reached, and its EHLO offers no AUTH: no connection problem, and the list is shown.
+            {"no authentication offered", "250 OK", true, true,
+             QStringLiteral("Connected to the mail server \"127.0.0.1\" port %1, but it offers no authentication"),
+             QStringLiteral("\nServer reply: 250 localhost")},
         };
         for (const Case& c : cases) {
             auto server = std::make_unique<CLocalSmtp>(c.mailReply);
@@ -543,6 +557,9 @@ private slots:
                 server.reset();
             COptions options = MailOptions();
             options.SetSmtpPort(port);
+            options.SetSmtpAuth(c.auth);
+            options.SetSmtpUser(c.auth ? "webmaster" : "");
+            options.SetSmtpPassword(c.auth ? "secret" : "");
             TestMailSources sources;
             sources.replyTimeoutMs = 5000;
             CSMTPSettingsDlg dialog(options, sources);
@@ -551,10 +568,9 @@ private slots:
             Child<QPushButton>(&dialog, "testButton")->click();
             const QStringList shown = TestHooks::TakeMessageBoxTexts();
             QVERIFY2(shown.size() == 1, c.name);
-            QVERIFY2(shown.first().startsWith(c.expected), qPrintable(shown.first()));
-            if (c.listening && c.mailReply.startsWith("550"))
-                QVERIFY2(shown.first().contains(QStringLiteral("550")), qPrintable(shown.first()));
-            if (c.listening && c.mailReply.startsWith("250"))
+            QVERIFY2(shown.first().startsWith(c.expected.arg(port)), qPrintable(shown.first()));
+            QVERIFY2(shown.first().endsWith(c.reply), qPrintable(shown.first()));
+            if (c.listening && !c.auth && c.mailReply.startsWith("250"))
                 QVERIFY(server->m_received.contains("RCPT TO:<me@example.com>"));
             QVERIFY2(dialog.result() != QDialog::Accepted, c.name);
         }

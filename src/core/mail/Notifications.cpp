@@ -164,15 +164,37 @@ void CloseQuietly(CQRMSMTPConnection& connection)
     }
 }
 
-/// What the user reads: the server's reply, unless the failure lies on our side of it (a socket
-/// error, a time limit, an overlong reply, a password kept back) and the reply would hide that.
-std::string DescribeFailure(const std::exception& e)
+std::string BoundedReply(const std::string& reply)
 {
-    const auto* smtp = dynamic_cast<const CQRMSMTPException*>(&e);
-    if (smtp && !smtp->GetLastResponse().empty() && smtp->GetFacility() == CQRMSMTPException::kFacilityLibrary &&
-        smtp->GetCode() != CQRMSMTPConnection::kPasswordNotSent)
-        return smtp->GetLastResponse();
-    return e.what();
+    if (reply.size() <= MailOutcome::kMaxReply)
+        return reply;
+    return reply.substr(0, MailOutcome::kMaxReply) + "...";
+}
+
+/// Fills `outcome` from a failure of the session with `host`; `connected` is the guess for
+/// failures that are not the mail layer's own (they carry no stage).
+void RecordFailure(MailOutcome* outcome, const std::exception& e, const std::string& host, int port, bool connected)
+{
+    if (!outcome)
+        return;
+    if (const auto* smtp = dynamic_cast<const CQRMSMTPException*>(&e)) {
+        outcome->connected = smtp->GetStage() != SmtpStage::Connect;
+        outcome->reason = DescribeSmtpFailure(*smtp, host, port);
+        outcome->serverReply = BoundedReply(smtp->GetLastResponse());
+        return;
+    }
+    outcome->connected = connected;
+    outcome->reason = std::string("The letter could not be sent: ") + e.what() + ".";
+    outcome->serverReply.clear();
+}
+
+void RecordReason(MailOutcome* outcome, std::string reason, bool connected = false)
+{
+    if (!outcome)
+        return;
+    outcome->connected = connected;
+    outcome->reason = std::move(reason);
+    outcome->serverReply.clear();
 }
 
 } // namespace
@@ -318,9 +340,21 @@ void CNotificationsManager::Configure(CQRMSMTPConnection& connection, bool allow
 
 int CNotificationsManager::Connect()
 {
+    return Connect(nullptr);
+}
+
+int CNotificationsManager::Connect(MailOutcome* outcome)
+{
     const MailSettings settings = m_sources.settings ? m_sources.settings() : MailSettings();
-    if (settings.smtpServer.empty() || settings.smtpPort < 1 || settings.smtpPort > 65536)
+    if (settings.smtpServer.empty()) {
+        RecordReason(outcome, "No mail server is set.");
         return 0;
+    }
+    if (settings.smtpPort < 1 || settings.smtpPort > 65536) {
+        RecordReason(outcome, "The mail server's port " + std::to_string(settings.smtpPort) +
+                                  " does not lie between 1 and 65536.");
+        return 0;
+    }
     if (m_connection.IsConnected())
         return 1;
     try {
@@ -331,7 +365,11 @@ int CNotificationsManager::Connect()
         else
             m_connection.Open(settings.smtpServer, AuthNone, std::string(), std::string(), settings.smtpPort);
         return 1;
+    } catch (const std::exception& e) {
+        RecordFailure(outcome, e, settings.smtpServer, settings.smtpPort, false);
+        return 0;
     } catch (...) {
+        RecordReason(outcome, "No connection to the mail server \"" + settings.smtpServer + "\".");
         return 0;
     }
 }
@@ -344,38 +382,58 @@ int CNotificationsManager::Disconnect()
 }
 
 int CNotificationsManager::SendNotification(const std::vector<CLink*>& changedLinks,
-                                            const std::vector<CLink*>& expiringLinks)
+                                            const std::vector<CLink*>& expiringLinks, MailOutcome* outcome)
 {
     // Expiring links alone are no news: they were in the last letter too. Nothing to send means
     // no reason to bother the server at all.
     if (changedLinks.empty())
         return 0;
-    return SendLetter(BuildLetter(changedLinks, expiringLinks));
+    return SendLetter(BuildLetter(changedLinks, expiringLinks), outcome);
 }
 
-int CNotificationsManager::SendLetter(const std::string& letter)
+int CNotificationsManager::SendLetter(const std::string& letter, MailOutcome* outcome)
 {
     std::lock_guard lock(m_sendMutex);
-    if (Aborted())
+    if (outcome)
+        *outcome = MailOutcome();
+    const char* stopped = "Mailing was stopped on request.";
+    if (Aborted()) {
+        RecordReason(outcome, stopped);
         return 2;
+    }
     bool openedHere = false;
     if (!m_connection.IsConnected()) {
-        if (!Connect())
-            return Aborted() ? 2 : 1;
+        if (!Connect(outcome)) {
+            if (!Aborted())
+                return 1;
+            RecordReason(outcome, stopped, outcome && outcome->connected);
+            return 2;
+        }
         openedHere = true;
     } else {
         // A connection kept open since an earlier letter gets the whole time for this one.
         m_connection.RestartSessionClock();
     }
 
+    MailSettings settings;
     try {
-        const MailSettings settings = m_sources.settings ? m_sources.settings() : MailSettings();
+        settings = m_sources.settings ? m_sources.settings() : MailSettings();
         const CQRMSMTPMessage message = MakeMessage(settings.mailTo, settings.mailFrom, "Warning Notification", letter);
         m_connection.SendMail(message);
-    } catch (...) {
+    } catch (const std::exception& e) {
+        RecordFailure(outcome, e, settings.smtpServer, settings.smtpPort, true);
         if (openedHere)
             CloseQuietly(m_connection);
         return 2;
+    } catch (...) {
+        RecordReason(outcome, "The letter could not be sent.", true);
+        if (openedHere)
+            CloseQuietly(m_connection);
+        return 2;
+    }
+    if (outcome) {
+        outcome->connected = true;
+        outcome->serverReply = BoundedReply(m_connection.GetLastResponse());
     }
     if (openedHere)
         CloseQuietly(m_connection);
@@ -384,16 +442,14 @@ int CNotificationsManager::SendLetter(const std::string& letter)
 
 int CNotificationsManager::SendTestNotification(const std::string& mailTo, const std::string& server, int port,
                                                 const std::string& mailFrom, bool auth, const std::string& userName,
-                                                const std::string& password, std::string* lastResponse,
+                                                const std::string& password, MailOutcome* outcome,
                                                 bool allowUnencryptedPassword)
 {
-    auto report = [lastResponse](const std::string& text) {
-        if (lastResponse)
-            *lastResponse = text;
-    };
-
+    if (outcome)
+        *outcome = MailOutcome();
     if (server.empty() || port < 1 || port > 65536) {
-        report(server.empty() ? "No SMTP server is set." : "The SMTP port must lie between 1 and 65536.");
+        RecordReason(outcome,
+                     server.empty() ? "No SMTP server is set." : "The SMTP port must lie between 1 and 65536.");
         return 1;
     }
 
@@ -405,10 +461,10 @@ int CNotificationsManager::SendTestNotification(const std::string& mailTo, const
         else
             connection.Open(server, AuthNone, std::string(), std::string(), port);
     } catch (const std::exception& e) {
-        report(DescribeFailure(e));
+        RecordFailure(outcome, e, server, port, false);
         return 1;
     } catch (...) {
-        report(connection.GetLastResponse());
+        RecordReason(outcome, "No connection to the mail server \"" + server + "\".");
         return 1;
     }
 
@@ -437,18 +493,59 @@ int CNotificationsManager::SendTestNotification(const std::string& mailTo, const
         html += kLetterEnd;
 
         connection.SendMail(MakeMessage(mailTo, mailFrom, "E-mail Notification Test", html));
-        report(connection.GetLastResponse());
+        if (outcome) {
+            outcome->connected = true;
+            outcome->serverReply = BoundedReply(connection.GetLastResponse());
+        }
     } catch (const std::exception& e) {
-        report(DescribeFailure(e));
+        RecordFailure(outcome, e, server, port, true);
         CloseQuietly(connection);
         return 2;
     } catch (...) {
-        report(connection.GetLastResponse());
+        RecordReason(outcome, "The letter could not be sent.", true);
         CloseQuietly(connection);
         return 2;
     }
     CloseQuietly(connection);
     return 0;
+}
+
+std::string MailOutcome::Text() const
+{
+    if (serverReply.empty())
+        return reason;
+    std::string reply;
+    for (const char c : serverReply)
+        if (c != '\r')
+            reply += c;
+    return reason + (reason.empty() ? "" : "\n") + "Server reply: " + reply;
+}
+
+std::string MailOutcome::OneLine() const
+{
+    return Printable(Text());
+}
+
+std::string MailOutcome::Printable(const std::string& text)
+{
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        // A carriage return only ends a reply line, before the line feed that stands for it.
+        if (c == '\r')
+            continue;
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            line += ' ';
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            line += escape;
+        } else {
+            line += c;
+        }
+    }
+    return line;
 }
 
 CNotificationsManager* GetNotificationsManager()

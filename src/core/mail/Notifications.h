@@ -26,6 +26,26 @@ struct MailSettings
     bool allowUnencryptedPassword = false;
 };
 
+/// How a mailing went, for the user: on failure whether the server was reached, what happened,
+/// and the server's last reply.
+struct MailOutcome
+{
+    /// The longest server reply kept: an EHLO list is shown whole, a runaway reply is not.
+    static constexpr std::size_t kMaxReply = 2000;
+
+    bool connected = false;  ///< a connection to the mail server stood
+    std::string reason;      ///< one sentence; empty when the letter went out
+    std::string serverReply; ///< the server's last reply as it came, "" when it said nothing
+
+    /// The reason, then "Server reply: ..." on a line of its own when there is one.
+    std::string Text() const;
+    /// The same on one line, the reply's line breaks as blanks and other control characters
+    /// as visible escapes: a hostile server must not steer the terminal.
+    std::string OneLine() const;
+    /// `text` on one line as OneLine writes it.
+    static std::string Printable(const std::string& text);
+};
+
 /// Where the manager finds the current settings and collections (the application's, which a
 /// database switch may replace, hence functions rather than pointers).
 struct NotificationSources
@@ -45,17 +65,20 @@ public:
     void SetSources(NotificationSources sources) { m_sources = std::move(sources); }
 
     /// 0 sent or nothing to send, 1 no connection, 2 sending failed (or stopped by the abort flag).
-    int SendNotification(const std::vector<CLink*>& changedLinks, const std::vector<CLink*>& expiringLinks);
+    /// "No connection" covers every failure before the server was ready for the letter (refused
+    /// TLS, a login that failed); `outcome` tells them apart.
+    int SendNotification(const std::vector<CLink*>& changedLinks, const std::vector<CLink*>& expiringLinks,
+                         MailOutcome* outcome = nullptr);
     /// Mails a letter BuildLetter made: it reads no record, so it may run on a thread of its own
     /// while the window changes links. 0 sent, 1 no connection, 2 sending failed.
-    int SendLetter(const std::string& letter);
+    int SendLetter(const std::string& letter, MailOutcome* outcome = nullptr);
     /// The letter with every link of the database, sent with the values the dialog holds.
-    /// 0 sent, 1 connecting failed, 2 connected but sending failed. `lastResponse` gets the
-    /// server's last reply (or the error's text) for the user. Without TLS the password goes out
-    /// only with `allowUnencryptedPassword`.
+    /// 0 sent, 1 connecting failed, 2 connected but sending failed; `outcome` says what happened
+    /// with the server's reply. Without TLS the password goes out only with
+    /// `allowUnencryptedPassword`.
     int SendTestNotification(const std::string& mailTo, const std::string& server, int port,
                              const std::string& mailFrom, bool auth, const std::string& userName,
-                             const std::string& password, std::string* lastResponse = nullptr,
+                             const std::string& password, MailOutcome* outcome = nullptr,
                              bool allowUnencryptedPassword = false);
     /// 1 connected (or already), 0 not.
     int Connect();
@@ -81,6 +104,7 @@ public:
 private:
     std::string PartnerName(const CLink& link, std::size_t maxLength) const;
     void Configure(CQRMSMTPConnection& connection, bool allowUnencryptedPassword) const;
+    int Connect(MailOutcome* outcome);
     bool Aborted() const;
 
     NotificationSources m_sources;

@@ -255,6 +255,7 @@ void CQRMSMTPConnection::Open(const std::string& host, SmtpAuthMethod method, co
         }
     }
     m_broken = false;
+    m_stage = SmtpStage::Connect;
     m_socket.SetTimeout(m_timeoutMs);
     m_socket.SetAbortFlag(m_abortFlag);
     RestartSessionClock();
@@ -268,13 +269,17 @@ void CQRMSMTPConnection::Open(const std::string& host, SmtpAuthMethod method, co
     m_connected = true;
 
     try {
-        if (m_implicitTlsPort > 0 && port == m_implicitTlsPort)
+        if (m_implicitTlsPort > 0 && port == m_implicitTlsPort) {
+            m_stage = SmtpStage::Tls;
             StartTls(host);
+        }
+        m_stage = SmtpStage::Greeting;
         if (!Expect(220))
             Raise(512);
         // EHLO even without authentication: only its reply tells whether STARTTLS is offered.
         GreetExtended(method, userName, password, host);
-    } catch (const CQRMSMTPException&) {
+    } catch (CQRMSMTPException& e) {
+        Stamp(e);
         try {
             Close(true);
         } catch (const CQRMSMTPException&) {
@@ -306,14 +311,17 @@ void CQRMSMTPConnection::GreetPlain()
 void CQRMSMTPConnection::GreetExtended(SmtpAuthMethod method, const std::string& userName, const std::string& password,
                                        const std::string& host)
 {
+    m_stage = SmtpStage::Hello;
     Write("EHLO " + m_heloHostname + "\r\n");
     if (!ReadReply())
         Raise(516);
     if (m_lastResponseCode >= 500 && m_lastResponseCode <= 599) {
         // A server that does not know EHLO offers neither STARTTLS nor AUTH: plain mail only.
         GreetPlain();
-        if (method != AuthNone)
+        if (method != AuthNone) {
+            m_stage = SmtpStage::NoAuthOffered;
             Raise(516);
+        }
         return;
     }
     if (m_lastResponseCode != 250)
@@ -323,11 +331,13 @@ void CQRMSMTPConnection::GreetExtended(SmtpAuthMethod method, const std::string&
     // the user's business too. Once offered, a failure ends the session; there is no falling back
     // to plain text.
     if (!m_socket.IsTls() && OffersStartTls(m_lastResponse)) {
+        m_stage = SmtpStage::Tls;
         Write("STARTTLS\r\n");
         if (!Expect(220))
             Raise(kStartTlsRefused);
         StartTls(host);
         // What the server offers may change once the channel is private, the AUTH line above all.
+        m_stage = SmtpStage::Hello;
         Write("EHLO " + m_heloHostname + "\r\n");
         if (!Expect(250))
             Raise(516);
@@ -352,9 +362,12 @@ void CQRMSMTPConnection::GreetExtended(SmtpAuthMethod method, const std::string&
     // Without TLS anybody on the way can strip the STARTTLS offer, read LOGIN and PLAIN, and
     // attack a CRAM-MD5 or NTLM answer at leisure: the user must have agreed to that.
     const bool usable = method == ::AuthCramMd5 || method == ::AuthLogin || method == ::AuthPlain || method == AuthNtlm;
-    if (usable && !m_socket.IsTls() && !m_allowUnencryptedPassword)
+    if (usable && !m_socket.IsTls() && !m_allowUnencryptedPassword) {
+        m_stage = SmtpStage::PasswordKeptBack;
         Raise(kPasswordNotSent);
+    }
 
+    m_stage = usable ? SmtpStage::Auth : SmtpStage::NoAuthOffered;
     switch (method) {
     case ::AuthCramMd5:
         AuthCramMd5(userName, password);
@@ -508,9 +521,19 @@ void CQRMSMTPConnection::SendRecipient(const CQRMSMTPMessage& message, const CQR
 
 void CQRMSMTPConnection::SendMail(const CQRMSMTPMessage& message)
 {
+    m_stage = SmtpStage::Send;
     if (!m_connected)
         throw CQRMSMTPException(ENOTCONN, CQRMSMTPException::kFacilitySystem, {});
+    try {
+        SendMessage(message);
+    } catch (CQRMSMTPException& e) {
+        Stamp(e);
+        throw;
+    }
+}
 
+void CQRMSMTPConnection::SendMessage(const CQRMSMTPMessage& message)
+{
     Write(BuildMailFrom(message));
     if (!Expect(250))
         Raise(519);
@@ -564,6 +587,8 @@ void CQRMSMTPConnection::Close(bool graceful)
         } catch (const CQRMSMTPException& e) {
             remembered = e;
         }
+        if (remembered)
+            remembered->SetStage(SmtpStage::Quit);
     }
     m_connected = false;
     m_socket.CloseSocket();
@@ -652,4 +677,118 @@ bool CQRMSMTPConnection::ReadReply()
             return true;
         }
     }
+}
+
+namespace {
+
+// "Text." from a text that may or may not end with a full stop already.
+std::string Sentence(std::string text)
+{
+    while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return text + ".";
+}
+
+// The registered message of a library code without its reply, lower-cased at the start, to stand
+// inside a sentence.
+std::string StepText(uint32_t code)
+{
+    std::string text = RegisteredMessage(code);
+    text = text.substr(0, text.find(". Server response"));
+    if (!text.empty() && text.compare(0, 4, "AUTH") != 0 && text.compare(0, 4, "NTLM") != 0)
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+const char* During(SmtpStage stage)
+{
+    switch (stage) {
+    case SmtpStage::Connect:
+    case SmtpStage::Greeting:
+        return "before its greeting";
+    case SmtpStage::Hello:
+        return "at EHLO";
+    case SmtpStage::Tls:
+        return "while TLS was set up";
+    case SmtpStage::NoAuthOffered:
+    case SmtpStage::PasswordKeptBack:
+    case SmtpStage::Auth:
+        return "during the login";
+    case SmtpStage::Send:
+        return "while the letter was sent";
+    case SmtpStage::Quit:
+        return "at QUIT, after the letter was accepted";
+    }
+    return "";
+}
+
+// What the server did wrong at a step it answered, or "" when the stage says nothing more.
+std::string Refusal(SmtpStage stage, uint32_t code, const std::string& reply)
+{
+    switch (stage) {
+    case SmtpStage::Connect:
+    case SmtpStage::Greeting:
+        return "it did not greet with 220";
+    case SmtpStage::Hello:
+        return code == 517 ? "it did not accept HELO" : "it did not accept EHLO";
+    case SmtpStage::Tls:
+        return "it refused STARTTLS, so nothing was sent";
+    case SmtpStage::NoAuthOffered:
+        return "it offers no authentication that this program can use (LOGIN, PLAIN, CRAM-MD5 or NTLM), so it "
+               "could not log in";
+    case SmtpStage::PasswordKeptBack:
+        return "it offers no encryption (STARTTLS), so the password was not sent";
+    case SmtpStage::Auth:
+        if (code == 529 || code == 534 || code == 536 || reply.compare(0, 3, "535") == 0)
+            return "it refused the user name or password";
+        return "the login failed (" + StepText(code) + ")";
+    case SmtpStage::Send:
+        switch (code) {
+        case 519:
+            return "it refused the sender address (MAIL FROM)";
+        case 524:
+            return "it refused a recipient (RCPT TO)";
+        case 520:
+            return "it refused to take the letter (DATA)";
+        case 521:
+            return "it refused the letter at its end";
+        default:
+            return "the letter could not be sent (" + StepText(code) + ")";
+        }
+    case SmtpStage::Quit:
+        return "QUIT was not answered with 221 after the letter was accepted";
+    }
+    return {};
+}
+
+} // namespace
+
+std::string DescribeSmtpFailure(const CQRMSMTPException& e, const std::string& host, int port)
+{
+    const std::string server = "the mail server \"" + host + "\" port " + std::to_string(port);
+    const SmtpStage stage = e.GetStage();
+    if (stage == SmtpStage::Connect) {
+        // The socket layer names the address too; once is enough.
+        std::string cause = e.what();
+        const std::string repeated = ": cannot connect to " + host + " port " + std::to_string(port);
+        if (cause.size() > repeated.size() && cause.ends_with(repeated))
+            cause.resize(cause.size() - repeated.size());
+        return Sentence("No connection to " + server + ": " + cause);
+    }
+
+    std::string what;
+    const uint32_t code = e.GetCode();
+    if (e.GetFacility() != CQRMSMTPException::kFacilityLibrary) {
+        if (stage == SmtpStage::Tls)
+            what = "the TLS handshake failed, so nothing was sent: " + std::string(e.what());
+        else
+            what = "the connection failed " + std::string(During(stage)) + ": " + e.what();
+    } else if (e.GetLastResponse().empty() && stage != SmtpStage::PasswordKeptBack &&
+               stage != SmtpStage::NoAuthOffered && !(code >= 513 && code <= 515)) {
+        // A step that got no reply at all: the server went quiet or hung up.
+        what = std::string("it stopped answering ") + During(stage);
+    } else {
+        what = Refusal(stage, code, e.GetLastResponse());
+    }
+    return Sentence("Connected to " + server + ", but " + what);
 }

@@ -9,8 +9,23 @@
 #include <stdexcept>
 #include <string>
 
+/// How far a session had come when it failed: the user is told whether the server was reached
+/// at all and which step it refused, as each calls for a different remedy.
+enum class SmtpStage
+{
+    Connect,          ///< no connection to the server (name, network, nobody listening)
+    Greeting,         ///< connected; the server did not greet with 220
+    Hello,            ///< EHLO (or HELO) not accepted
+    Tls,              ///< STARTTLS refused, or the TLS handshake failed
+    NoAuthOffered,    ///< a login was asked for and the server offers no method we can use
+    PasswordKeptBack, ///< no TLS, and the password may not go in clear
+    Auth,             ///< the login failed: user name or password refused, or the dialogue broke
+    Send,             ///< logged in; the letter was refused (sender, recipient, data)
+    Quit,             ///< the letter went; QUIT was not answered
+};
+
 /// A failed SMTP step: the library code (facility 4) or a socket/system error number
-/// (facility 7), and the server's last reply at the time.
+/// (facility 7), the server's last reply at the time, and the stage the session had reached.
 class CQRMSMTPException : public std::runtime_error
 {
 public:
@@ -26,11 +41,18 @@ public:
     const std::string& GetLastResponse() const { return m_lastResponse; }
     /// The registered message with the reply, or the system's text for the number.
     std::string GetErrorText() const { return what(); }
+    SmtpStage GetStage() const { return m_stage; }
+    void SetStage(SmtpStage stage) { m_stage = stage; }
 
 private:
     uint32_t m_error;
     std::string m_lastResponse;
+    SmtpStage m_stage = SmtpStage::Connect;
 };
+
+/// What went wrong, as one sentence for the user: whether `host` and `port` were reached, the
+/// step that failed and why. The server's reply is not repeated here (GetLastResponse has it).
+std::string DescribeSmtpFailure(const CQRMSMTPException& e, const std::string& host, int port);
 
 enum SmtpAuthMethod
 {
@@ -120,9 +142,13 @@ protected:
 
 private:
     void Write(const std::string& text);
+    /// MAIL FROM to the end of data.
+    void SendMessage(const CQRMSMTPMessage& message);
     /// A socket failure as the exception of this layer; the session cannot go on after it.
     [[noreturn]] void RaiseSocket(const CWSocketException& e, std::string response = {});
     bool Aborted() const;
+    /// Marks a failure with the stage the session had reached; Open, SendMail and Close do it.
+    void Stamp(CQRMSMTPException& e) const { e.SetStage(m_stage); }
     /// TLS over the open connection; a failed handshake closes it without QUIT.
     void StartTls(const std::string& host);
     [[noreturn]] void Raise(uint32_t code) const;
@@ -138,6 +164,7 @@ private:
     CWSocket::Clock::time_point m_sessionEnd = CWSocket::Clock::time_point::max();
     const std::atomic<int>* m_abortFlag = nullptr;
     bool m_allowUnencryptedPassword = false;
+    SmtpStage m_stage = SmtpStage::Connect;
     // Set when the server's side of the dialogue is lost (no reply in time, too long a reply,
     // a socket failure): a QUIT would only wait for nothing.
     bool m_broken = false;

@@ -86,12 +86,16 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
         CNotificationsManager* mailer = GetNotificationsManager();
         if (!mailer) {
             report.mailResult = 1;
+            report.mailProblem = "There was not enough memory to prepare the letter.";
         } else {
             // A signal while the letter goes out abandons it at once; the results are still saved.
             if (stopSignal)
                 mailer->SetAbortFlag(stopSignal);
-            report.mailResult = mailer->SendNotification(lists.changedLinks, lists.expiringLinks);
+            MailOutcome outcome;
+            report.mailResult = mailer->SendNotification(lists.changedLinks, lists.expiringLinks, &outcome);
             mailer->SetAbortFlag(nullptr);
+            if (report.mailResult != 0)
+                report.mailProblem = outcome.OneLine();
         }
     }
     if (stopSignal) {
@@ -102,10 +106,9 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
     if (verbose) {
         const char* letter = report.stopSignal != 0 && report.mailResult > 0 ? "stopped while mailing, letter abandoned"
                              : report.mailResult == 0                        ? "letter sent"
-                             : report.mailResult == 1 ? "letter not sent: no connection to the mail server"
-                             : report.mailResult == 2 ? "letter not sent: the mail server refused it"
-                             : report.cancelled       ? "stopped, no letter"
-                                                      : "no letter needed";
+                             : report.mailResult > 0                         ? "letter not sent"
+                             : report.cancelled                              ? "stopped, no letter"
+                                                                             : "no letter needed";
         std::printf("checked %d of %zu links: %zu changed, %zu expiring; %s\n", report.checked, all.size(),
                     report.changed, report.expiring, letter);
     }

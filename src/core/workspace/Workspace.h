@@ -26,7 +26,8 @@ struct ScheduledCheckReport
     int stopSignal = 0; ///< SIGINT or SIGTERM when one stopped the run
     std::size_t changed = 0;
     std::size_t expiring = 0;
-    int mailResult = -1; ///< -1 no letter was due; else SendNotification's 0, 1 or 2
+    int mailResult = -1;     ///< -1 no letter was due; else SendNotification's 0, 1 or 2
+    std::string mailProblem; ///< why the letter did not go out, on one line (server reply included)
 };
 
 /// What one program folder holds for a running Orvex: the settings of "ORX.cfg", the database

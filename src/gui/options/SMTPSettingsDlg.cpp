@@ -119,7 +119,7 @@ void CSMTPSettingsDlg::OnTest()
     const std::string user = m_options.GetSmtpUser();
     const std::string password = m_options.GetSmtpPassword();
 
-    const WorkOutcome<std::pair<int, std::string>> sent = RunWork(
+    const WorkOutcome<std::pair<int, MailOutcome>> sent = RunWork(
         this,
         {.text = QStringLiteral("Sending the test letter..."), .title = QStringLiteral("Test"), .bar = WorkBar::Busy},
         [&](CWorkToken& token) {
@@ -130,22 +130,26 @@ void CSMTPSettingsDlg::OnTest()
             // The mail code blocks until the server has answered; Cancel ends the session
             // through the abort flag within moments.
             manager.SetAbortFlag(token.AbortFlag());
-            std::string reply;
-            const int result = manager.SendTestNotification(to, server, port, from, auth, user, password, &reply,
+            MailOutcome outcome;
+            const int result = manager.SendTestNotification(to, server, port, from, auth, user, password, &outcome,
                                                             m_testSources.allowUnencryptedPassword);
-            return std::pair(result, reply);
+            return std::pair(result, outcome);
         });
     // The user knows he cancelled: no verdict about the server follows.
     if (sent.cancelled)
         return;
-    const auto& [result, reply] = sent.value;
+    const auto& [result, outcome] = sent.value;
     if (result == 0) {
         MessageBox::Inform(this, QStringLiteral("Test notification sended successfully."));
         return;
     }
-    QString text = result == 1 ? QStringLiteral("Can not connect to specified server.")
-                               : QStringLiteral("Connection completed successful but message sending failed.");
-    if (!reply.empty())
-        text += QStringLiteral("\nServer reply: ") + FromStd(reply).trimmed();
-    MessageBox::Warn(this, text);
+    // A server that was reached but refused TLS or the login is no connection problem: the reason
+    // itself is the headline then.
+    QString text;
+    if (result == 2)
+        text = QStringLiteral("Connection completed successful but message sending failed.\n");
+    else if (!outcome.connected)
+        text = QStringLiteral("Can not connect to specified server.\n");
+    text += FromStd(outcome.Text()).trimmed();
+    MessageBox::Warn(this, text.trimmed());
 }

@@ -265,11 +265,12 @@ TEST_F(LetterTest, ConnectRefusesMissingServerBadPortsAndNoListener)
         EXPECT_EQ(m_manager.Connect(), 0);
         EXPECT_EQ(m_manager.SendNotification({link}, {}), 1);
         EXPECT_EQ(m_manager.Disconnect(), 1);
-        std::string reply;
-        EXPECT_EQ(
-            m_manager.SendTestNotification("me@example.com", server, port, "orvex@example.com", false, "", "", &reply),
-            1);
-        EXPECT_FALSE(reply.empty());
+        MailOutcome outcome;
+        EXPECT_EQ(m_manager.SendTestNotification("me@example.com", server, port, "orvex@example.com", false, "", "",
+                                                 &outcome),
+                  1);
+        EXPECT_FALSE(outcome.reason.empty());
+        EXPECT_FALSE(outcome.connected);
     }
 }
 
@@ -384,15 +385,15 @@ TEST_F(DeliveryTest, AuthenticatesOnlyWhenAsked)
     EXPECT_EQ(Occurrences(server.Commands(), "AUTH LOGIN"), 2u) << server.Commands();
     EXPECT_FALSE(server.MessageJson(2).empty());
 
-    std::string reply;
+    MailOutcome reply;
     EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", true,
                                              "webmaster", "wrong", &reply, true),
               1);
-    EXPECT_NE(reply.find("535"), std::string::npos) << reply;
+    EXPECT_NE(reply.Text().find("535"), std::string::npos) << reply.Text();
     EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", true,
                                              "webmaster", "pa ss", &reply, true),
               0)
-        << reply;
+        << reply.Text();
     EXPECT_EQ(Occurrences(server.Commands(), "AUTH LOGIN"), 4u);
 }
 
@@ -407,12 +408,12 @@ TEST_F(DeliveryTest, PasswordIsKeptBackWhenTheServerOffersNoEncryption)
     CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
 
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 1);
-    std::string reply;
+    MailOutcome reply;
     EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", true,
                                              "webmaster", "pa ss", &reply),
               1);
-    EXPECT_NE(reply.find("offers no encryption"), std::string::npos) << reply;
-    EXPECT_NE(reply.find("password was not sent"), std::string::npos) << reply;
+    EXPECT_NE(reply.Text().find("offers no encryption"), std::string::npos) << reply.Text();
+    EXPECT_NE(reply.Text().find("password was not sent"), std::string::npos) << reply.Text();
     // Both reached the server, which offered AUTH, and neither took it up.
     EXPECT_EQ(Occurrences(server.Commands(), "EHLO "), 2u) << server.Commands();
     EXPECT_EQ(Occurrences(server.Commands(), "AUTH"), 0u) << server.Commands();
@@ -437,13 +438,13 @@ TEST_F(DeliveryTest, SessionLimitEndsASlowMailing)
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 2);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
 
-    std::string reply;
+    MailOutcome reply;
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", false,
                                              "", "", &reply),
               2);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
-    EXPECT_NE(reply.find("took longer than the 1 seconds allowed"), std::string::npos) << reply;
+    EXPECT_NE(reply.Text().find("took longer than the 1 seconds allowed"), std::string::npos) << reply.Text();
     EXPECT_GE(Occurrences(server.Commands(), "delay: 400 ms"), 4u) << server.Commands();
     EXPECT_EQ(Occurrences(server.Commands(), "DATA"), 0u) << server.Commands();
 }
@@ -520,11 +521,11 @@ TEST_F(DeliveryTest, RejectedRecipientFailsTheSendAndClosesTheConnection)
     EXPECT_EQ(m_manager.SendNotification({link}, {}), 2);
     EXPECT_EQ(Occurrences(rejecting.Commands(), "DATA"), 0u);
 
-    std::string reply;
+    MailOutcome reply;
     EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", rejecting.Port(), "orvex@example.com",
                                              false, "", "", &reply),
               2);
-    EXPECT_NE(reply.find("550"), std::string::npos) << reply;
+    EXPECT_NE(reply.Text().find("550"), std::string::npos) << reply.Text();
     EXPECT_EQ(Occurrences(rejecting.Commands(), "QUIT"), 2u) << rejecting.Commands();
 
     // Had the failed send left its connection open, this letter would go to the old server.
@@ -535,16 +536,120 @@ TEST_F(DeliveryTest, RejectedRecipientFailsTheSendAndClosesTheConnection)
     EXPECT_FALSE(accepting.MessageJson(1).empty());
 }
 
+TEST_F(DeliveryTest, EveryFailureSaysHowFarTheSessionGotWithTheServersReply)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> server; ///< the scripted fake's options; none: nobody listens
+        bool auth;
+        const char* password;
+        bool allowUnencryptedPassword;
+        int result;
+        std::string reason; ///< after "Connected to <server>, but "; the whole sentence when not connected
+        std::string reply;  ///< exactly what the server last said
+    };
+    const std::string ehlo = "250-localhost\r\n";
+    const std::vector<Case> cases = {
+        {"nobody listens", {}, false, "", false, 1, "No connection to %s: Connection refused.", ""},
+        {"STARTTLS refused",
+         {"--offer-starttls", "--starttls-refuse"},
+         false,
+         "",
+         false,
+         1,
+         "it refused STARTTLS, so nothing was sent.",
+         "454 TLS not available now"},
+        // The EHLO list is the evidence that no AUTH line was there.
+        {"no AUTH offered",
+         {},
+         true,
+         "pa ss",
+         true,
+         1,
+         "it offers no authentication that this program can use (LOGIN, PLAIN, CRAM-MD5 or NTLM), so it could not "
+         "log in.",
+         ehlo + "250 8BITMIME"},
+        {"password kept back without TLS",
+         {"--auth-line", "LOGIN PLAIN"},
+         true,
+         "pa ss",
+         false,
+         1,
+         "it offers no encryption (STARTTLS), so the password was not sent.",
+         ehlo + "250-AUTH LOGIN PLAIN\r\n250 8BITMIME"},
+        {"AUTH refused",
+         {"--auth-line", "LOGIN"},
+         true,
+         "wrong",
+         true,
+         1,
+         "it refused the user name or password.",
+         "535 authentication failed"},
+        {"recipient refused",
+         {"--rcpt-code", "550"},
+         false,
+         "",
+         false,
+         2,
+         "it refused a recipient (RCPT TO).",
+         "550 recipient ok"},
+    };
+    CLink* link = AddLink("A", "http://a.example/", StatusNotPresent);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool connected = c.reason.rfind("No connection", 0) != 0;
+        fakes::FakeSmtpServer server;
+        int port = fakes::FreePort();
+        if (connected) {
+            std::vector<std::string> args = {"--kind", "scripted", "--user", "webmaster", "--password", "pa ss"};
+            args.insert(args.end(), c.server.begin(), c.server.end());
+            server.Start(args);
+            port = server.Port();
+        }
+        const std::string where = "the mail server \"127.0.0.1\" port " + std::to_string(port);
+        std::string reason = connected ? "Connected to " + where + ", but " + c.reason : c.reason;
+        if (!connected)
+            reason.replace(reason.find("%s"), 2, where);
+        std::string oneLine = c.reply;
+        for (std::size_t at; (at = oneLine.find("\r\n")) != std::string::npos;)
+            oneLine.replace(at, 2, " ");
+        oneLine = reason + (c.reply.empty() ? "" : " Server reply: " + oneLine);
+
+        // The unattended run's letter and the Test button's letter are told alike.
+        m_settings.smtpServer = "127.0.0.1";
+        m_settings.smtpPort = port;
+        m_settings.mailTo = "me@example.com";
+        m_settings.mailFrom = "orvex@example.com";
+        m_settings.smtpAuth = c.auth;
+        m_settings.smtpUser = "webmaster";
+        m_settings.smtpPassword = c.password;
+        m_settings.allowUnencryptedPassword = c.allowUnencryptedPassword;
+        MailOutcome sent;
+        MailOutcome tested;
+        EXPECT_EQ(m_manager.SendNotification({link}, {}, &sent), c.result);
+        EXPECT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", port, "orvex@example.com", c.auth,
+                                                 "webmaster", c.password, &tested, c.allowUnencryptedPassword),
+                  c.result);
+        for (const MailOutcome* outcome : {&sent, &tested}) {
+            EXPECT_EQ(outcome->connected, connected);
+            EXPECT_EQ(outcome->reason, reason);
+            EXPECT_EQ(outcome->serverReply, c.reply);
+            EXPECT_EQ(outcome->OneLine(), oneLine);
+        }
+    }
+}
+
 TEST_F(DeliveryTest, TestLetterOfAnEmptyDatabaseIsTheSignatureAlone)
 {
     fakes::FakeSmtpServer server;
     server.Start({"--kind", "aiosmtpd"});
-    std::string reply;
+    MailOutcome reply;
     ASSERT_EQ(m_manager.SendTestNotification("me@example.com", "127.0.0.1", server.Port(), "orvex@example.com", false,
                                              "", "", &reply),
               0)
-        << reply;
-    EXPECT_NE(reply.find("250"), std::string::npos) << reply;
+        << reply.Text();
+    EXPECT_NE(reply.Text().find("250"), std::string::npos) << reply.Text();
 
     const ReadMail mail = ReadDelivered(server, 1);
     ASSERT_FALSE(mail.json.empty());
