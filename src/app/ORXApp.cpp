@@ -3,7 +3,7 @@
 #include "AppWindow.h"
 #include "InstanceChannel.h"
 #include "cli/CheckCommand.h"
-#include "cli/TerminalText.h"
+#include "core/platform/TerminalText.h"
 #include "core/mail/Notifications.h"
 #include "core/platform/Paths.h"
 #include "core/storage/SafeFile.h"

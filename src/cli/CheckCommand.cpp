@@ -2,6 +2,8 @@
 // said on stderr and in the exit code.
 #include "CheckCommand.h"
 
+#include "core/platform/TerminalText.h"
+
 #include "core/workspace/Workspace.h"
 
 #include <atomic>
@@ -59,7 +61,7 @@ int RunCheckCommand(CWorkspace& workspace, bool verbose, const std::function<int
     const ScheduledCheckReport report = workspace.RunScheduledCheck(verbose, &g_stopSignal);
     // The run and the save go on without a history; the cron mail says once that it is missing.
     if (const std::string problem = workspace.TakeHistoryProblem(true); !problem.empty())
-        std::fprintf(stderr, "orvex: %s\n", problem.c_str());
+        PrintEscaped(stderr, "orvex: %s\n", problem.c_str());
     // A letter that did not go out must not pass for a quiet success in the cron job's mail.
     if (report.stopSignal != 0 && report.mailResult > 0)
         std::fprintf(stderr,
@@ -68,7 +70,7 @@ int RunCheckCommand(CWorkspace& workspace, bool verbose, const std::function<int
                      report.stopSignal);
     else if (report.mailResult > 0)
         // Whether the server was reached and which step it refused decide what the user must fix.
-        std::fprintf(stderr, "orvex: the notification letter was not sent. %s\n", report.mailProblem.c_str());
+        PrintEscaped(stderr, "orvex: the notification letter was not sent. %s\n", report.mailProblem.c_str());
     const int exitCode = finish();
     // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
     if (const int sig = g_stopSignal.load(); sig != 0)

@@ -1,12 +1,12 @@
 #include "CheckLinkCommand.h"
 
 #include "CommandLine.h"
-#include "TerminalText.h"
 #include "core/fetch/Url.h"
 #include "core/page/LinkCheck.h"
 #include "core/page/PageAnalysis.h"
 #include "core/pagerank/PageRank.h"
 #include "core/platform/Paths.h"
+#include "core/platform/TerminalText.h"
 #include "core/records/Link.h"
 #include "core/workspace/Workspace.h"
 

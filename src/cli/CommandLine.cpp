@@ -1,11 +1,11 @@
 #include "CommandLine.h"
 
 #include "ProductInfo.h"
-#include "TerminalText.h"
 #include "core/fetch/CheckSettings.h"
 #include "core/history/CheckHistory.h"
 #include "core/platform/Paths.h"
 #include "core/platform/TaskScheduler.h"
+#include "core/platform/TerminalText.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 #include "CommandSupport.h"
 
-#include "TerminalText.h"
 #include "core/platform/Paths.h"
+#include "core/platform/TerminalText.h"
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
 #include "core/storage/SafeFile.h"

@@ -2,11 +2,11 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
-#include "TerminalText.h"
 #include "core/exchange/ExcelWorkbook.h"
 #include "core/exchange/Exports.h"
 #include "core/platform/InstanceLock.h"
 #include "core/platform/Paths.h"
+#include "core/platform/TerminalText.h"
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
 #include "core/storage/SafeFile.h"

@@ -2,10 +2,10 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
-#include "TerminalText.h"
 #include "core/history/CheckHistory.h"
 #include "core/history/HistoryStore.h"
 #include "core/platform/Paths.h"
+#include "core/platform/TerminalText.h"
 #include "core/records/LinkStatus.h"
 #include "core/storage/SafeFile.h"
 

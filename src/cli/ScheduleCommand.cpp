@@ -2,9 +2,9 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
-#include "TerminalText.h"
 #include "core/platform/Paths.h"
 #include "core/platform/TaskScheduler.h"
+#include "core/platform/TerminalText.h"
 
 #include <cstdio>
 #include <filesystem>

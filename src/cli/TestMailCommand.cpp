@@ -4,6 +4,7 @@
 #include "core/mail/Notifications.h"
 #include "core/platform/Paths.h"
 #include "core/platform/SettingsStore.h"
+#include "core/platform/TerminalText.h"
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
 #include "core/workspace/Workspace.h"
@@ -19,7 +20,7 @@ int RunTestMailCommand(const CommandLine& /*commandLine*/)
     const COptions options = CWorkspace::ReadStoredOptions(folder, &settingsError);
     if (!settingsError.empty()) {
         // Testing the defaults would say nothing about the user's mail server.
-        std::fprintf(stderr, "orvex: %s\n", settingsError.c_str());
+        PrintEscaped(stderr, "orvex: %s\n", settingsError.c_str());
         return 1;
     }
 

@@ -1,5 +1,7 @@
 #include "Notifications.h"
 
+#include "core/platform/TerminalText.h"
+
 #include "core/fetch/Url.h"
 #include "core/records/Link.h"
 #include "core/records/LinksManager.h"
@@ -532,20 +534,10 @@ std::string MailOutcome::Printable(const std::string& text)
     line.reserve(text.size());
     for (const char c : text) {
         // A carriage return only ends a reply line, before the line feed that stands for it.
-        if (c == '\r')
-            continue;
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            line += ' ';
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            line += escape;
-        } else {
-            line += c;
-        }
+        if (c != '\r')
+            line += c == '\n' ? ' ' : c;
     }
-    return line;
+    return EscapeControls(line);
 }
 
 CNotificationsManager* GetNotificationsManager()

@@ -1,4 +1,4 @@
-#include "cli/TerminalText.h"
+#include "core/platform/TerminalText.h"
 
 #include <gtest/gtest.h>
 
