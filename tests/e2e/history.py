@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The check history end to end: "/check" keeps a row per link with its evidence beside the
-database, `orvex --history` prints it as text and CSV, and a damaged history file neither stops
-"/check" nor keeps the database from being saved.
+database, `orvex --history` prints it as text and CSV, and a history file that is damaged or not
+ours neither stops "/check" nor keeps the database from being saved, and is never written to.
 
 Usage: history.py ORVEX FAKES_DIR DATA_DIR
 """
@@ -9,6 +9,7 @@ import csv
 import io
 import os
 import re
+import shutil
 import sqlite3
 import stat
 import subprocess
@@ -175,21 +176,53 @@ def main():
         check("read-only history: --history reads it", r.returncode == 0 and "nofollow" in r.stdout,
               r.stdout + r.stderr)
 
-        # --- a damaged history ---------------------------------------------------------------------
-        home2 = os.path.join(tmp, "home2")
-        write_folder(home2, 1, 1, links)
-        damaged = os.path.join(home2, "data.orx.history")
-        junk = b"this is no history file\n" * 200
-        open(damaged, "wb").write(junk)
-        r = orvex(home2, "/check")
-        check("damaged history: /check exits 0", r.returncode == 0, r.stderr)
-        check("damaged history: said once on stderr", r.stderr.count("check history") == 1, r.stderr)
-        saved = read_database(os.path.join(home2, "data.orx"))
-        check("damaged history: the database is saved", saved[0]["externalLinks"] == 1, saved)
-        check("damaged history: left as it was", open(damaged, "rb").read() == junk)
-        r = orvex(home2, "--history", page_a)
-        check("--history of a damaged file exits 1 with the reason",
-              r.returncode == 1 and "check history" in r.stderr, r.stdout + r.stderr)
+        # --- a file that is no history of ours: told once, left byte for byte; ours from before
+        # the mark (the same tables, no mark) goes on and gets the mark -------------------------------
+        def made(*sql):
+            def make(path):
+                shutil.copy(history, path)
+                db = sqlite3.connect(path)
+                db.executescript(";".join(sql))
+                db.close()
+            return make
+
+        def foreign(path):
+            db = sqlite3.connect(path)
+            db.execute("create table checks(a,b)")
+            db.commit()
+            db.close()
+
+        mark = "PRAGMA application_id=%d; PRAGMA user_version=%d"
+        for name, make, ours in (
+                ("damaged", lambda path: open(path, "wb").write(b"this is no history file\n" * 200), False),
+                ("another program's", foreign, False),
+                ("ours and one table more", made(mark % (0, 0), "create table extra(x)"), False),
+                ("marked by a newer version", made(mark % (0x4F525648, 2)), False),
+                ("ours from before the mark", made(mark % (0, 0)), True)):
+            other = os.path.join(tmp, "home-" + name.replace(" ", "-").replace("'", ""))
+            write_folder(other, 1, 1, links)
+            path = os.path.join(other, "data.orx.history")
+            make(path)
+            before = open(path, "rb").read()
+            kept = ours and sqlite3.connect(path).execute("SELECT count(*) FROM checks").fetchone()[0]
+            r = orvex(other, "/check")
+            check("%s history: /check exits 0" % name, r.returncode == 0, r.stderr)
+            saved = read_database(os.path.join(other, "data.orx"))
+            check("%s history: the database is saved" % name, saved[0]["externalLinks"] == 1, saved)
+            r2 = orvex(other, "--history", page_a)
+            if not ours:
+                check("%s history: said once on stderr" % name, r.stderr.count("check history") == 1, r.stderr)
+                check("%s history: left byte for byte" % name, open(path, "rb").read() == before)
+                check("%s history: --history exits 1 with the reason" % name,
+                      r2.returncode == 1 and "check history" in r2.stderr, r2.stdout + r2.stderr)
+                continue
+            db = sqlite3.connect(path)
+            marked = db.execute("PRAGMA application_id").fetchone()[0], db.execute("PRAGMA user_version").fetchone()[0]
+            now = db.execute("SELECT count(*) FROM checks").fetchone()[0]
+            db.close()
+            check("%s history: nothing said" % name, r.stderr == "" and r2.returncode == 0, r.stderr + r2.stderr)
+            check("%s history: marked now" % name, marked == (0x4F525648, 1), marked)
+            check("%s history: its checks kept, this run's added" % name, now == kept + len(links), (kept, now))
     finally:
         http.terminate()
         http.wait()

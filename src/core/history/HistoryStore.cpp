@@ -34,6 +34,11 @@ constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS link_keys("
                                 "  evidence TEXT);"
                                 "CREATE INDEX IF NOT EXISTS checks_by_key ON checks(key_id, time);";
 
+// Our mark in the file's header ("ORVH") and the layout's version: a file without them is
+// someone else's, and nothing of ours is written into it.
+constexpr int kApplicationId = 0x4F525648;
+constexpr int kSchemaVersion = 1;
+
 // A prepared statement that finalizes itself.
 class CStatement
 {
@@ -90,6 +95,77 @@ HistoryEntry ReadEntry(const CStatement& row)
     entry.externalLinks = static_cast<int>(row.Int(5));
     entry.evidence = row.Text(6);
     return entry;
+}
+
+int64_t PragmaValue(sqlite3* db, const char* sql, bool& ok)
+{
+    CStatement row(db, sql);
+    ok = row && sqlite3_step(*row) == SQLITE_ROW;
+    return ok ? row.Int(0) : 0;
+}
+
+// The tables and indexes as SQLite keeps them, in one text to compare.
+std::string SchemaText(sqlite3* db, bool& ok)
+{
+    std::string text;
+    CStatement rows(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name");
+    ok = static_cast<bool>(rows);
+    int step = SQLITE_DONE;
+    while (ok && (step = sqlite3_step(*rows)) == SQLITE_ROW)
+        for (int column = 0; column < 4; ++column)
+            text += rows.Text(column) + '\n';
+    ok = ok && step == SQLITE_DONE;
+    return text;
+}
+
+// What kSchema makes, to know a history of ours made before the mark existed by.
+const std::string& OurSchemaText()
+{
+    static const std::string text = [] {
+        sqlite3* db = nullptr;
+        std::string made;
+        bool ok = false;
+        if (sqlite3_open(":memory:", &db) == SQLITE_OK &&
+            sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
+            made = SchemaText(db, ok);
+        sqlite3_close(db);
+        return ok ? made : std::string();
+    }();
+    return text;
+}
+
+enum class FileKind
+{
+    Empty,        ///< made by us a moment ago, or by nobody
+    Ours,         ///< carries the mark
+    OursUnmarked, ///< exactly our tables, from before the mark
+    NotOurs,      ///< why in `why`
+};
+
+// Reads only: a file is looked at before anything (the journal mode included) is written to it.
+FileKind Recognize(sqlite3* db, std::string& why)
+{
+    bool ok = false;
+    const int64_t applicationId = PragmaValue(db, "PRAGMA application_id", ok);
+    const int64_t version = ok ? PragmaValue(db, "PRAGMA user_version", ok) : 0;
+    const int64_t pages = ok ? PragmaValue(db, "PRAGMA page_count", ok) : 0;
+    const std::string schema = ok ? SchemaText(db, ok) : std::string();
+    if (!ok) {
+        why = sqlite3_errmsg(db); // a damaged file, or one that is no database
+        return FileKind::NotOurs;
+    }
+    if (applicationId == kApplicationId && version == kSchemaVersion)
+        return FileKind::Ours;
+    if (applicationId == kApplicationId) {
+        why = "it was made by a newer version of the program";
+        return FileKind::NotOurs;
+    }
+    if (applicationId == 0 && version == 0 && pages == 0)
+        return FileKind::Empty;
+    if (applicationId == 0 && version == 0 && !schema.empty() && schema == OurSchemaText())
+        return FileKind::OursUnmarked;
+    why = "it holds tables of another program";
+    return FileKind::NotOurs;
 }
 
 } // namespace
@@ -174,10 +250,10 @@ bool CHistoryStore::EnsureOpen()
             return false;
         }
         sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-        // A damaged file, or one that is no history, fails here at its first read.
-        CStatement probe(m_db, "SELECT count(*) FROM link_keys, checks WHERE 0");
-        if (!probe || sqlite3_step(*probe) != SQLITE_ROW) {
-            Fail(std::string("cannot be used (") + sqlite3_errmsg(m_db) + ")");
+        std::string why;
+        const FileKind kind = Recognize(m_db, why);
+        if (kind == FileKind::Empty || kind == FileKind::NotOurs) {
+            Fail("cannot be used (" + (why.empty() ? std::string("it is empty") : why) + ")");
             return false;
         }
         return true;
@@ -195,13 +271,23 @@ bool CHistoryStore::EnsureOpen()
         return false;
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    // A damaged file, or somebody else's, fails here, before anything is written into it.
+    std::string why;
+    const FileKind kind = Recognize(m_db, why);
+    if (kind == FileKind::NotOurs) {
+        Fail("cannot be used (" + why + "); it is left as it is");
+        return false;
+    }
+    const std::string mark = "BEGIN IMMEDIATE;" + std::string(kSchema) +
+                             "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                             "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
     char* error = nullptr;
-    // A damaged file fails here, at its first read, before anything is written into it.
     if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, &error) !=
             SQLITE_OK ||
-        sqlite3_exec(m_db, kSchema, nullptr, nullptr, &error) != SQLITE_OK) {
+        (kind != FileKind::Ours && sqlite3_exec(m_db, mark.c_str(), nullptr, nullptr, &error) != SQLITE_OK)) {
         const std::string message = error ? error : sqlite3_errmsg(m_db);
         sqlite3_free(error);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         Fail("cannot be used (" + message + ")");
         return false;
     }
