@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """The check history end to end: "/check" keeps a row per link with its evidence beside the
 database, `orvex --history` prints it as text and CSV, and a history file that is damaged or not
-ours neither stops "/check" nor keeps the database from being saved, and is never written to.
+ours neither stops "/check" nor keeps the database from being saved, and is never written to; on a
+full disk the history gives way to the database's save and leaves no log behind.
 
-Usage: history.py ORVEX FAKES_DIR DATA_DIR
+Usage: history.py ORVEX FAKES_DIR DATA_DIR SMALL_DISK_LIBRARY
 """
 import csv
 import io
@@ -19,6 +20,8 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_run  # noqa: E402
 from check_run import ORVEX, FAKES, check, link, read_database, start, write_folder  # noqa: E402
+
+SMALL_DISK = os.path.abspath(sys.argv[4])  # the preloaded small disk (tests/fakes/SmallDisk.cpp)
 
 NOFOLLOW, CANT_OPEN = 0x20, 0x80
 
@@ -175,6 +178,29 @@ def main():
                            timeout=120)
         check("read-only history: --history reads it", r.returncode == 0 and "nofollow" in r.stdout,
               r.stdout + r.stderr)
+
+        # --- a full disk: the database is saved first, the history gives way and leaves no log ------
+        # 200 links on a disk with 400 KB free, as the preloaded small disk makes the folder's.
+        full = os.path.join(tmp, "full")
+        write_folder(full, 1, 1, [link(i, "%s?n=%d" % (page_a, i), mine, NOFOLLOW) for i in range(200)])
+        used = sum(os.path.getsize(os.path.join(full, n)) for n in os.listdir(full))
+        disk = dict(env, ORVEX_HOME=full, LD_PRELOAD=SMALL_DISK, SMALL_DISK_DIR=full,
+                    SMALL_DISK_BYTES=str(used + 400 * 1024),
+                    ASAN_OPTIONS=(env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0").lstrip(":"))
+        r = subprocess.run([sys.executable, "-c", "open('filler', 'wb').write(bytes(500 * 1024))"], cwd=full,
+                           env=disk, capture_output=True, text=True)
+        check("the small disk: 500 KB do not fit", "No space left on device" in r.stderr, r.stderr)
+        os.remove(os.path.join(full, "filler"))
+        for run in (1, 2):
+            r = subprocess.run([ORVEX, "/check"], env=disk, capture_output=True, text=True, timeout=120)
+            check("full disk, run %d: /check exits 0, the database saved" % run,
+                  r.returncode == 0 and "could not be saved" not in r.stderr, r.stderr)
+            check("full disk, run %d: the history gives way, said once" % run,
+                  r.stderr.count("check history") == 1 and "disk has" in r.stderr, r.stderr)
+            check("full disk, run %d: the checks are in the database" % run,
+                  all(l["externalLinks"] == 1 for l in read_database(os.path.join(full, "data.orx"))))
+            left = [n for n in os.listdir(full) if n.endswith(("-wal", "-shm", "-journal"))]
+            check("full disk, run %d: no log left behind" % run, left == [], left)
 
         # --- a file that is no history of ours: told once, left byte for byte; ours from before
         # the mark (the same tables, no mark) goes on and gets the mark -------------------------------

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,12 @@ namespace {
 // Batches are as large as what queued up while the last one was written, up to this.
 constexpr std::size_t kMaxBatch = 2000;
 constexpr int kBusyTimeoutMs = 2000;
+// The log is put into the file once it holds this many pages, and cut back to this size: left
+// alone it grows to 1000 pages, most of them older copies of the same few.
+constexpr int kLogPages = 256;
+constexpr int64_t kLogBytesKept = 1 << 20;
+// What a batch may take beyond its text: the pages it touches, whole, in the log.
+constexpr uint64_t kBatchPageBytes = 16 * 1024;
 
 constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS link_keys("
                                 "  id INTEGER PRIMARY KEY,"
@@ -95,6 +102,20 @@ HistoryEntry ReadEntry(const CStatement& row)
     entry.externalLinks = static_cast<int>(row.Int(5));
     entry.evidence = row.Text(6);
     return entry;
+}
+
+// A write that found no room: the disk or the user's quota is full, or the file at its limit.
+bool IsDiskFull(sqlite3* db)
+{
+    const int code = sqlite3_extended_errcode(db);
+    const int system = sqlite3_system_errno(db);
+    return (code & 0xFF) == SQLITE_FULL ||
+           ((code & 0xFF) == SQLITE_IOERR && (system == ENOSPC || system == EDQUOT || system == EFBIG));
+}
+
+std::string Kilobytes(uint64_t bytes)
+{
+    return std::to_string((bytes + 1023) / 1024) + " KB";
 }
 
 int64_t PragmaValue(sqlite3* db, const char* sql, bool& ok)
@@ -230,6 +251,51 @@ void CHistoryStore::Fail(const std::string& what)
     }
 }
 
+void CHistoryStore::GiveWay(const std::string& why)
+{
+    // The log goes into the file and is emptied while there is still room for that; what it held
+    // is kept, and no log is left for the next start to find.
+    if (m_db)
+        sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    m_openTried = true;
+    Fail("is not written any more: " + why);
+}
+
+void CHistoryStore::WriteFailed()
+{
+    const std::string message = sqlite3_errmsg(m_db);
+    const bool full = IsDiskFull(m_db);
+    const int system = sqlite3_system_errno(m_db);
+    if (!sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (full)
+        GiveWay(std::string("there is no room for it (") + (system ? std::strerror(system) : "the disk is full") + ")");
+    else
+        Fail("could not be written (" + message + ")");
+}
+
+bool CHistoryStore::LeavesRoom(const std::vector<Queued>& batch, std::string& why) const
+{
+    const std::size_t slash = m_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : m_path.substr(0, slash + 1);
+    struct statvfs disk = {};
+    if (::statvfs(folder.c_str(), &disk) != 0)
+        return true; // nothing to tell by: the write itself will say
+    const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+    // The batch goes into the log, and the log, when the store gives way, into the file.
+    uint64_t needed = m_roomToLeave.load() + kBatchPageBytes;
+    for (const Queued& q : batch)
+        needed += 2 * (q.key.size() + q.entry.evidence.size() + q.entry.finalUrl.size() + 64);
+    struct stat log = {};
+    if (::stat((m_path + "-wal").c_str(), &log) == 0)
+        needed += static_cast<uint64_t>(log.st_size);
+    if (free >= needed)
+        return true;
+    why = "its disk has " + Kilobytes(free) + " free, and " + Kilobytes(m_roomToLeave.load()) +
+          " are kept for saving the database";
+    return false;
+}
+
 std::string CHistoryStore::Problem() const
 {
     std::lock_guard lock(m_dbLock);
@@ -282,8 +348,9 @@ bool CHistoryStore::EnsureOpen()
                              "PRAGMA application_id=" + std::to_string(kApplicationId) +
                              "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
     char* error = nullptr;
-    if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, &error) !=
-            SQLITE_OK ||
+    const std::string journal = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=" +
+                                std::to_string(kLogBytesKept) + ";";
+    if (sqlite3_exec(m_db, journal.c_str(), nullptr, nullptr, &error) != SQLITE_OK ||
         (kind != FileKind::Ours && sqlite3_exec(m_db, mark.c_str(), nullptr, nullptr, &error) != SQLITE_OK)) {
         const std::string message = error ? error : sqlite3_errmsg(m_db);
         sqlite3_free(error);
@@ -291,6 +358,7 @@ bool CHistoryStore::EnsureOpen()
         Fail("cannot be used (" + message + ")");
         return false;
     }
+    sqlite3_wal_autocheckpoint(m_db, kLogPages);
     return true;
 }
 
@@ -369,6 +437,10 @@ void CHistoryStore::WriterLoop()
 void CHistoryStore::WriteBatch(std::vector<Queued>& batch)
 {
     std::lock_guard lock(m_dbLock);
+    if (std::string why; m_problem.empty() && !LeavesRoom(batch, why)) {
+        GiveWay(why);
+        return;
+    }
     if (!EnsureOpen())
         return; // the problem is known; the entries go
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -399,11 +471,8 @@ void CHistoryStore::WriteBatch(std::vector<Queued>& batch)
             ok = sqlite3_step(*insert) == SQLITE_DONE;
         }
     }
-    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const std::string message = sqlite3_errmsg(m_db);
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        Fail("could not be written (" + message + ")");
-    }
+    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        WriteFailed();
 }
 
 std::vector<HistoryEntry> CHistoryStore::Timeline(const std::string& key)
@@ -483,7 +552,7 @@ bool CHistoryStore::Rekey(const std::string& oldKey, const std::string& newKey)
         }
     }
     if (!ok)
-        Fail(std::string("could not be written (") + sqlite3_errmsg(m_db) + ")");
+        WriteFailed();
     return ok;
 }
 
@@ -513,6 +582,10 @@ int64_t CHistoryStore::PurgeOlderThan(int64_t before)
     if (m_writer.get_id() != std::this_thread::get_id())
         Flush();
     std::lock_guard lock(m_dbLock);
+    if (std::string why; !m_readOnly && m_problem.empty() && !LeavesRoom({}, why)) {
+        GiveWay(why);
+        return -1;
+    }
     if (!EnsureOpen())
         return -1;
     CStatement purge(m_db, "DELETE FROM checks WHERE time < ?1");
@@ -520,7 +593,7 @@ int64_t CHistoryStore::PurgeOlderThan(int64_t before)
         return -1;
     purge.Bind(1, before);
     if (sqlite3_step(*purge) != SQLITE_DONE) {
-        Fail(std::string("could not be written (") + sqlite3_errmsg(m_db) + ")");
+        WriteFailed();
         return -1;
     }
     return sqlite3_changes64(m_db);
