@@ -179,31 +179,24 @@ def main():
         check("read-only history: --history reads it", r.returncode == 0 and "nofollow" in r.stdout,
               r.stdout + r.stderr)
 
-        # --- a full disk: the database is saved first, the history gives way and leaves no log ------
-        # 200 links on a disk with 400 KB free, as the preloaded small disk makes the folder's.
-        full = os.path.join(tmp, "full")
-        write_folder(full, 1, 1, [link(i, "%s?n=%d" % (page_a, i), mine, NOFOLLOW) for i in range(200)])
-        used = sum(os.path.getsize(os.path.join(full, n)) for n in os.listdir(full))
-        disk = dict(env, ORVEX_HOME=full, LD_PRELOAD=SMALL_DISK, SMALL_DISK_DIR=full,
-                    SMALL_DISK_BYTES=str(used + 400 * 1024),
-                    ASAN_OPTIONS=(env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0").lstrip(":"))
-        r = subprocess.run([sys.executable, "-c", "open('filler', 'wb').write(bytes(500 * 1024))"], cwd=full,
-                           env=disk, capture_output=True, text=True)
-        check("the small disk: 500 KB do not fit", "No space left on device" in r.stderr, r.stderr)
-        os.remove(os.path.join(full, "filler"))
-        for run in (1, 2):
-            r = subprocess.run([ORVEX, "/check"], env=disk, capture_output=True, text=True, timeout=120)
-            check("full disk, run %d: /check exits 0, the database saved" % run,
-                  r.returncode == 0 and "could not be saved" not in r.stderr, r.stderr)
-            check("full disk, run %d: the history gives way, said once" % run,
-                  r.stderr.count("check history") == 1 and "disk has" in r.stderr, r.stderr)
-            check("full disk, run %d: the checks are in the database" % run,
-                  all(l["externalLinks"] == 1 for l in read_database(os.path.join(full, "data.orx"))))
-            left = [n for n in os.listdir(full) if n.endswith(("-wal", "-shm", "-journal"))]
-            check("full disk, run %d: no log left behind" % run, left == [], left)
+        # --- a damaged history ---------------------------------------------------------------------
+        home2 = os.path.join(tmp, "home2")
+        write_folder(home2, 1, 1, links)
+        damaged = os.path.join(home2, "data.orx.history")
+        junk = b"this is no history file\n" * 200
+        open(damaged, "wb").write(junk)
+        r = orvex(home2, "/check")
+        check("damaged history: /check exits 0", r.returncode == 0, r.stderr)
+        check("damaged history: said once on stderr", r.stderr.count("check history") == 1, r.stderr)
+        saved = read_database(os.path.join(home2, "data.orx"))
+        check("damaged history: the database is saved", saved[0]["externalLinks"] == 1, saved)
+        check("damaged history: left as it was", open(damaged, "rb").read() == junk)
+        r = orvex(home2, "--history", page_a)
+        check("--history of a damaged file exits 1 with the reason",
+              r.returncode == 1 and "check history" in r.stderr, r.stdout + r.stderr)
 
-        # --- a file that is no history of ours: told once, left byte for byte; ours from before
-        # the mark (the same tables, no mark) goes on and gets the mark -------------------------------
+        # --- an SQLite file that is no history of ours: told once, left byte for byte; ours from
+        # before the mark (the same tables, no mark) goes on and gets the mark ------------------------
         def made(*sql):
             def make(path):
                 shutil.copy(history, path)
@@ -220,7 +213,6 @@ def main():
 
         mark = "PRAGMA application_id=%d; PRAGMA user_version=%d"
         for name, make, ours in (
-                ("damaged", lambda path: open(path, "wb").write(b"this is no history file\n" * 200), False),
                 ("another program's", foreign, False),
                 ("ours and one table more", made(mark % (0, 0), "create table extra(x)"), False),
                 ("marked by a newer version", made(mark % (0x4F525648, 2)), False),
@@ -249,6 +241,29 @@ def main():
             check("%s history: nothing said" % name, r.stderr == "" and r2.returncode == 0, r.stderr + r2.stderr)
             check("%s history: marked now" % name, marked == (0x4F525648, 1), marked)
             check("%s history: its checks kept, this run's added" % name, now == kept + len(links), (kept, now))
+
+        # --- a full disk: the database is saved first, the history gives way and leaves no log ------
+        # 200 links on a disk with 400 KB free, as the preloaded small disk makes the folder's.
+        full = os.path.join(tmp, "full")
+        write_folder(full, 1, 1, [link(i, "%s?n=%d" % (page_a, i), mine, NOFOLLOW) for i in range(200)])
+        used = sum(os.path.getsize(os.path.join(full, n)) for n in os.listdir(full))
+        disk = dict(env, ORVEX_HOME=full, LD_PRELOAD=SMALL_DISK, SMALL_DISK_DIR=full,
+                    SMALL_DISK_BYTES=str(used + 400 * 1024),
+                    ASAN_OPTIONS=(env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0").lstrip(":"))
+        r = subprocess.run([sys.executable, "-c", "open('filler', 'wb').write(bytes(500 * 1024))"], cwd=full,
+                           env=disk, capture_output=True, text=True)
+        check("the small disk: 500 KB do not fit", "No space left on device" in r.stderr, r.stderr)
+        os.remove(os.path.join(full, "filler"))
+        for run in (1, 2):
+            r = subprocess.run([ORVEX, "/check"], env=disk, capture_output=True, text=True, timeout=120)
+            check("full disk, run %d: /check exits 0, the database saved" % run,
+                  r.returncode == 0 and "could not be saved" not in r.stderr, r.stderr)
+            check("full disk, run %d: the history gives way, said once" % run,
+                  r.stderr.count("check history") == 1 and "disk has" in r.stderr, r.stderr)
+            check("full disk, run %d: the checks are in the database" % run,
+                  all(l["externalLinks"] == 1 for l in read_database(os.path.join(full, "data.orx"))))
+            left = [n for n in os.listdir(full) if n.endswith(("-wal", "-shm", "-journal"))]
+            check("full disk, run %d: no log left behind" % run, left == [], left)
     finally:
         http.terminate()
         http.wait()
