@@ -243,9 +243,19 @@ def main():
             check("%s history: its checks kept, this run's added" % name, now == kept + len(links), (kept, now))
 
         # --- a full disk: the database is saved first, the history gives way and leaves no log ------
-        # 200 links on a disk with 400 KB free, as the preloaded small disk makes the folder's.
+        # 200 links on a disk with 400 KB free, as the preloaded small disk makes the folder's, and
+        # the log an earlier run left there when it found the disk full.
         full = os.path.join(tmp, "full")
         write_folder(full, 1, 1, [link(i, "%s?n=%d" % (page_a, i), mine, NOFOLLOW) for i in range(200)])
+        shutil.copy(history, os.path.join(full, "data.orx.history"))
+        subprocess.run([sys.executable, "-c", "import os, sqlite3\n"
+                        "db = sqlite3.connect(%r, isolation_level=None)\n"
+                        "db.execute('PRAGMA wal_autocheckpoint=0')\n"
+                        "for t in range(300): db.execute('INSERT INTO checks VALUES (1, ?, 1, 200, NULL, 0, 0, ?)',"
+                        " (t, 'e' * 300))\n"
+                        "os._exit(0)" % os.path.join(full, "data.orx.history")], check=True)
+        log = os.path.getsize(os.path.join(full, "data.orx.history-wal"))
+        check("an earlier run's log is there", log > 1000000, log)
         used = sum(os.path.getsize(os.path.join(full, n)) for n in os.listdir(full))
         disk = dict(env, ORVEX_HOME=full, LD_PRELOAD=SMALL_DISK, SMALL_DISK_DIR=full,
                     SMALL_DISK_BYTES=str(used + 400 * 1024),

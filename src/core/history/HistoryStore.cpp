@@ -254,7 +254,10 @@ void CHistoryStore::Fail(const std::string& what)
 void CHistoryStore::GiveWay(const std::string& why)
 {
     // The log goes into the file and is emptied while there is still room for that; what it held
-    // is kept, and no log is left for the next start to find.
+    // is kept, and no log is left for the next start to find. A log an earlier run could not put
+    // away is opened for that too: its older copies of pages give their room back.
+    if (!m_db && !m_openTried && !m_readOnly && FileExists(m_path + "-wal"))
+        EnsureOpen();
     if (m_db)
         sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
     m_openTried = true;
