@@ -1,15 +1,17 @@
 #!/usr/bin/python3
 """Faults on purpose in the built program: each leaves a whole "CrashReport.txt" in the program
-folder over a longer earlier one, in the report's order with the fault's code and name, the
-registers, the dumps, a call stack through the program's own module and the modules; the
-process ends by the fault's own signal. "/check" names the report on stderr and starts no
-dialog; the window's case starts a fresh copy showing the offer to mail it.
+folder, a new owner-only file in place of a longer earlier one (a symbolic link there is removed,
+never followed), in the report's order with the fault's code and name, the registers, the dumps,
+a call stack through the program's own module and the modules; the process ends by the fault's
+own signal. "/check" names the report on stderr and starts no dialog; the window's case starts a
+fresh copy showing the offer to mail it.
 
 Usage: crash.py ORVEX
 """
 import os
 import re
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -52,13 +54,25 @@ def main():
         home = os.path.join(tmp, kind) + "/"
         os.makedirs(home)
         report_path = home + "CrashReport.txt"
-        with open(report_path, "w") as f:
-            f.write("an earlier, longer report\n" * 20000)
+        earlier = "an earlier, longer report\n" * 20000
+        # One case finds a symbolic link at the name, the others an earlier report anyone may read.
+        elsewhere = os.path.join(tmp, kind + ".elsewhere")
+        with open(elsewhere if kind == "divide" else report_path, "w") as f:
+            f.write(earlier)
+        if kind == "divide":
+            os.symlink(elsewhere, report_path)
+        else:
+            os.chmod(report_path, 0o666)
         probe = os.path.join(tmp, kind + ".probe")
         r = run(home, ["--crash-test", kind, "/check"], probe)
         check("%s: ends by its signal" % kind, r.returncode == -sig, (r.returncode, r.stderr))
         check("%s: stderr names the report" % kind, report_path in r.stderr, r.stderr)
         check("%s: no dialog in /check" % kind, not os.path.exists(probe))
+        check("%s: the report is a new file, the owner's alone" % kind,
+              not os.path.islink(report_path) and stat.S_IMODE(os.lstat(report_path).st_mode) == 0o600,
+              oct(os.lstat(report_path).st_mode))
+        if kind == "divide":
+            check("divide: the file the link named is untouched", open(elsewhere).read() == earlier)
         data = open(report_path, "rb").read().decode("utf-8", "replace")
         check("%s: nothing of the earlier report" % kind, "earlier" not in data, len(data))
         lines = data.split("\r\n")

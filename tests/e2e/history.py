@@ -1,14 +1,16 @@
 #!/usr/bin/python3
 """The check history end to end: "/check" keeps a row per link with its evidence beside the
-database, `orvex --history` prints it as text and CSV, and a damaged history file neither stops
-"/check" nor keeps the database from being saved.
+database, `orvex --history` prints it as text and CSV, and a history file that is damaged or not
+ours neither stops "/check" nor keeps the database from being saved, and is never written to; on a
+full disk the history gives way to the database's save and leaves no log behind.
 
-Usage: history.py ORVEX FAKES_DIR DATA_DIR
+Usage: history.py ORVEX FAKES_DIR DATA_DIR SMALL_DISK_LIBRARY
 """
 import csv
 import io
 import os
 import re
+import shutil
 import sqlite3
 import stat
 import subprocess
@@ -18,6 +20,8 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_run  # noqa: E402
 from check_run import ORVEX, FAKES, check, link, read_database, start, write_folder  # noqa: E402
+
+SMALL_DISK = os.path.abspath(sys.argv[4])  # the preloaded small disk (tests/fakes/SmallDisk.cpp)
 
 NOFOLLOW, CANT_OPEN = 0x20, 0x80
 
@@ -215,6 +219,91 @@ def main():
         r = orvex(home2, "--history", page_a)
         check("--history of a damaged file exits 1 with the reason",
               r.returncode == 1 and "check history" in r.stderr, r.stdout + r.stderr)
+
+        # --- an SQLite file that is no history of ours: told once, left byte for byte; ours from
+        # before the mark (the same tables, no mark) goes on and gets the mark ------------------------
+        def made(*sql):
+            def make(path):
+                shutil.copy(history, path)
+                db = sqlite3.connect(path)
+                db.executescript(";".join(sql))
+                db.close()
+            return make
+
+        def foreign(path):
+            db = sqlite3.connect(path)
+            db.execute("create table checks(a,b)")
+            db.commit()
+            db.close()
+
+        mark = "PRAGMA application_id=%d; PRAGMA user_version=%d"
+        for name, make, ours in (
+                ("another program's", foreign, False),
+                ("ours and one table more", made(mark % (0, 0), "create table extra(x)"), False),
+                ("marked by a newer version", made(mark % (0x4F525648, 2)), False),
+                ("ours from before the mark", made(mark % (0, 0)), True)):
+            other = os.path.join(tmp, "home-" + name.replace(" ", "-").replace("'", ""))
+            write_folder(other, 1, 1, links)
+            path = os.path.join(other, "data.orx.history")
+            make(path)
+            before = open(path, "rb").read()
+            kept = ours and sqlite3.connect(path).execute("SELECT count(*) FROM checks").fetchone()[0]
+            r = orvex(other, "/check")
+            check("%s history: /check exits 0" % name, r.returncode == 0, r.stderr)
+            saved = read_database(os.path.join(other, "data.orx"))
+            check("%s history: the database is saved" % name, saved[0]["externalLinks"] == 1, saved)
+            r2 = orvex(other, "--history", page_a)
+            if not ours:
+                check("%s history: said once on stderr" % name, r.stderr.count("check history") == 1, r.stderr)
+                check("%s history: left byte for byte" % name, open(path, "rb").read() == before)
+                check("%s history: --history exits 1 with the reason" % name,
+                      r2.returncode == 1 and "check history" in r2.stderr, r2.stdout + r2.stderr)
+                continue
+            db = sqlite3.connect(path)
+            marked = db.execute("PRAGMA application_id").fetchone()[0], db.execute("PRAGMA user_version").fetchone()[0]
+            now = db.execute("SELECT count(*) FROM checks").fetchone()[0]
+            db.close()
+            check("%s history: nothing said" % name, r.stderr == "" and r2.returncode == 0, r.stderr + r2.stderr)
+            check("%s history: marked now" % name, marked == (0x4F525648, 1), marked)
+            check("%s history: its checks kept, this run's added" % name, now == kept + len(links), (kept, now))
+
+        # --- a full disk: the database is saved first, the history gives way and leaves no log ------
+        # 200 links on a disk with 400 KB free, as the preloaded small disk makes the folder's, and
+        # the log an earlier run left there when it found the disk full.
+        full = os.path.join(tmp, "full")
+        write_folder(full, 1, 1, [link(i, "%s?n=%d" % (page_a, i), mine, NOFOLLOW) for i in range(200)])
+        shutil.copy(history, os.path.join(full, "data.orx.history"))
+        subprocess.run([sys.executable, "-c", "import os, sqlite3\n"
+                        "db = sqlite3.connect(%r, isolation_level=None)\n"
+                        "db.execute('PRAGMA wal_autocheckpoint=0')\n"
+                        "for t in range(300): db.execute('INSERT INTO checks VALUES (1, ?, 1, 200, NULL, 0, 0, ?)',"
+                        " (t, 'e' * 300))\n"
+                        "os._exit(0)" % os.path.join(full, "data.orx.history")], check=True)
+        log = os.path.getsize(os.path.join(full, "data.orx.history-wal"))
+        check("an earlier run's log is there", log > 1000000, log)
+
+        def disk_with_free(room):
+            used = sum(os.path.getsize(os.path.join(full, n)) for n in os.listdir(full))
+            return dict(env, ORVEX_HOME=full, LD_PRELOAD=SMALL_DISK, SMALL_DISK_DIR=full,
+                        SMALL_DISK_BYTES=str(used + room),
+                        ASAN_OPTIONS=(env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0").lstrip(":"))
+
+        r = subprocess.run([sys.executable, "-c", "open('filler', 'wb').write(bytes(500 * 1024))"], cwd=full,
+                           env=disk_with_free(400 * 1024), capture_output=True, text=True)
+        check("the small disk: 500 KB do not fit", "No space left on device" in r.stderr, r.stderr)
+        os.remove(os.path.join(full, "filler"))
+        # The next run finds the disk as full again: what the first one gave back went elsewhere.
+        for run in (1, 2):
+            r = subprocess.run([ORVEX, "/check"], env=disk_with_free(400 * 1024), capture_output=True, text=True,
+                               timeout=120)
+            check("full disk, run %d: /check exits 0, the database saved" % run,
+                  r.returncode == 0 and "could not be saved" not in r.stderr, r.stderr)
+            check("full disk, run %d: the history gives way, said once" % run,
+                  r.stderr.count("check history") == 1 and "disk has" in r.stderr, r.stderr)
+            check("full disk, run %d: the checks are in the database" % run,
+                  all(l["externalLinks"] == 1 for l in read_database(os.path.join(full, "data.orx"))))
+            left = [n for n in os.listdir(full) if n.endswith(("-wal", "-shm", "-journal"))]
+            check("full disk, run %d: no log left behind" % run, left == [], left)
     finally:
         http.terminate()
         http.wait()

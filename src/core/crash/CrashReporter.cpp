@@ -479,6 +479,15 @@ void StartDialog()
     }
 }
 
+// A new file each time, never what stood at the name: a symbolic link put there would have the
+// report written over a file elsewhere, and an old report's mode could leave the memory dumps
+// readable by others. O_EXCL refuses whatever reappears between the two calls.
+int OpenNewReport()
+{
+    ::unlink(g_reportPath);
+    return ::open(g_reportPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_SYNC, 0600);
+}
+
 void OnFault(int signal, siginfo_t* info, void* context)
 {
     // A fault inside the report, or a second thread's fault meanwhile: straight to the end.
@@ -491,7 +500,7 @@ void OnFault(int signal, siginfo_t* info, void* context)
     // Should the report itself hang, the process still ends.
     ::alarm(20);
     ReadMaps();
-    const int fd = ::open(g_reportPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_SYNC, 0600);
+    const int fd = OpenNewReport();
     if (fd >= 0) {
         WriteReport(fd, signal, info, static_cast<const ucontext_t*>(context));
         ::close(fd);

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,12 @@ namespace {
 // Batches are as large as what queued up while the last one was written, up to this.
 constexpr std::size_t kMaxBatch = 2000;
 constexpr int kBusyTimeoutMs = 2000;
+// The log is put into the file once it holds this many pages, and cut back to this size: left
+// alone it grows to 1000 pages, most of them older copies of the same few.
+constexpr int kLogPages = 256;
+constexpr int64_t kLogBytesKept = 1 << 20;
+// What a batch may take beyond its text: the pages it touches, whole, in the log.
+constexpr uint64_t kBatchPageBytes = 16 * 1024;
 
 constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS link_keys("
                                 "  id INTEGER PRIMARY KEY,"
@@ -33,6 +40,11 @@ constexpr const char* kSchema = "CREATE TABLE IF NOT EXISTS link_keys("
                                 "  external_links INTEGER NOT NULL,"
                                 "  evidence TEXT);"
                                 "CREATE INDEX IF NOT EXISTS checks_by_key ON checks(key_id, time);";
+
+// Our mark in the file's header ("ORVH") and the layout's version: a file without them is
+// someone else's, and nothing of ours is written into it.
+constexpr int kApplicationId = 0x4F525648;
+constexpr int kSchemaVersion = 1;
 
 // A prepared statement that finalizes itself.
 class CStatement
@@ -90,6 +102,91 @@ HistoryEntry ReadEntry(const CStatement& row)
     entry.externalLinks = static_cast<int>(row.Int(5));
     entry.evidence = row.Text(6);
     return entry;
+}
+
+// A write that found no room: the disk or the user's quota is full, or the file at its limit.
+bool IsDiskFull(sqlite3* db)
+{
+    const int code = sqlite3_extended_errcode(db);
+    const int system = sqlite3_system_errno(db);
+    return (code & 0xFF) == SQLITE_FULL ||
+           ((code & 0xFF) == SQLITE_IOERR && (system == ENOSPC || system == EDQUOT || system == EFBIG));
+}
+
+std::string Kilobytes(uint64_t bytes)
+{
+    return std::to_string((bytes + 1023) / 1024) + " KB";
+}
+
+int64_t PragmaValue(sqlite3* db, const char* sql, bool& ok)
+{
+    CStatement row(db, sql);
+    ok = row && sqlite3_step(*row) == SQLITE_ROW;
+    return ok ? row.Int(0) : 0;
+}
+
+// The tables and indexes as SQLite keeps them, in one text to compare.
+std::string SchemaText(sqlite3* db, bool& ok)
+{
+    std::string text;
+    CStatement rows(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY type, name");
+    ok = static_cast<bool>(rows);
+    int step = SQLITE_DONE;
+    while (ok && (step = sqlite3_step(*rows)) == SQLITE_ROW)
+        for (int column = 0; column < 4; ++column)
+            text += rows.Text(column) + '\n';
+    ok = ok && step == SQLITE_DONE;
+    return text;
+}
+
+// What kSchema makes, to know a history of ours made before the mark existed by.
+const std::string& OurSchemaText()
+{
+    static const std::string text = [] {
+        sqlite3* db = nullptr;
+        std::string made;
+        bool ok = false;
+        if (sqlite3_open(":memory:", &db) == SQLITE_OK &&
+            sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK)
+            made = SchemaText(db, ok);
+        sqlite3_close(db);
+        return ok ? made : std::string();
+    }();
+    return text;
+}
+
+enum class FileKind
+{
+    Empty,        ///< made by us a moment ago, or by nobody
+    Ours,         ///< carries the mark
+    OursUnmarked, ///< exactly our tables, from before the mark
+    NotOurs,      ///< why in `why`
+};
+
+// Reads only: a file is looked at before anything (the journal mode included) is written to it.
+FileKind Recognize(sqlite3* db, std::string& why)
+{
+    bool ok = false;
+    const int64_t applicationId = PragmaValue(db, "PRAGMA application_id", ok);
+    const int64_t version = ok ? PragmaValue(db, "PRAGMA user_version", ok) : 0;
+    const int64_t pages = ok ? PragmaValue(db, "PRAGMA page_count", ok) : 0;
+    const std::string schema = ok ? SchemaText(db, ok) : std::string();
+    if (!ok) {
+        why = sqlite3_errmsg(db); // a damaged file, or one that is no database
+        return FileKind::NotOurs;
+    }
+    if (applicationId == kApplicationId && version == kSchemaVersion)
+        return FileKind::Ours;
+    if (applicationId == kApplicationId) {
+        why = "it was made by a newer version of the program";
+        return FileKind::NotOurs;
+    }
+    if (applicationId == 0 && version == 0 && pages == 0)
+        return FileKind::Empty;
+    if (applicationId == 0 && version == 0 && !schema.empty() && schema == OurSchemaText())
+        return FileKind::OursUnmarked;
+    why = "it holds tables of another program";
+    return FileKind::NotOurs;
 }
 
 } // namespace
@@ -154,6 +251,54 @@ void CHistoryStore::Fail(const std::string& what)
     }
 }
 
+void CHistoryStore::GiveWay(const std::string& why)
+{
+    // The log goes into the file and is emptied while there is still room for that; what it held
+    // is kept, and no log is left for the next start to find. A log an earlier run could not put
+    // away is opened for that too: its older copies of pages give their room back.
+    if (!m_db && !m_openTried && !m_readOnly && FileExists(m_path + "-wal"))
+        EnsureOpen();
+    if (m_db)
+        sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    m_openTried = true;
+    Fail("is not written any more: " + why);
+}
+
+void CHistoryStore::WriteFailed()
+{
+    const std::string message = sqlite3_errmsg(m_db);
+    const bool full = IsDiskFull(m_db);
+    const int system = sqlite3_system_errno(m_db);
+    if (!sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (full)
+        GiveWay(std::string("there is no room for it (") + (system ? std::strerror(system) : "the disk is full") + ")");
+    else
+        Fail("could not be written (" + message + ")");
+}
+
+bool CHistoryStore::LeavesRoom(const std::vector<Queued>& batch, std::string& why) const
+{
+    const std::size_t slash = m_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : m_path.substr(0, slash + 1);
+    struct statvfs disk = {};
+    if (::statvfs(folder.c_str(), &disk) != 0)
+        return true; // nothing to tell by: the write itself will say
+    const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+    // The batch goes into the log, and the log, when the store gives way, into the file.
+    uint64_t needed = m_roomToLeave.load() + kBatchPageBytes;
+    for (const Queued& q : batch)
+        needed += 2 * (q.key.size() + q.entry.evidence.size() + q.entry.finalUrl.size() + 64);
+    struct stat log = {};
+    if (::stat((m_path + "-wal").c_str(), &log) == 0)
+        needed += static_cast<uint64_t>(log.st_size);
+    if (free >= needed)
+        return true;
+    why = "its disk has " + Kilobytes(free) + " free, and " + Kilobytes(m_roomToLeave.load()) +
+          " are kept for saving the database";
+    return false;
+}
+
 std::string CHistoryStore::Problem() const
 {
     std::lock_guard lock(m_dbLock);
@@ -174,10 +319,10 @@ bool CHistoryStore::EnsureOpen()
             return false;
         }
         sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
-        // A damaged file, or one that is no history, fails here at its first read.
-        CStatement probe(m_db, "SELECT count(*) FROM link_keys, checks WHERE 0");
-        if (!probe || sqlite3_step(*probe) != SQLITE_ROW) {
-            Fail(std::string("cannot be used (") + sqlite3_errmsg(m_db) + ")");
+        std::string why;
+        const FileKind kind = Recognize(m_db, why);
+        if (kind == FileKind::Empty || kind == FileKind::NotOurs) {
+            Fail("cannot be used (" + (why.empty() ? std::string("it is empty") : why) + ")");
             return false;
         }
         return true;
@@ -195,16 +340,28 @@ bool CHistoryStore::EnsureOpen()
         return false;
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    // A damaged file, or somebody else's, fails here, before anything is written into it.
+    std::string why;
+    const FileKind kind = Recognize(m_db, why);
+    if (kind == FileKind::NotOurs) {
+        Fail("cannot be used (" + why + "); it is left as it is");
+        return false;
+    }
+    const std::string mark = "BEGIN IMMEDIATE;" + std::string(kSchema) +
+                             "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                             "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
     char* error = nullptr;
-    // A damaged file fails here, at its first read, before anything is written into it.
-    if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, &error) !=
-            SQLITE_OK ||
-        sqlite3_exec(m_db, kSchema, nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string journal = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=" +
+                                std::to_string(kLogBytesKept) + ";";
+    if (sqlite3_exec(m_db, journal.c_str(), nullptr, nullptr, &error) != SQLITE_OK ||
+        (kind != FileKind::Ours && sqlite3_exec(m_db, mark.c_str(), nullptr, nullptr, &error) != SQLITE_OK)) {
         const std::string message = error ? error : sqlite3_errmsg(m_db);
         sqlite3_free(error);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         Fail("cannot be used (" + message + ")");
         return false;
     }
+    sqlite3_wal_autocheckpoint(m_db, kLogPages);
     return true;
 }
 
@@ -283,6 +440,10 @@ void CHistoryStore::WriterLoop()
 void CHistoryStore::WriteBatch(std::vector<Queued>& batch)
 {
     std::lock_guard lock(m_dbLock);
+    if (std::string why; m_problem.empty() && !LeavesRoom(batch, why)) {
+        GiveWay(why);
+        return;
+    }
     if (!EnsureOpen())
         return; // the problem is known; the entries go
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -313,11 +474,8 @@ void CHistoryStore::WriteBatch(std::vector<Queued>& batch)
             ok = sqlite3_step(*insert) == SQLITE_DONE;
         }
     }
-    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const std::string message = sqlite3_errmsg(m_db);
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        Fail("could not be written (" + message + ")");
-    }
+    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        WriteFailed();
 }
 
 std::vector<HistoryEntry> CHistoryStore::Timeline(const std::string& key)
@@ -397,7 +555,7 @@ bool CHistoryStore::Rekey(const std::string& oldKey, const std::string& newKey)
         }
     }
     if (!ok)
-        Fail(std::string("could not be written (") + sqlite3_errmsg(m_db) + ")");
+        WriteFailed();
     return ok;
 }
 
@@ -427,6 +585,10 @@ int64_t CHistoryStore::PurgeOlderThan(int64_t before)
     if (m_writer.get_id() != std::this_thread::get_id())
         Flush();
     std::lock_guard lock(m_dbLock);
+    if (std::string why; !m_readOnly && m_problem.empty() && !LeavesRoom({}, why)) {
+        GiveWay(why);
+        return -1;
+    }
     if (!EnsureOpen())
         return -1;
     CStatement purge(m_db, "DELETE FROM checks WHERE time < ?1");
@@ -434,7 +596,7 @@ int64_t CHistoryStore::PurgeOlderThan(int64_t before)
         return -1;
     purge.Bind(1, before);
     if (sqlite3_step(*purge) != SQLITE_DONE) {
-        Fail(std::string("could not be written (") + sqlite3_errmsg(m_db) + ")");
+        WriteFailed();
         return -1;
     }
     return sqlite3_changes64(m_db);

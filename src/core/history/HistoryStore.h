@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -30,9 +31,10 @@ std::string HistoryKey(const std::string& fromPage, const std::string& toPage, c
 
 /// The history of every link's checks, in an SQLite file beside the database. The database file
 /// itself stays as it is. The store opens on first use and creates its file then (owner-only,
-/// write-ahead log); whatever goes wrong with it (missing folder, locked, damaged, read-only) is
-/// kept as its Problem and the store keeps nothing from then on: checks and saves go on without
-/// it, and a file it could not read is never written over.
+/// write-ahead log, marked as ours); whatever goes wrong with it (missing folder, locked, damaged,
+/// read-only, another program's file, no room on the disk) is kept as its Problem and the store
+/// keeps nothing from then on: checks and saves go on without it, and a file it could not read, or
+/// that does not carry our mark, is never written to.
 ///
 /// Entries are written by a thread of the store's own in batched transactions, so a check never
 /// waits for the disk.
@@ -77,6 +79,11 @@ public:
     /// "" while the store works; else what went wrong first, for the user.
     std::string Problem() const;
 
+    /// The room to leave free on the store's disk for what comes first (the database's save): a
+    /// batch that would leave less, or a write that finds the disk full, makes the store give way
+    /// for good, its log put into the file and emptied, so that it holds no more than it must.
+    void SetRoomToLeave(uint64_t bytes) { m_roomToLeave.store(bytes); }
+
 private:
     struct Queued
     {
@@ -84,8 +91,11 @@ private:
         HistoryEntry entry;
     };
 
-    bool EnsureOpen();                                  ///< with m_dbLock held
-    void Fail(const std::string& what);                 ///< with m_dbLock held
+    bool EnsureOpen();                    ///< with m_dbLock held
+    void Fail(const std::string& what);   ///< with m_dbLock held
+    void GiveWay(const std::string& why); ///< with m_dbLock held
+    void WriteFailed();                   ///< with m_dbLock held and m_db open
+    bool LeavesRoom(const std::vector<Queued>& batch, std::string& why) const;
     int64_t KeyId(const std::string& key, bool create); ///< with m_dbLock held; -1 when none
     void WriterLoop();
     void WriteBatch(std::vector<Queued>& batch);
@@ -98,6 +108,7 @@ private:
     sqlite3* m_db = nullptr;
     bool m_openTried = false;
     std::string m_problem;
+    std::atomic<uint64_t> m_roomToLeave{0};
 
     std::mutex m_queueLock;
     std::condition_variable m_wake;

@@ -112,7 +112,9 @@ bool CWorkspace::LoadDatabase(const std::string& path)
 
 bool CWorkspace::SaveDatabase()
 {
-    return m_database.Save();
+    const bool saved = m_database.Save();
+    LeaveRoomForTheSave();
+    return saved;
 }
 
 std::string CWorkspace::GetLastDatabaseError() const

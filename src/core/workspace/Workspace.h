@@ -148,6 +148,8 @@ public:
 private:
     /// Opens the history beside the database now open (when it moved) and has every check kept there.
     void FollowDatabaseWithHistory();
+    /// Tells the history how much room the next save of the database takes.
+    void LeaveRoomForTheSave();
 
     std::string m_programFolder;
     COptions m_options;

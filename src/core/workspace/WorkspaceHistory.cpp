@@ -7,8 +7,12 @@
 #include "core/platform/SettingsStore.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
+
+// Beyond the new file and the backup's temporary: the settings' save, and a margin.
+constexpr uint64_t kRoomBesideTheSave = 1 << 20;
 
 void PurgeOldChecks(CHistoryStore& store, int months)
 {
@@ -18,6 +22,17 @@ void PurgeOldChecks(CHistoryStore& store, int months)
 }
 
 } // namespace
+
+void CWorkspace::LeaveRoomForTheSave()
+{
+    // A save writes the whole database beside the old file, and its backup's copy as well: the
+    // history, on the same disk more often than not, keeps that much free.
+    if (!m_history)
+        return;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(m_database.GetPath(), error);
+    m_history->SetRoomToLeave((error ? 0 : 2 * static_cast<uint64_t>(size)) + kRoomBesideTheSave);
+}
 
 void CWorkspace::FollowDatabaseWithHistory()
 {
@@ -31,6 +46,7 @@ void CWorkspace::FollowDatabaseWithHistory()
     // Nothing touches the disk yet: the file is made at the first check kept.
     m_history = std::make_shared<CHistoryStore>(path);
     m_historyProblemTold = false;
+    LeaveRoomForTheSave();
     SetCheckRecorder(HistoryRecorder(m_history));
     PurgeOldChecks(*m_history, GetHistoryMonths());
 }
