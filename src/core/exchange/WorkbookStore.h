@@ -25,6 +25,7 @@ struct Limits
     uint64_t maxPackageBytes = 1ull << 30;  // sum of the uncompressed entries of a zip package
     uint64_t maxCompressionRatio = 1000;    // per entry, once it unpacks to more than a megabyte
     uint64_t maxCells = 20'000'000;         // stored cells over all sheets
+    uint64_t maxXlsGridCells = 4'000'000;   // the dense grids libfreexl makes of xls sheets, 16 bytes a cell
     uint64_t maxStrings = 20'000'000;       // shared and cell texts: a cell holds one at most
     uint64_t maxStringBytes = 512ull << 20; // their total size
     size_t maxTextBytes = 64 * 1024;        // one cell's text is cut to this
