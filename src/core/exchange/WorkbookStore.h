@@ -167,7 +167,8 @@ private:
 // The readers, each filling the store from one kind of file; they throw ReadError.
 void ReadPackage(const std::string& path, Store& store);
 void ReadXls(const std::string& path, Store& store);
-void ReadCsv(const std::string& path, Store& store);
+/// The csv sheet is named `sheetName`, or after the file when that is empty.
+void ReadCsv(const std::string& path, Store& store, const std::string& sheetName = {});
 void ReadFlatOds(const std::string& path, Store& store);
 
 /// How a csv text reads when asked for a number or a date: "1,234.50", "-7", "$30" are numbers;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using testsupport::DataFile;
@@ -799,6 +800,9 @@ TEST(ExcelWorkbook, HostileAndBrokenFilesFailWithAReason)
          "the package entry xl/styles.xml is damaged", true},
         {"empty.xlsx", MakeZip({{types, "<Types/>"}}), "", false},
         {"missing.xlsx", std::nullopt, "cannot open", false},
+        // Made below: opening a named pipe for reading waits for a writer that never comes.
+        {"pipe.xlsx", std::nullopt, "pipe.xlsx\" is a named pipe, not a workbook file", false},
+        {"folder.xls", std::nullopt, "folder.xls\" is a folder, not a workbook file", false},
         {"binary.xls", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "the file is neither a workbook nor text",
          true},
         {"ole.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), "", false},
@@ -810,6 +814,8 @@ TEST(ExcelWorkbook, HostileAndBrokenFilesFailWithAReason)
         {"half-ods", half("links.ods"), "", false},
     };
     testsupport::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("pipe.xlsx").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(dir.File("folder.xls").c_str(), 0700), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         if (c.bytes)
