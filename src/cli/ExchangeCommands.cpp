@@ -12,6 +12,7 @@
 #include "core/workspace/Workspace.h"
 
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -86,7 +87,9 @@ std::string FormatColumnSpec(const ColumnTypes& types)
     return spec;
 }
 
-int RunExportCommand(const CommandLine& commandLine)
+namespace {
+
+int Export(const CommandLine& commandLine)
 {
     const std::string& file = commandLine.file;
     const bool workbook = EndsWithIgnoringCase(file, ".xlsx");
@@ -108,7 +111,7 @@ int RunExportCommand(const CommandLine& commandLine)
     return 0;
 }
 
-int RunImportCommand(const CommandLine& commandLine)
+int Import(const CommandLine& commandLine)
 {
     std::optional<ColumnTypes> given;
     if (!commandLine.columns.empty()) {
@@ -185,6 +188,8 @@ int RunImportCommand(const CommandLine& commandLine)
         return FailCommand("the database \"" + databasePath + "\" could not be read; nothing was imported");
 
     const ImportResult result = ImportRows(book, sheet, types, *database.GetPartners(), *database.GetLinks());
+    if (!result.refusal.empty())
+        return FailCommand(ImportSummary(result, book.SheetName(sheet)));
     std::printf("%s\n", ImportSummary(result, book.SheetName(sheet)).c_str());
     if (commandLine.dryRun) {
         std::printf("Nothing was saved (--dry-run).\n");
@@ -193,4 +198,26 @@ int RunImportCommand(const CommandLine& commandLine)
     if (!database.Save())
         return FailCommand("the database could not be saved: " + database.GetLastError() + "; nothing was imported");
     return 0;
+}
+
+} // namespace
+
+// Running out of memory ends the command with a message, before anything was written.
+int RunExportCommand(const CommandLine& commandLine)
+{
+    try {
+        return Export(commandLine);
+    } catch (const std::bad_alloc&) {
+        return FailCommand("Can not export to \"" + commandLine.file + "\": there is not enough memory");
+    }
+}
+
+int RunImportCommand(const CommandLine& commandLine)
+{
+    try {
+        return Import(commandLine);
+    } catch (const std::bad_alloc&) {
+        return FailCommand("Can not import \"" + commandLine.file +
+                           "\": there is not enough memory; nothing was imported");
+    }
 }
