@@ -6,6 +6,7 @@
 #include "core/exchange/Exports.h"
 #include "core/platform/InstanceLock.h"
 #include "core/platform/Paths.h"
+#include "core/platform/TemporaryFiles.h"
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
 #include "core/storage/SafeFile.h"
@@ -102,6 +103,9 @@ int Export(const CommandLine& commandLine)
     if (const int failed = ReadStoredDatabase(database))
         return failed;
 
+    // Ctrl+C or a kill while the file is written ends the command at once, and leaves the target as
+    // it was and no temporary beside it.
+    const TemporaryFiles::RemovedOnSignals removedOnSignals;
     std::string error;
     const bool written = workbook ? ExportExcel(file, *database.GetPartners(), *database.GetLinks(), &error)
                                   : ExportText(file, *database.GetPartners(), *database.GetLinks(), &error);
