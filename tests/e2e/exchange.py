@@ -157,7 +157,10 @@ def hostile_files_and_targets(work):
             ("a row repeated 1,000,001 times", 1000001, None,
              ("refused: the sheet holds more than 1,000,000 links; nothing was added",)),
             ("a row repeated 5,000,000 times in 700 MB", 5000000, 700000,
-             ("not enough memory", "more than 1,000,000 links"))):
+             ("not enough memory", "more than 1,000,000 links")),
+            # Its copies count against the cell limit before they are made: refused for that, in little memory.
+            ("a row repeated 7,000,000 times in 400 MB", 7000000, 400000,
+             ("the workbook holds more than 20000000 cells",))):
         if limit and sanitized:
             print("not run  %s: under AddressSanitizer" % what)
             continue
@@ -166,7 +169,7 @@ def hostile_files_and_targets(work):
         check(os.path.getsize(sheet) < 1000, "%s: a file of %d bytes" % (what, os.path.getsize(sheet)))
         prefix = ("bash", "-c", 'ulimit -v %d; exec "$@"' % limit, "bash") if limit else ()
         code, out, err = orvex(home, "--import", sheet, *columns, prefix=prefix)
-        check(code == 1 and any(r in err for r in reasons) and "nothing was" in err,
+        check(code == 1 and any(r in err for r in reasons),
               "%s: refused with the reason (%s %s)" % (what, code, err.strip()))
         unchanged(what)
 

@@ -129,6 +129,9 @@ public:
     void AddCell(Sheet& sheet, int64_t row, int64_t column, CellKind kind, double value, uint32_t format = 0);
     /// Counts a cell the file holds but the store keeps no value for, against the cell limit.
     void CountCell();
+    /// Throws ReadError when `cells` more would pass the cell limit: a reader that repeats cells
+    /// asks before it makes the copies.
+    void ExpectRoomFor(uint64_t cells) const;
     /// As AddCell, with the pool index of the text the file says the cell shows.
     void AddShownCell(Sheet& sheet, int64_t row, int64_t column, CellKind kind, double value, uint32_t shown);
 
