@@ -341,8 +341,8 @@ bool IsCellRecord(uint16_t type)
 // libfreexl keeps every sheet as a dense grid of the end row times the end column a DIMENSION record
 // gives, not the span between first and last. It allocates one at every such record it meets, the
 // earlier grid kept, in whatever substream the record stands. A substream without one gets the grid
-// its farthest cell needs. The walk is the library's own: record after record from the start of the
-// stream, a substream ending at any EOF, and the reading stopping where no BOF follows one.
+// its farthest cell needs. Every record of the stream counts here, also past where the library
+// would give up: more than it allocates, never less.
 uint64_t FreeXlGridCells(std::string_view stream, bool biff8)
 {
     // Each grid stays below 2^48 cells; a sum of a few million of them is kept from wrapping.
@@ -359,19 +359,11 @@ uint64_t FreeXlGridCells(std::string_view stream, bool biff8)
         declared = anyCell = false;
         farRow = farColumn = 0;
     };
-    bool expectBof = true;
     for (auto record = RecordAt(stream, 0); record; record = RecordAt(stream, record->next)) {
         const std::string_view d = record->data;
-        if (expectBof) {
-            if (record->type != 0x0809)
-                break;
-            expectBof = false;
-            continue;
-        }
-        if (record->type == 0x000A) {
+        if (record->type == 0x000A)
             endSubstream();
-            expectBof = true;
-        } else if (record->type == 0x0200) {
+        else if (record->type == 0x0200) {
             const uint64_t rows = biff8 ? U32(d, 4) : U16(d, 2);
             const uint64_t columns = U16(d, biff8 ? 10 : 6);
             add(rows * columns);
