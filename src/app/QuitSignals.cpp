@@ -1,5 +1,7 @@
 #include "QuitSignals.h"
 
+#include "core/platform/TemporaryFiles.h"
+
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
@@ -12,6 +14,8 @@ int g_pipe[2] = {-1, -1};
 // Only async-signal-safe work here: one byte into the pipe, the event loop does the rest.
 void OnSignal(int)
 {
+    // An export's half-written file goes at once: the quit may not get to finish the export.
+    TemporaryFiles::RemoveAll();
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
 }

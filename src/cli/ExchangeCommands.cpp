@@ -6,6 +6,7 @@
 #include "core/exchange/Exports.h"
 #include "core/platform/InstanceLock.h"
 #include "core/platform/Paths.h"
+#include "core/platform/TemporaryFiles.h"
 #include "core/platform/TerminalText.h"
 #include "core/storage/DatabasePath.h"
 #include "core/storage/ORXDatabase.h"
@@ -13,6 +14,7 @@
 #include "core/workspace/Workspace.h"
 
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -87,7 +89,9 @@ std::string FormatColumnSpec(const ColumnTypes& types)
     return spec;
 }
 
-int RunExportCommand(const CommandLine& commandLine)
+namespace {
+
+int Export(const CommandLine& commandLine)
 {
     const std::string& file = commandLine.file;
     const bool workbook = EndsWithIgnoringCase(file, ".xlsx");
@@ -100,6 +104,9 @@ int RunExportCommand(const CommandLine& commandLine)
     if (const int failed = ReadStoredDatabase(database))
         return failed;
 
+    // Ctrl+C or a kill while the file is written ends the command at once, and leaves the target as
+    // it was and no temporary beside it.
+    const TemporaryFiles::RemovedOnSignals removedOnSignals;
     std::string error;
     const bool written = workbook ? ExportExcel(file, *database.GetPartners(), *database.GetLinks(), &error)
                                   : ExportText(file, *database.GetPartners(), *database.GetLinks(), &error);
@@ -109,7 +116,7 @@ int RunExportCommand(const CommandLine& commandLine)
     return 0;
 }
 
-int RunImportCommand(const CommandLine& commandLine)
+int Import(const CommandLine& commandLine)
 {
     std::optional<ColumnTypes> given;
     if (!commandLine.columns.empty()) {
@@ -186,6 +193,8 @@ int RunImportCommand(const CommandLine& commandLine)
         return FailCommand("the database \"" + databasePath + "\" could not be read; nothing was imported");
 
     const ImportResult result = ImportRows(book, sheet, types, *database.GetPartners(), *database.GetLinks());
+    if (!result.refusal.empty())
+        return FailCommand(ImportSummary(result, book.SheetName(sheet)));
     PrintEscaped(stdout, "%s\n", ImportSummary(result, book.SheetName(sheet)).c_str());
     if (commandLine.dryRun) {
         PrintEscaped(stdout, "Nothing was saved (--dry-run).\n");
@@ -194,4 +203,26 @@ int RunImportCommand(const CommandLine& commandLine)
     if (!database.Save())
         return FailCommand("the database could not be saved: " + database.GetLastError() + "; nothing was imported");
     return 0;
+}
+
+} // namespace
+
+// Running out of memory ends the command with a message, before anything was written.
+int RunExportCommand(const CommandLine& commandLine)
+{
+    try {
+        return Export(commandLine);
+    } catch (const std::bad_alloc&) {
+        return FailCommand("Can not export to \"" + commandLine.file + "\": there is not enough memory");
+    }
+}
+
+int RunImportCommand(const CommandLine& commandLine)
+{
+    try {
+        return Import(commandLine);
+    } catch (const std::bad_alloc&) {
+        return FailCommand("Can not import \"" + commandLine.file +
+                           "\": there is not enough memory; nothing was imported");
+    }
 }

@@ -5,16 +5,21 @@ One sheet of link deals is saved by LibreOffice as .xlsx, .xls and .ods; each im
 program's guess of the columns (and the CSV with --columns), and all give the same database. That
 database exports to .xlsx, which LibreOffice reads back cell for cell, and to text. Refusals leave
 everything as it was: a window holding the folder, an unreadable workbook, an unreadable database,
---dry-run. Usage: exchange.py ORVEX
+--dry-run, a named pipe, a sheet of a million repeated rows, too little memory, an export target the
+user may not write, Ctrl+C or a kill during an export. Usage: exchange.py ORVEX
 """
 import csv
 import datetime
 import fcntl
 import os
 import shutil
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
+import time
+import zipfile
 
 ORVEX = sys.argv[1]
 failures = []
@@ -26,10 +31,18 @@ def check(ok, what):
         failures.append(what)
 
 
-def orvex(home, *args):
+def environment(home):
     env = dict(os.environ, ORVEX_HOME=home, QT_QPA_PLATFORM="offscreen")
     env.pop("DISPLAY", None)
-    proc = subprocess.run([ORVEX, *args], env=env, capture_output=True, text=True, timeout=120)
+    return env
+
+
+def orvex(home, *args, prefix=(), timeout=120):
+    try:
+        proc = subprocess.run([*prefix, ORVEX, *args], env=environment(home), capture_output=True, text=True,
+                              timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None, "", "still running after %d s" % timeout
     return proc.returncode, proc.stdout, proc.stderr
 
 
@@ -87,9 +100,142 @@ def text_rows(path):
     return [rows[0]] + [row[:-1] if row and row[-1] == "" else row for row in rows[1:]]
 
 
+def repeated_rows_ods(path, repeat):
+    """A few hundred bytes of OpenDocument: one row of a deal, repeated `repeat` times."""
+    ns = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+          'xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" '
+          'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"')
+    cells = "".join('<table:table-cell office:value-type="string"><text:p>%s</text:p></table:table-cell>' % text
+                    for text in ("Garden", "http://www.one.example/", "Ann"))
+    content = ('<?xml version="1.0" encoding="UTF-8"?><office:document-content %s><office:body>'
+               '<office:spreadsheet><table:table table:name="Deals"><table:table-row table:number-rows-repeated="%d">'
+               '%s</table:table-row></table:table></office:spreadsheet></office:body></office:document-content>'
+               % (ns, repeat, cells))
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr(zipfile.ZipInfo("mimetype"), "application/vnd.oasis.opendocument.spreadsheet")
+        z.writestr("content.xml", content)
+
+
+def temporaries(folder):
+    return sorted(n for n in os.listdir(folder) if ".tmp" in n)
+
+
+def hostile_files_and_targets(work):
+    """What an attacker or an unlucky user hands the command line: nothing hangs, nothing crashes,
+    nothing the user has is changed."""
+    home = os.path.join(work, "home-hostile")
+    deals = os.path.join(work, "many.csv")
+    with open(deals, "w", newline="") as f:
+        csv.writer(f).writerows(["Garden", "anchor %d" % i, "http://www.p%d.example/links.html" % i,
+                                 "http://www.mine.example/", "Partner %d" % (i % 500)] for i in range(100000))
+    code, out, err = orvex(home, "--import", deals, "--columns",
+                           "A=Project name,B=Anchor,C=From page,D=To Page,E=Partner name")
+    check(code == 0, "100,000 deals to export (%s %s)" % (code, err.strip()))
+    database = os.path.join(home, "data.orx")
+    before = read(database)
+
+    def unchanged(what):
+        check(read(database) == before, what + ": the database is as it was")
+        crashes = [n for n in os.listdir(home) if "crash" in n.lower()]
+        check(not crashes, what + ": no crash report %s" % crashes)
+        with open(database, "wb") as f:  # the next case starts from the same
+            f.write(before)
+        for name in crashes:
+            os.remove(os.path.join(home, name))
+
+    pipe = os.path.join(work, "deals-pipe.csv")
+    os.mkfifo(pipe)
+    code, out, err = orvex(home, "--import", pipe, timeout=20)
+    check(code == 1 and '"%s" is a named pipe, not a workbook file' % pipe in err,
+          "a named pipe is refused at once (%s %s)" % (code, err.strip()))
+    unchanged("a named pipe")
+
+    # A memory limit stops AddressSanitizer itself, which reserves terabytes of address space.
+    sanitized = "libasan" in subprocess.run(["ldd", ORVEX], capture_output=True, text=True).stdout
+    columns = ("--columns", "A=Project name,B=From page,C=Partner name")
+    for what, repeat, limit, reasons in (
+            ("a row repeated 1,000,001 times", 1000001, None,
+             ("refused: the sheet holds more than 1,000,000 links; nothing was added",)),
+            ("a row repeated 5,000,000 times in 700 MB", 5000000, 700000,
+             ("not enough memory", "more than 1,000,000 links")),
+            # Its copies count against the cell limit before they are made: refused for that, in little memory.
+            ("a row repeated 7,000,000 times in 400 MB", 7000000, 400000,
+             ("the workbook holds more than 20000000 cells",))):
+        if limit and sanitized:
+            print("not run  %s: under AddressSanitizer" % what)
+            continue
+        sheet = os.path.join(work, "repeated.ods")
+        repeated_rows_ods(sheet, repeat)
+        check(os.path.getsize(sheet) < 1000, "%s: a file of %d bytes" % (what, os.path.getsize(sheet)))
+        prefix = ("bash", "-c", 'ulimit -v %d; exec "$@"' % limit, "bash") if limit else ()
+        code, out, err = orvex(home, "--import", sheet, *columns, prefix=prefix)
+        check(code == 1 and any(r in err for r in reasons),
+              "%s: refused with the reason (%s %s)" % (what, code, err.strip()))
+        unchanged(what)
+
+    # Targets the user may not write. The superuser may write anything, so the exports run as nobody
+    # then, from a folder anyone may write in.
+    as_user = ("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups") if os.geteuid() == 0 else ()
+    out_dir = os.path.join(work, "out")
+    os.makedirs(out_dir)
+    for path in (work, home, out_dir):
+        os.chmod(path, 0o777 if path == out_dir else 0o755)
+    os.chmod(database, 0o644)
+    for name in ("locked.txt", "locked.xlsx"):
+        target = os.path.join(out_dir, name)
+        with open(target, "wb") as f:
+            f.write(b"the user's own file")
+        os.chmod(target, 0o444)
+        code, out, err = orvex(home, "--export", target, prefix=as_user)
+        check(code == 1 and 'cannot write "%s": Permission denied' % target in err,
+              "%s: a read-only target is refused with the reason (%s %s)" % (name, code, err.strip()))
+        check(read(target) == b"the user's own file", "%s: and left as it was" % name)
+        check(temporaries(out_dir) == [], "%s: no temporary left %s" % (name, temporaries(out_dir)))
+
+    # A new export gets the mode the user's umask gives; a replaced one keeps its own.
+    for name, existing, umask, mode in (("new.xlsx", None, 0o027, 0o640), ("new.txt", None, 0o022, 0o644),
+                                        ("kept.xlsx", 0o600, 0o022, 0o600)):
+        target = os.path.join(out_dir, name)
+        if existing is not None:
+            with open(target, "wb") as f:
+                f.write(b"old")
+            os.chmod(target, existing)
+        code, out, err = orvex(home, "--export", target, prefix=("bash", "-c", 'umask %o; exec "$@"' % umask, "bash"))
+        got = stat.S_IMODE(os.stat(target).st_mode) if os.path.exists(target) else None
+        check(code == 0 and got == mode, "%s: mode %s, wanted %s (%s)" % (name, oct(got or 0), oct(mode), err.strip()))
+
+    # Ctrl+C or a kill while the workbook is written: the command ends by that signal, and the old
+    # file is all that is left.
+    target = os.path.join(out_dir, "links.xlsx")
+    with open(target, "wb") as f:
+        f.write(b"the previous export")
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        landed, wrong = 0, []
+        for attempt in range(6):
+            p = subprocess.Popen([ORVEX, "--export", target], env=environment(home), stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + 20
+            while not temporaries(out_dir) and p.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.001)
+            time.sleep(0.05 * attempt)
+            if p.poll() is None:
+                p.send_signal(sig)
+            code = p.wait(timeout=30)
+            if code == 0:  # done before the signal came
+                with open(target, "wb") as f:
+                    f.write(b"the previous export")
+                continue
+            landed += 1
+            if code != -sig or read(target) != b"the previous export" or temporaries(out_dir):
+                wrong.append((code, read(target)[:20], temporaries(out_dir)))
+        check(landed > 0 and not wrong, "%s during an export: %d of 6 landed, each ended the export by the signal and "
+              "left the old file and no temporary %s" % (sig.name, landed, wrong))
+
+
 def main():
     work = tempfile.mkdtemp(prefix="orvex-e2e-exchange-")
     try:
+        hostile_files_and_targets(work)
         source = os.path.join(work, "deals.csv")
         with open(source, "w", newline="", encoding="utf-8") as f:
             csv.writer(f).writerows(SHEET)

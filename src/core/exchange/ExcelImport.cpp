@@ -277,6 +277,8 @@ std::string ImportSummary(const ImportResult& result, const std::string& sheetNa
 {
     if (result.cancelled)
         return "Import from sheet " + sheetName + " cancelled: nothing was added";
+    if (!result.refusal.empty())
+        return "Import from sheet " + sheetName + " refused: " + result.refusal + "; nothing was added";
     std::string text = "Imported " + Counted(result.links, "link", "links") + " and " +
                        Counted(result.newPartners, "new partner", "new partners");
     if (result.lastRow < result.firstRow)

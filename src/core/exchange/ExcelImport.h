@@ -3,6 +3,7 @@
 #include "Spreadsheet.h"
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,10 @@ int FindFirstDataRow(const ISpreadsheet& book, int sheet, const ColumnTypes& typ
 /// search starts from, `now` what dates are compared with.
 ColumnTypes AutoDetectColumns(const ISpreadsheet& book, int sheet, const ColumnTypes& current, const OleDateTime& now);
 
+/// One import adds at most this many links, and at most this many new partners: a sheet with more
+/// is no list of link deals but a mistake or a trap, and holding them all takes gigabytes.
+inline constexpr std::size_t kMaxImportedRecords = 1'000'000;
+
 struct ImportResult
 {
     int links = 0;          ///< links added
@@ -64,13 +69,16 @@ struct ImportResult
     int stoppedAtRow = -1;  ///< 0-based row where the stopping rule ended it before the sheet's end
     std::string stopReason; ///< why, when stoppedAtRow >= 0
     bool cancelled = false; ///< progress said stop: nothing was added
+    std::string refusal;    ///< why nothing was added when the sheet could not be taken in
 };
 
 /// Turns the rows of `sheet` into links and partners. Everything is built aside and added to
-/// the collections in one step at the end, so a cancelled import adds nothing.
+/// the collections in one step at the end, so a cancelled import adds nothing, and neither does
+/// one refused for more than `maxNew` links or new partners or for want of memory.
 ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& types, CPartnersManager& partners,
-                        CLinksManager& links, const ProgressFn& progress = {});
+                        CLinksManager& links, const ProgressFn& progress = {},
+                        std::size_t maxNew = kMaxImportedRecords);
 
 /// "Imported N links and M new partners from rows A to B of sheet S", with the stop when there
-/// was one.
+/// was one; or why nothing was added.
 std::string ImportSummary(const ImportResult& result, const std::string& sheetName);

@@ -6,8 +6,12 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 struct CExcelWorkbook::Data : workbook::Store
 {
@@ -15,6 +19,53 @@ struct CExcelWorkbook::Data : workbook::Store
 };
 
 namespace {
+
+const char* KindOfFile(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a plain file";
+}
+
+// The file the user named, held open while the readers work. A named pipe or a device would hold
+// the opening until someone writes to it, or feed it without end: it is opened without waiting and
+// refused unless it is a regular file. The readers then reopen it through /proc, so they read the
+// file checked here even when the name is given to something else meanwhile.
+class CheckedFile
+{
+public:
+    explicit CheckedFile(const std::string& path)
+    {
+        m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (m_fd < 0)
+            throw workbook::ReadError("cannot open " + path + ": " + std::strerror(errno));
+        struct stat st = {};
+        if (::fstat(m_fd, &st) != 0)
+            throw workbook::ReadError("cannot open " + path + ": " + std::strerror(errno));
+        if (!S_ISREG(st.st_mode))
+            throw workbook::ReadError("\"" + path + "\" is " + KindOfFile(st.st_mode) + ", not a workbook file");
+        const std::string held = "/proc/self/fd/" + std::to_string(m_fd);
+        struct stat again = {};
+        const bool same = ::stat(held.c_str(), &again) == 0 && again.st_dev == st.st_dev && again.st_ino == st.st_ino;
+        m_path = same ? held : path;
+    }
+    ~CheckedFile() { ::close(m_fd); }
+    CheckedFile(const CheckedFile&) = delete;
+    CheckedFile& operator=(const CheckedFile&) = delete;
+
+    /// The name the readers open.
+    const std::string& Path() const { return m_path; }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+};
 
 enum class FileKind
 {
@@ -69,19 +120,20 @@ bool CExcelWorkbook::OpenForImport(const std::string& path, std::string* error, 
 {
     std::string reason;
     try {
+        const CheckedFile file(path);
         auto data = std::make_unique<Data>(progress);
-        switch (Sniff(path)) {
+        switch (Sniff(file.Path())) {
         case FileKind::Zip:
-            workbook::ReadPackage(path, *data);
+            workbook::ReadPackage(file.Path(), *data);
             break;
         case FileKind::Ole2:
-            workbook::ReadXls(path, *data);
+            workbook::ReadXls(file.Path(), *data);
             break;
         case FileKind::FlatOpenDocument:
-            workbook::ReadFlatOds(path, *data);
+            workbook::ReadFlatOds(file.Path(), *data);
             break;
         case FileKind::Text:
-            workbook::ReadCsv(path, *data);
+            workbook::ReadCsv(file.Path(), *data, std::filesystem::path(path).stem().string());
             break;
         }
         data->Progress(1.0);

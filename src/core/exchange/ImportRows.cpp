@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -306,51 +308,85 @@ std::optional<OleDateTime> importcells::ReadDate(const ISpreadsheet& book, int s
     return midnight;
 }
 
+namespace {
+
+std::string Grouped(std::size_t n)
+{
+    std::string digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
+}
+
+ImportResult Refused(ImportResult result, std::string why)
+{
+    result.links = result.newPartners = 0;
+    result.refusal = std::move(why);
+    return result;
+}
+
+} // namespace
+
 ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& types, CPartnersManager& partners,
-                        CLinksManager& links, const ProgressFn& progress)
+                        CLinksManager& links, const ProgressFn& progress, std::size_t maxNew)
 {
     ImportResult result;
-    result.firstRow = FindFirstDataRow(book, sheet, types);
-    const int rowCount = book.RowCount(sheet);
-
-    StagedPartners staged(partners);
-    const RowReader cells(book, sheet, types);
-    RowImporter importer(cells, staged);
-    // Every imported link starts as a new link would, dated the day of the import.
-    const CLink blank;
     std::vector<std::unique_ptr<CLink>> newLinks;
+    std::optional<StagedPartners> staged;
+    try {
+        result.firstRow = FindFirstDataRow(book, sheet, types);
+        const int rowCount = book.RowCount(sheet);
 
-    int withoutPartner = 0;
-    int withoutLink = 0;
-    const double span = std::max(1, rowCount - result.firstRow);
-    for (int row = result.firstRow; row < rowCount; ++row) {
-        // The counters are never reset: scattered gaps add up just as a run of empty rows does.
-        if (withoutPartner > 2 && withoutLink > 2) {
-            result.stoppedAtRow = row;
-            result.stopReason = importcells::DescribeStop(withoutPartner, withoutLink);
-            break;
+        staged.emplace(partners);
+        const RowReader cells(book, sheet, types);
+        RowImporter importer(cells, *staged);
+        // Every imported link starts as a new link would, dated the day of the import.
+        const CLink blank;
+
+        int withoutPartner = 0;
+        int withoutLink = 0;
+        const double span = std::max(1, rowCount - result.firstRow);
+        for (int row = result.firstRow; row < rowCount; ++row) {
+            // The counters are never reset: scattered gaps add up just as a run of empty rows does.
+            if (withoutPartner > 2 && withoutLink > 2) {
+                result.stoppedAtRow = row;
+                result.stopReason = importcells::DescribeStop(withoutPartner, withoutLink);
+                break;
+            }
+            if ((row - result.firstRow) % kProgressEvery == 0 && progress &&
+                !progress((row - result.firstRow) / span)) {
+                result.cancelled = true;
+                return result;
+            }
+            const CPartner* partner = importer.ReadPartner(row);
+            if (!partner)
+                ++withoutPartner;
+            if (staged->NewCount() > maxNew)
+                return Refused(result, "the sheet names more than " + Grouped(maxNew) + " new partners");
+            if (auto link = importer.ReadLink(row, partner, blank)) {
+                if (newLinks.size() >= maxNew)
+                    return Refused(result, "the sheet holds more than " + Grouped(maxNew) + " links");
+                newLinks.push_back(std::move(link));
+            } else
+                ++withoutLink;
+            result.lastRow = row;
         }
-        if ((row - result.firstRow) % kProgressEvery == 0 && progress && !progress((row - result.firstRow) / span)) {
+        if (progress && !progress(1.0)) {
             result.cancelled = true;
             return result;
         }
-        const CPartner* partner = importer.ReadPartner(row);
-        if (!partner)
-            ++withoutPartner;
-        if (auto link = importer.ReadLink(row, partner, blank))
-            newLinks.push_back(std::move(link));
-        else
-            ++withoutLink;
-        result.lastRow = row;
-    }
-    if (progress && !progress(1.0)) {
-        result.cancelled = true;
-        return result;
+        // Room first, so that adding them below cannot fail half-way.
+        partners.Reserve(partners.GetCount() + staged->NewCount());
+        links.Reserve(links.GetCount() + newLinks.size());
+    } catch (const std::bad_alloc&) {
+        newLinks.clear();
+        staged.reset();
+        return Refused(result, "there is not enough memory for its rows");
     }
 
-    result.newPartners = static_cast<int>(staged.NewCount());
+    result.newPartners = static_cast<int>(staged->NewCount());
     result.links = static_cast<int>(newLinks.size());
-    staged.CommitTo(partners);
+    staged->CommitTo(partners);
     for (auto& link : newLinks)
         links.Append(std::move(link));
     return result;

@@ -1,11 +1,12 @@
 #include "Exports.h"
 
+#include "ExportFile.h"
 #include "PartnerIndex.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
-#include "core/storage/SafeFile.h"
 
 #include <exception>
+#include <new>
 
 namespace {
 
@@ -61,8 +62,7 @@ bool ExportText(const std::string& path, const CPartnersManager& partners, const
 {
     try {
         const PartnerIndex byId(partners);
-        SafeFileWriter file(path);
-        file.Open();
+        CExportFile file(path);
         std::string buffer(kHeader);
         const std::vector<CLink*> all = links.GetLinks();
         for (std::size_t i = 0; i < all.size(); ++i) {
@@ -78,8 +78,12 @@ bool ExportText(const std::string& path, const CPartnersManager& partners, const
             }
         }
         file.Write(buffer.data(), buffer.size());
-        file.Commit(false);
+        file.Commit();
         return true;
+    } catch (const std::bad_alloc&) {
+        if (error)
+            *error = "there is not enough memory";
+        return false;
     } catch (const std::exception& e) {
         if (error)
             *error = e.what();

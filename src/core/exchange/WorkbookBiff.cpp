@@ -319,6 +319,65 @@ void ReadSheet(std::string_view stream, size_t offset, bool biff8, BiffSheet& sh
                      [](const BiffCell& a, const BiffCell& b) { return a.Key() < b.Key(); });
 }
 
+bool IsCellRecord(uint16_t type)
+{
+    switch (type) {
+    case 0x0006: // FORMULA
+    case 0x00BD: // MULRK
+    case 0x00BE: // MULBLANK
+    case 0x00D6: // RSTRING
+    case 0x00FD: // LABELSST
+    case 0x0201: // BLANK
+    case 0x0203: // NUMBER
+    case 0x0204: // LABEL
+    case 0x0205: // BOOLERR
+    case 0x027E: // RK
+        return true;
+    default:
+        return false;
+    }
+}
+
+// libfreexl keeps every sheet as a dense grid of the end row times the end column a DIMENSION record
+// gives, not the span between first and last. It allocates one at every such record it meets, the
+// earlier grid kept, in whatever substream the record stands. A substream without one gets the grid
+// its farthest cell needs. Every record of the stream counts here, also past where the library
+// would give up: more than it allocates, never less.
+uint64_t FreeXlGridCells(std::string_view stream, bool biff8)
+{
+    // Each grid stays below 2^48 cells; a sum of a few million of them is kept from wrapping.
+    constexpr uint64_t kCeiling = uint64_t{1} << 62;
+    uint64_t total = 0;
+    const auto add = [&](uint64_t cells) { total = std::min(kCeiling, total + cells); };
+    bool declared = false;
+    bool anyCell = false;
+    uint64_t farRow = 0;
+    uint64_t farColumn = 0;
+    const auto endSubstream = [&] {
+        if (!declared && anyCell)
+            add((farRow + 1) * (farColumn + 1));
+        declared = anyCell = false;
+        farRow = farColumn = 0;
+    };
+    for (auto record = RecordAt(stream, 0); record; record = RecordAt(stream, record->next)) {
+        const std::string_view d = record->data;
+        if (record->type == 0x000A)
+            endSubstream();
+        else if (record->type == 0x0200) {
+            const uint64_t rows = biff8 ? U32(d, 4) : U16(d, 2);
+            const uint64_t columns = U16(d, biff8 ? 10 : 6);
+            add(rows * columns);
+            declared = true;
+        } else if (IsCellRecord(record->type) && d.size() >= 4) {
+            anyCell = true;
+            farRow = std::max<uint64_t>(farRow, U16(d, 0));
+            farColumn = std::max<uint64_t>(farColumn, U16(d, 2));
+        }
+    }
+    endSubstream();
+    return total;
+}
+
 } // namespace
 
 std::string BiffLayout::CodeOfXf(uint16_t xf) const
@@ -354,6 +413,7 @@ std::optional<BiffLayout> ReadBiffLayout(std::string_view file, uint64_t maxCell
 
     BiffLayout layout;
     layout.streamName = streamName;
+    layout.gridCells = FreeXlGridCells(*stream, biff8);
     std::vector<std::pair<size_t, std::string>> sheetOffsets;
     for (auto record = RecordAt(*stream, first->next); record; record = RecordAt(*stream, record->next)) {
         const std::string_view d = record->data;

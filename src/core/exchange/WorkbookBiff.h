@@ -38,6 +38,7 @@ struct BiffLayout
     std::u16string streamName;                             // "Workbook" or "Book"
     std::vector<BiffSheet> sheets;                         // worksheets in workbook order
     bool tooManyCells = false;                             // cell records past the limit were left out
+    uint64_t gridCells = 0;                                // what libfreexl allocates for its grids, in cells
 
     /// The code of a cell format: a FORMAT record, else a built-in code; empty when unknown.
     std::string CodeOfXf(uint16_t xf) const;

@@ -298,7 +298,7 @@ std::optional<double> LooseDate(std::string_view text)
     return date.GetValue() + second / 86400.0;
 }
 
-void ReadCsv(const std::string& path, Store& store)
+void ReadCsv(const std::string& path, Store& store, const std::string& sheetName)
 {
     std::string text = ToUtf8(ReadWholeFile(path));
     if (text.find('\0') != std::string::npos)
@@ -318,7 +318,7 @@ void ReadCsv(const std::string& path, Store& store)
     }
     text.resize(out);
 
-    Sheet& sheet = store.AddSheet(std::filesystem::path(path).stem().string());
+    Sheet& sheet = store.AddSheet(sheetName.empty() ? std::filesystem::path(path).stem().string() : sheetName);
     orcus::csv::parser_config config;
     char delimiter = DetectDelimiter(text);
     if (delimiter == '\t')

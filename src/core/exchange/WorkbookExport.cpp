@@ -1,21 +1,18 @@
 #include "Exports.h"
 
+#include "ExportFile.h"
 #include "PartnerIndex.h"
 #include "core/platform/TextEncoding.h"
 #include "core/records/LinksManager.h"
-#include "core/storage/SafeFile.h"
 
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <new>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -228,64 +225,6 @@ std::array<double, kColumns> ColumnWidths(const std::vector<Row>& rows)
     return widths;
 }
 
-std::string DirectoryOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-void SyncPath(const std::string& path, int flags)
-{
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0)
-        throw std::runtime_error("cannot reopen \"" + path + "\": " + std::strerror(errno));
-    const int result = ::fsync(fd);
-    const int saved = errno;
-    ::close(fd);
-    if (result != 0 && (flags & O_DIRECTORY) == 0)
-        throw std::runtime_error("cannot write \"" + path + "\": " + std::strerror(saved));
-}
-
-/// A name reserved beside the target for the workbook writer, removed again unless it was put
-/// in the target's place.
-class TemporaryBeside
-{
-public:
-    explicit TemporaryBeside(const std::string& target) : m_path(target + ".tmp-XXXXXX")
-    {
-        const int fd = ::mkostemp(m_path.data(), O_CLOEXEC);
-        if (fd < 0)
-            throw std::runtime_error("cannot create a file beside \"" + target + "\": " + std::strerror(errno));
-        // Keep the target's permissions; a new export is the owner's alone, like every file we save.
-        struct stat st = {};
-        ::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600);
-        ::close(fd);
-    }
-    ~TemporaryBeside()
-    {
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
-    }
-    TemporaryBeside(const TemporaryBeside&) = delete;
-    TemporaryBeside& operator=(const TemporaryBeside&) = delete;
-
-    const std::string& Path() const { return m_path; }
-
-    void RenameOver(const std::string& target)
-    {
-        SyncPath(m_path, O_RDONLY);
-        if (::rename(m_path.c_str(), target.c_str()) != 0)
-            throw std::runtime_error("cannot replace \"" + target + "\": " + std::strerror(errno));
-        m_path.clear();
-        SyncPath(DirectoryOf(target), O_RDONLY | O_DIRECTORY);
-    }
-
-private:
-    std::string m_path;
-};
-
 struct Cancelled
 {
 };
@@ -306,9 +245,8 @@ bool ExportExcel(const std::string& path, const CPartnersManager& partners, cons
         for (const CLink* link : all)
             rows.push_back(RowOf(*link, byId.Find(link->GetPartnerId())));
 
-        const std::string target = ResolveSaveTarget(path);
-        TemporaryBeside temp(target);
-        Workbook book(temp.Path());
+        CExportFile file(path);
+        Workbook book(file.TemporaryPath());
         book.SetWidths(ColumnWidths(rows));
         book.WriteHeader();
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -320,11 +258,15 @@ bool ExportExcel(const std::string& path, const CPartnersManager& partners, cons
         if (progress && !progress(0.9))
             throw Cancelled{};
         book.Close();
-        temp.RenameOver(target);
+        file.Commit();
         return true;
     } catch (const Cancelled&) {
         if (error)
             *error = "cancelled";
+        return false;
+    } catch (const std::bad_alloc&) {
+        if (error)
+            *error = "there is not enough memory";
         return false;
     } catch (const std::exception& e) {
         if (error)

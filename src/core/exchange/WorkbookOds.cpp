@@ -273,6 +273,8 @@ private:
             stored = true;
         }
 
+        if (repeat > 1)
+            m_store.ExpectRoomFor(static_cast<uint64_t>(repeat));
         if (stored) {
             const uint32_t shown = m_cellText.empty() ? kNoText : m_store.strings.Append(m_cellText);
             for (int64_t k = 0; k < repeat; ++k)
@@ -295,6 +297,14 @@ private:
         const size_t first = m_rowFirstCell;
         const size_t last = m_sheet->cells.size();
         const int64_t repeat = std::min<int64_t>(m_rowRepeat, std::max<int64_t>(limits.maxRows - m_row, 0));
+        // The copies count against the cell limit before they are made, and get their room at once.
+        if (repeat > 1 && last > first) {
+            const uint64_t copies = static_cast<uint64_t>(last - first) * static_cast<uint64_t>(repeat - 1);
+            m_store.ExpectRoomFor(copies);
+            m_sheet->cells.reserve(last + copies);
+            if (!m_sheet->shown.empty())
+                m_sheet->shown.reserve(last + copies);
+        }
         for (int64_t k = 1; k < repeat && last > first; ++k) {
             for (size_t i = first; i < last; ++i) {
                 const Cell cell = m_sheet->cells[i];

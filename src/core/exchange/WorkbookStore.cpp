@@ -118,6 +118,13 @@ void Store::CountCell()
         Progress(std::min(0.95, static_cast<double>(m_cellCount) / static_cast<double>(m_expectedCells)));
 }
 
+void Store::ExpectRoomFor(uint64_t cells) const
+{
+    const Limits& limits = ActiveLimits();
+    if (cells > limits.maxCells || m_cellCount + cells > limits.maxCells)
+        throw ReadError("the workbook holds more than " + std::to_string(limits.maxCells) + " cells");
+}
+
 void Store::AddShownCell(Sheet& sheet, int64_t row, int64_t column, CellKind kind, double value, uint32_t shown)
 {
     const size_t before = sheet.cells.size();

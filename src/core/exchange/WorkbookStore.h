@@ -25,6 +25,7 @@ struct Limits
     uint64_t maxPackageBytes = 1ull << 30;  // sum of the uncompressed entries of a zip package
     uint64_t maxCompressionRatio = 1000;    // per entry, once it unpacks to more than a megabyte
     uint64_t maxCells = 20'000'000;         // stored cells over all sheets
+    uint64_t maxXlsGridCells = 4'000'000;   // the dense grids libfreexl makes of xls sheets, 16 bytes a cell
     uint64_t maxStrings = 20'000'000;       // shared and cell texts: a cell holds one at most
     uint64_t maxStringBytes = 512ull << 20; // their total size
     size_t maxTextBytes = 64 * 1024;        // one cell's text is cut to this
@@ -128,6 +129,9 @@ public:
     void AddCell(Sheet& sheet, int64_t row, int64_t column, CellKind kind, double value, uint32_t format = 0);
     /// Counts a cell the file holds but the store keeps no value for, against the cell limit.
     void CountCell();
+    /// Throws ReadError when `cells` more would pass the cell limit: a reader that repeats cells
+    /// asks before it makes the copies.
+    void ExpectRoomFor(uint64_t cells) const;
     /// As AddCell, with the pool index of the text the file says the cell shows.
     void AddShownCell(Sheet& sheet, int64_t row, int64_t column, CellKind kind, double value, uint32_t shown);
 
@@ -166,7 +170,8 @@ private:
 // The readers, each filling the store from one kind of file; they throw ReadError.
 void ReadPackage(const std::string& path, Store& store);
 void ReadXls(const std::string& path, Store& store);
-void ReadCsv(const std::string& path, Store& store);
+/// The csv sheet is named `sheetName`, or after the file when that is empty.
+void ReadCsv(const std::string& path, Store& store, const std::string& sheetName = {});
 void ReadFlatOds(const std::string& path, Store& store);
 
 /// How a csv text reads when asked for a number or a date: "1,234.50", "-7", "$30" are numbers;

@@ -89,13 +89,17 @@ void ReadXls(const std::string& path, Store& store)
         layout = ReadBiffLayout(file, limits.maxCells, limits.maxSheets);
         if (!layout)
             throw ReadError("the xls file is damaged or not an Excel 5 to 2003 workbook");
-        // freexl keeps every sheet as a dense grid of what its DIMENSION record claims: refuse
-        // the claim before freexl acts on it.
+        // The cells the sheets claim to hold, refused before freexl acts on the claim.
         uint64_t claimed = 0;
         for (const BiffSheet& sheet : layout->sheets)
             claimed += sheet.claimedCells;
         if (claimed > limits.maxCells || layout->tooManyCells)
             throw ReadError("the workbook holds more than " + std::to_string(limits.maxCells) + " cells");
+        // What its grids cost, summed over every DIMENSION record, is refused before freexl acts
+        // on it too: a crafted sheet claims a grid of millions of cells for one.
+        if (layout->gridCells > limits.maxXlsGridCells)
+            throw ReadError("the xls file's sheets span more than " + std::to_string(limits.maxXlsGridCells) +
+                            " cells (saved as .xlsx it can be read)");
         // freexl turns each date cell into text by walking from 1900 one day at a time, which
         // takes seconds for a few thousand rows and minutes for crafted far-future dates. It gets
         // a copy in which no format is a date; the dates are told from the formats here.

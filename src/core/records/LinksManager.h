@@ -24,8 +24,10 @@ public:
     /// Returns the number of links afterwards.
     std::size_t AddLinkCopy(const CLink& link);
     std::size_t CopyAllFrom(const CLinksManager& source);
-    /// Appends a link that was built elsewhere (reading a file, importing).
+    /// Appends a link that was built elsewhere (reading a file, importing); never fails for links
+    /// room was reserved for.
     void Append(std::unique_ptr<CLink> link);
+    void Reserve(std::size_t count) { m_links.reserve(count); }
     /// Removes and deletes the link; one that is not here is ignored.
     void RemoveLink(const CLink* link);
     void Clear() { m_links.clear(); }

@@ -22,8 +22,10 @@ public:
 
     /// A new partner with the next identifier; identifiers are never reused.
     CPartner* AddPartner(std::string name);
-    /// Appends a partner that was built elsewhere, keeping its identifier.
+    /// Appends a partner that was built elsewhere, keeping its identifier; never fails for partners
+    /// room was reserved for.
     void Append(std::unique_ptr<CPartner> partner);
+    void Reserve(std::size_t count) { m_partners.reserve(count); }
     CPartner* FindById(int32_t id) const;
     /// The first partner of that name, ignoring letter case.
     CPartner* FindByName(const std::string& name) const;

@@ -15,6 +15,8 @@
 
 #include <exception>
 #include <memory>
+#include <new>
+#include <vector>
 
 namespace {
 
@@ -133,14 +135,34 @@ bool ImportWorkbook(const ExchangeContext& ctx, const ISpreadsheet& book)
         return false;
     }
 
+    if (!result.refusal.empty()) {
+        MessageBox::Warn(ctx.parent, QString::fromStdString(ImportSummary(result, book.SheetName(sheet))));
+        return false;
+    }
+
+    // The copies and the room for them first: the window's collections take all of them or none.
+    std::vector<std::unique_ptr<CPartner>> newPartners;
+    std::vector<std::unique_ptr<CLink>> newLinks;
+    try {
+        const std::vector<CPartner*> all = partners.GetPartners();
+        for (std::size_t i = knownPartners; i < all.size(); ++i)
+            newPartners.push_back(std::make_unique<CPartner>(*all[i]));
+        for (const CLink* link : links.GetLinks())
+            newLinks.push_back(std::make_unique<CLink>(*link));
+        ctx.partners.Reserve(ctx.partners.GetCount() + newPartners.size());
+        ctx.links.Reserve(ctx.links.GetCount() + newLinks.size());
+    } catch (const std::bad_alloc&) {
+        MessageBox::Warn(ctx.parent, Text("There is not enough memory to import the rows; nothing was added."));
+        return false;
+    }
     {
         // The refresh reads every link's dates; these are added all at once, out of its way.
         const CDateRefreshHold hold;
-        const std::vector<CPartner*> all = partners.GetPartners();
-        for (std::size_t i = knownPartners; i < all.size(); ++i)
-            ctx.partners.Append(std::make_unique<CPartner>(*all[i]));
+        for (auto& partner : newPartners)
+            ctx.partners.Append(std::move(partner));
         ctx.partners.SetNextPartnerId(partners.GetNextPartnerId());
-        ctx.links.CopyAllFrom(links);
+        for (auto& link : newLinks)
+            ctx.links.Append(std::move(link));
     }
     MessageBox::Inform(ctx.parent, QString::fromStdString(ImportSummary(result, book.SheetName(sheet))));
     return true;

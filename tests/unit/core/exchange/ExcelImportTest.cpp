@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -318,7 +319,25 @@ TEST(ExcelImportStop, ThreeAndThreeInTotalEndTheImport)
     EXPECT_EQ("five rows without partner data and three without link data", counted.stopReason);
 }
 
-TEST(ExcelImportCancel, CancelledImportLeavesTheDatabaseAsItWas)
+// A sheet whose reading runs out of memory at one row.
+class StarvedBook : public MemoryBook
+{
+public:
+    StarvedBook(Rows rows, int failAt) : MemoryBook(std::move(rows)), m_failAt(failAt) {}
+    std::string CellText(int sheet, int row, int column) const override
+    {
+        if (row == m_failAt)
+            throw std::bad_alloc();
+        return MemoryBook::CellText(sheet, row, column);
+    }
+
+private:
+    int m_failAt;
+};
+
+// Whatever ends an import before its end, the collections stay as they were, and the summary says
+// why; a sheet with exactly as many links or new partners as one import takes is taken in whole.
+TEST(ExcelImportCancel, CancelledOrRefusedImportLeavesTheDatabaseAsItWas)
 {
     Database db;
     db.partners.AddPartner("Acme")->SetPhone("111");
@@ -331,21 +350,46 @@ TEST(ExcelImportCancel, CancelledImportLeavesTheDatabaseAsItWas)
     for (int i = 0; i < 10000; ++i)
         rows.push_back({i % 2 ? "Acme" : "New " + std::to_string(i), i % 2 ? "111" : std::to_string(i), "p"});
     const auto types = Types({ColPartnerName, ColPartnerPhone, ColProjectName});
+    const auto partnersOnly = Types({ColPartnerName, ColPartnerPhone});
 
-    for (const double stopAt : {0.0, 0.2, 1.0}) { // at once, half-way, with everything read
-        SCOPED_TRACE(stopAt);
-        const ImportResult result = db.Import(rows, types, [&](double done) { return done < stopAt; });
-        EXPECT_TRUE(result.cancelled);
+    const struct
+    {
+        const char* what;
+        double stopAt;
+        std::size_t maxNew;
+        ColumnTypes types;
+        int failAt;
+        const char* summary;
+    } cases[] = {
+        {"cancelled at once", 0.0, kMaxImportedRecords, types, -1, "cancelled: nothing was added"},
+        {"cancelled half-way", 0.2, kMaxImportedRecords, types, -1, "cancelled: nothing was added"},
+        {"cancelled with everything read", 1.0, kMaxImportedRecords, types, -1, "cancelled: nothing was added"},
+        {"one link too many", 2.0, 9999, types, -1,
+         "refused: the sheet holds more than 9,999 links; nothing was added"},
+        {"one new partner too many", 2.0, 4999, partnersOnly, -1,
+         "refused: the sheet names more than 4,999 new partners; nothing was added"},
+        {"memory runs out", 2.0, kMaxImportedRecords, types, 6000,
+         "refused: there is not enough memory for its rows; nothing was added"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ImportResult result = ImportRows(
+            StarvedBook(rows, c.failAt), 0, c.types, db.partners, db.links,
+            [&](double done) { return done < c.stopAt; }, c.maxNew);
+        EXPECT_EQ(std::string("Import from sheet Sheet1 ") + c.summary, ImportSummary(result, "Sheet1"));
         EXPECT_EQ(0, result.links + result.newPartners);
         EXPECT_EQ(partnersBefore, Stored(db.partners));
         EXPECT_EQ(linksBefore, Stored(db.links));
     }
 
     std::vector<double> seen;
-    const ImportResult done = db.Import(rows, types, [&](double fraction) {
-        seen.push_back(fraction);
-        return true;
-    });
+    const ImportResult done = ImportRows(
+        MemoryBook(rows), 0, types, db.partners, db.links,
+        [&](double fraction) {
+            seen.push_back(fraction);
+            return true;
+        },
+        10000);
     EXPECT_EQ(10000, done.links);
     EXPECT_EQ(5000, done.newPartners);
     EXPECT_EQ(10001u, db.links.GetCount());

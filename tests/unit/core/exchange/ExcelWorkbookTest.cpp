@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using testsupport::DataFile;
@@ -121,6 +122,118 @@ std::string MakeZip(const std::vector<ZipEntry>& entries)
     Put32(out, directoryOffset);
     Put16(out, 0);
     return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Excel 97 workbooks built record by record: one compound file of 512-byte sectors holding a
+// "Workbook" stream of the globals (one BOUNDSHEET a sheet) and one substream for each sheet.
+
+struct BiffRecord
+{
+    uint16_t type;
+    std::string data;
+};
+
+BiffRecord Dimension(uint32_t firstRow, uint32_t endRow, uint16_t firstColumn, uint16_t endColumn)
+{
+    std::string d;
+    Put32(d, firstRow);
+    Put32(d, endRow);
+    Put16(d, firstColumn);
+    Put16(d, endColumn);
+    Put16(d, 0);
+    return {0x0200, d};
+}
+
+BiffRecord Number(uint16_t row, uint16_t column, double value)
+{
+    std::string d;
+    Put16(d, row);
+    Put16(d, column);
+    Put16(d, 0);
+    d.append(reinterpret_cast<const char*>(&value), sizeof value);
+    return {0x0203, d};
+}
+
+std::string BiffStream(const std::vector<BiffRecord>& records)
+{
+    std::string out;
+    for (const BiffRecord& r : records) {
+        Put16(out, r.type);
+        Put16(out, static_cast<uint32_t>(r.data.size()));
+        out += r.data;
+    }
+    return out;
+}
+
+std::string MakeXls(const std::vector<std::vector<BiffRecord>>& sheets)
+{
+    const auto bof = [](uint16_t kind) {
+        std::string d;
+        for (const uint32_t v : {0x0600u, uint32_t{kind}, 0x0DBBu, 0x07CCu})
+            Put16(d, v);
+        Put32(d, 0);
+        Put32(d, 0x06);
+        return BiffRecord{0x0809, d};
+    };
+    // Records no reader knows, so that the stream is too long for the compound file's mini stream.
+    const std::string filler = BiffStream(std::vector<BiffRecord>(48, BiffRecord{0x1234, std::string(100, 'x')}));
+    const size_t sheetRecordSize = 4 + 14;
+    size_t offset = BiffStream({bof(0x0005)}).size() + filler.size() + sheets.size() * sheetRecordSize + 4;
+    std::string globals = BiffStream({bof(0x0005)}) + filler;
+    std::string substreams;
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        std::string d;
+        Put32(d, static_cast<uint32_t>(offset + substreams.size()));
+        d += std::string("\0\0\x06\0", 4) + "Sheet" + static_cast<char>('1' + i); // a worksheet, 6 characters
+        globals += BiffStream({{0x0085, d}});
+        substreams += BiffStream({bof(0x0010)}) + BiffStream(sheets[i]) + BiffStream({{0x000A, ""}});
+    }
+    globals += BiffStream({{0x000A, ""}});
+    const std::string stream = globals + substreams;
+
+    const uint32_t streamSectors = static_cast<uint32_t>((stream.size() + 511) / 512);
+    std::string header;
+    header += std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(16, '\0');
+    for (const uint32_t v : {0x003Eu, 0x0003u, 0xFFFEu, 9u, 6u})
+        Put16(header, v);
+    header += std::string(6, '\0');
+    for (const uint32_t v : {0u, 1u, 1u, 0u, 4096u, 0xFFFFFFFEu, 0u, 0xFFFFFFFEu, 0u, 0u})
+        Put32(header, v); // directory sectors, FAT sectors, directory start, ..., the FAT in sector 0
+    while (header.size() < 512)
+        Put32(header, 0xFFFFFFFFu);
+
+    std::string fat;
+    Put32(fat, 0xFFFFFFFDu); // the FAT itself
+    Put32(fat, 0xFFFFFFFEu); // the directory
+    for (uint32_t s = 0; s < streamSectors; ++s)
+        Put32(fat, s + 1 == streamSectors ? 0xFFFFFFFEu : s + 3);
+    while (fat.size() < 512)
+        Put32(fat, 0xFFFFFFFFu);
+
+    const auto entry = [](std::u16string_view name, uint8_t type, uint32_t child, uint32_t start, uint32_t size) {
+        std::string e;
+        for (const char16_t c : name)
+            Put16(e, c);
+        e.resize(64, '\0');
+        Put16(e, static_cast<uint32_t>((name.size() + 1) * 2));
+        e.push_back(static_cast<char>(type));
+        e.push_back(1);
+        Put32(e, 0xFFFFFFFFu);
+        Put32(e, 0xFFFFFFFFu);
+        Put32(e, child);
+        e.resize(0x74, '\0');
+        Put32(e, start);
+        Put32(e, size);
+        e.resize(128, '\0');
+        return e;
+    };
+    std::string directory = entry(u"Root Entry", 5, 1, 0xFFFFFFFEu, 0) +
+                            entry(u"Workbook", 2, 0xFFFFFFFFu, 2, static_cast<uint32_t>(stream.size()));
+    directory.resize(512, '\0');
+    std::string body = stream;
+    body.resize(streamSectors * 512, '\0');
+    return header + fat + directory + body;
 }
 
 struct Opened
@@ -612,6 +725,52 @@ TEST(ExcelWorkbook, XlsReaderSeesTheFormatsFreexlKeepsToItself)
     EXPECT_FALSE(workbook::ReadBiffLayout(file, 1000, 1).has_value());
 }
 
+// libfreexl allocates the end row times the end column of every DIMENSION record it meets, keeping
+// the earlier grids, and for a sheet without one the grid up to its farthest cell: the sum is refused
+// before the library opens the file. Hand-made workbooks, so the first case shows they read.
+TEST(ExcelWorkbook, XlsGridsAreBoundedOverEveryDimensionRecord)
+{
+    const auto grids = [](int count) {
+        std::vector<BiffRecord> records(static_cast<size_t>(count), Dimension(0, 300, 0, 100)); // 30,000 cells
+        records.push_back(Number(2, 1, 42));
+        return records;
+    };
+    const struct
+    {
+        const char* what;
+        std::vector<std::vector<BiffRecord>> sheets;
+        uint64_t gridLimit; // 0: the default
+        bool opens;
+    } cases[] = {
+        {"a small sheet", {{Dimension(0, 3, 0, 2), Number(2, 1, 42)}}, 0, true},
+        {"one row by one column at the far end",
+         {{Dimension(65535, 65536, 239, 240), Number(65535, 239, 1)}},
+         0,
+         false},
+        {"three grids within the bound", {grids(3)}, 100'000, true},
+        {"four grids beyond it", {grids(4)}, 100'000, false},
+        {"grids of two sheets together", {grids(2), grids(2)}, 100'000, false},
+        {"no DIMENSION and one far cell", {{Number(65535, 255, 1)}}, 0, false},
+    };
+    testsupport::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedLimits limits;
+        if (c.gridLimit)
+            limits->maxXlsGridCells = c.gridLimit;
+        WriteBytes(dir.File("grid.xls"), MakeXls(c.sheets));
+        CExcelWorkbook book;
+        const Opened opened = Open(book, dir.File("grid.xls"));
+        EXPECT_EQ(opened.ok, c.opens) << opened.error;
+        if (c.opens)
+            EXPECT_EQ(book.CellInteger(0, 2, 1), 42);
+        else
+            EXPECT_EQ(opened.error, "the xls file's sheets span more than " +
+                                        std::to_string(workbook::ActiveLimits().maxXlsGridCells) +
+                                        " cells (saved as .xlsx it can be read)");
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Hostile and broken files end with a reason, never a crash and never a half-read workbook.
 
@@ -641,6 +800,9 @@ TEST(ExcelWorkbook, HostileAndBrokenFilesFailWithAReason)
          "the package entry xl/styles.xml is damaged", true},
         {"empty.xlsx", MakeZip({{types, "<Types/>"}}), "", false},
         {"missing.xlsx", std::nullopt, "cannot open", false},
+        // Made below: opening a named pipe for reading waits for a writer that never comes.
+        {"pipe.xlsx", std::nullopt, "pipe.xlsx\" is a named pipe, not a workbook file", false},
+        {"folder.xls", std::nullopt, "folder.xls\" is a folder, not a workbook file", false},
         {"binary.xls", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "the file is neither a workbook nor text",
          true},
         {"ole.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), "", false},
@@ -652,6 +814,8 @@ TEST(ExcelWorkbook, HostileAndBrokenFilesFailWithAReason)
         {"half-ods", half("links.ods"), "", false},
     };
     testsupport::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("pipe.xlsx").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(dir.File("folder.xls").c_str(), 0700), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         if (c.bytes)
