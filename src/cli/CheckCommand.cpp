@@ -73,11 +73,17 @@ int RunCheckCommand(CWorkspace& workspace, bool verbose, const std::function<int
     else if (report.mailResult == 2)
         std::fprintf(stderr, "orvex: the notification letter was not sent: the mail server \"%s\" refused it\n",
                      server.c_str());
+    // The user's own network was down: nothing is held against the partners, and the cron job's
+    // mail says why.
+    if (!report.nothingReached.empty())
+        std::fprintf(stderr, "orvex: %s\n", report.nothingReached.c_str());
     const int exitCode = finish();
     // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
     if (const int sig = g_stopSignal.load(); sig != 0)
         return 128 + sig;
     if (exitCode == 0 && report.mailResult > 0)
         return kExitLetterNotSent;
+    if (exitCode == 0 && !report.nothingReached.empty())
+        return 1;
     return exitCode;
 }

@@ -58,7 +58,9 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
         m_run = nullptr;
     }
     const CheckProgress& progress = run.Progress();
-    report.checked = progress.Done();
+    report.nothingReached = run.NothingReached();
+    // A run whose checks were all taken back checked nothing; its links count as not reached.
+    report.checked = report.nothingReached.empty() ? progress.Done() : 0;
     report.cancelled = progress.IsCancelled();
 
     const NotificationLists lists = CollectScheduledResults(all, progress.Outcomes(), m_options.GetWarningDays());
@@ -106,8 +108,11 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
                              : report.mailResult == 2 ? "letter not sent: the mail server refused it"
                              : report.cancelled       ? "stopped, no letter"
                                                       : "no letter needed";
-        std::printf("checked %d of %zu links: %zu changed, %zu expiring; %s\n", report.checked, all.size(),
-                    report.changed, report.expiring, letter);
+        if (!report.nothingReached.empty())
+            std::printf("checked none of %zu links: %s\n", all.size(), report.nothingReached.c_str());
+        else
+            std::printf("checked %d of %zu links: %zu changed, %zu expiring; %s\n", report.checked, all.size(),
+                        report.changed, report.expiring, letter);
     }
     return report;
 }

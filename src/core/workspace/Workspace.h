@@ -27,6 +27,9 @@ struct ScheduledCheckReport
     std::size_t changed = 0;
     std::size_t expiring = 0;
     int mailResult = -1; ///< -1 no letter was due; else SendNotification's 0, 1 or 2
+    /// Why the run changed nothing and sent nothing, the user's own network being down; "" when it
+    /// counts.
+    std::string nothingReached;
 };
 
 /// What one program folder holds for a running Orvex: the settings of "ORX.cfg", the database

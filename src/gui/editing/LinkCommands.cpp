@@ -42,13 +42,19 @@ void CheckLinkNow(QWidget* parent, CLink* link)
         });
     CCheckRun run({&checked}, options);
     const QString page = QString::fromStdString(link->GetFromPage());
-    const WorkOutcome<void> outcome = RunWork(parent, {.text = Text("Checking %1 ...").arg(page), .bar = WorkBar::Busy},
-                                              [&run](CWorkToken& token) {
-                                                  const CFetchCancelScope scope(token.CancelFlag());
-                                                  run.CheckOnThisThread();
-                                              });
+    const WorkOutcome<void> outcome =
+        RunWork(parent, {.text = Text("Checking %1 ...").arg(page), .bar = WorkBar::Busy}, [&run](CWorkToken& token) {
+            const CFetchCancelScope scope(token.CancelFlag());
+            run.CheckOnThisThread();
+        });
     if (outcome.cancelled)
         return;
+    run.Wait(); // settles the run: a page that could not be asked for at all is told only now
+    // The proxy could not be reached: the link stays as it was, and the user hears why.
+    if (const std::string& why = run.NothingReached(); !why.empty()) {
+        MessageBox::Warn(parent, QString::fromStdString(why));
+        return;
+    }
     *link = checked;
     if (recorder && evidence)
         (*recorder)(*link, &*evidence);
