@@ -255,11 +255,13 @@ struct BodySink
     virtual void Finish() {}
     /// The memory this sink's bytes are counted in, if any.
     virtual const CPageLease* Lease() const { return nullptr; }
-    bool stopped = false;                // the sink ended the transfer on purpose
-    bool failed = false;                 // the sink could not take the bytes
-    bool redirect = false;               // the transfer was ended at the body of a redirect, which nobody reads
-    CURL* handle = nullptr;              // the transfer's handle while it runs, for the response's headers
-    const HeaderSink* headers = nullptr; // the transfer's, while it runs
+    bool stopped = false;   // the sink ended the transfer on purpose
+    bool failed = false;    // the sink could not take the bytes
+    CURL* handle = nullptr; // the transfer's handle while it runs, for the response's headers
+    /// The transfer was ended at the body of a redirect, which nobody reads.
+    bool redirect = false;
+    /// The transfer's headers, while it runs.
+    const HeaderSink* headers = nullptr;
 };
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* user)

@@ -64,8 +64,9 @@ struct CheckEvidence
     std::string finalUrl;   ///< after redirects; "" when it is the From page itself
     std::string fetchError; ///< why the page did not count as read ("HTTP status 404", "time-out (...)")
     std::string robotsRule; ///< what in robots.txt shut the page out
-    FetchReach reach = FetchReach::NotSent; ///< how far the request for the page got
-    PageFindings findings;                  ///< the walk's, when the page was parsed
+    PageFindings findings;  ///< the walk's, when the page was parsed
+    /// How far the request for the page got.
+    FetchReach reach = FetchReach::NotSent;
 
     /// The facts behind `status` (the status the check stored), one a line without line ends:
     /// "fetch: ...", "anchor: <a ...>...</a>", "text: ...", "nofollow: ...", "robots.txt: ...",

@@ -42,11 +42,11 @@ void CheckLinkNow(QWidget* parent, CLink* link)
         });
     CCheckRun run({&checked}, options);
     const QString page = QString::fromStdString(link->GetFromPage());
-    const WorkOutcome<void> outcome =
-        RunWork(parent, {.text = Text("Checking %1 ...").arg(page), .bar = WorkBar::Busy}, [&run](CWorkToken& token) {
-            const CFetchCancelScope scope(token.CancelFlag());
-            run.CheckOnThisThread();
-        });
+    const WorkOutcome<void> outcome = RunWork(parent, {.text = Text("Checking %1 ...").arg(page), .bar = WorkBar::Busy},
+                                              [&run](CWorkToken& token) {
+                                                  const CFetchCancelScope scope(token.CancelFlag());
+                                                  run.CheckOnThisThread();
+                                              });
     if (outcome.cancelled)
         return;
     run.Wait(); // settles the run: a page that could not be asked for at all is told only now
