@@ -206,6 +206,9 @@ void CheckProgress::Finish(TakenLink taken, RetryRequest retry)
         m_unreachedHosts.insert(HostOf(taken.place));
         m_setAside.emplace_back(taken.place, std::move(taken.setAside));
     }
+    // Once a partner answered the run counts: what was set aside need not wait for its end.
+    if (m_reachedAny)
+        TellSetAside();
     // One more try at most, and none in a run that tries each link once.
     if (retry.seconds >= 0 && !taken.isRetry && m_retryFailures) {
         outcome.firstFailure = std::move(retry.failure);
@@ -244,6 +247,27 @@ std::vector<std::size_t> CheckProgress::QueuedPlaces() const
     return places;
 }
 
+LinkCheckSnapshot LinkCheckSnapshot::Of(const CLink& link)
+{
+    return {link.GetStatus(), link.GetCurrentPR(), link.GetPreviousPR(), link.GetExternalLinks()};
+}
+
+void LinkCheckSnapshot::RestoreInto(CLink& link) const
+{
+    link.SetStatus(status);
+    link.SetCurrentPR(currentPR);
+    link.SetPreviousPR(previousPR);
+    link.SetExternalLinks(externalLinks);
+}
+
+void CheckProgress::TellSetAside()
+{
+    if (m_recorder && *m_recorder)
+        for (const auto& entry : m_setAside)
+            (*m_recorder)(*entry.second->link, &entry.second->evidence);
+    m_setAside.clear();
+}
+
 namespace {
 
 // What went wrong without curl's words: "the proxy 127.0.0.1:3999 refused the connection".
@@ -268,14 +292,11 @@ std::string CheckProgress::Settle()
     const bool userSide = !m_reachedAny && !m_setAside.empty() && (proxy || m_unreachedHosts.size() >= 2);
     std::string reason;
     if (!userSide) {
-        // Some site answered: each one that could not be reached counts against its link, as any
-        // other failure does.
-        for (const auto& entry : m_setAside)
-            if (m_recorder && *m_recorder)
-                (*m_recorder)(*entry.second->link, &entry.second->evidence);
+        // A site that could not be reached counts against its links, as any other failure does.
+        TellSetAside();
     } else {
         for (const auto& [place, check] : m_setAside) {
-            *check->link = check->before;
+            check->before.RestoreInto(*check->link);
             LinkCheckOutcome& outcome = m_outcomes[place];
             outcome.checked = false;
             outcome.statusChanged = false;

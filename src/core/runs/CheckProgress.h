@@ -3,7 +3,6 @@
 #include "core/fetch/Fetch.h"
 #include "core/page/LinkCheck.h"
 #include "core/page/Robots.h"
-#include "core/records/Link.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+class CLink;
+
 /// What one link's check found, kept per link so that a parallel run can report in list order.
 struct LinkCheckOutcome
 {
@@ -34,12 +35,25 @@ struct LinkCheckOutcome
     FetchReach reach = FetchReach::NotSent; ///< how far the deciding try's request got
 };
 
+/// What a check may change in a link, as it was before the check.
+struct LinkCheckSnapshot
+{
+    uint32_t status = 0;
+    int32_t currentPR = -1;
+    int32_t previousPR = -1;
+    int32_t externalLinks = 0;
+
+    static LinkCheckSnapshot Of(const CLink& link);
+    /// Puts the link back (a rank of -1 cannot be put back once a lookup gave one).
+    void RestoreInto(CLink& link) const;
+};
+
 /// A check that could not ask for its page at all (no name, no connection, no proxy), with the
 /// link as it was before: set aside until the run knows whether the user's own network was down.
 struct SetAsideCheck
 {
     CLink* link = nullptr;
-    CLink before;
+    LinkCheckSnapshot before;
     CheckEvidence evidence;
 };
 
@@ -133,7 +147,7 @@ public:
     /// name nor connection could be had for two sites or more (one site alone may just be down).
     /// Then every link is put back as it was, counts as not checked, and the reason is returned
     /// ("The proxy 127.0.0.1:3999 refused the connection; nothing was changed"). Otherwise the
-    /// checks set aside are told to the recorder and "" is returned. Only the first call acts.
+    /// checks still set aside are told to the recorder and "" is returned. Only the first call acts.
     std::string Settle();
 
     /// robots.txt is fetched once per site within one run.
@@ -160,6 +174,8 @@ private:
     /// Counts a request against `host`, or gives its slot back; with m_lock held.
     void Occupy(const std::string& host);
     void Release(const std::string& host);
+    /// Tells the recorder of the checks set aside, which count after all; with m_lock held.
+    void TellSetAside();
     /// Hands the link to a worker: its page is the one being checked; with m_lock held.
     TakenLink Hold(CLink* link, std::size_t place, bool isRetry);
 
@@ -187,8 +203,8 @@ private:
     std::map<std::size_t, std::string> m_held;
     /// By place; a link's entry is written only by Finish, under m_lock.
     std::vector<LinkCheckOutcome> m_outcomes;
-    /// Whether any try reached a partner, the checks set aside with their places, and the hosts
-    /// of their pages; guarded by m_lock.
+    /// Whether any try reached a partner, the checks set aside with their places (told to the
+    /// recorder as soon as one did), and the hosts of their pages; guarded by m_lock.
     bool m_reachedAny = false;
     std::vector<std::pair<std::size_t, std::unique_ptr<SetAsideCheck>>> m_setAside;
     std::set<std::string> m_unreachedHosts;

@@ -43,7 +43,7 @@ void CheckWorker(CheckProgress& progress)
             const CheckRecorder* recorder = progress.Recorder();
             CheckEvidence evidence;
             // What the link was, in case this check must be taken back (see Settle).
-            CLink before = *link;
+            const LinkCheckSnapshot before = LinkCheckSnapshot::Of(*link);
             // The first try of a page that fails in a way that may pass stores nothing: only the
             // second one decides, so one bad moment of a partner's server is no change to report.
             const bool mayRetry = !taken->isRetry && progress.RetriesFailures();
@@ -59,8 +59,7 @@ void CheckWorker(CheckProgress& progress)
                 const bool unreached = evidence.reach == FetchReach::NoSite || evidence.reach == FetchReach::NoProxy;
                 // After the PageRank step, so that what is kept holds the whole check.
                 if (unreached)
-                    taken->setAside =
-                        std::make_unique<SetAsideCheck>(SetAsideCheck{link, std::move(before), std::move(evidence)});
+                    taken->setAside = std::make_unique<SetAsideCheck>(SetAsideCheck{link, before, std::move(evidence)});
                 else if (recorder && evidence.fetched)
                     (*recorder)(*link, &evidence);
             }
