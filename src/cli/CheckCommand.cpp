@@ -71,11 +71,17 @@ int RunCheckCommand(CWorkspace& workspace, bool verbose, const std::function<int
     else if (report.mailResult > 0)
         // Whether the server was reached and which step it refused decide what the user must fix.
         PrintEscaped(stderr, "orvex: the notification letter was not sent. %s\n", report.mailProblem.c_str());
+    // The user's own network was down: nothing is held against the partners, and the cron job's
+    // mail says why.
+    if (!report.nothingReached.empty())
+        PrintEscaped(stderr, "orvex: %s\n", report.nothingReached.c_str());
     const int exitCode = finish();
     // Stopped by a signal: what was checked is saved, and the exit says the run is not whole.
     if (const int sig = g_stopSignal.load(); sig != 0)
         return 128 + sig;
     if (exitCode == 0 && report.mailResult > 0)
         return kExitLetterNotSent;
+    if (exitCode == 0 && !report.nothingReached.empty())
+        return 1;
     return exitCode;
 }

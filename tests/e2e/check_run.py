@@ -106,7 +106,8 @@ def read_database(path):
     return links
 
 
-def write_folder(home, smtp_port, notify, links):
+def write_folder(home, smtp_port, notify, links, proxy=None):
+    """`proxy`: (host, port) for the proxy setting, None for no proxy."""
     os.makedirs(home, exist_ok=True)
     ar = Archive()
     ar.new_object("COptions")
@@ -116,7 +117,7 @@ def write_folder(home, smtp_port, notify, links):
     ar.text("orvex@example.com")
     ar.int(0); ar.text(""); ar.text("")
     ar.text("data.orx")
-    ar.int(0); ar.text(""); ar.int(8888)
+    ar.int(1 if proxy else 0); ar.text(proxy[0] if proxy else ""); ar.int(proxy[1] if proxy else 8888)
     ar.date(0, TODAY); ar.int(0)
     ar.int(0)
     open(os.path.join(home, "ORX.cfg"), "wb").write(bytes(ar.out))

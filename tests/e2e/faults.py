@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Faults a user or a machine brings, tried on the built program: damaged files, links that lead
 nowhere, a file-size limit, kill -9 during a save, two folders on one database, a held folder
-lock, and SIGTERM while the letter is being mailed. Each must end with a message and a non-zero
+lock, SIGTERM while the letter is being mailed, and a proxy that refuses every connection. Each must end with a message and a non-zero
 exit, and leave what the user has as it was.
 
 Usage: faults.py ORVEX FAKES_DIR DATA_DIR SAMPLE_DATABASE
@@ -221,6 +221,30 @@ def main():
             check("SIGTERM while mailing: says the letter was abandoned", "abandoned" in err, err)
             stored = read_database(os.path.join(home, "data.orx"))
             check("SIGTERM while mailing: the result is saved", stored[0]["status"] == 0x08, stored)
+
+            # --- the user's own proxy refuses: nothing changes, nothing is mailed, and it says why -
+            closed = socket.socket()
+            closed.bind(("127.0.0.1", 0))
+            proxy_port = closed.getsockname()[1]
+            closed.close()  # nothing listens there now: every connection is refused
+            home = os.path.join(tmp, "proxy")
+            links = [link(i, "http://p%d.localhost:%d/links.html" % (i, ports["http"]), "http://mine.localhost/",
+                          0x01, pr=3, prev=5) for i in range(3)]
+            # A letter would go to the same closed port and fail loudly (exit 3).
+            write_folder(home, proxy_port, 1, links, proxy=("127.0.0.1", proxy_port))
+            before = read_database(os.path.join(home, "data.orx"))
+            r = orvex(home, "/check")
+            check("refusing proxy: exit 1", r.returncode == 1, (r.returncode, r.stderr))
+            check("refusing proxy: says why",
+                  "The proxy 127.0.0.1:%d refused the connection; nothing was changed" % proxy_port in r.stderr,
+                  r.stderr)
+            check("refusing proxy: no letter tried", "letter" not in r.stderr, r.stderr)
+            check("refusing proxy: every link as it was", read_database(os.path.join(home, "data.orx")) == before,
+                  read_database(os.path.join(home, "data.orx")))
+            r = orvex(home, "--check-link", links[0]["from"], "http://mine.localhost/")
+            check("refusing proxy: --check-link names the proxy",
+                  "evidence: fetch: the proxy 127.0.0.1:%d refused the connection (" % proxy_port in r.stdout,
+                  r.stdout + r.stderr)
         finally:
             silent.close()
             http.terminate()

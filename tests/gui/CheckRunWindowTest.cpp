@@ -1,6 +1,6 @@
 // What the window tells about a check run: the progress dialog while the workers are at a local
-// site, the status bar line and the selection afterwards, Stop, the question of Check All, and
-// the summary line for every status it can name.
+// site, the status bar line and the selection afterwards, Stop, a run that could not reach its
+// proxy, the question of Check All, and the summary line for every status it can name.
 #include "DialogTesting.h"
 #include "TestProgram.h"
 #include "core/fetch/CheckSettings.h"
@@ -182,6 +182,33 @@ private slots:
         QCOMPARE(StatusBarText(), QStringLiteral("Checked 1 of 1 link: 1 Not present"));
         QCOMPARE(SelectedLinks(), (std::set<const CLink*>{lost}));
         QCOMPARE(TestHooks::TakeMessageBoxTexts(), QStringList());
+    }
+
+    // The user's own proxy refuses every connection: the list stays as it was and the window says
+    // why, in the status bar and in a box, instead of a summary of pages nobody could open.
+    void aRunThatCannotReachItsProxyChangesNothingAndSaysWhy()
+    {
+        StartProgram();
+        const int port = fakes::FreePort();
+        CheckSettings settings = GetCheckSettings();
+        settings.useProxy = true;
+        settings.proxyHost = "127.0.0.1";
+        settings.proxyPort = port;
+        SetCheckSettings(settings);
+        CLink* ok = AddLink(Url("/good.html"), StatusOk);
+        CLink* missing = AddLink(Url("/bad.html"), StatusNotPresent);
+        Frame().AttachDatabase();
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
+        Frame().RunCommand(CMainFrame::Command::CheckAll);
+
+        QCOMPARE(ok->GetStatus(), uint32_t(StatusOk));
+        QCOMPARE(missing->GetStatus(), uint32_t(StatusNotPresent));
+        const QString why =
+            QStringLiteral("The proxy 127.0.0.1:%1 refused the connection; nothing was changed").arg(port);
+        QCOMPARE(StatusBarText(), why);
+        const QStringList shown = TestHooks::TakeMessageBoxTexts();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[1], why);
     }
 
     void stopSaysHowManyWereChecked()

@@ -42,6 +42,9 @@ public:
     bool Configure(const CheckSettings& settings);
     CURL* Handle() const { return m_handle; }
     long RequestTimeoutSeconds() const { return m_requestTimeout; }
+    /// "host:port" of the proxy every request goes through; "" without one.
+    const std::string& Proxy() const { return m_proxy; }
+    bool ViaProxy() const { return !m_proxy.empty(); }
 
 private:
     CURL* m_handle = nullptr;
@@ -79,6 +82,9 @@ struct HeaderSink
     std::string raw;
     bool keep = false;     // gather `raw` (only when the caller asked for the headers)
     bool complete = false; // the empty line that ends the current response's headers arrived
+    bool redirect = false; // the current response is a 3xx that names where to go (known once complete)
+    long code = 0;         // of the current response's status line
+    std::string location;  // the current response's Location value, as sent
 
     static size_t Callback(char* data, size_t size, size_t count, void* user)
     {
@@ -93,12 +99,27 @@ struct HeaderSink
             if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
                 self->raw.clear();
                 self->complete = false;
+                self->redirect = false;
+                self->location.clear();
+                const std::size_t blank = line.find(' ');
+                self->code = blank != std::string_view::npos && line.size() >= blank + 4
+                                 ? std::strtol(std::string(line.substr(blank + 1, 3)).c_str(), nullptr, 10)
+                                 : 0;
+            } else if (line.size() >= 9 && EqualsIgnoringCase(line.substr(0, 9), "location:")) {
+                std::string_view value = line.substr(9);
+                while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+                    value.remove_prefix(1);
+                while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+                    value.remove_suffix(1);
+                if (self->location.empty())
+                    self->location = value;
             }
             // curl reports a connection closed in the middle of the headers as a success with
             // what came so far: only the empty line shows that they arrived whole.
-            if (line.empty())
+            if (line.empty()) {
                 self->complete = true;
-            else if (self->keep) {
+                self->redirect = !self->location.empty() && self->code >= 300 && self->code < 400 && self->code != 304;
+            } else if (self->keep) {
                 self->raw += line;
                 self->raw += "\r\n";
             }
@@ -237,12 +258,22 @@ struct BodySink
     bool stopped = false;   // the sink ended the transfer on purpose
     bool failed = false;    // the sink could not take the bytes
     CURL* handle = nullptr; // the transfer's handle while it runs, for the response's headers
+    /// The transfer was ended at the body of a redirect, which nobody reads.
+    bool redirect = false;
+    /// The transfer's headers, while it runs.
+    const HeaderSink* headers = nullptr;
 };
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* user)
 {
     auto* sink = static_cast<BodySink*>(user);
     const size_t n = size * count;
+    // A redirect's body is no page; the connection is given up rather than read to an end that a
+    // hostile server need never send.
+    if (sink->headers && sink->headers->redirect) {
+        sink->redirect = true;
+        return n == 0 ? 1 : 0;
+    }
     try {
         if (sink->Write(data, n))
             return n;
@@ -260,9 +291,63 @@ struct TransferResult
     std::string finalUrl;
     std::string error;
     bool transient = false; ///< the transfer broke off in a way that may pass
+    FetchReach reach = FetchReach::NotSent;
 };
 
-/// Runs one request with the thread's client. `sink` null means HEAD.
+thread_local IHostSlots* t_hostSlots = nullptr;
+
+/// Where a Location value leads from `base`, as curl itself would follow it.
+bool ResolveLocation(const char* base, const std::string& location, std::string& target)
+{
+    CURLU* url = curl_url();
+    if (!url)
+        return false;
+    char* joined = nullptr;
+    const bool ok = curl_url_set(url, CURLUPART_URL, base, 0) == CURLUE_OK &&
+                    curl_url_set(url, CURLUPART_URL, location.c_str(),
+                                 CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE | CURLU_URLENCODE) == CURLUE_OK &&
+                    curl_url_get(url, CURLUPART_URL, &joined, 0) == CURLUE_OK && joined;
+    bool taken = false;
+    if (ok) {
+        try {
+            target = joined;
+            taken = true;
+        } catch (...) {
+        }
+    }
+    curl_free(joined);
+    curl_url_cleanup(url);
+    return taken;
+}
+
+constexpr int kMaxRedirects = 10;
+
+/// How far a failed request got; `answered` when an earlier hop had an answer.
+FetchReach ReachOf(CURLcode rc, bool viaProxy, bool answered)
+{
+    if (answered)
+        return FetchReach::Reached;
+    switch (rc) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return FetchReach::NoProxy;
+    case CURLE_COULDNT_CONNECT:
+        // Through a proxy every connection goes to the proxy.
+        return viaProxy ? FetchReach::NoProxy : FetchReach::NoSite;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return FetchReach::NoSite;
+    case CURLE_ABORTED_BY_CALLBACK: // stopped by the user before anything answered
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_FAILED_INIT:
+    case CURLE_OUT_OF_MEMORY:
+        return FetchReach::NotSent;
+    default:
+        return FetchReach::Reached;
+    }
+}
+
+/// Runs one request with the thread's client, following redirects one hop at a time so that each
+/// hop can wait for a slot of its own host. `sink` null means HEAD.
 TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& headers)
 {
     TransferResult result;
@@ -272,13 +357,15 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
     }
     CInternetClient* client = OpenInternetClient();
     if (!client) {
-        result.error = "no connection could be set up (check the proxy setting)";
+        result.error = "the proxy setting names no usable proxy (check its host and port)";
+        result.reach = FetchReach::NoProxy;
         return result;
     }
     CURL* h = client->Handle();
     TransferWatch watch;
     watch.cancelled = t_cancelled;
     watch.lease = sink ? sink->Lease() : nullptr;
+    const std::chrono::milliseconds limit = std::chrono::seconds(client->RequestTimeoutSeconds());
     if (watch.lease) {
         // curl's own limit would count the waits for memory too.
         watch.limit = std::chrono::seconds(client->RequestTimeoutSeconds());
@@ -293,9 +380,9 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
     guard.publicForTests = TestHooks::PublicAddresses();
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     if (sink) {
         sink->handle = h;
+        sink->headers = &headers;
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteCallback);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, sink);
@@ -306,7 +393,45 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &RedirectGuard::Callback);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, &guard);
-    CURLcode rc = curl_easy_perform(h);
+    std::string target = url;
+    CURLcode rc = CURLE_OK;
+    bool answered = false;
+    for (int redirects = 0;; ++redirects) {
+        if (t_hostSlots) {
+            const auto asked = std::chrono::steady_clock::now();
+            t_hostSlots->Enter(RequestHost(target));
+            // The wait for a host's slot is not the site's slowness.
+            watch.start += std::chrono::steady_clock::now() - asked;
+        }
+        if (!watch.lease && limit.count() > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                limit - (std::chrono::steady_clock::now() - watch.start));
+            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(1, left.count())));
+        }
+        curl_easy_setopt(h, CURLOPT_URL, target.c_str());
+        if (sink)
+            sink->redirect = false;
+        rc = curl_easy_perform(h);
+        const bool cutRedirect = rc == CURLE_WRITE_ERROR && sink && sink->redirect;
+        if ((rc != CURLE_OK || !headers.complete) && !cutRedirect)
+            break;
+        if (!headers.redirect)
+            break;
+        answered = true;
+        if (redirects == kMaxRedirects) {
+            rc = CURLE_TOO_MANY_REDIRECTS;
+            std::snprintf(errorText, sizeof errorText, "Maximum (%d) redirects followed", kMaxRedirects);
+            break;
+        }
+        const char* current = nullptr;
+        if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &current) != CURLE_OK || !current ||
+            !ResolveLocation(current, headers.location, target)) {
+            rc = CURLE_URL_MALFORMAT;
+            std::snprintf(errorText, sizeof errorText, "a redirect to an address that cannot be read");
+            break;
+        }
+        errorText[0] = '\0';
+    }
     if (rc == CURLE_ABORTED_BY_CALLBACK && watch.timedOut) {
         rc = CURLE_OPERATION_TIMEDOUT;
         try {
@@ -330,22 +455,32 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
             result.ok = false;
         }
     }
+    const bool viaProxy = client->ViaProxy();
+    result.reach = result.ok || result.status != 0 ? FetchReach::Reached : ReachOf(rc, viaProxy, answered);
     try {
         const char* effective = nullptr;
         if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
             result.finalUrl = effective;
         result.transient = !result.ok && (rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_RECV_ERROR ||
                                           rc == CURLE_SEND_ERROR || rc == CURLE_GOT_NOTHING);
-        if (!result.ok)
+        if (!result.ok) {
             result.error = sink && sink->failed ? std::string("the page could not be read")
                                                 : DescribeFetchFailure(rc, errorText, headers.complete, guard.refused);
+            // The user's proxy, not the partner, is what could not be reached: say which.
+            if (result.reach == FetchReach::NoProxy)
+                result.error = "the proxy " + client->Proxy() +
+                               (rc == CURLE_COULDNT_RESOLVE_PROXY ? " could not be found" : " refused the connection") +
+                               " (" + (errorText[0] ? std::string(errorText) : curl_easy_strerror(rc)) + ")";
+        }
     } catch (...) {
         // Only the explanation is lost; the outcome stands.
     }
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
     // Drop the pointers into this call's stack before the handle is used again.
-    if (sink)
+    if (sink) {
         sink->handle = nullptr;
+        sink->headers = nullptr;
+    }
     curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, nullptr);
@@ -646,6 +781,27 @@ private:
 
 } // namespace
 
+CHostSlotScope::CHostSlotScope(IHostSlots* slots) : m_outer(t_hostSlots)
+{
+    t_hostSlots = slots;
+}
+
+CHostSlotScope::~CHostSlotScope()
+{
+    t_hostSlots = m_outer;
+}
+
+std::string RequestHost(const std::string& url)
+{
+    CUrlParts parts;
+    if (!ParseHref(nullptr, url, parts))
+        return {};
+    std::string host = parts.host;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    return host;
+}
+
 CFetchCancelScope::CFetchCancelScope(const std::atomic<bool>& cancelled) : m_outer(t_cancelled)
 {
     t_cancelled = &cancelled;
@@ -677,8 +833,8 @@ bool CInternetClient::Configure(const CheckSettings& settings)
         set(curl_easy_setopt(h, CURLOPT_SHARE, share));
     set(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, settings.connectTimeoutSeconds));
     set(curl_easy_setopt(h, CURLOPT_TIMEOUT, settings.requestTimeoutSeconds));
-    set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L));
-    set(curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L));
+    // Redirects are followed by Transfer, one hop at a time.
+    set(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
     set(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L));
@@ -686,6 +842,7 @@ bool CInternetClient::Configure(const CheckSettings& settings)
     // CAINFO replaces only the bundle file; the system's certificate directory (CAPATH) stays.
     if (!settings.caFile.empty())
         set(curl_easy_setopt(h, CURLOPT_CAINFO, settings.caFile.c_str()));
+    m_proxy.clear();
     if (settings.useProxy) {
         m_proxy = settings.proxyHost + ":" + std::to_string(settings.proxyPort);
         set(curl_easy_setopt(h, CURLOPT_PROXY, m_proxy.c_str()));
@@ -727,6 +884,7 @@ bool FetchPageText(const std::string& url, std::string& text, uint32_t& status, 
             outcome->transient = result.transient ||
                                  (result.ok && (result.status == 429 || (result.status >= 500 && result.status < 600)));
             outcome->retryAfter = RetryAfterSeconds(headerSink.raw);
+            outcome->reach = result.reach;
         }
         if (headers && result.status != 0)
             *headers = std::move(headerSink.raw);

@@ -35,6 +35,45 @@ private:
     const std::atomic<bool>* m_outer;
 };
 
+/// Keeps the requests at once to one host within bounds across the fetches of a run. A fetch asks
+/// it before every request it sends, each redirect's included, so a request counts against the
+/// host it really goes to. Set for a thread with CHostSlotScope.
+class IHostSlots
+{
+public:
+    virtual ~IHostSlots() = default;
+    /// Returns when a request to `host` (as RequestHost gives it) may go. The slot the fetch held
+    /// for an earlier request, on another host, is given back before any wait: whoever waits holds
+    /// no slot, so two fetches redirected into each other's host cannot wait for each other.
+    virtual void Enter(const std::string& host) = 0;
+};
+
+/// While one lives, the fetches of its thread ask `slots` (null: nobody) before each request.
+class CHostSlotScope
+{
+public:
+    explicit CHostSlotScope(IHostSlots* slots);
+    ~CHostSlotScope();
+    CHostSlotScope(const CHostSlotScope&) = delete;
+    CHostSlotScope& operator=(const CHostSlotScope&) = delete;
+
+private:
+    IHostSlots* m_outer;
+};
+
+/// The host a request to `url` goes to, lower case, without the port; "" when it has none.
+std::string RequestHost(const std::string& url);
+
+/// How far a request got, which alone tells a partner's fault from the user's side only in bulk:
+/// one partner's name may be gone, but when no site of a run can be reached the network is down.
+enum class FetchReach
+{
+    NotSent, ///< nothing went out: an address that cannot be asked for, or the fetch was stopped
+    Reached, ///< a server answered, or a connection to it was made
+    NoSite,  ///< the site's name did not resolve, or no connection to it could be made
+    NoProxy, ///< the proxy could not be reached (its name, its port, or a proxy setting that is no address)
+};
+
 /// How one request went, for whoever must explain a verdict.
 struct FetchOutcome
 {
@@ -45,6 +84,7 @@ struct FetchOutcome
     bool transient = false;
     /// The final answer's Retry-After in seconds; -1 when it gave none (or a date).
     int retryAfter = -1;
+    FetchReach reach = FetchReach::NotSent;
 };
 
 /// The seconds a Retry-After line of raw response headers asks for; -1 without one, or for a date.

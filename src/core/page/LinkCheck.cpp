@@ -180,6 +180,7 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* eviden
         const bool fetched = FetchPageText(pageUrl, text, httpStatus, &headers, kMaxPageLength, &outcome, &lease);
         if (evidence) {
             evidence->fetched = true;
+            evidence->reach = outcome.reach;
             evidence->httpStatus = static_cast<int>(httpStatus);
             if (outcome.finalUrl != pageUrl)
                 evidence->finalUrl = ClippedEvidence(outcome.finalUrl);
@@ -218,9 +219,13 @@ bool CheckLink(CLink* link, bool& changed, bool datesOnly, CheckEvidence* eviden
         uint32_t status = DecideStatus(findings, *link, OleDateTime::Now(), GetCheckSettings().warningDays);
         // Expiring, expired, missing and nofollow links are reported as they are, whatever
         // robots.txt says; only a link that would otherwise count is held against it.
-        if ((status == StatusOk || status == StatusInvalidText) &&
-            IsBlockedByRobots(pageUrl, robots, evidence ? &evidence->robotsRule : nullptr))
-            status = StatusRobots;
+        if (status == StatusOk || status == StatusInvalidText) {
+            // robots.txt goes without a host slot: the other links of the site may hold them all
+            // while they wait for this very file.
+            const CHostSlotScope noSlots(nullptr);
+            if (IsBlockedByRobots(pageUrl, robots, evidence ? &evidence->robotsRule : nullptr))
+                status = StatusRobots;
+        }
         link->SetStatus(status);
         changed = status != old;
         if (evidence)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/fetch/Fetch.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -63,6 +65,8 @@ struct CheckEvidence
     std::string fetchError; ///< why the page did not count as read ("HTTP status 404", "time-out (...)")
     std::string robotsRule; ///< what in robots.txt shut the page out
     PageFindings findings;  ///< the walk's, when the page was parsed
+    /// How far the request for the page got.
+    FetchReach reach = FetchReach::NotSent;
 
     /// The facts behind `status` (the status the check stored), one a line without line ends:
     /// "fetch: ...", "anchor: <a ...>...</a>", "text: ...", "nofollow: ...", "robots.txt: ...",

@@ -1,6 +1,7 @@
 #include "CheckProgress.h"
 
 #include "core/fetch/CheckSettings.h"
+#include "core/fetch/Fetch.h"
 #include "core/fetch/Url.h"
 #include "core/records/Link.h"
 #include "core/records/LinkStatus.h"
@@ -20,24 +21,13 @@ constexpr std::size_t kLookAhead = 512;
 // once; the bound keeps a wake-up that went astray from costing more than a moment.
 constexpr std::chrono::seconds kStopCheck{1};
 
-// The host a link's page is asked of, lower case, without the port.
-std::string PageHost(const std::string& fromPage)
-{
-    CUrlParts parts;
-    if (!ParseHref(nullptr, NormalizeUrl(fromPage), parts))
-        return {};
-    std::string host = parts.host;
-    std::transform(host.begin(), host.end(), host.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return host;
-}
-
+// The host a link's page is asked of, as the fetch names the host of each request.
 std::vector<std::string> HostsOf(const std::vector<CLink*>& links)
 {
     std::vector<std::string> hosts;
     hosts.reserve(links.size());
     for (const CLink* link : links)
-        hosts.push_back(PageHost(link->GetFromPage()));
+        hosts.push_back(RequestHost(NormalizeUrl(link->GetFromPage())));
     return hosts;
 }
 
@@ -86,18 +76,18 @@ bool CheckProgress::HostIsFree(const std::string& host, Clock::time_point now) c
     if (found == m_hosts.end())
         return true;
     const HostState& state = found->second;
-    return state.inFlight < (state.limit > 0 ? state.limit : m_perSite) && now >= state.notBefore;
+    return state.inFlight < m_perSite && now >= state.notBefore;
 }
 
-void CheckProgress::Occupy(std::size_t place)
+void CheckProgress::Occupy(const std::string& host)
 {
-    if (const std::string& host = HostOf(place); !host.empty())
+    if (!host.empty())
         ++m_hosts[host].inFlight;
 }
 
-void CheckProgress::Release(std::size_t place)
+void CheckProgress::Release(const std::string& host)
 {
-    if (const std::string& host = HostOf(place); !host.empty())
+    if (!host.empty())
         --m_hosts[host].inFlight;
     m_slotFreed.notify_all();
 }
@@ -106,7 +96,27 @@ TakenLink CheckProgress::Hold(CLink* link, std::size_t place, bool isRetry)
 {
     // A copy, so that whoever shows it never reads a record a worker writes.
     m_held.emplace(place, link->GetFromPage());
-    return {link, place, isRetry, m_outcomes[place]};
+    return {link, place, isRetry, m_outcomes[place], HostOf(place), nullptr};
+}
+
+void CheckProgress::MoveSlot(TakenLink& taken, const std::string& host)
+{
+    std::unique_lock lock(m_lock);
+    if (host == taken.slotHost)
+        return;
+    Release(taken.slotHost);
+    taken.slotHost.clear();
+    for (;;) {
+        const auto now = Clock::now();
+        if (m_cancel.load() || HostIsFree(host, now))
+            break;
+        auto wakeAt = now + kStopCheck;
+        if (const auto found = m_hosts.find(host); found != m_hosts.end() && found->second.notBefore > now)
+            wakeAt = std::min(wakeAt, found->second.notBefore);
+        m_slotFreed.wait_until(lock, wakeAt);
+    }
+    Occupy(host);
+    taken.slotHost = host;
 }
 
 std::optional<TakenLink> CheckProgress::TakeNext()
@@ -134,7 +144,7 @@ std::optional<TakenLink> CheckProgress::TakeNext()
                 continue;
             }
             m_queue.erase(m_queue.begin() + static_cast<std::ptrdiff_t>(i));
-            Occupy(place);
+            Occupy(host);
             return Hold(link, place, false);
         }
         if (m_queue.empty()) {
@@ -150,7 +160,7 @@ std::optional<TakenLink> CheckProgress::TakeNext()
             if (first != m_retries.end()) {
                 retry = *first;
                 m_retries.erase(first);
-                Occupy(retry.place);
+                Occupy(HostOf(retry.place));
                 break;
             }
         }
@@ -162,7 +172,7 @@ std::optional<TakenLink> CheckProgress::TakeNext()
     m_waiting.fetch_sub(1);
     if (m_cancel.load()) {
         // A link taken after Stop stays as it was.
-        Release(retry.place);
+        Release(HostOf(retry.place));
         return std::nullopt;
     }
     return Hold(retry.link, retry.place, true);
@@ -172,19 +182,37 @@ void CheckProgress::Finish(TakenLink taken, RetryRequest retry)
 {
     std::lock_guard lock(m_lock);
     m_held.erase(taken.place);
-    if (const std::string& host = HostOf(taken.place); !host.empty() && retry.askedToWait) {
-        // It said how long to leave it alone: one request at a time from now on.
+    const auto now = Clock::now();
+    auto due = now + std::chrono::seconds(std::max(retry.seconds, 0));
+    if (const std::string& host = taken.slotHost; !host.empty() && retry.askedToWait) {
+        // One rest per host: the answers that come while it rests make it as long as the longest
+        // asked, and every link of the host waits for it. Once it is over the host is not left
+        // alone again; a link that asks for patience then waits its own time while the host's
+        // other links go on, so those waits overlap. A site under maintenance would otherwise keep
+        // the run waiting a rest for each of its links.
         HostState& state = m_hosts[host];
-        state.limit = 1;
-        state.notBefore = Clock::now() + std::chrono::seconds(retry.seconds);
+        if (!state.rested || now < state.notBefore) {
+            state.notBefore = std::max(state.notBefore, due);
+            state.rested = true;
+            due = state.notBefore;
+        }
     }
-    Release(taken.place);
+    Release(taken.slotHost);
     LinkCheckOutcome& outcome = m_outcomes[taken.place];
     outcome = std::move(taken.outcome);
+    if (outcome.reach == FetchReach::Reached)
+        m_reachedAny = true;
+    if (taken.setAside) {
+        m_unreachedHosts.insert(HostOf(taken.place));
+        m_setAside.emplace_back(taken.place, std::move(taken.setAside));
+    }
+    // Once a partner answered the run counts: what was set aside need not wait for its end.
+    if (m_reachedAny)
+        TellSetAside();
     // One more try at most, and none in a run that tries each link once.
     if (retry.seconds >= 0 && !taken.isRetry && m_retryFailures) {
         outcome.firstFailure = std::move(retry.failure);
-        m_retries.push_back({taken.link, taken.place, Clock::now() + std::chrono::seconds(retry.seconds)});
+        m_retries.push_back({taken.link, taken.place, due});
         m_waiting.fetch_add(1);
         return;
     }
@@ -217,4 +245,74 @@ std::vector<std::size_t> CheckProgress::QueuedPlaces() const
     for (const auto& entry : m_queue)
         places.push_back(entry.second);
     return places;
+}
+
+LinkCheckSnapshot LinkCheckSnapshot::Of(const CLink& link)
+{
+    return {link.GetStatus(), link.GetCurrentPR(), link.GetPreviousPR(), link.GetExternalLinks()};
+}
+
+void LinkCheckSnapshot::RestoreInto(CLink& link) const
+{
+    link.SetStatus(status);
+    link.SetCurrentPR(currentPR);
+    link.SetPreviousPR(previousPR);
+    link.SetExternalLinks(externalLinks);
+}
+
+void CheckProgress::TellSetAside()
+{
+    if (m_recorder && *m_recorder)
+        for (const auto& entry : m_setAside)
+            (*m_recorder)(*entry.second->link, &entry.second->evidence);
+    m_setAside.clear();
+}
+
+namespace {
+
+// What went wrong without curl's words: "the proxy 127.0.0.1:3999 refused the connection".
+std::string FirstClause(const std::string& error)
+{
+    return error.substr(0, error.find(" ("));
+}
+
+} // namespace
+
+std::string CheckProgress::Settle()
+{
+    std::lock_guard lock(m_lock);
+    if (m_settled)
+        return *m_settled;
+    // In list order, as the workers' order is chance.
+    std::sort(m_setAside.begin(), m_setAside.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const SetAsideCheck* proxy = nullptr;
+    for (const auto& entry : m_setAside)
+        if (!proxy && entry.second->evidence.reach == FetchReach::NoProxy)
+            proxy = entry.second.get();
+    const bool userSide = !m_reachedAny && !m_setAside.empty() && (proxy || m_unreachedHosts.size() >= 2);
+    std::string reason;
+    if (!userSide) {
+        // A site that could not be reached counts against its links, as any other failure does.
+        TellSetAside();
+    } else {
+        for (const auto& [place, check] : m_setAside) {
+            check->before.RestoreInto(*check->link);
+            LinkCheckOutcome& outcome = m_outcomes[place];
+            outcome.checked = false;
+            outcome.statusChanged = false;
+            outcome.prChanged = false;
+        }
+        if (proxy) {
+            reason = FirstClause(proxy->evidence.fetchError);
+        } else {
+            const auto& [place, check] = m_setAside.front();
+            reason = "no partner site could be reached, the network seems to be down (" + HostOf(place) + ": " +
+                     FirstClause(check->evidence.fetchError) + ")";
+        }
+        reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+        reason += "; nothing was changed";
+    }
+    m_setAside.clear();
+    m_settled = reason;
+    return reason;
 }

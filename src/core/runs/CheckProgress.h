@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/fetch/Fetch.h"
 #include "core/page/LinkCheck.h"
 #include "core/page/Robots.h"
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,8 +30,31 @@ struct LinkCheckOutcome
     bool prChanged = false;
     uint32_t oldStatus = 0;
     int oldPR = -1;
-    bool retried = false;     ///< the first try failed in a way that may pass; a second one decided
-    std::string firstFailure; ///< what the first try of a retried link met ("HTTP status 503")
+    bool retried = false;                   ///< the first try failed in a way that may pass; a second one decided
+    std::string firstFailure;               ///< what the first try of a retried link met ("HTTP status 503")
+    FetchReach reach = FetchReach::NotSent; ///< how far the deciding try's request got
+};
+
+/// What a check may change in a link, as it was before the check.
+struct LinkCheckSnapshot
+{
+    uint32_t status = 0;
+    int32_t currentPR = -1;
+    int32_t previousPR = -1;
+    int32_t externalLinks = 0;
+
+    static LinkCheckSnapshot Of(const CLink& link);
+    /// Puts the link back (a rank of -1 cannot be put back once a lookup gave one).
+    void RestoreInto(CLink& link) const;
+};
+
+/// A check that could not ask for its page at all (no name, no connection, no proxy), with the
+/// link as it was before: set aside until the run knows whether the user's own network was down.
+struct SetAsideCheck
+{
+    CLink* link = nullptr;
+    LinkCheckSnapshot before;
+    CheckEvidence evidence;
 };
 
 /// How a run treats its links; fixed when the run is made.
@@ -52,6 +77,10 @@ struct TakenLink
     std::size_t place = 0;
     bool isRetry = false;
     LinkCheckOutcome outcome;
+    /// The host whose slot the link holds: its page's, or where a redirect took the request.
+    std::string slotHost;
+    /// Filled by the worker when the page could not be asked for at all.
+    std::unique_ptr<SetAsideCheck> setAside;
 };
 
 /// The state a run shares between its workers and whoever shows the progress: the links still to
@@ -59,9 +88,11 @@ struct TakenLink
 /// and one outcome per link. The counts are read from any thread without waiting; everything
 /// else changes only here, under one lock.
 ///
-/// A host is never given more requests at once than its limit (the run's per-site number, or one
-/// after it asked for patience with a 429 or 503 and Retry-After), and not before the time it
-/// named.
+/// A host is never given more requests at once than the run's per-site number, a redirect's
+/// requests counted against the host they go to. A host that asks for patience (a 429 or 503 with
+/// Retry-After) rests once: none of its links goes until the time it named, the longest any of
+/// its answers named meanwhile, and then they go together again. Later requests for patience from
+/// it are kept by the links that met them, each waiting for its own one more try.
 class CheckProgress
 {
 public:
@@ -99,11 +130,25 @@ public:
     /// may be asked again, or Stop. The link counts against its host and its From page is the
     /// one being checked until Finish. Nothing when there is nothing left, or after Stop.
     std::optional<TakenLink> TakeNext();
-    /// The worker is done with `taken`: its host slot is given back (and the host limited to one
-    /// request, left alone for the seconds it named, when `retry` says it asked for patience).
-    /// When `retry` asks for one more try (seconds >= 0) on a first try in a run that retries,
-    /// the link waits for it; otherwise it counts as checked with `taken.outcome`.
+    /// The worker holding `taken` is about to send a request to `host`: returns once one may go,
+    /// with the link's slot moved there. The slot on another host is given back before the wait,
+    /// so no worker waits while holding one. After Cancel it returns at once, since the worker
+    /// finishes the link it holds.
+    void MoveSlot(TakenLink& taken, const std::string& host);
+    /// The worker is done with `taken`: its host slot is given back, and the host that answered
+    /// rests when `retry` says it asked for patience and has not rested yet. When `retry` asks for
+    /// one more try (seconds >= 0) on a first try in a run that retries, the link waits for it (for
+    /// the end of its host's rest while the host rests); otherwise it counts as checked with
+    /// `taken.outcome`.
     void Finish(TakenLink taken, RetryRequest retry);
+
+    /// Once no worker runs any more. A run none of whose requests reached a partner, where every
+    /// failure was on the user's side, changed nothing: the proxy could not be reached, or neither
+    /// name nor connection could be had for two sites or more (one site alone may just be down).
+    /// Then every link is put back as it was, counts as not checked, and the reason is returned
+    /// ("The proxy 127.0.0.1:3999 refused the connection; nothing was changed"). Otherwise the
+    /// checks still set aside are told to the recorder and "" is returned. Only the first call acts.
+    std::string Settle();
 
     /// robots.txt is fetched once per site within one run.
     CRobotsCache& Robots() { return m_robots; }
@@ -120,15 +165,17 @@ private:
     struct HostState
     {
         int inFlight = 0;
-        int limit = 0; ///< 0: m_perSite
-        std::chrono::steady_clock::time_point notBefore{};
+        std::chrono::steady_clock::time_point notBefore{}; ///< the end of its rest
+        bool rested = false;
     };
 
     const std::string& HostOf(std::size_t place) const;
     bool HostIsFree(const std::string& host, std::chrono::steady_clock::time_point now) const;
-    /// Counts the link at `place` against its host, or gives its slot back; with m_lock held.
-    void Occupy(std::size_t place);
-    void Release(std::size_t place);
+    /// Counts a request against `host`, or gives its slot back; with m_lock held.
+    void Occupy(const std::string& host);
+    void Release(const std::string& host);
+    /// Tells the recorder of the checks set aside, which count after all; with m_lock held.
+    void TellSetAside();
     /// Hands the link to a worker: its page is the one being checked; with m_lock held.
     TakenLink Hold(CLink* link, std::size_t place, bool isRetry);
 
@@ -156,6 +203,12 @@ private:
     std::map<std::size_t, std::string> m_held;
     /// By place; a link's entry is written only by Finish, under m_lock.
     std::vector<LinkCheckOutcome> m_outcomes;
+    /// Whether any try reached a partner, the checks set aside with their places (told to the
+    /// recorder as soon as one did), and the hosts of their pages; guarded by m_lock.
+    bool m_reachedAny = false;
+    std::vector<std::pair<std::size_t, std::unique_ptr<SetAsideCheck>>> m_setAside;
+    std::set<std::string> m_unreachedHosts;
+    std::optional<std::string> m_settled;
 
     CRobotsCache m_robots;
     const std::shared_ptr<const CheckRecorder> m_recorder;

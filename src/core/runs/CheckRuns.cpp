@@ -1,6 +1,7 @@
 #include "CheckRuns.h"
 
 #include "core/fetch/CheckSettings.h"
+#include "core/fetch/Fetch.h"
 #include "core/page/LinkCheck.h"
 #include "core/pagerank/PageRank.h"
 #include "core/records/Link.h"
@@ -12,6 +13,18 @@
 #include <system_error>
 
 namespace {
+
+// A worker's fetches ask the run for a slot of each host they send a request to.
+class CRunSlots final : public IHostSlots
+{
+public:
+    CRunSlots(CheckProgress& progress, TakenLink& taken) : m_progress(progress), m_taken(taken) {}
+    void Enter(const std::string& host) override { m_progress.MoveSlot(m_taken, host); }
+
+private:
+    CheckProgress& m_progress;
+    TakenLink& m_taken;
+};
 
 // Takes links until there are none left or the run is cancelled; checks each page and then its
 // PageRank, on this thread.
@@ -29,15 +42,25 @@ void CheckWorker(CheckProgress& progress)
         try {
             const CheckRecorder* recorder = progress.Recorder();
             CheckEvidence evidence;
+            // What the link was, in case this check must be taken back (see Settle).
+            const LinkCheckSnapshot before = LinkCheckSnapshot::Of(*link);
             // The first try of a page that fails in a way that may pass stores nothing: only the
             // second one decides, so one bad moment of a partner's server is no change to report.
             const bool mayRetry = !taken->isRetry && progress.RetriesFailures();
-            outcome.pageChecked = CheckLink(link, outcome.statusChanged, false, recorder ? &evidence : nullptr,
-                                            &progress.Robots(), mayRetry ? &retry : nullptr);
+            {
+                CRunSlots slots(progress, *taken);
+                const CHostSlotScope slotScope(&slots);
+                outcome.pageChecked = CheckLink(link, outcome.statusChanged, false, &evidence, &progress.Robots(),
+                                                mayRetry ? &retry : nullptr);
+            }
+            outcome.reach = evidence.reach;
             if (retry.seconds < 0) {
                 CheckPageRank(link, outcome.prChanged);
+                const bool unreached = evidence.reach == FetchReach::NoSite || evidence.reach == FetchReach::NoProxy;
                 // After the PageRank step, so that what is kept holds the whole check.
-                if (recorder && evidence.fetched)
+                if (unreached)
+                    taken->setAside = std::make_unique<SetAsideCheck>(SetAsideCheck{link, before, std::move(evidence)});
+                else if (recorder && evidence.fetched)
                     (*recorder)(*link, &evidence);
             }
         } catch (const std::exception&) {
@@ -102,6 +125,7 @@ void CCheckRun::Wait()
         if (t.joinable())
             t.join();
     m_threads.clear();
+    m_nothingReached = m_progress.Settle();
     m_finished.store(true);
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -32,8 +33,10 @@ public:
     void CheckOnThisThread();
     /// Workers finish the link they hold and take no more. Safe from any thread.
     void Cancel();
-    /// Returns when every worker has ended.
+    /// Returns when every worker has ended, and the run has settled (CheckProgress::Settle).
     void Wait();
+    /// After Wait: why the run changed nothing, "" when it counts.
+    const std::string& NothingReached() const { return m_nothingReached; }
     bool IsFinished() const { return m_finished.load(); }
 
     const CheckProgress& Progress() const { return m_progress; }
@@ -47,6 +50,7 @@ private:
     std::vector<std::thread> m_threads;
     std::mutex m_gate;
     bool m_go = false; ///< guarded by m_gate
+    std::string m_nothingReached;
     std::atomic<bool> m_finished{false};
 };
 

@@ -3,6 +3,7 @@
 #include "Workspace.h"
 
 #include "core/mail/Notifications.h"
+#include "core/platform/TerminalText.h"
 #include "core/records/LinkStatus.h"
 #include "core/runs/CheckRuns.h"
 
@@ -58,7 +59,9 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
         m_run = nullptr;
     }
     const CheckProgress& progress = run.Progress();
-    report.checked = progress.Done();
+    report.nothingReached = run.NothingReached();
+    // A run whose checks were all taken back checked nothing; its links count as not reached.
+    report.checked = report.nothingReached.empty() ? progress.Done() : 0;
     report.cancelled = progress.IsCancelled();
 
     const NotificationLists lists = CollectScheduledResults(all, progress.Outcomes(), m_options.GetWarningDays());
@@ -71,13 +74,14 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
             const LinkCheckOutcome& o = outcomes[i];
             const CLink& link = *all[i];
             if (o.checked && o.retried && link.GetStatus() != StatusCantOpen)
-                std::printf("%s -> %s: answered when tried again (first try: %s)\n", link.GetFromPage().c_str(),
-                            link.GetToPage().c_str(), o.firstFailure.c_str());
+                PrintEscaped(stdout, "%s -> %s: answered when tried again (first try: %s)\n",
+                             link.GetFromPage().c_str(), link.GetToPage().c_str(), o.firstFailure.c_str());
             if (!o.checked || (!o.statusChanged && o.oldPR == link.GetCurrentPR()))
                 continue;
-            std::printf("%s -> %s: %s -> %s, PageRank %s -> %s\n", link.GetFromPage().c_str(), link.GetToPage().c_str(),
-                        GetStatusName(o.oldStatus).c_str(), GetStatusName(link.GetStatus()).c_str(),
-                        PrText(o.oldPR).c_str(), PrText(link.GetCurrentPR()).c_str());
+            PrintEscaped(stdout, "%s -> %s: %s -> %s, PageRank %s -> %s\n", link.GetFromPage().c_str(),
+                         link.GetToPage().c_str(), GetStatusName(o.oldStatus).c_str(),
+                         GetStatusName(link.GetStatus()).c_str(), PrText(o.oldPR).c_str(),
+                         PrText(link.GetCurrentPR()).c_str());
         }
     }
 
@@ -109,8 +113,11 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
                              : report.mailResult > 0                         ? "letter not sent"
                              : report.cancelled                              ? "stopped, no letter"
                                                                              : "no letter needed";
-        std::printf("checked %d of %zu links: %zu changed, %zu expiring; %s\n", report.checked, all.size(),
-                    report.changed, report.expiring, letter);
+        if (!report.nothingReached.empty())
+            PrintEscaped(stdout, "checked none of %zu links: %s\n", all.size(), report.nothingReached.c_str());
+        else
+            PrintEscaped(stdout, "checked %d of %zu links: %zu changed, %zu expiring; %s\n", report.checked, all.size(),
+                         report.changed, report.expiring, letter);
     }
     return report;
 }

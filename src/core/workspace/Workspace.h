@@ -28,6 +28,9 @@ struct ScheduledCheckReport
     std::size_t expiring = 0;
     int mailResult = -1;     ///< -1 no letter was due; else SendNotification's 0, 1 or 2
     std::string mailProblem; ///< why the letter did not go out, on one line (server reply included)
+    /// Why the run changed nothing and sent nothing, the user's own network being down; "" when it
+    /// counts.
+    std::string nothingReached;
 };
 
 /// What one program folder holds for a running Orvex: the settings of "ORX.cfg", the database

@@ -49,6 +49,12 @@ void CheckLinkNow(QWidget* parent, CLink* link)
                                               });
     if (outcome.cancelled)
         return;
+    run.Wait(); // settles the run: a page that could not be asked for at all is told only now
+    // The proxy could not be reached: the link stays as it was, and the user hears why.
+    if (const std::string& why = run.NothingReached(); !why.empty()) {
+        MessageBox::Warn(parent, QString::fromStdString(why));
+        return;
+    }
     *link = checked;
     if (recorder && evidence)
         (*recorder)(*link, &*evidence);

@@ -67,6 +67,11 @@ CheckRunSummary CLinksCheckProgressDlg::GetSummary() const
     return SummarizeCheckRun(m_run->Links(), m_run->Progress().Outcomes(), m_stopped);
 }
 
+QString CLinksCheckProgressDlg::NothingReached() const
+{
+    return QString::fromStdString(m_run->NothingReached());
+}
+
 QString CLinksCheckProgressDlg::GetCheckedText() const
 {
     return m_checkedLabel->text();

@@ -29,6 +29,9 @@ public:
     int GetDone() const;
     /// What the run did; complete once exec() has returned.
     CheckRunSummary GetSummary() const;
+    /// Once exec() has returned: why the run changed nothing (the user's own network was down), ""
+    /// when it counts.
+    QString NothingReached() const;
     /// For tests: the run's poll interval.
     void SetTickInterval(int milliseconds);
 

@@ -457,6 +457,13 @@ void CMainFrame::OnCheckLinks(const std::vector<CLink*>& links)
         m_refreshTimer->start(kRefreshIntervalMs);
     RefreshFilters();
     FillList(false);
+    // Every link was put back as it was: the run says why rather than what it found.
+    if (const QString why = dialog.NothingReached(); !why.isEmpty()) {
+        statusBar()->showMessage(why, kSummaryShownMs);
+        MessageBox::Warn(this, why);
+        m_view->GetList()->setFocus();
+        return;
+    }
     const CheckRunSummary summary = dialog.GetSummary();
     const int shownChanged = SelectLinksInList(*m_view, summary.changedLinks);
     QString message = CheckSummaryText(summary);

@@ -1,6 +1,6 @@
 // A run is polite to each partner site: never more than "CheckPerSite" requests at once to one
-// host, the links of one host spread over the run, and a host that asks for patience (429 or
-// 503 with Retry-After) left alone as long as it asked and then asked one page at a time. The
+// host, wherever a redirect takes them, the links of one host spread over the run, and a host
+// that asks for patience (429 or 503 with Retry-After) left alone once as long as it asked. The
 // verdicts stay what one worker would give.
 #include "RunLinks.h"
 #include "core/fetch/CheckSettings.h"
@@ -58,11 +58,11 @@ public:
         const auto found = m_requests.find(host + ".localhost");
         return found == m_requests.end() ? decltype(m_requests)::mapped_type() : found->second;
     }
-    /// The first request of this page is answered 503 with "Retry-After: seconds".
-    void RefuseOnce(const std::string& target, int seconds)
+    /// Every page of `host` is answered 503 with "Retry-After: seconds", as a site under maintenance.
+    void Maintain(const std::string& host, int seconds)
     {
         std::lock_guard lock(m_lock);
-        m_refuse[target] = seconds;
+        m_down[host + ".localhost"] = seconds;
     }
 
 private:
@@ -76,30 +76,33 @@ private:
         }
         const std::string host = request.hostHeader.substr(0, request.hostHeader.find(':'));
         const auto begin = Clock::now();
-        int refuseFor = -1;
         {
             std::lock_guard lock(m_lock);
             const int now = ++m_inFlight[host];
             m_maxInFlight[host] = std::max(m_maxInFlight[host], now);
             m_maxOverall = std::max(m_maxOverall, ++m_overall);
-            if (const auto found = m_refuse.find(request.target); found != m_refuse.end()) {
-                refuseFor = found->second;
-                m_refuse.erase(found);
-            }
+            if (const auto found = m_down.find(host); found != m_down.end())
+                response.extraHeaders = "Retry-After: " + std::to_string(found->second) + "\r\n";
         }
-        // A refusal comes at once, while the other pages of the host are still on their way.
-        if (refuseFor < 0)
-            std::this_thread::sleep_for(m_delay);
+        std::this_thread::sleep_for(m_delay);
         {
             std::lock_guard lock(m_lock);
             --m_inFlight[host];
             --m_overall;
             m_requests[host].emplace_back(begin, Clock::now());
         }
-        if (refuseFor >= 0) {
+        if (!response.extraHeaders.empty()) {
             response.status = 503;
-            response.extraHeaders = "Retry-After: " + std::to_string(refuseFor) + "\r\n";
-            response.body = std::make_shared<const std::string>("busy");
+            response.body = std::make_shared<const std::string>("down for maintenance");
+            return response;
+        }
+        // "/to-HOST/page" sends the client to that page on HOST.
+        if (request.target.starts_with("/to-")) {
+            const std::size_t slash = request.target.find('/', 4);
+            response.status = 302;
+            response.extraHeaders =
+                "Location: " + Url(request.target.substr(4, slash - 4), request.target.substr(slash)) + "\r\n";
+            response.body = std::make_shared<const std::string>("moved");
             return response;
         }
         if (request.target.find("gone") != std::string::npos)
@@ -119,12 +122,23 @@ private:
     int m_overall = 0;
     int m_maxOverall = 0;
     std::map<std::string, std::vector<std::pair<Clock::time_point, Clock::time_point>>> m_requests;
-    std::map<std::string, int> m_refuse;
+    std::map<std::string, int> m_down;
     CLocalHttpServer m_server;
 };
 
 using runlinks::MakeLinks;
 using runlinks::Pointers;
+
+// Waits for the run, or stops it after `bound`: a run that hangs fails its test, not the suite.
+bool EndsWithin(CCheckRun& run, std::chrono::seconds bound)
+{
+    auto ended = std::async(std::launch::async, [&run] { run.Wait(); });
+    if (ended.wait_for(bound) == std::future_status::ready)
+        return true;
+    run.Cancel();
+    ended.wait();
+    return false;
+}
 
 class CheckPolitenessTest : public testing::Test
 {
@@ -182,40 +196,80 @@ TEST_F(CheckPolitenessTest, ManyPagesInFlightButNeverMoreThanPerSiteToOneHostAnd
     EXPECT_GE(site.MaxInFlightOverall(), 8);
 }
 
-TEST_F(CheckPolitenessTest, AHostThatAsksForPatienceIsLeftAloneThenAskedOnePageAtATime)
+// A site under maintenance answers every request 503 with "Retry-After: 1". It is left alone once,
+// for the second it asked, and then its links go together, two at once as the limit says. The
+// links first asked after the rest wait for their one more try side by side, so the host sees two
+// quiet spells whatever the number of links, not one for each.
+TEST_F(CheckPolitenessTest, AHostThatAsksForPatienceRestsOnceThenItsLinksGoTogether)
 {
-    CMultiHostSite site(std::chrono::milliseconds(60));
+    CMultiHostSite site(std::chrono::milliseconds(100));
+    site.Maintain("down", 1);
     std::vector<std::string> pages;
-    for (int i = 0; i < 8; ++i)
-        pages.push_back(site.Url("slow", "/page" + std::to_string(i) + ".html"));
-    site.RefuseOnce("/page0.html", 1);
-    Use(8, 4);
+    for (int i = 0; i < 6; ++i)
+        pages.push_back(site.Url("down", "/page" + std::to_string(i) + ".html"));
+    Use(6, 2);
     auto links = MakeLinks(pages);
     CCheckRun run(Pointers(links));
     ASSERT_TRUE(run.Start());
-    run.Wait();
+    ASSERT_TRUE(EndsWithin(run, std::chrono::seconds(30)));
+    for (const auto& link : links)
+        EXPECT_EQ(link->GetStatus(), uint32_t(StatusCantOpen)) << link->GetFromPage();
+
+    auto requests = site.Requests("down");
+    ASSERT_EQ(requests.size(), 12u); // every link twice
+    std::sort(requests.begin(), requests.end());
+    EXPECT_LE(site.MaxInFlight("down"), 2);
+    // The host's idle spells: from the end of everything asked so far to the next request.
+    std::vector<std::chrono::milliseconds> rests;
+    Clock::time_point idleFrom = requests.front().second;
+    bool togetherAfterRest = false;
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        if (requests[i].first > idleFrom + std::chrono::milliseconds(500))
+            rests.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].first - idleFrom));
+        else if (!rests.empty() && requests[i].first < requests[i - 1].second)
+            togetherAfterRest = true;
+        idleFrom = std::max(idleFrom, requests[i].second);
+    }
+    ASSERT_FALSE(rests.empty());
+    EXPECT_LE(rests.size(), 2u) << "a rest for each link";
+    EXPECT_GE(rests.front(), std::chrono::milliseconds(900)) << "the second it asked for was not given";
+    EXPECT_TRUE(togetherAfterRest) << "one request at a time after the rest";
+}
+
+// Pages on twelve hosts that all redirect to one: the requests that land there count against it,
+// two at once at most. Two hosts with one slot each that redirect into each other do not stop the
+// run, since nobody waits for a slot while holding one.
+TEST_F(CheckPolitenessTest, ARedirectCountsAgainstTheHostItLandsOn)
+{
+    CMultiHostSite site(std::chrono::milliseconds(100));
+    std::vector<std::string> pages;
+    for (int i = 0; i < 12; ++i)
+        pages.push_back(site.Url("p" + std::to_string(i), "/to-hub/page" + std::to_string(i) + ".html"));
+    Use(12, 2);
+    auto links = MakeLinks(pages);
+    CCheckRun run(Pointers(links));
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(EndsWithin(run, std::chrono::seconds(30)));
     for (const auto& link : links)
         EXPECT_EQ(link->GetStatus(), uint32_t(StatusOk)) << link->GetFromPage();
+    EXPECT_EQ(site.Requests("hub").size(), 12u);
+    EXPECT_LE(site.MaxInFlight("hub"), 2);
+    EXPECT_GE(site.MaxInFlightOverall(), 4) << "the pages' own hosts were not asked side by side";
 
-    const auto requests = site.Requests("slow");
-    ASSERT_EQ(requests.size(), 9u); // the refused page once more
-    // The refusal is the first answer to end. Once the client has it (a few milliseconds), nothing
-    // begins within the second it asked for, and from then on one request at a time.
-    Clock::time_point refused = requests.front().second;
-    for (const auto& r : requests)
-        refused = std::min(refused, r.second);
-    std::vector<std::pair<Clock::time_point, Clock::time_point>> after;
-    for (const auto& r : requests)
-        if (r.first >= refused + std::chrono::milliseconds(30))
-            after.push_back(r);
-    ASSERT_FALSE(after.empty());
-    std::sort(after.begin(), after.end());
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        EXPECT_GE(after[i].first - refused, std::chrono::milliseconds(950)) << i;
-        if (i > 0) {
-            EXPECT_GE(after[i].first, after[i - 1].second) << "two requests at once after the 503, " << i;
-        }
+    std::vector<std::string> crossed;
+    for (int i = 0; i < 6; ++i) {
+        crossed.push_back(site.Url("a", "/to-b/page" + std::to_string(i) + ".html"));
+        crossed.push_back(site.Url("b", "/to-a/page" + std::to_string(i) + ".html"));
     }
+    Use(8, 1);
+    auto crossedLinks = MakeLinks(crossed);
+    CCheckRun crossedRun(Pointers(crossedLinks));
+    ASSERT_TRUE(crossedRun.Start());
+    ASSERT_TRUE(EndsWithin(crossedRun, std::chrono::seconds(30))) << "the redirects waited for each other";
+    for (const auto& link : crossedLinks)
+        EXPECT_EQ(link->GetStatus(), uint32_t(StatusOk)) << link->GetFromPage();
+    EXPECT_LE(site.MaxInFlight("a"), 1);
+    EXPECT_LE(site.MaxInFlight("b"), 1);
 }
 
 // Stop with 64 pages in flight and more workers waiting for a host slot: the run ends once the
@@ -245,8 +299,8 @@ TEST_F(CheckPolitenessTest, StopEndsAWideRunWithThePagesInFlight)
 }
 
 // The scheduling alone, without a server: a busy host's link waits while other links go, a freed
-// slot is what lets it go, a host that asked for patience is handed one link at a time, and a
-// link gets one more try at most.
+// slot is what lets it go, a host that asked for patience is handed nothing until its rest is
+// over, and a link gets one more try at most.
 TEST(CheckProgressSlots, AHostIsNeverHandedMoreLinksAtOnceThanItsLimit)
 {
     auto links = MakeLinks({"http://a.localhost/0", "http://a.localhost/1", "http://a.localhost/2",
@@ -265,7 +319,10 @@ TEST(CheckProgressSlots, AHostIsNeverHandedMoreLinksAtOnceThanItsLimit)
         return pending[i].wait_for(std::chrono::milliseconds(150)) == std::future_status::timeout;
     };
     const auto handed = [&](std::size_t i) {
-        EXPECT_EQ(pending[i].wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        if (pending[i].wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "no link handed within 5 s";
+            progress.Cancel();
+        }
         return pending[i].get();
     };
 
@@ -278,24 +335,24 @@ TEST(CheckProgressSlots, AHostIsNeverHandedMoreLinksAtOnceThanItsLimit)
     EXPECT_TRUE(stillWaits(third)) << "a third link of a at once";
     progress.Finish(std::move(*b3), {});
     EXPECT_TRUE(stillWaits(third)) << "a slot of b went to a";
-    // a asks for patience: from now on one at a time, and a1 is still in flight.
-    progress.Finish(std::move(*a0), RetryRequest{0, "HTTP status 503", true});
+    // a asks for patience: it rests a second, free slot or not, and then its links go two at once.
+    progress.Finish(std::move(*a0), RetryRequest{1, "HTTP status 503", true});
     EXPECT_EQ(progress.WaitingForRetry(), 1);
-    EXPECT_TRUE(stillWaits(third)) << "two links of a after it asked for patience";
     progress.Finish(std::move(*a1), {});
+    EXPECT_TRUE(stillWaits(third)) << "a link of a while it rests";
     std::optional<TakenLink> a2 = handed(third);
     ASSERT_TRUE(a2);
     EXPECT_EQ(a2->place, 2u);
-
-    const std::size_t fifth = takeLater();
-    EXPECT_TRUE(stillWaits(fifth));
-    progress.Finish(std::move(*a2), {});
-    std::optional<TakenLink> a4 = handed(fifth);
+    std::optional<TakenLink> a4 = handed(takeLater());
     ASSERT_TRUE(a4);
     EXPECT_EQ(a4->place, 4u);
+    // The retry was due at the rest's end; it waits only for a slot.
+    const std::size_t sixth = takeLater();
+    EXPECT_TRUE(stillWaits(sixth)) << "a third request to a at once";
+    progress.Finish(std::move(*a2), {});
     progress.Finish(std::move(*a4), {});
 
-    std::optional<TakenLink> retry = progress.TakeNext();
+    std::optional<TakenLink> retry = handed(sixth);
     ASSERT_TRUE(retry);
     EXPECT_EQ(retry->place, 0u);
     EXPECT_TRUE(retry->isRetry);

@@ -1,6 +1,7 @@
 // Check runs over many links: five workers at most, Stop, per-link outcomes in list order, the
 // letter lists of the unattended run and the date refresh, and how runs and the refresh keep
 // out of each other's way.
+#include "fakes/FakeServers.h"
 #include "fakes/LocalHttpServer.h"
 #include "unit/TestSupport.h"
 
@@ -474,6 +475,88 @@ TEST_F(CheckRunsTest, APassingFailureIsTriedOnceMoreBeforeItCounts)
     EXPECT_EQ(single[0]->GetStatus(), uint32_t(StatusCantOpen));
     EXPECT_EQ(seen["/always500.html"].size(), 3u);
     EXPECT_FALSE(once.Progress().Outcomes()[0].retried);
+}
+
+// A run none of whose requests reached a partner, every failure on the user's side (the proxy, or
+// neither name nor connection for two sites or more), puts every link back as it was, tells the
+// history nothing and says why. One site that cannot be reached, alone or beside one that
+// answers, counts against its links as before.
+TEST_F(CheckRunsTest, ARunThatReachesNoPartnerChangesNothingAndSaysWhy)
+{
+    const testsupport::NoProxyEnvironment noProxy;
+    CLocalHttpServer server([](const LocalHttpRequest&) {
+        LocalHttpResponse response;
+        response.body = std::make_shared<const std::string>("<a href=\"http://mine.localhost/\">mine</a>");
+        return response;
+    });
+    ASSERT_TRUE(server.Start());
+    const std::string closed = std::to_string(fakes::FreePort());
+    const std::string answers = "http://" + server.HostPort() + "/page.html";
+    const std::string refusesA = "http://a.localhost:" + closed + "/page.html";
+    const std::string refusesB = "http://b.localhost:" + closed + "/page.html";
+    const std::string noName = "http://" + testsupport::UnresolvableHost() + "/page.html";
+    const std::string proxy = "127.0.0.1:" + closed;
+
+    const struct
+    {
+        const char* what;
+        bool viaProxy;
+        std::vector<std::string> pages;
+        std::string reason; ///< "" when the run counts
+        std::vector<uint32_t> statuses;
+    } cases[] = {
+        {"a refusing proxy",
+         true,
+         {answers, refusesA, noName},
+         "The proxy " + proxy + " refused the connection; nothing was changed",
+         {StatusOk, StatusOk, StatusOk}},
+        {"no site at all",
+         false,
+         {refusesA, noName, refusesB},
+         "No partner site could be reached, the network seems to be down (a.localhost: connection refused); "
+         "nothing was changed",
+         {StatusOk, StatusOk, StatusOk}},
+        {"one site that is down", false, {refusesA, refusesA}, "", {StatusCantOpen, StatusCantOpen}},
+        {"sites down beside one that answers",
+         false,
+         {refusesA, answers, noName},
+         "",
+         {StatusCantOpen, StatusOk, StatusCantOpen}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::UpdateCheckSettings([&](CheckSettings& settings) {
+            settings.useProxy = c.viaProxy;
+            settings.proxyHost = "127.0.0.1";
+            settings.proxyPort = std::stoi(closed);
+        });
+        auto links = MakeLinks(c.pages);
+        for (auto& link : links) {
+            link->SetStatus(StatusOk);
+            link->SetCurrentPR(3);
+            link->SetPreviousPR(5);
+        }
+        auto told = std::make_shared<std::atomic<int>>(0);
+        CheckRunOptions options;
+        options.recorder =
+            std::make_shared<const CheckRecorder>([told](const CLink&, const CheckEvidence*) { ++*told; });
+        CCheckRun run(Pointers(links), options);
+        ASSERT_TRUE(run.Start());
+        run.Wait();
+        EXPECT_EQ(run.NothingReached(), c.reason);
+        EXPECT_EQ(*told, c.reason.empty() ? int(links.size()) : 0) << "what the history heard";
+        for (std::size_t i = 0; i < links.size(); ++i) {
+            SCOPED_TRACE(links[i]->GetFromPage());
+            EXPECT_EQ(links[i]->GetStatus(), c.statuses[i]);
+            EXPECT_EQ(run.Progress().Outcomes()[i].checked, c.reason.empty());
+            // The PageRank step moves the current rank into the previous one; taken back too.
+            EXPECT_EQ(links[i]->GetPreviousPR(), c.reason.empty() ? 3 : 5);
+        }
+        const NotificationLists lists = CollectScheduledResults(Pointers(links), run.Progress().Outcomes(), 7);
+        EXPECT_EQ(lists.changedLinks.size(),
+                  c.reason.empty() ? std::size_t(std::count(c.statuses.begin(), c.statuses.end(), StatusCantOpen))
+                                   : 0u);
+    }
 }
 
 TEST(RetryAfter, SecondsAreReadFromTheFinalAnswersHeaders)
