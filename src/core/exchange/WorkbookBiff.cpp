@@ -343,7 +343,7 @@ bool IsCellRecord(uint16_t type)
 // earlier grid kept, in whatever substream the record stands. A substream without one gets the grid
 // its farthest cell needs. Every record of the stream counts here, also past where the library
 // would give up: more than it allocates, never less.
-uint64_t FreeXlGridCells(std::string_view stream, bool biff8)
+uint64_t FreeXlGridCells(std::string_view stream, bool biff8, bool& repeatedDimension)
 {
     // Each grid stays below 2^48 cells; a sum of a few million of them is kept from wrapping.
     constexpr uint64_t kCeiling = uint64_t{1} << 62;
@@ -367,6 +367,8 @@ uint64_t FreeXlGridCells(std::string_view stream, bool biff8)
             const uint64_t rows = biff8 ? U32(d, 4) : U16(d, 2);
             const uint64_t columns = U16(d, biff8 ? 10 : 6);
             add(rows * columns);
+            // libfreexl makes a new grid for each and never frees the one before.
+            repeatedDimension = repeatedDimension || declared;
             declared = true;
         } else if (IsCellRecord(record->type) && d.size() >= 4) {
             anyCell = true;
@@ -413,7 +415,7 @@ std::optional<BiffLayout> ReadBiffLayout(std::string_view file, uint64_t maxCell
 
     BiffLayout layout;
     layout.streamName = streamName;
-    layout.gridCells = FreeXlGridCells(*stream, biff8);
+    layout.gridCells = FreeXlGridCells(*stream, biff8, layout.repeatedDimension);
     std::vector<std::pair<size_t, std::string>> sheetOffsets;
     for (auto record = RecordAt(*stream, first->next); record; record = RecordAt(*stream, record->next)) {
         const std::string_view d = record->data;

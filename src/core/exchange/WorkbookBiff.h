@@ -39,6 +39,7 @@ struct BiffLayout
     std::vector<BiffSheet> sheets;                         // worksheets in workbook order
     bool tooManyCells = false;                             // cell records past the limit were left out
     uint64_t gridCells = 0;                                // what libfreexl allocates for its grids, in cells
+    bool repeatedDimension = false;                        // a sheet declares its size more than once
 
     /// The code of a cell format: a FORMAT record, else a built-in code; empty when unknown.
     std::string CodeOfXf(uint16_t xf) const;

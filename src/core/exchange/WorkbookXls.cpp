@@ -100,6 +100,9 @@ void ReadXls(const std::string& path, Store& store)
         if (layout->gridCells > limits.maxXlsGridCells)
             throw ReadError("the xls file's sheets span more than " + std::to_string(limits.maxXlsGridCells) +
                             " cells (saved as .xlsx it can be read)");
+        // No spreadsheet program writes a second one; freexl would keep the first grid forever.
+        if (layout->repeatedDimension)
+            throw ReadError("the xls file declares a sheet's size more than once (saved as .xlsx it can be read)");
         // freexl turns each date cell into text by walking from 1900 one day at a time, which
         // takes seconds for a few thousand rows and minutes for crafted far-future dates. It gets
         // a copy in which no format is a date; the dates are told from the formats here.

@@ -726,8 +726,9 @@ TEST(ExcelWorkbook, XlsReaderSeesTheFormatsFreexlKeepsToItself)
 }
 
 // libfreexl allocates the end row times the end column of every DIMENSION record it meets, keeping
-// the earlier grids, and for a sheet without one the grid up to its farthest cell: the sum is refused
-// before the library opens the file. Hand-made workbooks, so the first case shows they read.
+// the earlier grids (never freed), and for a sheet without one the grid up to its farthest cell: the
+// sum is refused before the library opens the file, and so is a sheet with a second DIMENSION, even
+// a small one. Hand-made workbooks, so the first cases show they read.
 TEST(ExcelWorkbook, XlsGridsAreBoundedOverEveryDimensionRecord)
 {
     const auto grids = [](int count) {
@@ -735,22 +736,28 @@ TEST(ExcelWorkbook, XlsGridsAreBoundedOverEveryDimensionRecord)
         records.push_back(Number(2, 1, 42));
         return records;
     };
+    enum Outcome
+    {
+        Opens,
+        TooLarge,
+        SizedTwice
+    };
     const struct
     {
         const char* what;
         std::vector<std::vector<BiffRecord>> sheets;
         uint64_t gridLimit; // 0: the default
-        bool opens;
+        Outcome outcome;
     } cases[] = {
-        {"a small sheet", {{Dimension(0, 3, 0, 2), Number(2, 1, 42)}}, 0, true},
+        {"a small sheet", {{Dimension(0, 3, 0, 2), Number(2, 1, 42)}}, 0, Opens},
         {"one row by one column at the far end",
          {{Dimension(65535, 65536, 239, 240), Number(65535, 239, 1)}},
          0,
-         false},
-        {"three grids within the bound", {grids(3)}, 100'000, true},
-        {"four grids beyond it", {grids(4)}, 100'000, false},
-        {"grids of two sheets together", {grids(2), grids(2)}, 100'000, false},
-        {"no DIMENSION and one far cell", {{Number(65535, 255, 1)}}, 0, false},
+         TooLarge},
+        {"one grid in each of three sheets within the bound", {grids(1), grids(1), grids(1)}, 100'000, Opens},
+        {"four sheets' grids beyond it", {grids(1), grids(1), grids(1), grids(1)}, 100'000, TooLarge},
+        {"two small grids in one sheet", {grids(2)}, 0, SizedTwice},
+        {"no DIMENSION and one far cell", {{Number(65535, 255, 1)}}, 0, TooLarge},
     };
     testsupport::TempDir dir;
     for (const auto& c : cases) {
@@ -761,9 +768,12 @@ TEST(ExcelWorkbook, XlsGridsAreBoundedOverEveryDimensionRecord)
         WriteBytes(dir.File("grid.xls"), MakeXls(c.sheets));
         CExcelWorkbook book;
         const Opened opened = Open(book, dir.File("grid.xls"));
-        EXPECT_EQ(opened.ok, c.opens) << opened.error;
-        if (c.opens)
+        EXPECT_EQ(opened.ok, c.outcome == Opens) << opened.error;
+        if (c.outcome == Opens)
             EXPECT_EQ(book.CellInteger(0, 2, 1), 42);
+        else if (c.outcome == SizedTwice)
+            EXPECT_EQ(opened.error,
+                      "the xls file declares a sheet's size more than once (saved as .xlsx it can be read)");
         else
             EXPECT_EQ(opened.error, "the xls file's sheets span more than " +
                                         std::to_string(workbook::ActiveLimits().maxXlsGridCells) +
