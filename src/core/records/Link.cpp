@@ -72,11 +72,13 @@ OleDateTime CLink::GetExpiryDate() const
 
 bool CLink::IsExpired(const OleDateTime& now) const
 {
-    return now > GetExpiryDate();
+    return !IsPermanent() && now > GetExpiryDate();
 }
 
 bool CLink::IsExpiring(int days, const OleDateTime& now) const
 {
+    if (IsPermanent())
+        return false;
     if (IsExpired(now))
         return true;
     return now > GetExpiryDate() - OleDateTimeSpan(static_cast<double>(days));
