@@ -111,5 +111,8 @@ int32_t CLink::GetCostPerPeriod() const
 
 void CLink::Renew()
 {
+    // Nothing to renew in a deal bought for good.
+    if (IsPermanent())
+        return;
     m_lastPaymentDate = GetExpiryDate();
 }

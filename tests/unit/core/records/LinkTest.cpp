@@ -92,7 +92,7 @@ TEST(LinkExpiry, PermanentDealsNeverExpire)
     EXPECT_FALSE(link.IsExpired(Date(2200, 1, 1)));
     EXPECT_FALSE(link.IsExpiring(30, Date(2200, 1, 1)));
     link.Renew();
-    EXPECT_TRUE(link.IsPermanent());
+    EXPECT_EQ(Date(2011, 1, 15), link.GetLastPaymentDate());
 }
 
 // The other kind of price follows from the begun months: at least one however short the period,
