@@ -72,11 +72,13 @@ OleDateTime CLink::GetExpiryDate() const
 
 bool CLink::IsExpired(const OleDateTime& now) const
 {
-    return now > GetExpiryDate();
+    return !IsPermanent() && now > GetExpiryDate();
 }
 
 bool CLink::IsExpiring(int days, const OleDateTime& now) const
 {
+    if (IsPermanent())
+        return false;
     if (IsExpired(now))
         return true;
     return now > GetExpiryDate() - OleDateTimeSpan(static_cast<double>(days));
@@ -109,5 +111,8 @@ int32_t CLink::GetCostPerPeriod() const
 
 void CLink::Renew()
 {
+    // Nothing to renew in a deal bought for good.
+    if (IsPermanent())
+        return;
     m_lastPaymentDate = GetExpiryDate();
 }

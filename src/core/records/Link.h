@@ -70,7 +70,14 @@ public:
     int32_t GetExternalLinks() const { return LoadWord(m_externalLinks); }
     void SetExternalLinks(int32_t count) { StoreWord(m_externalLinks, count); }
 
+    /// A deal bought once, forever. Stored as a period of a hundred years or more, so that files
+    /// stay readable by readers that know nothing of it (they show a far-away expiry).
+    static constexpr double kPermanentDays = 36525;
+    bool IsPermanent() const { return m_period.IsValid() && m_period.GetDays() >= kPermanentDays - 0.5; }
+    void MakePermanent() { m_period = OleDateTimeSpan(kPermanentDays); }
+
     /// The last paid day's successor: the period as whole calendar months after the last payment.
+    /// Meaningless for a permanent deal, which never expires.
     OleDateTime GetExpiryDate() const;
     bool IsExpired() const { return IsExpired(OleDateTime::Now()); }
     bool IsExpired(const OleDateTime& now) const;

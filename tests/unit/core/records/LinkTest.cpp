@@ -81,6 +81,20 @@ TEST(LinkExpiry, DatesWithoutCalendarPartsNeverExpire)
     EXPECT_FALSE(link.IsExpiring(7, Date(2020, 1, 1)));
 }
 
+// A hundred years is the mark of a deal bought for good; a day less is an ordinary long deal.
+TEST(LinkExpiry, PermanentDealsNeverExpire)
+{
+    CLink link = MakeLink(Date(2011, 1, 15), CLink::kPermanentDays - 1);
+    EXPECT_FALSE(link.IsPermanent());
+    EXPECT_TRUE(link.IsExpired(Date(2111, 1, 16)));
+    link.MakePermanent();
+    EXPECT_TRUE(link.IsPermanent());
+    EXPECT_FALSE(link.IsExpired(Date(2200, 1, 1)));
+    EXPECT_FALSE(link.IsExpiring(30, Date(2200, 1, 1)));
+    link.Renew();
+    EXPECT_EQ(Date(2011, 1, 15), link.GetLastPaymentDate());
+}
+
 // The other kind of price follows from the begun months: at least one however short the period,
 // and never past the 32-bit range.
 TEST(LinkPrices, OtherKindOfPriceFollowsFromBegunMonths)
