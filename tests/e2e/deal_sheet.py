@@ -14,10 +14,12 @@ import calendar
 import datetime
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import zipfile
 from xml.sax.saxutils import escape
 
 ORVEX = sys.argv[1]
@@ -198,6 +200,30 @@ def expected_expiry(start, expiry):
     return add_months(start, months), begun
 
 
+EPOCH = datetime.date(1899, 12, 30)
+
+
+def expiry_column(path):
+    """Column L of the exported workbook by row number: the day number, or the text of a text cell."""
+    with zipfile.ZipFile(path) as book:
+        sheet = book.read("xl/worksheets/sheet1.xml").decode("utf-8")
+        shared = []
+        if "xl/sharedStrings.xml" in book.namelist():
+            shared = [re.sub(r"<[^>]+>", "", item) for item in
+                      re.findall(r"<si>(.*?)</si>", book.read("xl/sharedStrings.xml").decode("utf-8"), re.S)]
+    ends = {}
+    for number, attributes, body in re.findall(r'<c r="L(\d+)"([^>]*?)(?:/>|>(.*?)</c>)', sheet, re.S):
+        value = re.search(r"<v>(.*?)</v>", body or "")
+        inline = re.search(r"<t[^>]*>(.*?)</t>", body or "")
+        if 't="s"' in attributes and value:
+            ends[int(number)] = shared[int(value.group(1))]
+        elif inline:
+            ends[int(number)] = inline.group(1)
+        elif value:
+            ends[int(number)] = int(float(value.group(1)))
+    return ends
+
+
 def main():
     if not shutil.which("soffice"):
         print("FAILED  LibreOffice (soffice) is needed to write the sheet")
@@ -237,16 +263,21 @@ def main():
         with open(export, encoding="utf-8", newline="") as f:
             lines = [line.split("\t") for line in f.read().split("\r\n")[1:] if line]
         check(len(lines) == len(kept), "%d links in the database, %d rows to import" % (len(lines), len(kept)))
+        workbook = os.path.join(work, "links.xlsx")
+        code, out, err = orvex(home, "--export", workbook)
+        check(code == 0, "the workbook export (exit %d) %s" % (code, err.strip()))
+        ends = expiry_column(workbook)
         wrong = []
-        for row, line in zip(kept, lines):
+        for number, (row, line) in enumerate(zip(kept, lines)):
             price = row["price_cell"][2]
             expect = {0: row["site"], 2: row["email"], 6: row["page"], 7: row["target"], 8: row["anchor"],
                       9: shown(row["start"]), 10: shown(row["start"]), 12: str(price)}
             if row["expiry"] is None:
-                # A deal bought for good: far beyond any renewal, or shown as never ending.
-                forever = shown(add_months(row["start"], 1200))
-                if line[11] not in (forever, "Never", ""):
-                    wrong.append("%s: permanent deal ends %s" % (row["anchor"], line[11]))
+                # A deal bought for good. The text's two-digit year cannot tell a century from none:
+                # the workbook export's date (or its word for never) says it.
+                end = ends.get(number + 2)
+                if not (end == "Never" or (end and end - (row["start"] - EPOCH).days >= 36500)):
+                    wrong.append("%s: the deal bought for good ends %r" % (row["anchor"], end))
             else:
                 day, months = expected_expiry(row["start"], row["expiry"])
                 expect[11] = shown(day)
