@@ -4,6 +4,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
@@ -52,6 +53,13 @@ bool IsCurrencyWord(std::u16string_view word)
 
 std::u16string Folded(std::string_view text)
 {
+    // Most cells are plain ASCII ("$30", "2026-03-10"): those need no Unicode folding.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::u16string folded(text.size(), u'\0');
+        std::transform(text.begin(), text.end(), folded.begin(),
+                       [](char c) { return static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+        return folded;
+    }
     return TextEncoding::Utf8ToUtf16(TextEncoding::FoldCase(text));
 }
 
@@ -278,6 +286,13 @@ void DropDecorations(std::vector<Token>& tokens)
     }
 }
 
+int DaysInMonth(int year, int month)
+{
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 } // namespace
 
 std::optional<Amount> ReadAmount(std::string_view text)
@@ -366,12 +381,15 @@ std::optional<OleDateTime> ReadTextDate(std::string_view text, DayOrder slashed)
 OleDateTimeSpan PeriodUntil(const OleDateTime& start, const OleDateTime& expiry)
 {
     const double days = std::round((expiry - start).GetDays());
-    const int months = MonthsBetween(expiry, start, true);
-    // The stored period is read back as whole months from the start, so only an expiry that
-    // those months reach exactly can be kept as it is.
+    // The stored period is read back as whole months from the start, keeping the start's day or
+    // the month's last day where the month is shorter: only an expiry those months reach exactly
+    // can be kept as it is. Worked out on the parts, as a sheet of many rows asks it every row.
+    const DateParts from = start.GetParts();
+    const DateParts to = expiry.GetParts();
+    const int months = 12 * (to.year - from.year) + (to.month - from.month);
     if (months >= 1 && days > 0) {
-        const OleDateTime reached = AddMonths(start, months);
-        if (std::round((reached - expiry).GetDays()) == 0)
+        const int lastDay = DaysInMonth(to.year, to.month);
+        if (to.day == std::min(from.day, lastDay))
             return OleDateTimeSpan(days);
     }
     return OleDateTimeSpan(days + 1.0);
