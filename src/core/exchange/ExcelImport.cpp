@@ -353,5 +353,7 @@ std::string ImportSummary(const ImportResult& result, const std::string& sheetNa
         text += "; " + Counted(static_cast<int>(result.skipped.size()), "row", "rows") + " skipped";
     if (result.roundedAmounts > 0)
         text += "; " + Counted(result.roundedAmounts, "amount", "amounts") + " rounded to whole units";
+    if (!result.slashedDates.empty())
+        text += "; dates such as 03/10/2027 read " + result.slashedDates + " first, as the system writes dates";
     return text;
 }

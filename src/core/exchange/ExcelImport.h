@@ -82,6 +82,8 @@ struct ImportResult
     std::string refusal;             ///< why nothing was added when the sheet could not be taken in
     std::vector<SkippedRow> skipped; ///< rows read that gave no link, in sheet order
     int roundedAmounts = 0;          ///< prices and costs of the added links that had a decimal part
+    /// "day" or "month": what comes first in dates such as 03/10/2027, when the locale said it
+    std::string slashedDates;
 };
 
 /// Turns the rows of `sheet` into links and partners. Everything is built aside and added to

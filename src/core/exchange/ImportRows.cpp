@@ -245,15 +245,23 @@ private:
             if (order != importvalues::DayOrder::Unknown)
                 return order;
         }
-        return importvalues::LocaleDayOrder();
+        m_localeOrder = importvalues::LocaleDayOrder();
+        return *m_localeOrder;
     }
 
+public:
+    /// The order the locale gave to slashed dates no value of their column decided; none when
+    /// every column showed its own.
+    std::optional<importvalues::DayOrder> LocaleOrderUsed() const { return m_localeOrder; }
+
+private:
     const ISpreadsheet& m_book;
     int m_sheet;
     std::array<int, kImportColumnTypes> m_columns{};
     // Decided at the first date that shows it, for the start and the expiry column.
     mutable std::array<importvalues::DayOrder, 2> m_dayOrder{importvalues::DayOrder::Unknown,
                                                              importvalues::DayOrder::Unknown};
+    mutable std::optional<importvalues::DayOrder> m_localeOrder;
 };
 
 /// What a row gives on the link side.
@@ -502,6 +510,8 @@ ImportResult WalkRows(const ISpreadsheet& book, int sheet, const ColumnTypes& ty
                     result.skipped.push_back({row, std::move(read.problem)});
             }
         }
+        if (const auto order = cells.LocaleOrderUsed())
+            result.slashedDates = *order == importvalues::DayOrder::MonthFirst ? "month" : "day";
         if (progress && !progress(1.0)) {
             result.cancelled = true;
             return result;

@@ -354,6 +354,19 @@ TEST(ExcelImportLinks, DealSheetValuesAsWrittenAndEverySkippedRowWithItsReason)
                                                     ""};
     EXPECT_EQ(expectedNotes, notes);
 
+    // Slashed dates no value of their column decides are read as the locale writes dates, and the
+    // summary says which way.
+    Database either;
+    const ImportResult byLocale =
+        either.Import({{"http://a.example/", "03/10/2026"}}, Types({ColFromPage, ColStartDate}));
+    const bool dayFirst = byLocale.slashedDates == "day";
+    EXPECT_TRUE(dayFirst || byLocale.slashedDates == "month");
+    EXPECT_EQ(dayFirst ? Date(2026, 10, 3) : Date(2026, 3, 10), either.Link(0).GetFirstPaymentDate());
+    EXPECT_NE(
+        std::string::npos,
+        ImportSummary(byLocale, "Sheet1").find("; dates such as 03/10/2027 read " + byLocale.slashedDates + " first"));
+    EXPECT_EQ("", result.slashedDates); // the sheet above showed its own order
+
     // Without an expiry column no deal is taken for a permanent one.
     Database noExpiry;
     noExpiry.Import({{"http://a.example/", "2026-03-10"}}, Types({ColFromPage, ColStartDate}));
