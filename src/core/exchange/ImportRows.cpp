@@ -161,6 +161,19 @@ private:
     int m_nextNumber = 1;
 };
 
+// A cell's text as a reason quotes it: a sheet may hold a page of text in one cell, and the list
+// of skipped rows is read on a screen.
+std::string Quoted(const std::string& text)
+{
+    constexpr std::size_t kLongest = 40;
+    if (text.size() <= kLongest)
+        return text;
+    std::size_t cut = kLongest;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a character
+    return text.substr(0, cut) + "...";
+}
+
 // A cell of a typed column: its value, or the text that could not be read as one; both empty
 // for an empty cell.
 template <class T> struct Reading
@@ -365,7 +378,7 @@ public:
                                                                      {&cost.unread, "full cost"}};
         for (const auto& [text, what] : unread) {
             if (!text->empty()) {
-                result.problem = std::string(what) + " '" + *text + "' not read";
+                result.problem = std::string(what) + " '" + Quoted(*text) + "' not read";
                 return result;
             }
         }

@@ -298,7 +298,7 @@ TEST(ExcelImportLinks, DealSheetValuesAsWrittenAndEverySkippedRowWithItsReason)
         {"http://c.example/", "c", "90 USD", "03/10/2026", ""},
         {"", "d", "$10", "01.01.2026", "01.02.2026"},
         {"http://e.example/", "e", "n/a", "25/12/2026", "25/12/2027"}, // the start column's order shows here
-        {"http://f.example/", "f", "£150.50", "soon", ""},
+        {"http://f.example/", "f", "£150.50", "2026-01-01", std::string(39, 'x') + "дата"}, // quoted short
         {"http://g.example/", "g", Num(40), "31.01.2026", "28.02.2026"},
     };
     const ColumnTypes types = Types({ColFromPage, ColAnchor, ColPrice, ColStartDate, ColExpiryDate});
@@ -336,7 +336,8 @@ TEST(ExcelImportLinks, DealSheetValuesAsWrittenAndEverySkippedRowWithItsReason)
     EXPECT_EQ("Imported 4 links and 0 new partners from rows 2 to 8 of sheet Sheet1; 3 rows skipped; 1 amount "
               "rounded to whole units",
               ImportSummary(result, "Sheet1"));
-    EXPECT_EQ("row 5: no From page\nrow 6: price 'n/a' not read\nrow 7: start date 'soon' not read\n",
+    EXPECT_EQ("row 5: no From page\nrow 6: price 'n/a' not read\nrow 7: expiry date '" + std::string(39, 'x') +
+                  "...' not read\n",
               SkippedRowsList(result));
     EXPECT_EQ("row 5: no From page\nand 2 more\n", SkippedRowsList(result, 1));
 
@@ -348,7 +349,8 @@ TEST(ExcelImportLinks, DealSheetValuesAsWrittenAndEverySkippedRowWithItsReason)
                                                     "",
                                                     "not imported: no From page",
                                                     "not imported: price 'n/a' not read",
-                                                    "not imported: start date 'soon' not read",
+                                                    "not imported: expiry date '" + std::string(39, 'x') +
+                                                        "...' not read",
                                                     "",
                                                     "",
                                                     ""};
