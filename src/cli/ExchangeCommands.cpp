@@ -196,6 +196,8 @@ int Import(const CommandLine& commandLine)
     if (!result.refusal.empty())
         return FailCommand(ImportSummary(result, book.SheetName(sheet)));
     PrintEscaped(stdout, "%s\n", ImportSummary(result, book.SheetName(sheet)).c_str());
+    if (!result.skipped.empty())
+        PrintEscaped(stdout, "Skipped:\n%s", SkippedRowsList(result).c_str());
     if (commandLine.dryRun) {
         PrintEscaped(stdout, "Nothing was saved (--dry-run).\n");
         return 0;

@@ -169,6 +169,18 @@ private slots:
         QCOMPARE(preview->item(2, 2)->text(), QStringLiteral("http://www.partner2.example/links.html"));
         QCOMPARE(preview->item(19, 0)->text(), QString());
 
+        // Rows the import leaves out are greyed, the reason in their tips, at every change of type.
+        const QColor greyed = dialog.palette().color(QPalette::Disabled, QPalette::Text);
+        QCOMPARE(preview->item(0, 3)->foreground().color(), greyed);
+        QCOMPARE(preview->item(0, 3)->toolTip(), QStringLiteral("above the first data row: not imported"));
+        QCOMPARE(preview->item(1, 3)->toolTip(), QString());
+        dialog.SetColumnType(6, ColPrice);
+        QCOMPARE(preview->item(2, 0)->toolTip(), QStringLiteral("not imported: price 'note' not read"));
+        QCOMPARE(preview->item(2, 0)->foreground().color(), greyed);
+        dialog.SetColumnType(6, ColSkip);
+        QCOMPARE(preview->item(2, 0)->toolTip(), QString());
+        QVERIFY(preview->item(2, 0)->foreground().color() != greyed);
+
         auto* worksheets = dialog.findChild<QComboBox*>(QStringLiteral("worksheetCombo"));
         QCOMPARE(worksheets->count(), 2);
         QCOMPARE(worksheets->itemText(1), QStringLiteral("Partners"));

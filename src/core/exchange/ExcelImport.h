@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CLinksManager;
 class CPartnersManager;
@@ -50,7 +52,8 @@ void SetColumnType(ColumnTypes& types, int column, int type);
 /// The column holding `type`, or -1.
 int ColumnForType(const ColumnTypes& types, int type);
 
-/// The first of rows 0..19 that looks like data under `types`; 0 when none does.
+/// The first row after the header row (the fullest of the rows above the first one with a good value
+/// in a mapped column) that holds a mapped value; with nothing mapped, the first row with any text.
 int FindFirstDataRow(const ISpreadsheet& book, int sheet, const ColumnTypes& types);
 /// The program's guess of every column from the sample rows; `current` is what the data-row
 /// search starts from, `now` what dates are compared with.
@@ -60,16 +63,27 @@ ColumnTypes AutoDetectColumns(const ISpreadsheet& book, int sheet, const ColumnT
 /// is no list of link deals but a mistake or a trap, and holding them all takes gigabytes.
 inline constexpr std::size_t kMaxImportedRecords = 1'000'000;
 
+/// A row that held something yet gave no link, and why ("no From page", "price 'n/a' not read").
+struct SkippedRow
+{
+    int row = 0; ///< 0-based
+    std::string reason;
+};
+
 struct ImportResult
 {
-    int links = 0;          ///< links added
-    int newPartners = 0;    ///< partners created
-    int firstRow = 0;       ///< 0-based first data row read
-    int lastRow = -1;       ///< 0-based last row read (-1: none)
-    int stoppedAtRow = -1;  ///< 0-based row where the stopping rule ended it before the sheet's end
-    std::string stopReason; ///< why, when stoppedAtRow >= 0
-    bool cancelled = false; ///< progress said stop: nothing was added
-    std::string refusal;    ///< why nothing was added when the sheet could not be taken in
+    int links = 0;                   ///< links added
+    int newPartners = 0;             ///< partners created
+    int firstRow = 0;                ///< 0-based first data row read
+    int lastRow = -1;                ///< 0-based last row read (-1: none)
+    int stoppedAtRow = -1;           ///< 0-based row where the stopping rule ended it before the sheet's end
+    std::string stopReason;          ///< why, when stoppedAtRow >= 0
+    bool cancelled = false;          ///< progress said stop: nothing was added
+    std::string refusal;             ///< why nothing was added when the sheet could not be taken in
+    std::vector<SkippedRow> skipped; ///< rows read that gave no link, in sheet order
+    int roundedAmounts = 0;          ///< prices and costs of the added links that had a decimal part
+    /// "day" or "month": what comes first in dates such as 03/10/2027, when the locale said it
+    std::string slashedDates;
 };
 
 /// Turns the rows of `sheet` into links and partners. Everything is built aside and added to
@@ -79,6 +93,12 @@ ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& 
                         CLinksManager& links, const ProgressFn& progress = {},
                         std::size_t maxNew = kMaxImportedRecords);
 
-/// "Imported N links and M new partners from rows A to B of sheet S", with the stop when there
-/// was one; or why nothing was added.
+/// "Imported N links and M new partners from rows A to B of sheet S", with the stop, the rows
+/// skipped and the amounts rounded when there were any; or why nothing was added.
 std::string ImportSummary(const ImportResult& result, const std::string& sheetName);
+/// "row 14: no From page", one line each, at most `limit` lines and then how many more.
+std::string SkippedRowsList(const ImportResult& result, std::size_t limit = SIZE_MAX);
+
+/// For each of rows 0..`count`-1, why the import would not make a link of it, as the import
+/// itself would decide; empty for a row that gives a link or holds nothing.
+std::vector<std::string> ImportRowNotes(const ISpreadsheet& book, int sheet, const ColumnTypes& types, int count);

@@ -1,11 +1,13 @@
 #include "ExcelImport.h"
 
 #include "ImportCells.h"
+#include "ImportValues.h"
 #include "core/platform/TextEncoding.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
 #include "core/records/TextUtil.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -159,6 +161,27 @@ private:
     int m_nextNumber = 1;
 };
 
+// A cell's text as a reason quotes it: a sheet may hold a page of text in one cell, and the list
+// of skipped rows is read on a screen.
+std::string Quoted(const std::string& text)
+{
+    constexpr std::size_t kLongest = 40;
+    if (text.size() <= kLongest)
+        return text;
+    std::size_t cut = kLongest;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a character
+    return text.substr(0, cut) + "...";
+}
+
+// A cell of a typed column: its value, or the text that could not be read as one; both empty
+// for an empty cell.
+template <class T> struct Reading
+{
+    std::optional<T> value;
+    std::string unread;
+};
+
 class RowReader
 {
 public:
@@ -180,9 +203,42 @@ public:
     {
         return Has(type) ? m_book.CellText(m_sheet, row, m_columns[type]) : std::string();
     }
-    std::optional<OleDateTime> Date(int row, int type) const
+    Reading<OleDateTime> Date(int row, int type) const
     {
-        return Has(type) ? importcells::ReadDate(m_book, m_sheet, row, m_columns[type]) : std::nullopt;
+        if (!Has(type))
+            return {};
+        const int column = m_columns[type];
+        if (const auto date = importcells::ReadDate(m_book, m_sheet, row, column))
+            return {date, {}};
+        std::string text(TrimBlanks(m_book.CellText(m_sheet, row, column)));
+        if (text.empty())
+            return {};
+        auto& order = m_dayOrder[type == ColStartDate ? 0 : 1];
+        if (order == importvalues::DayOrder::Unknown)
+            order = importvalues::OrderShownBy(text);
+        auto date = importvalues::ReadTextDate(text, order);
+        if (!date && order == importvalues::DayOrder::Unknown &&
+            importvalues::ReadTextDate(text, importvalues::DayOrder::DayFirst)) {
+            order = OrderOfColumn(column, row + 1);
+            date = importvalues::ReadTextDate(text, order);
+        }
+        if (!date)
+            return {std::nullopt, std::move(text)};
+        return {date, {}};
+    }
+    Reading<importvalues::Amount> Amount(int row, int type) const
+    {
+        if (!Has(type))
+            return {};
+        std::string text(TrimBlanks(m_book.CellText(m_sheet, row, m_columns[type])));
+        if (text.empty())
+            return {};
+        if (const auto amount = importvalues::ReadAmount(text))
+            return {amount, {}};
+        // A number whose format shows it in a way of its own ("1.2E+03"): the value is in the cell.
+        if (const auto number = m_book.CellInteger(m_sheet, row, m_columns[type]); number && *number >= 0)
+            return {importvalues::Amount{*number, false}, {}};
+        return {std::nullopt, std::move(text)};
     }
     std::optional<int32_t> Integer(int row, int type) const
     {
@@ -190,9 +246,44 @@ public:
     }
 
 private:
+    // A slashed date such as 03/10/2027 reads either way: a later date of the same column that can
+    // only be read one way decides, else the way the system writes dates.
+    importvalues::DayOrder OrderOfColumn(int column, int from) const
+    {
+        const int rows = m_book.RowCount(m_sheet);
+        for (int row = from; row < rows; ++row) {
+            if (importcells::ReadDate(m_book, m_sheet, row, column))
+                continue;
+            const auto order = importvalues::OrderShownBy(m_book.CellText(m_sheet, row, column));
+            if (order != importvalues::DayOrder::Unknown)
+                return order;
+        }
+        m_localeOrder = importvalues::LocaleDayOrder();
+        return *m_localeOrder;
+    }
+
+public:
+    /// The order the locale gave to slashed dates no value of their column decided; none when
+    /// every column showed its own.
+    std::optional<importvalues::DayOrder> LocaleOrderUsed() const { return m_localeOrder; }
+
+private:
     const ISpreadsheet& m_book;
     int m_sheet;
     std::array<int, kImportColumnTypes> m_columns{};
+    // Decided at the first date that shows it, for the start and the expiry column.
+    mutable std::array<importvalues::DayOrder, 2> m_dayOrder{importvalues::DayOrder::Unknown,
+                                                             importvalues::DayOrder::Unknown};
+    mutable std::optional<importvalues::DayOrder> m_localeOrder;
+};
+
+/// What a row gives on the link side.
+struct LinkRow
+{
+    std::unique_ptr<CLink> link;
+    bool noLinkData = false; ///< project, anchor and both pages empty: the row counts as one without link data
+    std::string problem;     ///< why a row that holds something gives no link
+    int rounded = 0;         ///< amounts of the link that lost a decimal part
 };
 
 class RowImporter
@@ -242,47 +333,84 @@ public:
         return partner;
     }
 
-    /// The row's link, or null when the row holds none.
-    std::unique_ptr<CLink> ReadLink(int row, const CPartner* partner, const CLink& blank) const
+    /// Whether anything of the link side other than project, anchor and pages is written in the row.
+    bool HoldsLinkSideText(int row) const
     {
+        for (const int type : {ColComment, ColStartDate, ColExpiryDate, ColPrice, ColFullCost, ColStartingPR})
+            if (!TrimBlanks(m_cells.Text(row, type)).empty())
+                return true;
+        return false;
+    }
+
+    /// The row's link, built without its partner; or why there is none.
+    LinkRow ReadLink(int row, const CLink& blank) const
+    {
+        LinkRow result;
         if (!m_hasLinkColumns)
-            return nullptr;
+            return result;
         std::string project = m_cells.Text(row, ColProjectName);
         std::string fromPage = m_cells.Text(row, ColFromPage);
         std::string toPage = m_cells.Text(row, ColToPage);
         std::string anchor = m_cells.Text(row, ColAnchor);
+        std::string comment = m_cells.Text(row, ColComment);
         UnwrapAnchor(anchor);
-        if (project.empty() && anchor.empty() && fromPage.empty() && toPage.empty())
-            return nullptr;
+        const char* const missing = m_cells.Has(ColFromPage) ? "no From page" : "no link data";
+        if (project.empty() && anchor.empty() && fromPage.empty() && toPage.empty()) {
+            result.noLinkData = true;
+            result.problem = missing;
+            return result;
+        }
+        // A link is checked on its From page: without one there is nothing to keep.
+        if (m_cells.Has(ColFromPage) && TrimBlanks(fromPage).empty()) {
+            result.problem = missing;
+            return result;
+        }
+
+        // Every value is read before anything is made, so that no link carries a value the
+        // sheet does not hold: one unreadable cell keeps the whole row out, and says so.
+        const auto start = m_cells.Date(row, ColStartDate);
+        const auto expiry = m_cells.Date(row, ColExpiryDate);
+        const auto price = m_cells.Amount(row, ColPrice);
+        const auto cost = m_cells.Amount(row, ColFullCost);
+        const std::pair<const std::string*, const char*> unread[] = {{&start.unread, "start date"},
+                                                                     {&expiry.unread, "expiry date"},
+                                                                     {&price.unread, "price"},
+                                                                     {&cost.unread, "full cost"}};
+        for (const auto& [text, what] : unread) {
+            if (!text->empty()) {
+                result.problem = std::string(what) + " '" + Quoted(*text) + "' not read";
+                return result;
+            }
+        }
 
         auto link = std::make_unique<CLink>(blank);
         link->SetProject(std::move(project));
         link->SetAnchor(std::move(anchor));
         link->SetFromPage(std::move(fromPage));
         link->SetToPage(std::move(toPage));
-        link->SetComment(m_cells.Text(row, ColComment));
-        if (partner)
-            link->SetPartnerId(partner->GetId());
-
-        if (const auto start = m_cells.Date(row, ColStartDate)) {
-            link->SetFirstPaymentDate(*start);
-            link->SetLastPaymentDate(*start);
+        link->SetComment(std::move(comment));
+        if (start.value) {
+            link->SetFirstPaymentDate(*start.value);
+            link->SetLastPaymentDate(*start.value);
         }
-        if (const auto expiry = m_cells.Date(row, ColExpiryDate)) {
-            const double days = std::round((*expiry - link->GetLastPaymentDate()).GetDays());
-            link->SetPeriod(OleDateTimeSpan(days + 1.0));
-        }
+        if (expiry.value)
+            link->SetPeriod(importvalues::PeriodUntil(link->GetLastPaymentDate(), *expiry.value));
+        else if (m_cells.Has(ColExpiryDate))
+            link->MakePermanent(); // a deal with no end in a sheet that gives ends
         if (const auto pr = m_cells.Integer(row, ColStartingPR); pr && *pr >= 0 && *pr <= 10)
             link->SetStartingPR(*pr);
-        if (const auto price = m_cells.Integer(row, ColPrice); price && *price >= 0) {
+        if (price.value) {
             link->SetCostMode(0);
-            link->SetCostPerMonthValue(*price);
+            link->SetCostPerMonthValue(price.value->units);
+            result.rounded += price.value->rounded ? 1 : 0;
         }
-        if (const auto cost = m_cells.Integer(row, ColFullCost); cost && *cost >= 0) {
+        if (cost.value) {
             link->SetCostMode(1);
-            link->SetCostPerPeriodValue(*cost);
+            link->SetCostPerPeriodValue(cost.value->units);
+            result.rounded += cost.value->rounded ? 1 : 0;
         }
-        return link;
+        result.link = std::move(link);
+        return result;
     }
 
 private:
@@ -293,6 +421,16 @@ private:
 };
 
 } // namespace
+
+std::optional<OleDateTime> importcells::ReadAnyDate(const ISpreadsheet& book, int sheet, int row, int column)
+{
+    if (auto date = ReadDate(book, sheet, row, column))
+        return date;
+    const std::string text = book.CellText(sheet, row, column);
+    if (auto date = importvalues::ReadTextDate(text, importvalues::DayOrder::DayFirst))
+        return date;
+    return importvalues::ReadTextDate(text, importvalues::DayOrder::MonthFirst);
+}
 
 std::optional<OleDateTime> importcells::ReadDate(const ISpreadsheet& book, int sheet, int row, int column)
 {
@@ -327,15 +465,17 @@ ImportResult Refused(ImportResult result, std::string why)
 
 } // namespace
 
-ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& types, CPartnersManager& partners,
-                        CLinksManager& links, const ProgressFn& progress, std::size_t maxNew)
+namespace {
+
+ImportResult WalkRows(const ISpreadsheet& book, int sheet, const ColumnTypes& types, CPartnersManager& partners,
+                      CLinksManager& links, const ProgressFn& progress, std::size_t maxNew, int rowLimit)
 {
     ImportResult result;
     std::vector<std::unique_ptr<CLink>> newLinks;
     std::optional<StagedPartners> staged;
     try {
         result.firstRow = FindFirstDataRow(book, sheet, types);
-        const int rowCount = book.RowCount(sheet);
+        const int rowCount = std::min(book.RowCount(sheet), rowLimit);
 
         staged.emplace(partners);
         const RowReader cells(book, sheet, types);
@@ -358,19 +498,33 @@ ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& 
                 result.cancelled = true;
                 return result;
             }
+            result.lastRow = row;
+            LinkRow read = importer.ReadLink(row, blank);
+            // A deal row with a value that cannot be read is left out whole, its partner included.
+            if (!read.link && !read.noLinkData && !read.problem.empty()) {
+                result.skipped.push_back({row, std::move(read.problem)});
+                continue;
+            }
             const CPartner* partner = importer.ReadPartner(row);
             if (!partner)
                 ++withoutPartner;
             if (staged->NewCount() > maxNew)
                 return Refused(result, "the sheet names more than " + Grouped(maxNew) + " new partners");
-            if (auto link = importer.ReadLink(row, partner, blank)) {
+            if (read.link) {
                 if (newLinks.size() >= maxNew)
                     return Refused(result, "the sheet holds more than " + Grouped(maxNew) + " links");
-                newLinks.push_back(std::move(link));
-            } else
+                if (partner)
+                    read.link->SetPartnerId(partner->GetId());
+                result.roundedAmounts += read.rounded;
+                newLinks.push_back(std::move(read.link));
+            } else {
                 ++withoutLink;
-            result.lastRow = row;
+                if (partner || importer.HoldsLinkSideText(row))
+                    result.skipped.push_back({row, std::move(read.problem)});
+            }
         }
+        if (const auto order = cells.LocaleOrderUsed())
+            result.slashedDates = *order == importvalues::DayOrder::MonthFirst ? "month" : "day";
         if (progress && !progress(1.0)) {
             result.cancelled = true;
             return result;
@@ -390,4 +544,41 @@ ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& 
     for (auto& link : newLinks)
         links.Append(std::move(link));
     return result;
+}
+
+} // namespace
+
+ImportResult ImportRows(const ISpreadsheet& book, int sheet, const ColumnTypes& types, CPartnersManager& partners,
+                        CLinksManager& links, const ProgressFn& progress, std::size_t maxNew)
+{
+    return WalkRows(book, sheet, types, partners, links, progress, maxNew, INT32_MAX);
+}
+
+std::vector<std::string> ImportRowNotes(const ISpreadsheet& book, int sheet, const ColumnTypes& types, int count)
+{
+    std::vector<std::string> notes(static_cast<std::size_t>(std::max(count, 0)));
+    // The import itself, over the first rows and into collections thrown away, so that the notes
+    // cannot tell anything else than what the import will do.
+    CPartnersManager partners;
+    CLinksManager links;
+    const ImportResult result = WalkRows(book, sheet, types, partners, links, {}, kMaxImportedRecords, count);
+    for (int row = 0; row < std::min(result.firstRow, count); ++row)
+        notes[row] = "above the first data row: not imported";
+    for (const SkippedRow& skipped : result.skipped)
+        notes[skipped.row] = "not imported: " + skipped.reason;
+    if (result.stoppedAtRow >= 0)
+        for (int row = result.stoppedAtRow; row < count; ++row)
+            notes[row] = "not imported: the import stops before this row (" + result.stopReason + ")";
+    return notes;
+}
+
+std::string SkippedRowsList(const ImportResult& result, std::size_t limit)
+{
+    std::string text;
+    const std::size_t shown = std::min(limit, result.skipped.size());
+    for (std::size_t i = 0; i < shown; ++i)
+        text += "row " + std::to_string(result.skipped[i].row + 1) + ": " + result.skipped[i].reason + "\n";
+    if (shown < result.skipped.size())
+        text += "and " + std::to_string(result.skipped.size() - shown) + " more\n";
+    return text;
 }

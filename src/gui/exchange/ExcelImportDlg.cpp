@@ -17,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -144,6 +146,7 @@ void CExcelImportDlg::SetColumnType(int column, int type)
         return;
     ::SetColumnType(m_types, column, type);
     UpdateHeaders();
+    MarkSkippedRows();
 }
 
 void CExcelImportDlg::ShowColumnMenu(int column)
@@ -209,6 +212,7 @@ void CExcelImportDlg::OnWorksheetChanged(int index)
         m_types = AutoDetectColumns(m_book, index, m_types, OleDateTime::Now());
     FillPreview();
     UpdateHeaders();
+    MarkSkippedRows();
 }
 
 void CExcelImportDlg::FillPreview()
@@ -234,4 +238,23 @@ void CExcelImportDlg::FitColumns()
     const int width = std::max(m_preview->width() / kWidthShares, 1);
     for (int column = 0; column < kImportSheetColumns; ++column)
         m_preview->setColumnWidth(column, width);
+}
+
+void CExcelImportDlg::MarkSkippedRows()
+{
+    const int sheet = m_worksheets->currentIndex();
+    const std::vector<std::string> notes = sheet < 0 ? std::vector<std::string>(kImportPreviewRows)
+                                                     : ImportRowNotes(m_book, sheet, m_types, kImportPreviewRows);
+    const QBrush greyed = palette().brush(QPalette::Disabled, QPalette::Text);
+    for (int row = 0; row < kImportPreviewRows; ++row) {
+        const QString note = FromStd(notes[row]);
+        for (int column = 0; column < kImportSheetColumns; ++column) {
+            QTableWidgetItem* item = m_preview->item(row, column);
+            item->setToolTip(note);
+            if (note.isEmpty())
+                item->setData(Qt::ForegroundRole, QVariant());
+            else
+                item->setForeground(greyed);
+        }
+    }
 }

@@ -41,6 +41,8 @@ private:
     void FillPreview();
     void UpdateHeaders();
     void FitColumns();
+    /// Greys the rows the import would leave out, the reason in their tips.
+    void MarkSkippedRows();
 
     const ISpreadsheet& m_book;
     ISettingsStore& m_store;

@@ -20,6 +20,9 @@
 
 namespace {
 
+// The message box has to fit on the screen; beyond this many rows it says how many more.
+constexpr std::size_t kSkippedRowsShown = 30;
+
 QString Text(const char* text)
 {
     return QCoreApplication::translate("ImportExportCommands", text);
@@ -164,7 +167,10 @@ bool ImportWorkbook(const ExchangeContext& ctx, const ISpreadsheet& book)
         for (auto& link : newLinks)
             ctx.links.Append(std::move(link));
     }
-    MessageBox::Inform(ctx.parent, QString::fromStdString(ImportSummary(result, book.SheetName(sheet))));
+    std::string summary = ImportSummary(result, book.SheetName(sheet));
+    if (!result.skipped.empty())
+        summary += ".\n\nSkipped:\n" + SkippedRowsList(result, kSkippedRowsShown);
+    MessageBox::Inform(ctx.parent, QString::fromStdString(summary));
     return true;
 }
 

@@ -130,10 +130,14 @@ TEST(ExcelImportFirstRow, TitleRowsSkippedOnlyWhenTheMappingRulesThemOut)
         {"x", "", "a@b", Num(10), "nodot"},
         {"x", "", "a@b", Num(10), "a.b"},
     });
+    // The header is the fullest row above the first good value; below it a row with a bad value is
+    // data still, to be reported rather than taken for a title.
     EXPECT_EQ(1, FindFirstDataRow(checks, 0, Types({ColSkip, ColSkip, ColPartnerEmail})));
-    EXPECT_EQ(2, FindFirstDataRow(checks, 0, Types({ColSkip, ColSkip, ColPartnerEmail, ColStartingPR})));
-    EXPECT_EQ(3, FindFirstDataRow(checks, 0, Types({ColSkip, ColSkip, ColPartnerEmail, ColStartingPR, ColToPage})));
-    EXPECT_EQ(0, FindFirstDataRow(checks, 0, Types({ColSkip, ColStartDate}))); // no row qualifies
+    EXPECT_EQ(1, FindFirstDataRow(checks, 0, Types({ColSkip, ColSkip, ColPartnerEmail, ColStartingPR})));
+    EXPECT_EQ(1, FindFirstDataRow(checks, 0, Types({ColSkip, ColSkip, ColPartnerEmail, ColStartingPR, ColToPage})));
+    EXPECT_EQ(0, FindFirstDataRow(checks, 0, Types({ColSkip, ColStartDate}))); // an empty column
+    const MemoryBook titled({{"Deals"}, {"Partner", "Price"}, {"Acme", "n/a"}, {"Bolt", "$5"}});
+    EXPECT_EQ(2, FindFirstDataRow(titled, 0, Types({ColPartnerName, ColPrice})));
 }
 
 TEST(ExcelImportPartners, EmailTakenOutOfTheName)
@@ -251,12 +255,12 @@ TEST(ExcelImportLinks, RowWithOnlyACommentMakesNoLink)
 TEST(ExcelImportLinks, AnchorsAndPrices)
 {
     Database db;
-    db.Import(
+    const ImportResult result = db.Import(
         {
             {"#a#Blue widgets#/a#", Num(30, "$30"), Num(90), Num(4), "a"},
             {"see #a#cheap#/a# here #a#x#/a#", Num(30), "", Num(11), "b"},
             {"#a#never closed", "", Num(0), Num(-1), "c"},
-            {"#/a##a#", Num(-5), Num(-1), Num(10), "d"},
+            {"#/a##a#", Num(-5), Num(-1), Num(10), "d"}, // no price can be negative
             {"#a##/a#", "n/a", "n/a", "n/a", "e"},
             {"#a##/a#", Num(1), Num(1), Num(1), ""}, // nothing left of the link
         },
@@ -266,13 +270,10 @@ TEST(ExcelImportLinks, AnchorsAndPrices)
         std::string anchor;
         int mode, perMonth, perPeriod, pr;
     };
-    const Expected expected[] = {{"Blue widgets", 1, 30, 90, 4},
-                                 {"cheap", 0, 30, 0, 0},
-                                 {"#a#never closed", 1, 0, 0, 0},
-                                 {"#/a##a#", 0, 0, 0, 10},
-                                 {"", 0, 0, 0, 0}};
-    ASSERT_EQ(5u, db.links.GetCount());
-    for (int i = 0; i < 5; ++i) {
+    const Expected expected[] = {
+        {"Blue widgets", 1, 30, 90, 4}, {"cheap", 0, 30, 0, 0}, {"#a#never closed", 1, 0, 0, 0}};
+    ASSERT_EQ(3u, db.links.GetCount());
+    for (int i = 0; i < 3; ++i) {
         const CLink& link = db.Link(i);
         SCOPED_TRACE(link.GetProject());
         EXPECT_EQ(expected[i].anchor, link.GetAnchor());
@@ -280,7 +281,98 @@ TEST(ExcelImportLinks, AnchorsAndPrices)
         EXPECT_EQ(expected[i].perMonth, link.GetCostPerMonthValue());
         EXPECT_EQ(expected[i].perPeriod, link.GetCostPerPeriodValue());
         EXPECT_EQ(expected[i].pr, link.GetStartingPR());
+        EXPECT_FALSE(link.IsPermanent()); // no expiry column: no deal for good
     }
+    EXPECT_EQ("row 4: price '-5' not read\nrow 5: price 'n/a' not read\nrow 6: no link data\n",
+              SkippedRowsList(result));
+}
+
+// A deal sheet as people keep one: a header, values typed as text, expiries left empty for deals
+// bought for good, and a few rows no link can be made of, each of which is told with its reason.
+TEST(ExcelImportLinks, DealSheetValuesAsWrittenAndEverySkippedRowWithItsReason)
+{
+    const Rows rows = {
+        {"Page URL", "Anchor", "Price", "Paid on", "Expires"},
+        {"http://a.example/", "a", "$75", "2026-03-10", Day(2027, 3, 10)},
+        {"http://b.example/", "b", "1.200,50 €", Day(2026, 5, 31), "31 May 2027"},
+        {"http://c.example/", "c", "90 USD", "03/10/2026", ""},
+        {"", "d", "$10", "01.01.2026", "01.02.2026"},
+        {"http://e.example/", "e", "n/a", "25/12/2026", "25/12/2027"}, // the start column's order shows here
+        {"http://f.example/", "f", "£150.50", "2026-01-01", std::string(39, 'x') + "дата"}, // quoted short
+        {"http://g.example/", "g", Num(40), "31.01.2026", "28.02.2026"},
+    };
+    const ColumnTypes types = Types({ColFromPage, ColAnchor, ColPrice, ColStartDate, ColExpiryDate});
+    Database db;
+    const ImportResult result = db.Import(rows, types);
+    EXPECT_EQ(1, result.firstRow); // a text date in the first data row does not make it a title
+    ASSERT_EQ(4u, db.links.GetCount());
+
+    struct Expected
+    {
+        std::string anchor;
+        OleDateTime start, expiry; // expiry invalid: permanent
+        int price;
+    };
+    const Expected expected[] = {{"a", Date(2026, 3, 10), Date(2027, 3, 10), 75},
+                                 {"b", Date(2026, 5, 31), Date(2027, 5, 31), 1201},
+                                 {"c", Date(2026, 10, 3), OleDateTime::Invalid(), 90},
+                                 {"g", Date(2026, 1, 31), Date(2026, 2, 28), 40}};
+    for (int i = 0; i < 4; ++i) {
+        const CLink& link = db.Link(i);
+        SCOPED_TRACE(link.GetAnchor());
+        EXPECT_EQ(expected[i].anchor, link.GetAnchor());
+        EXPECT_EQ(expected[i].start, link.GetFirstPaymentDate());
+        EXPECT_EQ(expected[i].start, link.GetLastPaymentDate());
+        EXPECT_EQ(!expected[i].expiry.IsValid(), link.IsPermanent());
+        if (expected[i].expiry.IsValid()) {
+            EXPECT_EQ(expected[i].expiry, link.GetExpiryDate());
+        }
+        EXPECT_EQ(0, link.GetCostMode());
+        EXPECT_EQ(expected[i].price, link.GetCostPerMonthValue());
+    }
+    EXPECT_EQ(12 * 1201, db.Link(1).GetCostPerPeriod());
+
+    ASSERT_EQ(3u, result.skipped.size());
+    EXPECT_EQ("Imported 4 links and 0 new partners from rows 2 to 8 of sheet Sheet1; 3 rows skipped; 1 amount "
+              "rounded to whole units",
+              ImportSummary(result, "Sheet1"));
+    EXPECT_EQ("row 5: no From page\nrow 6: price 'n/a' not read\nrow 7: expiry date '" + std::string(39, 'x') +
+                  "...' not read\n",
+              SkippedRowsList(result));
+    EXPECT_EQ("row 5: no From page\nand 2 more\n", SkippedRowsList(result, 1));
+
+    // The preview's notes are the import's own verdicts, row by row.
+    const std::vector<std::string> notes = ImportRowNotes(MemoryBook(rows), 0, types, 10);
+    const std::vector<std::string> expectedNotes = {"above the first data row: not imported",
+                                                    "",
+                                                    "",
+                                                    "",
+                                                    "not imported: no From page",
+                                                    "not imported: price 'n/a' not read",
+                                                    "not imported: expiry date '" + std::string(39, 'x') +
+                                                        "...' not read",
+                                                    "",
+                                                    "",
+                                                    ""};
+    EXPECT_EQ(expectedNotes, notes);
+
+    // Slashed dates no value of their column decides are read as the locale writes dates, and the
+    // summary says which way.
+    Database either;
+    const ImportResult byLocale =
+        either.Import({{"http://a.example/", "03/10/2026"}}, Types({ColFromPage, ColStartDate}));
+    const bool dayFirst = byLocale.slashedDates == "day";
+    EXPECT_TRUE(dayFirst || byLocale.slashedDates == "month");
+    EXPECT_EQ(dayFirst ? Date(2026, 10, 3) : Date(2026, 3, 10), either.Link(0).GetFirstPaymentDate());
+    EXPECT_NE(
+        std::string::npos,
+        ImportSummary(byLocale, "Sheet1").find("; dates such as 03/10/2027 read " + byLocale.slashedDates + " first"));
+    EXPECT_EQ("", result.slashedDates); // the sheet above showed its own order
+
+    // Without an expiry column no deal is taken for a permanent one.
+    Database noExpiry;
+    noExpiry.Import({{"http://a.example/", "2026-03-10"}}, Types({ColFromPage, ColStartDate}));
+    EXPECT_FALSE(noExpiry.Link(0).IsPermanent());
 }
 
 TEST(ExcelImportStop, ThreeAndThreeInTotalEndTheImport)
@@ -298,7 +390,7 @@ TEST(ExcelImportStop, ThreeAndThreeInTotalEndTheImport)
     EXPECT_EQ(7, result.lastRow);
     EXPECT_EQ(8, result.stoppedAtRow);
     EXPECT_EQ("Imported 5 links and 5 new partners from rows 1 to 8 of sheet Sheet1 (stopped at row 9: three rows "
-              "without partner data and three without link data)",
+              "without partner data and three without link data); 3 rows skipped",
               ImportSummary(result, "Sheet1"));
 
     // Ending on the sheet's last row is no stop; two of one kind never stop it.
