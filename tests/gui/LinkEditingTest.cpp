@@ -556,6 +556,30 @@ private slots:
             QCOMPARE(link->GetPartnerId(), -1);
             QVERIFY(link->GetExpiryDate() == expiry); // the common period stays
         }
+        TestHooks::TakeMessageBoxTexts();
+
+        // "Never expires" makes the whole group permanent from its common start, and the group
+        // opens so again.
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
+        WhenShown<CLinksPackDlg>([](CLinksPackDlg* group) {
+            Child<QCheckBox>(group, "chkNeverExpires")->click();
+            QVERIFY(!Child(group, "spnMonths")->isEnabled());
+            Child<QPushButton>(group, "btnSave")->click();
+        });
+        QVERIFY(EditLinks(Ctx(), {a, b}));
+        for (const CLink* link : {a, b}) {
+            QVERIFY(link->IsPermanent());
+            QCOMPARE(ToQDate(link->GetLastPaymentDate()), QDate::currentDate().addMonths(-1));
+        }
+        bool openedPermanent = false;
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
+        WhenShown<CLinksPackDlg>([&](CLinksPackDlg* group) {
+            openedPermanent = Child<QCheckBox>(group, "chkNeverExpires")->isChecked() &&
+                              Child<QDateEdit>(group, "dteEnd")->text() == QStringLiteral("Never");
+            Child<QPushButton>(group, "btnCancel")->click();
+        });
+        QVERIFY(!EditLinks(Ctx(), {a, b}));
+        QVERIFY(openedPermanent);
     }
 
     // --- Duplicate and Renew ---------------------------------------------------------------
