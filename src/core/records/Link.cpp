@@ -117,11 +117,14 @@ int32_t CLink::GetCostPerPeriod() const
 uint32_t CLink::GetListedStatus(int warningDays, const OleDateTime& now) const
 {
     const uint32_t status = GetStatus();
-    if (status != StatusNone)
+    if (status != StatusNone || IsPermanent())
         return status;
-    if (IsExpired(now))
+    // The calendar walk behind the expiry date is the dear part: taken once, as IsExpired and
+    // IsExpiring would take it twice, for lists of many links never checked (a fresh import).
+    const OleDateTime expiry = GetExpiryDate();
+    if (now > expiry)
         return StatusExpired;
-    return IsExpiring(warningDays, now) ? StatusExpiring : StatusNone;
+    return now > expiry - OleDateTimeSpan(static_cast<double>(warningDays)) ? StatusExpiring : StatusNone;
 }
 
 void CLink::Renew()

@@ -41,10 +41,10 @@ uint32_t ListedStatus(const CLink& link)
     return status != StatusNone ? status : link.GetListedStatus(GetCheckSettings().warningDays, OleDateTime::Now());
 }
 
-uint64_t FingerprintOf(const CLink& link, std::string_view partnerName, uint32_t listedStatus)
+uint64_t FingerprintOf(const CLink& link, std::string_view partnerName)
 {
     const std::hash<std::string_view> hs;
-    uint64_t h = listedStatus;
+    uint64_t h = link.GetStatus();
     Mix(h, static_cast<uint32_t>(link.GetCurrentPR()));
     Mix(h, static_cast<uint32_t>(link.GetExternalLinks()));
     Mix(h, static_cast<uint32_t>(link.GetStartingPR()));
@@ -192,9 +192,9 @@ void CLinksModel::FillList(bool full)
     const auto passes = [&](const CLink& link) {
         return m_partners->MatchesPartner(link.GetPartnerId()) && m_links->Matches(link, warningDays, now);
     };
-    const auto fingerprint = [&](const CLink& link) {
-        return FingerprintOf(link, NameOf(names, link.GetPartnerId()), link.GetListedStatus(warningDays, now));
-    };
+    // The colour a link never checked takes from its dates is left out: working it out for every
+    // row would cost more than the whole update, and the window repaints after each date refresh.
+    const auto fingerprint = [&](const CLink& link) { return FingerprintOf(link, NameOf(names, link.GetPartnerId())); };
 
     if (full) {
         m_rows.reserve(links.size());

@@ -633,8 +633,8 @@ void CMainFrame::OnDateRefreshEnded()
         MailLetter(lists);
     if (!lists.changedLinks.empty())
         FillList(false);
-    else // a link never checked takes its colour from the dates, which move without a status change
-        m_view->GetList()->viewport()->update();
+    // A link never checked takes its colour from the dates, which move without any status change.
+    m_view->GetList()->viewport()->update();
     m_refreshTimer->start(kRefreshIntervalMs);
 }
 
