@@ -18,6 +18,7 @@
 #include "gui/widgets/TestHooks.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -183,6 +184,43 @@ private slots:
         dialog.StoreInto(link);
         QCOMPARE(link.GetPeriod().GetDays(), 0.0);
         QCOMPARE(ToQDate(link.GetExpiryDate()), QDate(2024, 1, 31));
+
+        // "Never expires": no months, no end, one payment; unticked, the months come back.
+        months->setValue(3);
+        auto* never = Child<QCheckBox>(&dialog, "chkNeverExpires");
+        auto* perMonth = Child<QRadioButton>(&dialog, "radCostPerMonth");
+        never->click();
+        QVERIFY(!months->isEnabled());
+        QCOMPARE(end->text(), QStringLiteral("Never"));
+        QVERIFY(!perMonth->isEnabled() && Child<QRadioButton>(&dialog, "radCostPerPeriod")->isChecked());
+        Child<QLineEdit>(&dialog, "edtCostPerPeriod")->setText(QStringLiteral("250"));
+        dialog.StoreInto(link);
+        QVERIFY(link.IsPermanent());
+        QCOMPARE(ToQDate(link.GetLastPaymentDate()), QDate(2024, 1, 31));
+        QCOMPARE(link.GetCostPerPeriod(), 250);
+        never->click();
+        QVERIFY(months->isEnabled() && perMonth->isEnabled());
+        QCOMPARE(end->date(), QDate(2024, 4, 30));
+        dialog.StoreInto(link);
+        QVERIFY(!link.IsPermanent());
+        QCOMPARE(ToQDate(link.GetExpiryDate()), QDate(2024, 4, 30));
+
+        // A permanent deal opens as one, its one payment shown whichever figure holds it; saved
+        // untouched it stays permanent, and unticked it gets an ordinary year.
+        link.MakePermanent();
+        link.SetCostMode(0);
+        link.SetCostPerMonthValue(90);
+        CLinksPropertiesDlg edit(*m_partners, *m_links, &link, false, {});
+        QVERIFY(Child<QCheckBox>(&edit, "chkNeverExpires")->isChecked());
+        QCOMPARE(Child<QDateEdit>(&edit, "dteEnd")->text(), QStringLiteral("Never"));
+        QVERIFY(Child<QRadioButton>(&edit, "radCostPerPeriod")->isChecked());
+        QCOMPARE(Child<QLineEdit>(&edit, "edtCostPerPeriod")->text(), QStringLiteral("90"));
+        edit.StoreInto(link);
+        QVERIFY(link.IsPermanent());
+        QCOMPARE(link.GetCostPerPeriod(), 90);
+        Child<QCheckBox>(&edit, "chkNeverExpires")->click();
+        edit.StoreInto(link);
+        QCOMPARE(ToQDate(link.GetExpiryDate()), QDate(2025, 1, 31));
     }
 
     void bothCostModesStoreTheirOwnFigure()
@@ -207,6 +245,29 @@ private slots:
         QCOMPARE(link.GetCostPerMonth(), 33);
         QCOMPARE(link.GetCostPerPeriod(), 100);
         QCOMPARE(link.GetCostPerMonthValue(), 100); // the other figure keeps its value
+
+        // Only whole amounts: a fraction stays as typed, with the hint, and is never saved as the
+        // digits run together (12.50 is not 1250); letters do not go in at all.
+        auto* hint = Child<QLabel>(&dialog, "lblWholeAmounts");
+        QVERIFY(!hint->isVisibleTo(&dialog));
+        perPeriod->clear();
+        QTest::keyClicks(perPeriod, QStringLiteral("12x.50"));
+        QCOMPARE(perPeriod->text(), QStringLiteral("12.50"));
+        QVERIFY(hint->isVisibleTo(&dialog));
+        QVERIFY(hint->text().contains(QStringLiteral("Whole amounts")));
+        Child<QComboBox>(&dialog, "cboPartner")->setEditText(QStringLiteral("Acme"));
+        Child<QComboBox>(&dialog, "cboAnchor")->setEditText(QStringLiteral("Best shop"));
+        Child<QPushButton>(&dialog, "btnSave")->click();
+        const QStringList refused = TestHooks::TakeMessageBoxTexts();
+        QCOMPARE(refused.size(), 1);
+        QVERIFY2(refused.front().contains(QStringLiteral("whole amounts")), qPrintable(refused.front()));
+        QCOMPARE(dialog.result(), 0); // still open
+        dialog.StoreInto(link);
+        QCOMPARE(link.GetCostPerPeriod(), 100);
+        perPeriod->setText(QStringLiteral("12"));
+        QVERIFY(!hint->isVisibleTo(&dialog));
+        QTest::keyClicks(perPeriod, QStringLiteral("99999999999"));
+        QCOMPARE(perPeriod->text(), QStringLiteral("1299999999")); // no more than the record keeps
     }
 
     // --- Edit through the command ----------------------------------------------------------
@@ -495,6 +556,30 @@ private slots:
             QCOMPARE(link->GetPartnerId(), -1);
             QVERIFY(link->GetExpiryDate() == expiry); // the common period stays
         }
+        TestHooks::TakeMessageBoxTexts();
+
+        // "Never expires" makes the whole group permanent from its common start, and the group
+        // opens so again.
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
+        WhenShown<CLinksPackDlg>([](CLinksPackDlg* group) {
+            Child<QCheckBox>(group, "chkNeverExpires")->click();
+            QVERIFY(!Child(group, "spnMonths")->isEnabled());
+            Child<QPushButton>(group, "btnSave")->click();
+        });
+        QVERIFY(EditLinks(Ctx(), {a, b}));
+        for (const CLink* link : {a, b}) {
+            QVERIFY(link->IsPermanent());
+            QCOMPARE(ToQDate(link->GetLastPaymentDate()), QDate::currentDate().addMonths(-1));
+        }
+        bool openedPermanent = false;
+        TestHooks::SetNextMessageBoxAnswer(QMessageBox::Yes);
+        WhenShown<CLinksPackDlg>([&](CLinksPackDlg* group) {
+            openedPermanent = Child<QCheckBox>(group, "chkNeverExpires")->isChecked() &&
+                              Child<QDateEdit>(group, "dteEnd")->text() == QStringLiteral("Never");
+            Child<QPushButton>(group, "btnCancel")->click();
+        });
+        QVERIFY(!EditLinks(Ctx(), {a, b}));
+        QVERIFY(openedPermanent);
     }
 
     // --- Duplicate and Renew ---------------------------------------------------------------
@@ -546,15 +631,15 @@ private slots:
         QTest::addColumn<bool>("pack");
         QTest::addColumn<QStringList>("fields");
         QTest::newRow("link") << false
-                              << Strs({"cboProject",       "cboFromPage",     "cboToPage",        "cboAnchor",
-                                       "edtRawLink",       "edtStartingPR",   "btnCheckNow",      "edtComment",
-                                       "dteStart",         "dteEnd",          "spnMonths",        "radCostPerMonth",
-                                       "radCostPerPeriod", "edtCostPerMonth", "edtCostPerPeriod", "cboPartner",
-                                       "btnAddPartner",    "edtEmail",        "btnSaveAndCheck",  "btnSave",
-                                       "btnCancel"});
+                              << Strs({"cboProject",      "cboFromPage",      "cboToPage",       "cboAnchor",
+                                       "edtRawLink",      "edtStartingPR",    "btnCheckNow",     "edtComment",
+                                       "dteStart",        "dteEnd",           "spnMonths",       "chkNeverExpires",
+                                       "radCostPerMonth", "radCostPerPeriod", "edtCostPerMonth", "edtCostPerPeriod",
+                                       "cboPartner",      "btnAddPartner",    "edtEmail",        "btnSaveAndCheck",
+                                       "btnSave",         "btnCancel"});
         QTest::newRow("pack") << true
-                              << Strs({"cboPartner", "btnAddPartner", "dteStart", "dteEnd", "spnMonths", "lstLinks",
-                                       "btnAddLink", "btnSave", "btnCancel"});
+                              << Strs({"cboPartner", "btnAddPartner", "dteStart", "dteEnd", "spnMonths",
+                                       "chkNeverExpires", "lstLinks", "btnAddLink", "btnSave", "btnCancel"});
     }
 
     void fieldsAreNamedByTheirLabelsInTableOrder()

@@ -4,6 +4,7 @@
 #include "core/platform/SettingsStore.h"
 #include "core/records/LinksManager.h"
 #include "core/records/PartnersManager.h"
+#include "core/runs/DateRefresh.h"
 #include "gui/mainwnd/CellTextReader.h"
 #include "gui/mainwnd/Filters.h"
 #include "gui/mainwnd/LinkCells.h"
@@ -74,8 +75,8 @@ QStringList Entries(const QComboBox& box)
     return texts;
 }
 
-// Five links whose keys differ in every column, and whose numbers and dates order otherwise as
-// texts: the End dates 12/01/25 and 01/15/26, the costs 9, 10 and 100.
+// Six links whose keys differ in every column, and whose numbers and dates order otherwise as
+// texts: the End dates 12/01/25 and 01/15/26 and "Never", the costs 9, 10 and 100.
 void AddSortRecords(CLinksManager& links, CPartnersManager& partners)
 {
     const struct
@@ -104,6 +105,10 @@ void AddSortRecords(CLinksManager& links, CPartnersManager& partners)
          OleDateTime::Invalid(), 60, 9, 3, 10, "https://d.example/", 0, "\xc3\xa4"},
         {"a", StatusNotPresent, "Beta", "zoom", OleDateTime::FromParts(2012, 1, 5), OleDateTime::FromParts(1999, 8, 9),
          31, 0, 9, 5, "http://a.example/a", 12, "a"},
+        // A permanent deal: its End ("Never") after every date, though its century ended in 2000;
+        // no monthly price.
+        {"c", StatusInvalidText, "Gamma", "anchor", OleDateTime::FromParts(2013, 7, 7),
+         OleDateTime::FromParts(1900, 5, 5), CLink::kPermanentDays, 55, 6, 4, "http://e.example/", 33, "never"},
     };
     int n = 0;
     for (const auto& r : records) {
@@ -153,11 +158,11 @@ SortKey ReferenceKey(const CLink& link, LinkColumn kind, const CPartnersManager&
     case LinkColumn::Start:
         return date(link.GetLastPaymentDate());
     case LinkColumn::End:
-        return date(link.GetExpiryDate());
+        return link.IsPermanent() ? SortKey{2, 0, {}} : date(link.GetExpiryDate());
     case LinkColumn::FullCost:
         return {1, link.GetCostPerPeriod(), {}};
     case LinkColumn::Price:
-        return {1, link.GetCostPerMonth(), {}};
+        return link.IsPermanent() ? SortKey{} : SortKey{1, link.GetCostPerMonth(), {}};
     case LinkColumn::StartingPR:
         return {1, link.GetStartingPR(), {}};
     case LinkColumn::CurrentPR:
@@ -263,8 +268,13 @@ private slots:
         full->SetComment("paid in full\r\nsecond line");
         CLink* odd = AddLink(links, {.status = StatusCantOpen, .cost = -40, .start = OleDateTime::Invalid()});
         odd->SetFirstPaymentDate(OleDateTime::Invalid());
+        AddLink(links, {.cost = 70})->MakePermanent();
         CLinksModel model;
         model.Attach(&links, &partners);
+        const int permanent = model.RowOf(links.GetLinks().back());
+        QCOMPARE(model.CellText(permanent, LinkColumn::End), QStringLiteral("Never"));
+        QCOMPARE(model.CellText(permanent, LinkColumn::FullCost), QStringLiteral("70"));
+        QCOMPARE(model.CellText(permanent, LinkColumn::Price), QString());
         CCellTextReader reader(model);
         for (int row = 0; row < model.rowCount(); ++row) {
             for (LinkColumn kind : kLinkColumns) {
@@ -292,7 +302,7 @@ private slots:
         CLinksManager links;
         CPartnersManager partners;
         CPartner* known = partners.AddPartner("Known");
-        AddLink(links, {.status = StatusNone, .partnerId = known->GetId() + 7});
+        AddLink(links, {.status = StatusNone, .partnerId = known->GetId() + 7})->SetPeriod(OleDateTimeSpan(36000.0));
         CLink* checked = AddLink(links, {.status = StatusOk, .partnerId = known->GetId()});
         checked->SetCurrentPR(-1);
         checked->SetExternalLinks(12);
@@ -308,7 +318,7 @@ private slots:
         QCOMPARE(model.CellText(0, LinkColumn::Start), QStringLiteral("03/29/12"));
         QCOMPARE(model.data(model.index(0, ColumnIndex(LinkColumn::CurrentPR)), CLinksModel::SortKeyRole).toLongLong(),
                  -1);
-        // Unchecked rows take the view's own colours.
+        // Unchecked rows whose dates warn of nothing take the view's own colours.
         QVERIFY(!model.data(model.index(0, ColumnIndex(LinkColumn::Status)), Qt::BackgroundRole).isValid());
 
         CLink* odd = links.GetLinks()[0];
@@ -317,6 +327,60 @@ private slots:
         const int row = model.RowOf(odd);
         QCOMPARE(model.CellText(row, LinkColumn::FirstStart), QString());
         QCOMPARE(model.CellText(row, LinkColumn::Start), QStringLiteral("Invalid DateTime"));
+    }
+
+    // What a row shows before and after the minute's date refresh: a link never checked keeps "?"
+    // (never "Ok"), while its row takes the colour its dates give and the filters follow it.
+    void StatusesOfUncheckedLinksThroughTheDateRefresh()
+    {
+        const OleDateTime today = OleDateTime::Today();
+        const QColor red(255, 0, 0), orange(255, 180, 7);
+        const struct
+        {
+            const char* what;
+            uint32_t status;
+            double daysAgo, period;
+            const char* shown;
+            QColor background; // invalid: the view's own
+        } rows[] = {
+            {"never checked", StatusNone, 1, 365, "?", {}},
+            {"checked, Ok", StatusOk, 1, 365, "Ok", {}},
+            // 31 days always reach the next month: a month after a payment 27 days ago ends in 1 to 4 days.
+            {"never checked, expiring", StatusNone, 27, 31, "?", orange},
+            {"never checked, expired", StatusNone, 40, 31, "?", red},
+        };
+        CLinksManager links;
+        CPartnersManager partners;
+        for (const auto& r : rows)
+            AddLink(links, {.status = r.status, .start = today - OleDateTimeSpan(r.daysAgo)})
+                ->SetPeriod(OleDateTimeSpan(r.period));
+        CLinksModel model;
+        model.Attach(&links, &partners);
+        for (const char* when : {"before the refresh", "after it"}) {
+            for (std::size_t i = 0; i < std::size(rows); ++i) {
+                const int row = model.RowOf(links.GetLinks()[i]);
+                const QString what = QStringLiteral("%1, %2").arg(QLatin1String(rows[i].what), QLatin1String(when));
+                QVERIFY2(model.CellText(row, LinkColumn::Status) == QLatin1String(rows[i].shown), qPrintable(what));
+                const QModelIndex cell = model.index(row, ColumnIndex(LinkColumn::Anchor));
+                QVERIFY2(model.data(cell, Qt::BackgroundRole).value<QColor>() == rows[i].background, qPrintable(what));
+                // The delegate paints from the same status.
+                QVERIFY2(GetLinkRowColors(model.data(cell, CLinksModel::StatusRole).toUInt(), false, true, QPalette())
+                                 .background ==
+                             (rows[i].background.isValid() ? rows[i].background : QPalette().base().color()),
+                         qPrintable(what));
+            }
+            QVERIFY(RefreshLinkDates(links.GetLinks(), 7).has_value());
+            model.FillList(false);
+        }
+        // The status filters show the rows whose colour they name, and never call an unchecked link Ok.
+        links.SetStatusFilter(StatusFilterFromName("(All Expiring)"));
+        model.FillList(true);
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.GetLink(0), links.GetLinks()[2]);
+        links.SetStatusFilter(StatusFilterFromName("(All Ok)"));
+        model.FillList(true);
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.GetLink(0), links.GetLinks()[1]);
     }
 
     void SortsEveryColumnBothWays_data()
@@ -731,7 +795,9 @@ private slots:
         CPartnersManager partners;
         CPartner* acme = partners.AddPartner("Acme");
         CPartner* globex = partners.AddPartner("Globex");
-        AddLink(links, {.project = "Shop", .status = StatusNone, .partnerId = acme->GetId()});
+        // Never checked, and its dates warn of nothing.
+        AddLink(links, {.project = "Shop", .status = StatusNone, .partnerId = acme->GetId()})
+            ->SetPeriod(OleDateTimeSpan(36000.0));
         const uint32_t all[] = {StatusOk,          StatusExpiring, StatusExpired, StatusNotPresent,
                                 StatusInvalidText, StatusNofollow, StatusRobots,  StatusCantOpen};
         for (uint32_t s : all)

@@ -39,8 +39,11 @@ void AppendExportLine(std::string& line, const CLink* link, const CPartner* part
     AppendField(line, link->GetAnchor());
     AppendField(line, FormatDate(link->GetFirstPaymentDate()));
     AppendField(line, FormatDate(link->GetLastPaymentDate()));
-    AppendField(line, FormatDate(link->GetExpiryDate()));
-    AppendField(line, std::to_string(link->GetCostPerMonth()));
+    // A permanent deal has neither an end nor a monthly price; an empty expiry under the expiry
+    // column is what the import reads back as permanent.
+    const bool permanent = link->IsPermanent();
+    AppendField(line, permanent ? std::string() : FormatDate(link->GetExpiryDate()));
+    AppendField(line, permanent ? std::string() : std::to_string(link->GetCostPerMonth()));
     AppendField(line, std::to_string(link->GetCostPerPeriod()));
     AppendField(line, GetStatusName(link->GetStatus()));
     line += "\r\n";

@@ -80,6 +80,7 @@ struct Row
     std::array<OleDateTime, 3> dates;      // columns 9 to 11
     int32_t price = 0;
     int32_t fullCost = 0;
+    bool permanent = false;
     std::string status;
 };
 
@@ -96,6 +97,7 @@ Row RowOf(const CLink& link, const CPartner* partner)
     row.dates = {link.GetFirstPaymentDate(), link.GetLastPaymentDate(), link.GetExpiryDate()};
     row.price = link.GetCostPerMonth();
     row.fullCost = link.GetCostPerPeriod();
+    row.permanent = link.IsPermanent();
     row.status = GetStatusName(link.GetStatus());
     return row;
 }
@@ -152,9 +154,12 @@ public:
     {
         for (int column = 0; column < static_cast<int>(row.texts.size()); ++column)
             WriteText(index, column, row.texts[column]);
-        for (int i = 0; i < 3; ++i)
+        // A permanent deal has neither an end nor a monthly price; an empty expiry cell is what
+        // the import reads back as permanent.
+        for (int i = 0; i < (row.permanent ? 2 : 3); ++i)
             WriteDate(index, FirstDateColumn + i, row.dates[i]);
-        worksheet_write_number(m_sheet, index, PriceColumn, row.price, nullptr);
+        if (!row.permanent)
+            worksheet_write_number(m_sheet, index, PriceColumn, row.price, nullptr);
         worksheet_write_number(m_sheet, index, FullCostColumn, row.fullCost, nullptr);
         WriteText(index, kColumns - 1, row.status);
     }

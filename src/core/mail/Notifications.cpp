@@ -271,6 +271,13 @@ std::string CNotificationsManager::PartnerName(const CLink& link, std::size_t ma
 
 namespace {
 
+// A link never checked says so: an empty cell reads like a glitch, and "Ok" would be a claim no
+// check made.
+std::string StatusText(uint32_t status)
+{
+    return status == StatusNone ? std::string("Not checked") : GetStatusName(status);
+}
+
 // Both tables of the letter: a title row, then Partner, From Page, Status and one last column.
 std::string LetterTableStart(const char* title, const char* lastHeader)
 {
@@ -291,7 +298,7 @@ std::string CNotificationsManager::BuildLetter(const std::vector<CLink*>& change
             letter += "<tr>\r\n";
             letter += TextCell(PartnerName(*link, 26));
             letter += PageLinkCell(link->GetFromPage(), 55);
-            letter += ValueCell(GetStatusName(link->GetStatus()));
+            letter += ValueCell(StatusText(link->GetStatus()));
             if (link->HasPRChanged()) {
                 letter += MakeCell("Changed: " + std::to_string(link->GetCurrentPR()), kCellBackground, kChangedFont, 0,
                                    false, true);
@@ -311,8 +318,8 @@ std::string CNotificationsManager::BuildLetter(const std::vector<CLink*>& change
             letter += "<tr>";
             letter += TextCell(PartnerName(*link, 26));
             letter += PageLinkCell(link->GetFromPage(), 55);
-            letter += ValueCell(GetStatusName(link->GetStatus()));
-            letter += ValueCell(FormatDate(link->GetExpiryDate()));
+            letter += ValueCell(StatusText(link->GetStatus()));
+            letter += ValueCell(FormatExpiryDate(*link));
             letter += "</tr>";
         }
         letter += "</table>\r\n</td></tr><br>\r\n";
@@ -485,7 +492,7 @@ int CNotificationsManager::SendTestNotification(const std::string& mailTo, const
                 html += TextCell(PartnerName(*link, 17));
                 html += PageLinkCell(link->GetFromPage(), 35);
                 html += PageLinkCell(link->GetToPage(), 35);
-                html += ValueCell(GetStatusName(link->GetStatus()));
+                html += ValueCell(StatusText(link->GetStatus()));
                 html += ValueCell(std::to_string(link->GetCurrentPR()));
                 html += "</tr>\r\n";
             }

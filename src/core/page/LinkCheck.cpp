@@ -149,8 +149,10 @@ bool CheckLinkDates(CLink* link, bool& changed)
     if (!link)
         return false;
     const uint32_t old = link->GetStatus();
-    // Only the date-driven states move here; a problem the last full check found stays.
-    if (old <= StatusExpired)
+    // Only the date-driven states move here; a problem the last full check found stays. A link
+    // never checked stays so: calling it Ok would claim a check that never saw it on its page (its
+    // row still shows the colour its dates give).
+    if (old != StatusNone && old <= StatusExpired)
         link->SetStatus(StatusByDates(*link, OleDateTime::Now(), GetCheckSettings().warningDays));
     changed = link->GetStatus() != old;
     if (changed)

@@ -103,7 +103,8 @@ void SetCheckRecorder(CheckRecorder recorder);
 /// The current recorder; null when there is none.
 std::shared_ptr<const CheckRecorder> GetCheckRecorder();
 
-/// Recomputes Ok, Expiring and Expired from the dates, for links in one of those (or never checked).
+/// Recomputes Ok, Expiring and Expired from the dates, for links in one of those; a link never
+/// checked keeps its status 0.
 bool CheckLinkDates(CLink* link, bool& changed);
 
 /// Both read as a browser reads a href (ParseHref, without a page): same service (http and https

@@ -91,6 +91,9 @@ int CLink::BegunMonths() const
 
 int32_t CLink::GetCostPerMonth() const
 {
+    // Spreading a one-off payment over the hundred years that mark it would make a price up.
+    if (IsPermanent())
+        return 0;
     if (m_costMode == 0)
         return m_costPerMonth;
     const int months = BegunMonths();
@@ -103,10 +106,25 @@ int32_t CLink::GetCostPerPeriod() const
 {
     if (m_costMode == 1)
         return m_costPerPeriod;
+    if (IsPermanent())
+        return m_costPerMonth; // paid once, like a period shorter than a month
     const int months = BegunMonths();
     if (months == 0)
         return m_costPerMonth;
     return Clamp32(static_cast<int64_t>(months) * m_costPerMonth);
+}
+
+uint32_t CLink::GetListedStatus(int warningDays, const OleDateTime& now) const
+{
+    const uint32_t status = GetStatus();
+    if (status != StatusNone || IsPermanent())
+        return status;
+    // The calendar walk behind the expiry date is the dear part: taken once, as IsExpired and
+    // IsExpiring would take it twice, for lists of many links never checked (a fresh import).
+    const OleDateTime expiry = GetExpiryDate();
+    if (now > expiry)
+        return StatusExpired;
+    return now > expiry - OleDateTimeSpan(static_cast<double>(warningDays)) ? StatusExpiring : StatusNone;
 }
 
 void CLink::Renew()
@@ -115,4 +133,9 @@ void CLink::Renew()
     if (IsPermanent())
         return;
     m_lastPaymentDate = GetExpiryDate();
+}
+
+std::string FormatExpiryDate(const CLink& link)
+{
+    return link.IsPermanent() ? std::string("Never") : FormatDate(link.GetExpiryDate());
 }

@@ -83,10 +83,16 @@ public:
     bool IsExpired(const OleDateTime& now) const;
     bool IsExpiring(int days) const { return IsExpiring(days, OleDateTime::Now()); }
     bool IsExpiring(int days, const OleDateTime& now) const;
-    /// Price per month ("Price"); a period shorter than a month counts the full cost once.
+    /// Price per month ("Price"); a period shorter than a month counts the full cost once. A
+    /// permanent deal has no monthly price: 0.
     int32_t GetCostPerMonth() const;
-    /// Cost of the whole period ("Full cost").
+    /// Cost of the whole period ("Full cost"); for a permanent deal the one payment, whichever
+    /// figure was entered.
     int32_t GetCostPerPeriod() const;
+    /// What the list colours and filters a link by: the last check's status; for a link never
+    /// checked, Expired or Expiring when its dates say so and 0 otherwise. Never Ok for it: no
+    /// check has seen the link on its page.
+    uint32_t GetListedStatus(int warningDays, const OleDateTime& now) const;
     /// Moves the last payment to the expiry date: one more period of the same length.
     void Renew();
     bool HasPRChanged() const { return GetStatus() != 0 && GetCurrentPR() != GetPreviousPR(); }
@@ -130,3 +136,7 @@ private:
     std::string m_comment;
     int32_t m_externalLinks = 0;
 };
+
+/// The expiry date as the list, letters and reports show it: "Never" for a permanent deal, whose
+/// stored period would otherwise show a date a century ahead.
+std::string FormatExpiryDate(const CLink& link);

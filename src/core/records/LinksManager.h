@@ -44,7 +44,9 @@ public:
     const std::string& GetProjectFilter() const { return m_projectFilter; }
     void SetProjectFilter(std::string project) { m_projectFilter = std::move(project); }
     void SetStatusFilter(uint32_t mask) { m_statusFilter = mask; }
-    bool Matches(const CLink& link) const;
+    /// Project, then status: the status a link is listed by (its dates' warning for a link
+    /// never checked, see CLink::GetListedStatus), so a filter shows the rows its colour names.
+    bool Matches(const CLink& link, int warningDays, const OleDateTime& now) const;
 
 private:
     std::vector<std::unique_ptr<CLink>> m_links;

@@ -98,11 +98,11 @@ std::vector<std::string> CLinksManager::GetAnchors(const std::string& project) c
     return DistinctTexts(m_links, [&](const CLink& l) { return l.GetProject() == project ? &l.GetAnchor() : nullptr; });
 }
 
-bool CLinksManager::Matches(const CLink& link) const
+bool CLinksManager::Matches(const CLink& link, int warningDays, const OleDateTime& now) const
 {
     if (!m_projectFilter.empty() && m_projectFilter != link.GetProject())
         return false;
-    return m_statusFilter == 0 || (m_statusFilter & link.GetStatus()) != 0;
+    return m_statusFilter == 0 || (m_statusFilter & link.GetListedStatus(warningDays, now)) != 0;
 }
 
 CPartner* CPartnersManager::AddPartner(std::string name)

@@ -38,8 +38,9 @@ private:
 /// True from the construction of any CCheckRun in the process to its destruction.
 bool IsCheckRunActive();
 
-/// The date refresh: recomputes Ok, Expiring and Expired from the dates of every link, and returns
-/// the links whose date status changed to something other than Ok, and the expiring ones. While a
+/// The date refresh: recomputes Ok, Expiring and Expired from the dates of every checked link (a
+/// link never checked keeps status 0), and returns the links whose date status changed to
+/// something other than Ok, and the expiring ones, checked or not. While a
 /// check run or another CDateRefreshHold exists it touches nothing and returns no lists: the run's
 /// verdicts are newer than anything the dates say.
 std::optional<NotificationLists> RefreshLinkDates(const std::vector<CLink*>& links, int warningDays);

@@ -78,10 +78,10 @@ ScheduledCheckReport CWorkspace::RunScheduledCheck(bool verbose, const std::atom
                              link.GetFromPage().c_str(), link.GetToPage().c_str(), o.firstFailure.c_str());
             if (!o.checked || (!o.statusChanged && o.oldPR == link.GetCurrentPR()))
                 continue;
-            PrintEscaped(stdout, "%s -> %s: %s -> %s, PageRank %s -> %s\n", link.GetFromPage().c_str(),
-                         link.GetToPage().c_str(), GetStatusName(o.oldStatus).c_str(),
-                         GetStatusName(link.GetStatus()).c_str(), PrText(o.oldPR).c_str(),
-                         PrText(link.GetCurrentPR()).c_str());
+            PrintEscaped(
+                stdout, "%s -> %s: %s -> %s, PageRank %s -> %s\n", link.GetFromPage().c_str(), link.GetToPage().c_str(),
+                o.oldStatus == StatusNone ? "Not checked" : GetStatusName(o.oldStatus).c_str(),
+                GetStatusName(link.GetStatus()).c_str(), PrText(o.oldPR).c_str(), PrText(link.GetCurrentPR()).c_str());
         }
     }
 

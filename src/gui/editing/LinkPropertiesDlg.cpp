@@ -87,15 +87,21 @@ CLinksPropertiesDlg::CLinksPropertiesDlg(CPartnersManager& partners, CLinksManag
     // Typed text stays as typed: completing a URL to one of the list would save another page.
     for (QComboBox* box : {m_ui->cboProject, m_ui->cboFromPage, m_ui->cboToPage, m_ui->cboAnchor, m_ui->cboPartner})
         box->setCompleter(nullptr);
-    const QRegularExpression digits(QStringLiteral("[0-9]*"));
-    for (QLineEdit* edit : {m_ui->edtStartingPR, m_ui->edtCostPerMonth, m_ui->edtCostPerPeriod})
-        edit->setValidator(new QRegularExpressionValidator(digits, edit));
+    m_ui->edtStartingPR->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_ui->edtStartingPR));
+    for (QLineEdit* edit : {m_ui->edtCostPerMonth, m_ui->edtCostPerPeriod}) {
+        edit->setValidator(new CWholeAmountValidator(edit));
+        edit->setToolTip(tr("Whole amounts only"));
+        connect(edit, &QLineEdit::textChanged, this, &CLinksPropertiesDlg::ShowCostHint);
+    }
+    m_ui->lblWholeAmounts->hide();
+    PrepareEndDate(m_ui->dteEnd);
 
     const bool fullForm = !m_packMode;
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{m_ui->lblStartDate, m_ui->dteStart, m_ui->lblEndDate, m_ui->dteEnd,
-                                         m_ui->lblMonths, m_ui->spnMonths, m_ui->lblPartner, m_ui->cboPartner,
-                                         m_ui->btnAddPartner, m_ui->lblEmail, m_ui->edtEmail, m_ui->btnSaveAndCheck})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             m_ui->lblStartDate, m_ui->dteStart, m_ui->lblEndDate, m_ui->dteEnd, m_ui->lblMonths, m_ui->spnMonths,
+             m_ui->chkNeverExpires, m_ui->lblPartner, m_ui->cboPartner, m_ui->btnAddPartner, m_ui->lblEmail,
+             m_ui->edtEmail, m_ui->btnSaveAndCheck})
         w->setVisible(fullForm);
     m_ui->lblMonthsInfo->setVisible(!fullForm);
     if (m_packMode)
@@ -115,6 +121,7 @@ CLinksPropertiesDlg::CLinksPropertiesDlg(CPartnersManager& partners, CLinksManag
     connect(m_ui->radCostPerMonth, &QRadioButton::toggled, this, &CLinksPropertiesDlg::UpdateStep);
     connect(m_ui->spnMonths, &QSpinBox::valueChanged, this, &CLinksPropertiesDlg::OnMonthsOrStartChanged);
     connect(m_ui->dteStart, &QDateEdit::dateChanged, this, &CLinksPropertiesDlg::OnMonthsOrStartChanged);
+    connect(m_ui->chkNeverExpires, &QCheckBox::toggled, this, &CLinksPropertiesDlg::OnNeverExpiresToggled);
     connect(m_ui->btnCheckNow, &QPushButton::clicked, this, &CLinksPropertiesDlg::OnCheckNow);
     connect(m_ui->btnAddPartner, &QPushButton::clicked, this, &CLinksPropertiesDlg::OnAddPartner);
     connect(m_ui->btnSave, &QPushButton::clicked, this, [this] { OnSave(QDialog::Accepted); });
@@ -132,12 +139,14 @@ void CLinksPropertiesDlg::LoadValues()
     const QDate today = QDate::currentDate();
     QDate start = today;
     QDate end = today;
+    const bool permanent = m_edited && m_edited->IsPermanent();
     if (m_edited) {
         start = ToQDate(m_edited->GetLastPaymentDate());
         end = ToQDate(m_edited->GetExpiryDate());
         m_ui->edtStartingPR->setText(QString::number(m_edited->GetStartingPR()));
         m_ui->edtComment->setPlainText(CommentForEditing(m_edited->GetComment()));
-        const bool perPeriod = m_edited->GetCostMode() == 1;
+        // A permanent deal's one payment is its full cost, whichever figure holds it.
+        const bool perPeriod = m_edited->GetCostMode() == 1 || permanent;
         m_ui->radCostPerPeriod->setChecked(perPeriod);
         m_ui->radCostPerMonth->setChecked(!perPeriod);
         m_ui->edtCostPerMonth->setText(QString::number(perPeriod ? 0 : m_edited->GetCostPerMonth()));
@@ -151,8 +160,9 @@ void CLinksPropertiesDlg::LoadValues()
         m_ui->edtCostPerMonth->setText(QStringLiteral("0"));
         m_ui->edtCostPerPeriod->setText(QStringLiteral("0"));
     }
+    m_ui->chkNeverExpires->setChecked(permanent);
     m_ui->dteStart->setDate(start);
-    m_ui->dteEnd->setDate(end);
+    ShowEndDate(m_ui->dteEnd, permanent, end);
     m_shownStart = m_ui->dteStart->date();
     m_shownEnd = m_ui->dteEnd->date();
 }
@@ -242,6 +252,12 @@ void CLinksPropertiesDlg::UpdateStep()
     m_ui->edtStartingPR->setEnabled(ReadInt(m_ui->edtStartingPR).value_or(0) == 0);
     // The change resets the status only when the dialog is accepted, so it counts here by itself.
     m_ui->btnSaveAndCheck->setEnabled(!m_packMode && (!m_edited || m_edited->GetStatus() == 0 || m_needsRecheck));
+    // A deal bought for good has no month to price: its cost is the one payment.
+    const bool permanent = m_ui->chkNeverExpires->isChecked();
+    if (permanent)
+        m_ui->radCostPerPeriod->setChecked(true);
+    m_ui->radCostPerMonth->setEnabled(!permanent);
+    m_ui->spnMonths->setEnabled(!permanent);
     const bool perMonth = m_ui->radCostPerMonth->isChecked();
     m_ui->edtCostPerMonth->setEnabled(perMonth);
     m_ui->edtCostPerPeriod->setEnabled(!perMonth);
@@ -250,12 +266,16 @@ void CLinksPropertiesDlg::UpdateStep()
     m_ui->edtRawLink->setText(QStringLiteral("<a href=\"") + FromStd(href) + QStringLiteral("\">") +
                               m_ui->cboAnchor->currentText() + QStringLiteral("</a>"));
 
-    const int months = MonthsBetween(ToOleDate(m_ui->dteEnd->date()), ToOleDate(m_ui->dteStart->date()), false);
-    if (m_ui->spnMonths->value() != months) {
-        const QSignalBlocker block(m_ui->spnMonths);
-        m_ui->spnMonths->setValue(months);
+    if (permanent) {
+        m_ui->lblMonthsInfo->setText(tr("never expires"));
+    } else {
+        const int months = MonthsBetween(ToOleDate(m_ui->dteEnd->date()), ToOleDate(m_ui->dteStart->date()), false);
+        if (m_ui->spnMonths->value() != months) {
+            const QSignalBlocker block(m_ui->spnMonths);
+            m_ui->spnMonths->setValue(months);
+        }
+        m_ui->lblMonthsInfo->setText(tr("%1 months").arg(months));
     }
-    m_ui->lblMonthsInfo->setText(tr("%1 months").arg(months));
 
     const CPartner* partner = ChosenPartner();
     m_ui->edtEmail->setText(partner ? FromStd(partner->GetEmail()) : QString());
@@ -266,9 +286,35 @@ void CLinksPropertiesDlg::OnMonthsOrStartChanged()
 {
     if (!m_initialised)
         return;
-    const OleDateTime end = AddMonths(ToOleDate(m_ui->dteStart->date()), m_ui->spnMonths->value());
-    m_ui->dteEnd->setDate(ToQDate(end));
+    if (!m_ui->chkNeverExpires->isChecked()) {
+        const OleDateTime end = AddMonths(ToOleDate(m_ui->dteStart->date()), m_ui->spnMonths->value());
+        m_ui->dteEnd->setDate(ToQDate(end));
+    }
     UpdateStep();
+}
+
+void CLinksPropertiesDlg::OnNeverExpiresToggled(bool permanent)
+{
+    if (!m_initialised)
+        return;
+    if (permanent) {
+        ShowEndDate(m_ui->dteEnd, true, {});
+        UpdateStep();
+        return;
+    }
+    // Back to an ordinary period: the months shown before (a year for a deal that opened
+    // permanent), counted from the start as always.
+    if (m_ui->spnMonths->value() == 0 && m_edited && m_edited->IsPermanent()) {
+        const QSignalBlocker block(m_ui->spnMonths);
+        m_ui->spnMonths->setValue(12);
+    }
+    OnMonthsOrStartChanged();
+}
+
+void CLinksPropertiesDlg::ShowCostHint()
+{
+    m_ui->lblWholeAmounts->setVisible(CWholeAmountValidator::HasSeparator(m_ui->edtCostPerMonth->text()) ||
+                                      CWholeAmountValidator::HasSeparator(m_ui->edtCostPerPeriod->text()));
 }
 
 void CLinksPropertiesDlg::OnCheckNow()
@@ -314,7 +360,11 @@ bool CLinksPropertiesDlg::ValidateNumbers()
     // Only the figure of the chosen mode is stored; the other one may hold anything meanwhile.
     QLineEdit* cost = m_ui->radCostPerMonth->isChecked() ? m_ui->edtCostPerMonth : m_ui->edtCostPerPeriod;
     if (!ReadCost(cost)) {
-        Refuse(cost, tr("Enter a positive integer."));
+        // Rounding "12.50" either way would store an amount the user did not type.
+        Refuse(cost, CWholeAmountValidator::HasSeparator(cost->text())
+                         ? tr("Costs are kept as whole amounts: \"%1\" has a fraction. Enter the amount without it.")
+                               .arg(cost->text())
+                         : tr("Enter a positive integer."));
         return false;
     }
     return true;
@@ -360,11 +410,15 @@ void CLinksPropertiesDlg::StoreInto(CLink& link) const
     // would move the first payment of every renewed link that is saved.
     const QDate start = m_ui->dteStart->date();
     const QDate end = m_ui->dteEnd->date();
+    // Ticking or unticking "Never expires" changes the end shown, so it counts as a change.
     if (&link != m_edited || start != m_shownStart || end != m_shownEnd) {
         const OleDateTime startDate = ToOleDate(start);
         link.SetFirstPaymentDate(startDate);
         link.SetLastPaymentDate(startDate);
-        link.SetPeriod(ToOleDate(end) - startDate);
+        if (m_ui->chkNeverExpires->isChecked())
+            link.MakePermanent();
+        else
+            link.SetPeriod(ToOleDate(end) - startDate);
     }
 
     const bool perPeriod = m_ui->radCostPerPeriod->isChecked();

@@ -55,6 +55,9 @@ private:
     /// Brings every derived control up to date with the values typed so far.
     void UpdateStep();
     void OnMonthsOrStartChanged();
+    void OnNeverExpiresToggled(bool permanent);
+    /// Shows the "whole amounts" hint while a cost field holds a decimal point or comma.
+    void ShowCostHint();
     void OnCheckNow();
     void OnAddPartner();
     void OnSave(int result);

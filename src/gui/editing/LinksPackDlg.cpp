@@ -40,10 +40,14 @@ CLinksPackDlg::CLinksPackDlg(CPartnersManager& partners, CLinksManager& links, s
     header->setSectionResizeMode(QHeaderView::Stretch);
     m_ui->lstLinks->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
+    PrepareEndDate(m_ui->dteEnd);
     QDate start = QDate::currentDate();
     QDate end = start;
     const CPartner* chosen = nullptr;
+    bool permanent = false;
     if (m_groupMode) {
+        permanent =
+            std::all_of(m_workLinks.begin(), m_workLinks.end(), [](const CLink* l) { return l->IsPermanent(); });
         const CLink& first = *m_workLinks.front();
         if (AllSame(m_workLinks, [](const CLink& l) { return l.GetPartnerId(); }))
             chosen = m_partners.FindById(first.GetPartnerId());
@@ -55,8 +59,9 @@ CLinksPackDlg::CLinksPackDlg(CPartnersManager& partners, CLinksManager& links, s
         else if (sameStart)
             end = start;
     }
+    m_ui->chkNeverExpires->setChecked(permanent);
     m_ui->dteStart->setDate(start);
-    m_ui->dteEnd->setDate(end);
+    ShowEndDate(m_ui->dteEnd, permanent, end);
     RefillPartners(chosen);
     UpdateStep();
     FillList();
@@ -64,6 +69,13 @@ CLinksPackDlg::CLinksPackDlg(CPartnersManager& partners, CLinksManager& links, s
     connect(m_ui->cboPartner, &QComboBox::currentIndexChanged, this, &CLinksPackDlg::UpdateStep);
     connect(m_ui->spnMonths, &QSpinBox::valueChanged, this, &CLinksPackDlg::OnMonthsOrStartChanged);
     connect(m_ui->dteStart, &QDateEdit::dateChanged, this, &CLinksPackDlg::OnMonthsOrStartChanged);
+    connect(m_ui->chkNeverExpires, &QCheckBox::toggled, this, [this](bool never) {
+        if (never)
+            ShowEndDate(m_ui->dteEnd, true, {});
+        else if (m_ui->spnMonths->value() == 0)
+            m_ui->spnMonths->setValue(12); // an ordinary period again: a year unless told otherwise
+        OnMonthsOrStartChanged();
+    });
     connect(m_ui->btnAddPartner, &QPushButton::clicked, this, &CLinksPackDlg::OnAddPartner);
     connect(m_ui->btnAddLink, &QPushButton::clicked, this, &CLinksPackDlg::OnAddLink);
     connect(m_ui->btnSave, &QPushButton::clicked, this, &CLinksPackDlg::OnSave);
@@ -98,10 +110,14 @@ CPartner* CLinksPackDlg::ChosenPartner() const
 
 void CLinksPackDlg::UpdateStep()
 {
-    const int months = MonthsBetween(ToOleDate(m_ui->dteEnd->date()), ToOleDate(m_ui->dteStart->date()), false);
-    if (m_ui->spnMonths->value() != months) {
-        const QSignalBlocker block(m_ui->spnMonths);
-        m_ui->spnMonths->setValue(months);
+    const bool permanent = m_ui->chkNeverExpires->isChecked();
+    m_ui->spnMonths->setEnabled(!permanent);
+    if (!permanent) {
+        const int months = MonthsBetween(ToOleDate(m_ui->dteEnd->date()), ToOleDate(m_ui->dteStart->date()), false);
+        if (m_ui->spnMonths->value() != months) {
+            const QSignalBlocker block(m_ui->spnMonths);
+            m_ui->spnMonths->setValue(months);
+        }
     }
     const CPartner* partner = ChosenPartner();
     const QString name = partner ? QString::fromStdString(partner->GetName()) : QString();
@@ -114,7 +130,8 @@ void CLinksPackDlg::OnMonthsOrStartChanged()
 {
     if (!m_initialised)
         return;
-    m_ui->dteEnd->setDate(ToQDate(AddMonths(ToOleDate(m_ui->dteStart->date()), m_ui->spnMonths->value())));
+    if (!m_ui->chkNeverExpires->isChecked())
+        m_ui->dteEnd->setDate(ToQDate(AddMonths(ToOleDate(m_ui->dteStart->date()), m_ui->spnMonths->value())));
     UpdateStep();
 }
 
@@ -137,7 +154,10 @@ void CLinksPackDlg::OnAddLink()
     const OleDateTime start = ToOleDate(m_ui->dteStart->date());
     link->SetFirstPaymentDate(start);
     link->SetLastPaymentDate(start);
-    link->SetPeriod(ToOleDate(m_ui->dteEnd->date()) - start);
+    if (m_ui->chkNeverExpires->isChecked())
+        link->MakePermanent();
+    else
+        link->SetPeriod(ToOleDate(m_ui->dteEnd->date()) - start);
 
     CLinksPropertiesDlg dialog(m_partners, m_links, link, true, m_addPartner, this);
     if (dialog.exec() != QDialog::Accepted) {
@@ -172,11 +192,18 @@ void CLinksPackDlg::OnSave()
     }
     const OleDateTime start = ToOleDate(m_ui->dteStart->date());
     const OleDateTime end = ToOleDate(m_ui->dteEnd->date());
+    const bool permanent = m_ui->chkNeverExpires->isChecked();
     // A group's links are the database's, whose dates the refresh reads meanwhile.
     const CDateRefreshHold hold;
     for (CLink* link : m_workLinks) {
         link->SetPartnerId(partner ? partner->GetId() : -1);
-        if (link->GetFirstPaymentDate() != start || link->GetExpiryDate() != end) {
+        if (permanent) {
+            if (!link->IsPermanent() || link->GetFirstPaymentDate() != start) {
+                link->SetFirstPaymentDate(start);
+                link->SetLastPaymentDate(start);
+                link->MakePermanent();
+            }
+        } else if (link->IsPermanent() || link->GetFirstPaymentDate() != start || link->GetExpiryDate() != end) {
             link->SetFirstPaymentDate(start);
             link->SetLastPaymentDate(start);
             link->SetPeriod(end - start);

@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -95,7 +96,8 @@ int64_t IntegerKey(const CLink& link, LinkColumn kind)
     case LinkColumn::FullCost:
         return link.GetCostPerPeriod();
     case LinkColumn::Price:
-        return link.GetCostPerMonth();
+        // A permanent deal has no monthly price: it sorts before every amount, negative ones too.
+        return link.IsPermanent() ? std::numeric_limits<int64_t>::min() : link.GetCostPerMonth();
     case LinkColumn::StartingPR:
         return link.GetStartingPR();
     case LinkColumn::CurrentPR:
@@ -117,6 +119,14 @@ OleDateTime DateOf(const CLink& link, LinkColumn kind)
     default:
         return link.GetExpiryDate();
     }
+}
+
+double DateKey(const CLink& link, LinkColumn kind)
+{
+    if (kind == LinkColumn::End && link.IsPermanent())
+        return HUGE_VAL;
+    const OleDateTime date = DateOf(link, kind);
+    return date.IsValid() ? LinearDays(date) : -HUGE_VAL;
 }
 
 // Before 30 December 1899 the fraction of an OLE date counts forward from the negative day, so the
@@ -146,11 +156,14 @@ std::string_view ShownText(const CLink& link, LinkColumn kind, std::string_view 
         return partnerName;
     case LinkColumn::FirstStart:
     case LinkColumn::Start:
-    case LinkColumn::End:
         scratch = FormatDate(DateOf(link, kind));
         return scratch;
-    case LinkColumn::FullCost:
+    case LinkColumn::End:
+        scratch = FormatExpiryDate(link);
+        return scratch;
     case LinkColumn::Price:
+        return link.IsPermanent() ? std::string_view() : number(IntegerKey(link, kind));
+    case LinkColumn::FullCost:
     case LinkColumn::StartingPR:
         return number(IntegerKey(link, kind));
     case LinkColumn::CurrentPR:
@@ -163,7 +176,8 @@ std::string_view ShownText(const CLink& link, LinkColumn kind, std::string_view 
 
 bool KindCanShow(LinkColumn kind, std::string_view text, bool upperCased)
 {
-    // What ShownText writes for them: "MM/DD/YY", "Invalid DateTime" or nothing; a number or "-".
+    // What ShownText writes for them: "MM/DD/YY", "Invalid DateTime", "Never" or nothing; a number
+    // or "-".
     const auto madeOf = [text](std::string_view characters, std::size_t longest) {
         return text.size() <= longest && text.find_first_not_of(characters) == std::string_view::npos;
     };
@@ -171,7 +185,9 @@ bool KindCanShow(LinkColumn kind, std::string_view text, bool upperCased)
     case KeyType::Date:
         return madeOf("0123456789/", 8) ||
                std::string_view(upperCased ? "INVALID DATETIME" : "Invalid DateTime").find(text) !=
-                   std::string_view::npos;
+                   std::string_view::npos ||
+               (kind == LinkColumn::End &&
+                std::string_view(upperCased ? "NEVER" : "Never").find(text) != std::string_view::npos);
     case KeyType::Integer:
         return madeOf("0123456789-", 20);
     case KeyType::Text:

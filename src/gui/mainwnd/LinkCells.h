@@ -34,10 +34,14 @@ KeyType KeyTypeOf(LinkColumn kind);
 
 /// The sort key of a text kind (partner names from `names`); "" for other kinds.
 std::string_view TextKey(const CLink& link, LinkColumn kind, const PartnerNames& names);
-/// The sort key of a number kind; -1 for the check results of an unchecked link.
+/// The sort key of a number kind; -1 for the check results of an unchecked link, the smallest
+/// key for the monthly price a permanent deal does not have.
 int64_t IntegerKey(const CLink& link, LinkColumn kind);
 /// The date of a date kind.
 OleDateTime DateOf(const CLink& link, LinkColumn kind);
+/// The sort key of a date kind: null and invalid dates before every date, a permanent deal's End
+/// ("Never") after every date.
+double DateKey(const CLink& link, LinkColumn kind);
 /// A day count that orders dates before 30 December 1899 too.
 double LinearDays(const OleDateTime& date);
 

@@ -2,6 +2,7 @@
 
 #include "LinkCells.h"
 #include "LinkRowColors.h"
+#include "core/fetch/CheckSettings.h"
 #include "core/records/Link.h"
 #include "core/records/LinkStatus.h"
 #include "core/records/LinksManager.h"
@@ -18,11 +19,10 @@
 
 namespace {
 
-using LinkCells::DateOf;
+using LinkCells::DateKey;
 using LinkCells::IntegerKey;
 using LinkCells::KeyType;
 using LinkCells::KeyTypeOf;
-using LinkCells::LinearDays;
 using LinkCells::MapPartnerNames;
 using LinkCells::NameOf;
 using LinkCells::PartnerNames;
@@ -31,6 +31,14 @@ using LinkCells::TextKey;
 inline void Mix(uint64_t& h, uint64_t v)
 {
     h ^= v + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+}
+
+// A link never checked is coloured by what its dates warn of; the warning period is the one the
+// checks use.
+uint32_t ListedStatus(const CLink& link)
+{
+    const uint32_t status = link.GetStatus();
+    return status != StatusNone ? status : link.GetListedStatus(GetCheckSettings().warningDays, OleDateTime::Now());
 }
 
 uint64_t FingerprintOf(const CLink& link, std::string_view partnerName)
@@ -104,16 +112,16 @@ QVariant CLinksModel::data(const QModelIndex& index, int role) const
         case KeyType::Integer:
             return QVariant::fromValue<qlonglong>(IntegerKey(link, kind));
         case KeyType::Date: {
-            const OleDateTime date = DateOf(link, kind);
-            return date.IsValid() ? QVariant(LinearDays(date)) : QVariant();
+            const double key = DateKey(link, kind);
+            return key == -HUGE_VAL ? QVariant() : QVariant(key);
         }
         }
         return {};
     case StatusRole:
-        return QVariant::fromValue<uint>(link.GetStatus());
+        return QVariant::fromValue<uint>(ListedStatus(link));
     case Qt::BackgroundRole:
     case Qt::ForegroundRole: {
-        const uint32_t status = link.GetStatus();
+        const uint32_t status = ListedStatus(link);
         if (!(status & (StatusProblematicMask | StatusExpiring)))
             return {}; // the view's own window colours
         const LinkRowColors colors = GetLinkRowColors(status, false, false, QGuiApplication::palette());
@@ -179,13 +187,21 @@ void CLinksModel::FillList(bool full)
 
     const PartnerNames names = MapPartnerNames(m_partners);
     const std::vector<CLink*> links = m_links->GetLinks();
+    const int warningDays = GetCheckSettings().warningDays;
+    const OleDateTime now = OleDateTime::Now();
+    const auto passes = [&](const CLink& link) {
+        return m_partners->MatchesPartner(link.GetPartnerId()) && m_links->Matches(link, warningDays, now);
+    };
+    // The colour a link never checked takes from its dates is left out: working it out for every
+    // row would cost more than the whole update, and the window repaints after each date refresh.
+    const auto fingerprint = [&](const CLink& link) { return FingerprintOf(link, NameOf(names, link.GetPartnerId())); };
 
     if (full) {
         m_rows.reserve(links.size());
         for (CLink* link : links) {
-            if (!m_partners->MatchesPartner(link->GetPartnerId()) || !m_links->Matches(*link))
+            if (!passes(*link))
                 continue;
-            m_rows.push_back({link, FingerprintOf(*link, NameOf(names, link->GetPartnerId()))});
+            m_rows.push_back({link, fingerprint(*link)});
             m_totalCost += link->GetCostPerPeriod();
             m_totalPrice += link->GetCostPerMonth();
         }
@@ -207,7 +223,7 @@ void CLinksModel::FillList(bool full)
     std::vector<char> changed(m_rows.size(), 0);
     std::size_t changedCount = 0;
     for (CLink* link : links) {
-        if (!m_partners->MatchesPartner(link->GetPartnerId()) || !m_links->Matches(*link))
+        if (!passes(*link))
             continue;
         m_totalCost += link->GetCostPerPeriod();
         m_totalPrice += link->GetCostPerMonth();
@@ -215,9 +231,9 @@ void CLinksModel::FillList(bool full)
         if (it == byLink.end() || it->first != link)
             continue;
         Row& row = m_rows[static_cast<std::size_t>(it->second)];
-        const uint64_t fingerprint = FingerprintOf(*link, NameOf(names, link->GetPartnerId()));
-        if (fingerprint != row.fingerprint) {
-            row.fingerprint = fingerprint;
+        const uint64_t print = fingerprint(*link);
+        if (print != row.fingerprint) {
+            row.fingerprint = print;
             changed[static_cast<std::size_t>(it->second)] = 1;
             ++changedCount;
         }
@@ -304,12 +320,9 @@ void CLinksModel::SortRows()
         case KeyType::Integer:
             item.number = IntegerKey(*r.link, kind);
             break;
-        case KeyType::Date: {
-            const OleDateTime date = DateOf(*r.link, kind);
-            // Null and invalid dates go before every real date.
-            item.date = date.IsValid() ? LinearDays(date) : -HUGE_VAL;
+        case KeyType::Date:
+            item.date = DateKey(*r.link, kind);
             break;
-        }
         }
         items.push_back(item);
     }

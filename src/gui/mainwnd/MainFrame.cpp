@@ -633,6 +633,8 @@ void CMainFrame::OnDateRefreshEnded()
         MailLetter(lists);
     if (!lists.changedLinks.empty())
         FillList(false);
+    // A link never checked takes its colour from the dates, which move without any status change.
+    m_view->GetList()->viewport()->update();
     m_refreshTimer->start(kRefreshIntervalMs);
 }
 

@@ -98,6 +98,12 @@ TEST(ExportTextLine, PartnerColumnsDatesAndPrices)
     EXPECT_EQ(
         "Иван\tAcme Ltd\tivan@acme.example\t12345\t+7 495\tпроект\t\t\t\t12/24/11\t01/01/12\t04/01/12\t30\t90\t\t\r\n",
         BuildExportLine(link, db.partners));
+    // A permanent deal: no expiry (what the import reads back as permanent), no monthly price,
+    // the one payment as the full cost.
+    link->MakePermanent();
+    EXPECT_EQ("Иван\tAcme Ltd\tivan@acme.example\t12345\t+7 495\tпроект\t\t\t\t12/24/11\t01/01/12\t\t\t30\t\t\r\n",
+              BuildExportLine(link, db.partners));
+    link->SetPeriod(OleDateTimeSpan(91.0));
 
     link->SetFirstPaymentDate(OleDateTime::Null());
     link->SetLastPaymentDate(OleDateTime::Invalid());

@@ -185,8 +185,9 @@ TEST(CheckHistory, DateOnlyChangesKeepARowWithoutEvidenceAndUnchangedOnesNone)
     link.SetToPage(kMine);
     link.SetLastPaymentDate(OleDateTime::Today());
     link.SetPeriod(OleDateTimeSpan(365));
+    link.SetStatus(StatusExpired); // renewed since
     bool changed = false;
-    ASSERT_TRUE(CheckLinkDates(&link, changed)); // never checked -> Ok
+    ASSERT_TRUE(CheckLinkDates(&link, changed)); // Expired -> Ok
     ASSERT_TRUE(changed);
     ASSERT_TRUE(CheckLinkDates(&link, changed)); // no change, no row
     ASSERT_FALSE(changed);

@@ -156,17 +156,29 @@ TEST_F(LetterTest, EmptyListsLeaveOnlyTheFrame)
                           "cellspacing=\"15\" bgcolor=\"#ffffff\">\r\n</table></body>\r\n</html>\r\n");
 }
 
-TEST_F(LetterTest, CellsForOddStatusesAndMissingPartners)
+// A link never checked is named so in both tables (an expiring one is listed by its dates), never
+// "Ok" and never an empty cell; a combination of bits has no name.
+TEST_F(LetterTest, CellsForOddStatusesUncheckedLinksAndMissingPartners)
 {
     CLink* twoBits = AddLink("Gamma", "http://g.example/", StatusNotPresent | StatusNofollow);
     CLink* never = AddLink("Delta", "http://d.example/", StatusNone);
-    CLink* orphan = AddLink("Epsilon", "http://e.example/", StatusOk);
+    never->SetLastPaymentDate(OleDateTime::FromParts(2012, 2, 29));
+    never->SetPeriod(OleDateTimeSpan(29.0));
+    CLink* orphan = AddLink("Epsilon", "http://e.example/", StatusExpired);
     m_partners.RemovePartner(m_partners.FindById(orphan->GetPartnerId()));
-    const std::string letter = m_manager.BuildLetter({twoBits, never, orphan}, {});
+    const std::string letter = m_manager.BuildLetter({twoBits, never, orphan}, {never});
 
     const std::string emptyValue = CNotificationsManager::MakeCell("", 0xFFFFFF, 0x333333, 0, false, true);
     const std::string emptyText = CNotificationsManager::MakeCell("", 0xFFFFFF, 0x333333, 0, false, false);
-    EXPECT_EQ(Occurrences(letter, emptyValue), 2u) << "status cells of the two-bit and the unchecked link";
+    const std::string notChecked = CNotificationsManager::MakeCell("Not checked", 0xFFFFFF, 0x333333, 0, false, true);
+    EXPECT_EQ(Occurrences(letter, emptyValue), 1u) << "status cell of the two-bit link";
+    EXPECT_EQ(Occurrences(letter, notChecked), 2u) << "the unchecked link in both tables";
+    EXPECT_NE(letter.find("<tr>" + CNotificationsManager::MakeCell("Delta", 0xFFFFFF, 0x333333, 0, false, false)),
+              std::string::npos);
+    EXPECT_NE(letter.find(notChecked + CNotificationsManager::MakeCell("03/29/12", 0xFFFFFF, 0x333333, 0, false, true)),
+              std::string::npos)
+        << "its expiry date beside it";
+    EXPECT_EQ(letter.find(">Ok<"), std::string::npos);
     EXPECT_EQ(Occurrences(letter, "<tr>\r\n" + emptyText), 1u) << "partner cell of the deleted partner";
     EXPECT_EQ(letter.find("nofollow"), std::string::npos);
 }

@@ -234,16 +234,17 @@ TEST(CheckLinkDates, MovesOnlyAmongTheDateStates)
     link.SetLastPaymentDate(OleDateTime::Today() - OleDateTimeSpan(400));
     link.SetPeriod(OleDateTimeSpan(30));
     bool changed = true;
+    // Never checked: the dates alone say nothing of the page, so the link keeps "no status".
     ASSERT_TRUE(CheckLinkDates(&link, changed));
-    EXPECT_EQ(link.GetStatus(), StatusExpired);
-    EXPECT_TRUE(changed);
-    ASSERT_TRUE(CheckLinkDates(&link, changed));
+    EXPECT_EQ(link.GetStatus(), StatusNone);
     EXPECT_FALSE(changed);
 
     link.SetStatus(StatusOk);
     ASSERT_TRUE(CheckLink(&link, changed, true));
     EXPECT_EQ(link.GetStatus(), StatusExpired);
     EXPECT_TRUE(changed);
+    ASSERT_TRUE(CheckLinkDates(&link, changed));
+    EXPECT_FALSE(changed);
 
     for (uint32_t problem : {StatusNotPresent, StatusInvalidText, StatusNofollow, StatusRobots, StatusCantOpen}) {
         link.SetStatus(problem);
@@ -253,6 +254,7 @@ TEST(CheckLinkDates, MovesOnlyAmongTheDateStates)
     }
 
     CLink fresh;
+    fresh.SetStatus(StatusExpired);
     fresh.SetLastPaymentDate(OleDateTime::Today());
     fresh.SetPeriod(OleDateTimeSpan(365));
     ASSERT_TRUE(CheckLinkDates(&fresh, changed));

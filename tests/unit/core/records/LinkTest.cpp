@@ -116,13 +116,22 @@ TEST(LinkPrices, OtherKindOfPriceFollowsFromBegunMonths)
         {"a century at the largest price saturates", Date(2011, 1, 1), 36500, 0, kMaxCost, kMaxCost},
         {"a century at the smallest price saturates", Date(2011, 1, 1), 36500, 0, kMinCost, kMinCost},
         {"one month back divides the smallest price by -1", Date(2011, 3, 15), -40, 1, kMinCost, kMaxCost},
-        {"eight thousand years: a product past 32 bits", Date(2011, 1, 15), 2900000, 0, 100000, kMaxCost},
+        {"99 years 11 months: a product past 32 bits", Date(2011, 1, 15), 36490, 0, 2000000, kMaxCost},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const CLink link = MakeLink(c.paid, c.days, c.mode, c.cost);
         EXPECT_EQ(c.mode == 1 ? link.GetCostPerMonth() : link.GetCostPerPeriod(), c.derived);
         EXPECT_EQ(c.mode == 1 ? link.GetCostPerPeriod() : link.GetCostPerMonth(), c.cost);
+    }
+    // From a hundred years on the deal is paid once: the figure entered, whichever it was, is the
+    // full cost, and no monthly price is made up by spreading it over the century.
+    for (const double days : {CLink::kPermanentDays, 2900000.0}) {
+        for (const int32_t mode : {0, 1}) {
+            const CLink forever = MakeLink(Date(2011, 1, 15), days, mode, 120000);
+            EXPECT_EQ(120000, forever.GetCostPerPeriod()) << days << " days, mode " << mode;
+            EXPECT_EQ(0, forever.GetCostPerMonth()) << days << " days, mode " << mode;
+        }
     }
     // To 21 December 9950: tens of thousands of month steps.
     EXPECT_EQ(Date(9950, 12, 15), MakeLink(Date(2011, 1, 15), 2900000).GetExpiryDate());

@@ -53,28 +53,48 @@ TEST(LinksManagerLists, EmptyValuesOccurOnceAndCaseMatters)
     EXPECT_EQ((Texts{"http://x/", "", "http://y/"}), links.GetToPages());
 }
 
+// A link never checked is listed by what its dates warn of, never as Ok: the filter shows the rows
+// whose colour it names.
 TEST(LinksManagerFilter, ProjectThenStatusMask)
 {
     CLinksManager links;
     const CLink* ok = AddLink(links, "Shop", "", "", StatusOk);
     const CLink* expired = AddLink(links, "Shop", "", "", StatusExpired);
-    const CLink* unchecked = AddLink(links, "Shop");
+    CLink* unchecked = AddLink(links, "Shop");
     const CLink* otherCase = AddLink(links, "shop", "", "", StatusOk);
+    CLink* uncheckedExpiring = AddLink(links, "Shop");
+    CLink* uncheckedExpired = AddLink(links, "Shop");
+    const OleDateTime now = OleDateTime::FromParts(2011, 6, 1);
+    for (auto [link, daysAgo] : {std::pair{unchecked, 1.0}, {uncheckedExpiring, 25.0}, {uncheckedExpired, 40.0}}) {
+        link->SetLastPaymentDate(now - OleDateTimeSpan(daysAgo));
+        link->SetPeriod(OleDateTimeSpan(31.0)); // one month
+    }
+    const auto matches = [&](const CLink* link) { return links.Matches(*link, 7, now); };
 
-    EXPECT_TRUE(links.Matches(*unchecked)); // no filter at all
+    EXPECT_TRUE(matches(unchecked)); // no filter at all
 
     links.SetProjectFilter("Shop");
-    EXPECT_TRUE(links.Matches(*ok));
-    EXPECT_FALSE(links.Matches(*otherCase));
+    EXPECT_TRUE(matches(ok));
+    EXPECT_FALSE(matches(otherCase));
 
     links.SetStatusFilter(StatusFilterFromName("(All Problematic)"));
-    EXPECT_TRUE(links.Matches(*expired));
-    EXPECT_FALSE(links.Matches(*ok));
-    EXPECT_FALSE(links.Matches(*unchecked));
+    EXPECT_TRUE(matches(expired));
+    EXPECT_FALSE(matches(ok));
+    EXPECT_FALSE(matches(unchecked));
+    EXPECT_FALSE(matches(uncheckedExpiring));
+    EXPECT_TRUE(matches(uncheckedExpired));
+
+    links.SetStatusFilter(StatusFilterFromName("(All Expiring)"));
+    EXPECT_TRUE(matches(uncheckedExpiring));
+    EXPECT_FALSE(matches(uncheckedExpired));
+
+    links.SetStatusFilter(StatusFilterFromName("(All Ok)"));
+    EXPECT_TRUE(matches(ok));
+    EXPECT_FALSE(matches(unchecked));
 
     links.SetProjectFilter("");
     links.SetStatusFilter(StatusOk);
-    EXPECT_TRUE(links.Matches(*otherCase));
+    EXPECT_TRUE(matches(otherCase));
 }
 
 TEST(LinksManagerOwnership, RemoveIgnoresForeignAndNullLinks)

@@ -232,22 +232,25 @@ TEST(DateRefresh, MovesOnlyDateStatusesAndListsWhatTheLetterNeeds)
         return link;
     };
     std::vector<std::unique_ptr<CLink>> links;
+    // 31 days always reach the next month: one month after a payment 27 days ago ends in 1 to 4 days.
     links.push_back(make(StatusOk, 40, 31));         // its expiry date passed: Expired, mailed
-    links.push_back(make(0, 1, 365));                // never checked: Ok, not mailed
+    links.push_back(make(0, 1, 365));                // never checked: stays so, never "Ok"
     links.push_back(make(StatusNotPresent, 40, 31)); // a problem stays as it is
     links.push_back(make(StatusExpiring, 1, 365));   // renewed: back to Ok, not mailed
+    links.push_back(make(0, 27, 31));                // never checked, expiring: listed, not mailed
+    links.push_back(make(0, 40, 31));                // never checked, expired: listed, not mailed
     const std::optional<NotificationLists> refreshed = RefreshLinkDates(Pointers(links), 7);
     ASSERT_TRUE(refreshed.has_value());
     const NotificationLists& lists = *refreshed;
-    EXPECT_EQ(links[0]->GetStatus(), StatusExpired);
-    EXPECT_EQ(links[1]->GetStatus(), StatusOk);
-    EXPECT_EQ(links[2]->GetStatus(), StatusNotPresent);
-    EXPECT_EQ(links[3]->GetStatus(), StatusOk);
+    const uint32_t after[] = {StatusExpired, StatusNone, StatusNotPresent, StatusOk, StatusNone, StatusNone};
+    for (std::size_t i = 0; i < links.size(); ++i)
+        EXPECT_EQ(links[i]->GetStatus(), after[i]) << "link " << i;
     ASSERT_EQ(lists.changedLinks.size(), 1u);
     EXPECT_EQ(lists.changedLinks[0], links[0].get());
-    ASSERT_EQ(lists.expiringLinks.size(), 2u); // expired links count as expiring too
-    EXPECT_EQ(lists.expiringLinks[0], links[0].get());
-    EXPECT_EQ(lists.expiringLinks[1], links[2].get());
+    // Expired links count as expiring too, checked or not: the letter's second table is about
+    // the deals' dates.
+    const std::vector<CLink*> expiring = {links[0].get(), links[2].get(), links[4].get(), links[5].get()};
+    EXPECT_EQ(lists.expiringLinks, expiring);
 }
 
 // The date refresh runs once a minute whatever else happens; a run's verdict on a page must not
@@ -319,11 +322,12 @@ TEST_F(CheckRunsTest, ARefreshBesideARunNeverOverwritesAVerdict)
 TEST(DateRefresh, StandsAsideWhileARunOrAnEditHoldsTheLinks)
 {
     std::vector<std::unique_ptr<CLink>> links;
-    links.push_back(std::make_unique<CLink>()); // never checked: the refresh would give it a status
+    links.push_back(std::make_unique<CLink>());
+    links[0]->SetStatus(StatusOk); // paid for no days: the refresh would make it Expired
     const auto expectHeldOff = [&](bool runActive) {
         EXPECT_EQ(IsCheckRunActive(), runActive);
         EXPECT_FALSE(RefreshLinkDates(Pointers(links), 7).has_value());
-        EXPECT_EQ(links[0]->GetStatus(), 0u);
+        EXPECT_EQ(links[0]->GetStatus(), StatusOk);
     };
     {
         CCheckRun run({});
@@ -334,21 +338,23 @@ TEST(DateRefresh, StandsAsideWhileARunOrAnEditHoldsTheLinks)
         expectHeldOff(false);
     }
     EXPECT_TRUE(RefreshLinkDates(Pointers(links), 7).has_value());
-    EXPECT_NE(links[0]->GetStatus(), 0u);
+    EXPECT_EQ(links[0]->GetStatus(), StatusExpired);
 }
 
 TEST(DateRefresh, ARunStartedDuringAWalkWaitsForItsEnd)
 {
     std::vector<std::unique_ptr<CLink>> links;
-    for (int i = 0; i < 100000; ++i)
+    for (int i = 0; i < 100000; ++i) {
         links.push_back(std::make_unique<CLink>());
+        links.back()->SetStatus(StatusOk); // paid for no days: the refresh makes it Expired
+    }
     std::thread refresher([&] { EXPECT_TRUE(RefreshLinkDates(Pointers(links), 7).has_value()); });
-    while (links.front()->GetStatus() == 0)
+    while (links.front()->GetStatus() == StatusOk)
         std::this_thread::yield();
     {
         CCheckRun run({});
         // The walk had begun, so it was let finish before the run could hold the links.
-        EXPECT_NE(links.back()->GetStatus(), 0u);
+        EXPECT_EQ(links.back()->GetStatus(), StatusExpired);
     }
     refresher.join();
 }
