@@ -200,9 +200,6 @@ def expected_expiry(start, expiry):
     return add_months(start, months), begun
 
 
-EPOCH = datetime.date(1899, 12, 30)
-
-
 def expiry_column(path):
     """Column L of the exported workbook by row number: the day number, or the text of a text cell."""
     with zipfile.ZipFile(path) as book:
@@ -273,11 +270,14 @@ def main():
             expect = {0: row["site"], 2: row["email"], 6: row["page"], 7: row["target"], 8: row["anchor"],
                       9: shown(row["start"]), 10: shown(row["start"]), 12: str(price)}
             if row["expiry"] is None:
-                # A deal bought for good. The text's two-digit year cannot tell a century from none:
-                # the workbook export's date (or its word for never) says it.
+                # A deal bought for good: no expiry and no monthly price in either export (an empty
+                # expiry is what reads back as permanent), its one payment as the full cost.
                 end = ends.get(number + 2)
-                if not (end == "Never" or (end and end - (row["start"] - EPOCH).days >= 36500)):
+                if end not in (None, ""):
                     wrong.append("%s: the deal bought for good ends %r" % (row["anchor"], end))
+                expect[11] = ""
+                expect[12] = ""
+                expect[13] = str(price)
             else:
                 day, months = expected_expiry(row["start"], row["expiry"])
                 expect[11] = shown(day)
