@@ -122,6 +122,7 @@ constexpr HeadingWord kHeadingWords[] = {
     {"PR", ColStartingPR},
     {"Starting PR", ColStartingPR},
     {"PageRank", ColStartingPR},
+    {"Google PR", ColStartingPR},
     {"Comment", ColComment},
     {"Comments", ColComment},
     {"Notes", ColComment},

@@ -220,6 +220,7 @@ TEST(ColumnGuess, HeadingWordsAndTheRowTheyAreOn)
     EXPECT_EQ(ColToPage, HeadingColumnType("Target URL"));
     EXPECT_EQ(ColFromPage, HeadingColumnType("  Referring page URL "));
     EXPECT_EQ(ColPartnerName, HeadingColumnType("ПАРТНЁР"));
+    EXPECT_EQ(ColStartingPR, HeadingColumnType("Google PR"));
     EXPECT_EQ(ColSkip, HeadingColumnType("Last seen"));
     // A heading that only begins like one names something else.
     EXPECT_EQ(std::nullopt, HeadingColumnType("Referring page title"));
