@@ -8,7 +8,9 @@
 #include <map>
 #include <vector>
 
+// Inside a namespace of their own: the folder is compiled in one batch, and these names are common.
 namespace {
+namespace guessing {
 
 constexpr int kSampleRows = 5;
 
@@ -256,7 +258,7 @@ bool RowHasText(const ISpreadsheet& book, int sheet, int row)
 
 // The guess as it is built: what the heading row decided stays, and the content rules fill in
 // the rest without taking a type a heading gave.
-struct ColumnGuess
+struct Draft
 {
     const ISpreadsheet& book;
     int sheet = 0;
@@ -276,7 +278,7 @@ struct ColumnGuess
     std::string Text(int row, int column) const { return book.CellText(sheet, row, column); }
 };
 
-void TakeHeadings(ColumnGuess& guess, int headingRow)
+void TakeHeadings(Draft& guess, int headingRow)
 {
     for (int column = 0; column < kImportSheetColumns; ++column) {
         const std::string heading = guess.Text(headingRow, column);
@@ -296,7 +298,7 @@ void TakeHeadings(ColumnGuess& guess, int headingRow)
 // at least two of its samples are dates.
 using SampleDates = std::array<std::optional<OleDateTime>, kSampleRows>;
 
-void GuessDateColumns(ColumnGuess& guess, const OleDateTime& now)
+void GuessDateColumns(Draft& guess, const OleDateTime& now)
 {
     std::vector<std::pair<int, SampleDates>> dateColumns;
     for (int column = 0; column < kImportSheetColumns; ++column) {
@@ -350,7 +352,7 @@ void GuessDateColumns(ColumnGuess& guess, const OleDateTime& now)
     }
 }
 
-void GuessWebAddressColumns(ColumnGuess& guess)
+void GuessWebAddressColumns(Draft& guess)
 {
     struct AddressColumn
     {
@@ -403,7 +405,7 @@ void GuessWebAddressColumns(ColumnGuess& guess)
     guess.Set(own->column, ColToPage);
 }
 
-void GuessPageRankColumn(ColumnGuess& guess)
+void GuessPageRankColumn(Draft& guess)
 {
     for (int column = 0; column < kImportSheetColumns; ++column) {
         // Under a heading other than "PR", small numbers count something else: links, visits, a
@@ -433,7 +435,7 @@ bool ShowsCurrency(const std::string& text)
     return false;
 }
 
-void GuessPriceAndPaymentColumns(ColumnGuess& guess)
+void GuessPriceAndPaymentColumns(Draft& guess)
 {
     for (int column = 0; column < kImportSheetColumns; ++column) {
         if (!guess.Open(column))
@@ -457,14 +459,15 @@ void GuessPriceAndPaymentColumns(ColumnGuess& guess)
     }
 }
 
+} // namespace guessing
 } // namespace
 
 std::optional<int> HeadingColumnType(std::string_view heading)
 {
-    const std::string key = HeadingKey(heading);
+    const std::string key = guessing::HeadingKey(heading);
     if (key.empty())
         return std::nullopt;
-    const auto& keys = HeadingKeys();
+    const auto& keys = guessing::HeadingKeys();
     if (const auto it = keys.find(key); it != keys.end())
         return it->second;
     // "Target URL", "Referring page URL": the heading and the word for what its cells hold.
@@ -499,34 +502,34 @@ int FindHeadingRow(const ISpreadsheet& book, int sheet)
 
 bool LooksLikeWebAddress(std::string_view text)
 {
-    text = Trimmed(text);
+    text = guessing::Trimmed(text);
     for (const std::string_view scheme : {"http://", "https://"})
         if (StartsWithIgnoringCase(text, scheme))
             return true;
     if (StartsWithIgnoringCase(text, "www."))
         return true;
-    if (std::any_of(text.begin(), text.end(), IsBlank))
+    if (std::any_of(text.begin(), text.end(), guessing::IsBlank))
         return false;
-    return IsBareDomain(text);
+    return guessing::IsBareDomain(text);
 }
 
 ColumnTypes AutoDetectColumns(const ISpreadsheet& book, int sheet, const ColumnTypes& current, const OleDateTime& now)
 {
-    ColumnGuess guess{book, sheet};
+    guessing::Draft guess{book, sheet};
     const int headingRow = FindHeadingRow(book, sheet);
     if (headingRow >= 0) {
         guess.headed = true;
-        TakeHeadings(guess, headingRow);
+        guessing::TakeHeadings(guess, headingRow);
         // The samples are the data under the heading, past any blank rows.
         guess.first = headingRow + 1;
-        while (guess.first < headingRow + kImportPreviewRows && !RowHasText(book, sheet, guess.first))
+        while (guess.first < headingRow + kImportPreviewRows && !guessing::RowHasText(book, sheet, guess.first))
             ++guess.first;
     } else {
         guess.first = FindFirstDataRow(book, sheet, current);
     }
-    GuessDateColumns(guess, now);
-    GuessWebAddressColumns(guess);
-    GuessPageRankColumn(guess);
-    GuessPriceAndPaymentColumns(guess);
+    guessing::GuessDateColumns(guess, now);
+    guessing::GuessWebAddressColumns(guess);
+    guessing::GuessPageRankColumn(guess);
+    guessing::GuessPriceAndPaymentColumns(guess);
     return guess.types;
 }
