@@ -109,6 +109,15 @@ QStringList Expected(std::initializer_list<const char*> named)
     return headers;
 }
 
+QStringList CheckedEntries(const QMenu* menu)
+{
+    QStringList checked;
+    for (const QAction* action : menu->actions())
+        if (action->isChecked())
+            checked << action->text();
+    return checked;
+}
+
 // A progress dialog is every modal dialog that has a Cancel button and no worksheet box.
 bool IsProgress(QDialog* dialog)
 {
@@ -194,9 +203,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QStringList names;
         QList<int> separatorsAfter;
+        QStringList checked;
         bool menuSeen = false;
         WhenMenuOpen([&](QMenu* menu) {
             menuSeen = true;
+            checked = CheckedEntries(menu);
             for (QAction* action : menu->actions()) {
                 if (action->isSeparator())
                     separatorsAfter << names.size() - 1;
@@ -219,6 +230,8 @@ private slots:
         for (int type = 0; type < kImportColumnTypes; ++type)
             QCOMPARE(names[type], QString::fromUtf8(ImportColumnName(type)));
         QCOMPARE(separatorsAfter, (QList<int>{ColSkip, ColComment, ColFullCost}));
+        // The column's type, and it alone, carries the check mark.
+        QCOMPARE(checked, QStringList{QStringLiteral("From page")});
 
         // Column A had "Anchor": it is "Skip" now, and From page is gone with C's old type.
         QCOMPARE(Headers(dialog), Expected({"", "Project name", "Anchor", "To Page", "Start date", "Expiry date"}));
@@ -229,6 +242,17 @@ private slots:
         dialog.SetColumnType(1, ColSkip);
         dialog.SetColumnType(3, ColSkip);
         QCOMPARE(Headers(dialog), Expected({"", "", "Anchor", "", "Start date", "Expiry date"}));
+
+        // The menu shows the type the column has now, "Skip" for a column with an empty header.
+        for (const auto& [column, type] : {std::pair{2, "Anchor"}, std::pair{3, "Skip"}}) {
+            checked.clear();
+            WhenMenuOpen([&](QMenu* menu) {
+                checked = CheckedEntries(menu);
+                QTest::keyClick(menu, Qt::Key_Escape);
+            });
+            dialog.ShowColumnMenu(column);
+            QCOMPARE(checked, QStringList{QString::fromUtf8(type)});
+        }
     }
 
     void anotherWorksheetIsGuessedAgain()
@@ -319,17 +343,43 @@ private slots:
         QCOMPARE(again.exec(), int(QDialog::Rejected));
     }
 
-    void placementIsStoredAndColumnsShareTheWidth()
+    void placementIsStoredAndColumnsAreAsWideAsTheirText()
     {
+        const std::string longAnchor(300, 'w');
+        m_book.sheets.front().second =
+            MemoryBook({{"Anchor", "Project", "Page", "Target"},
+                        {longAnchor, "Shop", "http://www.partner1.example/links.html", "http://www.mine.example/"},
+                        {"short", "Shop", "http://www.partner2.example/links.html", "http://www.mine.example/"}});
         QSize chosen;
         {
             CExcelImportDlg dialog(m_book, *m_store);
             dialog.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            const QTableWidget* preview = dialog.GetPreview();
+            const QFontMetrics metrics = preview->fontMetrics();
+            const QList<int> widths = [&] {
+                QList<int> result;
+                for (int column = 0; column < kImportSheetColumns; ++column)
+                    result << preview->columnWidth(column);
+                return result;
+            }();
+            // An address fits whole, and so does the type name over a short column.
+            QVERIFY(widths[2] >= metrics.horizontalAdvance(QStringLiteral("http://www.partner1.example/links.html")));
+            QVERIFY(widths[1] >= metrics.horizontalAdvance(QStringLiteral("Project name")));
+            QVERIFY(widths[1] < widths[2]);
+            // A long text is cut, not given the width of a screen; an empty column is still there to click.
+            QVERIFY(widths[0] > widths[2]);
+            QVERIFY(widths[0] < metrics.horizontalAdvance(QString::fromStdString(longAnchor)) / 4);
+            QVERIFY(widths[15] >= metrics.horizontalAdvance(QStringLiteral("Skip")));
+            QVERIFY(widths[15] < widths[1]);
+
+            // The widths follow the text, not the window; a longer type name widens its column.
             chosen = dialog.size() + QSize(85, 40);
             dialog.resize(chosen);
-            QTRY_COMPARE(dialog.GetPreview()->columnWidth(0), dialog.GetPreview()->width() / 17);
-            QCOMPARE(dialog.GetPreview()->columnWidth(15), dialog.GetPreview()->width() / 17);
+            QTRY_COMPARE(dialog.size(), chosen);
+            QCOMPARE(preview->columnWidth(2), widths[2]);
+            dialog.SetColumnType(15, ColPartnerEmail);
+            QVERIFY(preview->columnWidth(15) >= metrics.horizontalAdvance(QStringLiteral("Partner e-mail")));
             dialog.reject();
         }
         QVERIFY(m_store->GetBinary(SettingsNames::kGuiSection, SettingsNames::kImportDialog));
@@ -446,8 +496,9 @@ private slots:
         TestProgram program;
         QVERIFY(program.app);
         CMainFrame& frame = program.Frame();
-        const QStringList guess = Expected({"Project name", "Anchor", "From page", "To Page", "Start date",
-                                            "Expiry date", "Price", "Starting PR", "", "Payment type"});
+        const QStringList guess =
+            Expected({"Project name", "Anchor", "From page", "To Page", "Start date", "Expiry date", "Price",
+                      "Starting PR", "Partner name", "Payment type", "Comment"});
         std::size_t links = 0;
         for (const char* format : {"xlsx", "xls", "ods", "csv"}) {
             QStringList headers;
@@ -457,7 +508,6 @@ private slots:
                 // The records are the import's until it ends: timer 4 finds them taken.
                 frame.StartDateRefresh();
                 refreshStarted = frame.IsDateRefreshRunning();
-                dialog->SetColumnType(8, ColPartnerName); // names have no guess of their own
                 Press(Qt::Key_Return);
             });
             TestHooks::SetNextFileDialogAnswer(QStringLiteral(ORVEX_TEST_DATA "/spreadsheets/deals.") +

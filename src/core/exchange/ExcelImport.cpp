@@ -17,19 +17,6 @@ constexpr std::string_view kColumnNames[kImportColumnTypes] = {
     "Partner e-mail", "Partner ICQ",  "Partner phone", "Payment type", "Payment ID",
 };
 
-constexpr std::string_view kPaymentTypeNames[] = {"PayPal",  "WebMoney", "WMZ",   "WMR",    "RegNow",
-                                                  "RegSoft", "Plimus",   "SWREG", "Shareit"};
-
-constexpr int kSampleRows = 5;
-
-bool IsPaymentTypeName(std::string_view text)
-{
-    for (const std::string_view name : kPaymentTypeNames)
-        if (EqualsIgnoringCase(text, name))
-            return true;
-    return false;
-}
-
 // Whether a mapped cell holds a good value of its column's kind; none for a kind with no test.
 std::optional<bool> HoldsGoodValue(const ISpreadsheet& book, int sheet, int row, int column, int type)
 {
@@ -83,147 +70,6 @@ RowLook LookAtRow(const ISpreadsheet& book, int sheet, int row, const ColumnType
                    type == ColFromPage || type == ColToPage || type == ColPrice || type == ColFullCost;
         });
     return look;
-}
-
-// The dates of one column over the sample rows, by row; a column counts as a date column when
-// at least two of its samples are dates.
-using SampleDates = std::array<std::optional<OleDateTime>, kSampleRows>;
-
-void GuessDateColumns(const ISpreadsheet& book, int sheet, int first, const OleDateTime& now, ColumnTypes& types)
-{
-    std::vector<std::pair<int, SampleDates>> dateColumns;
-    for (int column = 0; column < kImportSheetColumns; ++column) {
-        SampleDates dates;
-        int count = 0;
-        for (int i = 0; i < kSampleRows; ++i) {
-            dates[i] = importcells::ReadDate(book, sheet, first + i, column);
-            count += dates[i] ? 1 : 0;
-        }
-        if (count >= 2)
-            dateColumns.emplace_back(column, dates);
-    }
-
-    if (dateColumns.size() == 1) {
-        const auto& [column, dates] = dateColumns.front();
-        bool allAfter = true;
-        bool allBefore = true;
-        for (const auto& date : dates) {
-            if (!date)
-                continue;
-            allAfter = allAfter && *date > now;
-            allBefore = allBefore && *date < now;
-        }
-        if (allAfter)
-            SetColumnType(types, column, ColExpiryDate);
-        else if (allBefore)
-            SetColumnType(types, column, ColStartDate);
-    } else if (dateColumns.size() == 2) {
-        const auto& [left, leftDates] = dateColumns[0];
-        const auto& [right, rightDates] = dateColumns[1];
-        bool alwaysEarlier = true;
-        bool alwaysLater = true;
-        int compared = 0;
-        for (int i = 0; i < kSampleRows; ++i) {
-            if (!leftDates[i] || !rightDates[i])
-                continue;
-            ++compared;
-            alwaysEarlier = alwaysEarlier && *leftDates[i] < *rightDates[i];
-            alwaysLater = alwaysLater && *leftDates[i] > *rightDates[i];
-        }
-        // Two date columns that never share a row say nothing about which comes first.
-        if (compared > 0 && alwaysEarlier) {
-            SetColumnType(types, left, ColStartDate);
-            SetColumnType(types, right, ColExpiryDate);
-        } else if (compared > 0 && alwaysLater) {
-            SetColumnType(types, left, ColExpiryDate);
-            SetColumnType(types, right, ColStartDate);
-        }
-    }
-}
-
-void GuessWebAddressColumns(const ISpreadsheet& book, int sheet, int first, ColumnTypes& types)
-{
-    for (int column = 0; column < kImportSheetColumns; ++column) {
-        std::map<std::string, int> groups;
-        int addresses = 0;
-        for (int row = first; row < first + kSampleRows; ++row) {
-            const std::string text = book.CellText(sheet, row, column);
-            if (StartsWithIgnoringCase(text, "http://") || StartsWithIgnoringCase(text, "www.")) {
-                ++groups[TextEncoding::FoldCase(text)];
-                ++addresses;
-            }
-        }
-        if (addresses < 2)
-            continue;
-        int largest = 0;
-        for (const auto& group : groups)
-            largest = std::max(largest, group.second);
-        // The user's own page repeats down the column; partners' pages differ from row to row.
-        SetColumnType(types, column, largest > 2 ? ColToPage : ColFromPage);
-    }
-}
-
-void GuessPageRankColumn(const ISpreadsheet& book, int sheet, int first, ColumnTypes& types)
-{
-    for (int column = 0; column < kImportSheetColumns; ++column) {
-        int integers = 0;
-        bool inRange = true;
-        for (int row = first; row < first + kSampleRows; ++row) {
-            if (const auto value = book.CellInteger(sheet, row, column)) {
-                ++integers;
-                inRange = inRange && *value >= 0 && *value <= 10;
-            }
-        }
-        if (integers >= 2 && inRange) {
-            SetColumnType(types, column, ColStartingPR);
-            return;
-        }
-    }
-}
-
-void GuessPriceAndPaymentColumns(const ISpreadsheet& book, int sheet, int first, ColumnTypes& types)
-{
-    for (int column = 0; column < kImportSheetColumns; ++column) {
-        int prices = 0;
-        for (int row = first; row < first + kSampleRows; ++row)
-            if (book.CellText(sheet, row, column).find('$') != std::string::npos &&
-                book.CellInteger(sheet, row, column))
-                ++prices;
-        if (prices > 3)
-            SetColumnType(types, column, ColPrice);
-    }
-    for (int column = 0; column < kImportSheetColumns; ++column) {
-        int payments = 0;
-        for (int row = first; row < first + kSampleRows; ++row)
-            if (IsPaymentTypeName(book.CellText(sheet, row, column)))
-                ++payments;
-        if (payments > 1)
-            SetColumnType(types, column, ColPaymentType);
-    }
-}
-
-void GuessFromHeaderWords(const ISpreadsheet& book, int sheet, int first, ColumnTypes& types)
-{
-    // Headers are written in English or Russian; both compare as folded UTF-8.
-    const std::string project = TextEncoding::FoldCase("Project");
-    const std::string projectRu = TextEncoding::FoldCase("Проект");
-    const std::string anchor = TextEncoding::FoldCase("Anchor");
-    for (int column = 0; column < kImportSheetColumns; ++column) {
-        for (int row = 0; row < first + kSampleRows; ++row) {
-            const std::string text = book.CellText(sheet, row, column);
-            if (text.empty())
-                continue;
-            const std::string folded = TextEncoding::FoldCase(text);
-            if (folded == project || folded == projectRu) {
-                SetColumnType(types, column, ColProjectName);
-                break;
-            }
-            if (folded == anchor) {
-                SetColumnType(types, column, ColAnchor);
-                break;
-            }
-        }
-    }
 }
 
 const char* const kSmallNumbers[] = {"zero", "one",   "two",   "three", "four", "five",
@@ -311,18 +157,6 @@ int FindFirstDataRow(const ISpreadsheet& book, int sheet, const ColumnTypes& typ
         if (looks[row].mappedTexts > 0)
             return row;
     return 0;
-}
-
-ColumnTypes AutoDetectColumns(const ISpreadsheet& book, int sheet, const ColumnTypes& current, const OleDateTime& now)
-{
-    const int first = FindFirstDataRow(book, sheet, current);
-    ColumnTypes types{};
-    GuessDateColumns(book, sheet, first, now, types);
-    GuessWebAddressColumns(book, sheet, first, types);
-    GuessPageRankColumn(book, sheet, first, types);
-    GuessPriceAndPaymentColumns(book, sheet, first, types);
-    GuessFromHeaderWords(book, sheet, first, types);
-    return types;
 }
 
 std::string importcells::DescribeStop(int rowsWithoutPartner, int rowsWithoutLink)

@@ -22,9 +22,10 @@
 
 namespace {
 
-// The preview's columns share the list's width with one column's worth to spare, which the
-// scroll bar and the frame take.
-constexpr int kWidthShares = kImportSheetColumns + 1;
+// Preview columns in average characters: a long address shows its start rather than pushing
+// the other columns out of sight, and an empty column stays wide enough to click.
+constexpr int kWidestColumnChars = 50;
+constexpr int kNarrowestColumnChars = 5;
 
 QByteArray ToQByteArray(const std::vector<uint8_t>& bytes)
 {
@@ -183,9 +184,7 @@ void CExcelImportDlg::ShowColumnMenu(int column)
 bool CExcelImportDlg::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_preview) {
-        if (event->type() == QEvent::Resize) {
-            FitColumns();
-        } else if (event->type() == QEvent::KeyPress) {
+        if (event->type() == QEvent::KeyPress) {
             const auto* key = static_cast<QKeyEvent*>(event);
             const bool menuKey =
                 key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
@@ -231,13 +230,17 @@ void CExcelImportDlg::UpdateHeaders()
         header->setText(type == ColSkip ? QString() : FromStd(ImportColumnName(type)));
         header->setToolTip(tr("Column %1: %2").arg(ColumnLetter(column), FromStd(ImportColumnName(type))));
     }
+    FitColumns();
 }
 
 void CExcelImportDlg::FitColumns()
 {
-    const int width = std::max(m_preview->width() / kWidthShares, 1);
+    // Each column as wide as its widest text, the type name in its header included.
+    const int charWidth = m_preview->fontMetrics().averageCharWidth();
+    m_preview->resizeColumnsToContents();
     for (int column = 0; column < kImportSheetColumns; ++column)
-        m_preview->setColumnWidth(column, width);
+        m_preview->setColumnWidth(column, std::clamp(m_preview->columnWidth(column), charWidth * kNarrowestColumnChars,
+                                                     charWidth * kWidestColumnChars));
 }
 
 void CExcelImportDlg::MarkSkippedRows()

@@ -559,12 +559,13 @@ TEST(ExcelImportGuess, HeaderWordsInEnglishAndRussian)
     EXPECT_EQ(Types({ColSkip, ColAnchor, ColProjectName, ColSkip, ColFromPage}), Guess(rows));
     EXPECT_EQ(ColProjectName, Guess({{"Партнёр", "пРоЕкТ"}, {"a", "b"}})[1]);
 
-    // Five title rows push the samples down; header words are looked for down to the last sample.
+    // Five title rows above the heading: it is found below them, and the samples are the rows under
+    // it, whatever the mapping the data-row search would start from.
     Rows titled = {{"Deals"}, {"2012"}, {"Q1"}, {"Q2"}, {"Q3"}, {Day(2012, 1, 1), "Project"}};
     for (int i = 0; i < 4; ++i)
         titled.push_back({Day(2011, 1, 1 + i), "shop"});
     EXPECT_EQ(Types({ColStartDate, ColProjectName}), Guess(titled, Types({ColStartDate})));
-    EXPECT_EQ(ColumnTypes{}, Guess(titled));
+    EXPECT_EQ(Types({ColStartDate, ColProjectName}), Guess(titled));
 }
 
 TEST(ExcelImportSummary, Texts)
