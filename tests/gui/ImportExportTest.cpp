@@ -296,6 +296,9 @@ private slots:
         ColumnTypes types{};
         QStringList afterSheetChange;
         WhenShown<CExcelImportDlg>([&](CExcelImportDlg* dialog) {
+            // Where the focus starts once the dialog has the keyboard, however soon this runs.
+            Activate(dialog);
+            QTRY_VERIFY(!Focused().isEmpty());
             chain << Focused();
             Press(Qt::Key_Down);
             afterSheetChange = Headers(*dialog);
