@@ -445,7 +445,7 @@ private slots:
         QVERIFY(TestHooks::TakeMessageBoxTexts().isEmpty());
     }
 
-    void cancelledImportAddsNothing()
+    void cancelledOrStarvedImportAddsNothing()
     {
         // A long sheet of partner pages in column A, whose reading waits past the rows the dialog
         // shows until the test has pressed Cancel.
@@ -486,6 +486,18 @@ private slots:
         QCOMPARE(m_links.GetCount(), std::size_t(0));
         QCOMPARE(TestHooks::TakeMessageBoxTexts(),
                  QStringList{QStringLiteral("Import from sheet Long cancelled: nothing was added")});
+
+        // Out of memory while the dialog guesses and shows the sheet: a message, nothing added.
+        class CStarvedBook : public CMemoryBook
+        {
+        public:
+            std::string CellText(int, int, int) const override { throw std::bad_alloc(); }
+        } starved;
+        starved.sheets = {{"Starved", MemoryBook({{"http://a.example/"}})}};
+        QVERIFY(!ImportWorkbook(Ctx(), starved));
+        QCOMPARE(m_links.GetCount(), std::size_t(0));
+        QCOMPARE(TestHooks::TakeMessageBoxTexts(),
+                 QStringList{QStringLiteral("There is not enough memory to import the rows; nothing was added.")});
     }
 
     // --- The window's commands against real files ---------------------------------------------

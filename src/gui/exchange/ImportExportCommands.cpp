@@ -96,7 +96,9 @@ bool ImportFromSpreadsheet(const ExchangeContext& ctx)
     return ImportWorkbook(ctx, book);
 }
 
-bool ImportWorkbook(const ExchangeContext& ctx, const ISpreadsheet& book)
+namespace {
+
+bool ImportWorkbookSteps(const ExchangeContext& ctx, const ISpreadsheet& book)
 {
     CExcelImportDlg dialog(book, ctx.settings, ctx.parent);
     if (dialog.exec() != QDialog::Accepted)
@@ -172,6 +174,20 @@ bool ImportWorkbook(const ExchangeContext& ctx, const ISpreadsheet& book)
         summary += ".\n\nSkipped:\n" + SkippedRowsList(result, kSkippedRowsShown);
     MessageBox::Inform(ctx.parent, QString::fromStdString(summary));
     return true;
+}
+
+} // namespace
+
+bool ImportWorkbook(const ExchangeContext& ctx, const ISpreadsheet& book)
+{
+    // The guess and the preview read the sheet too, before any worker: running out of memory
+    // there ends the import with a message like anywhere else, with nothing added.
+    try {
+        return ImportWorkbookSteps(ctx, book);
+    } catch (const std::bad_alloc&) {
+        MessageBox::Warn(ctx.parent, Text("There is not enough memory to import the rows; nothing was added."));
+        return false;
+    }
 }
 
 void ExportToTextFile(const ExchangeContext& ctx)
