@@ -1,5 +1,8 @@
 #include "Fetch.h"
 
+#include "BodySinks.h"
+#include "PageTextSink.h"
+
 #include "CheckSettings.h"
 #include "FetchFailure.h"
 #include "FetchShare.h"
@@ -54,18 +57,7 @@ private:
 
 namespace {
 
-using pageencoding::CharsetConverter;
-using pageencoding::CharsetParameter;
-using pageencoding::Encoding;
-using pageencoding::EncodingKind;
-using pageencoding::MetaCharsetName;
-using pageencoding::ResolveEncodingLabel;
-using pageencoding::SanitizeUtf8;
-using pageencoding::Utf16Decoder;
-
-/// A line that never ends is cut after this many bytes beyond the caller's limit, so a body
-/// without line feeds cannot grow without bound until the time-out.
-constexpr std::size_t kLongLineSlack = 1024 * 1024;
+using namespace fetchsink;
 
 std::once_flag g_globalInit;
 
@@ -76,6 +68,10 @@ void EnsureGlobalInit()
 
 // ---------------------------------------------------------------------------------------------
 // Headers and status of the final response
+
+} // namespace
+
+namespace fetchsink {
 
 struct HeaderSink
 {
@@ -130,6 +126,10 @@ struct HeaderSink
     }
 };
 
+} // namespace fetchsink
+
+namespace {
+
 // ---------------------------------------------------------------------------------------------
 // Redirects into the user's own network
 
@@ -172,6 +172,10 @@ struct RedirectGuard
 
 thread_local const std::atomic<bool>* t_cancelled = nullptr;
 
+} // namespace
+
+namespace fetchsink {
+
 /// Makes room for `extra` bytes in `s` within the lease; a wait given up because the fetch was
 /// cancelled fails the page, which must not pass for a page read to its end.
 void FitInLease(CPageLease* lease, std::string& s, std::size_t extra)
@@ -180,89 +184,12 @@ void FitInLease(CPageLease* lease, std::string& s, std::size_t extra)
         throw std::runtime_error("cancelled while waiting for memory");
 }
 
-class LineReader
-{
-public:
-    /// When set, the line being gathered grows only as far as the lease lets it.
-    CPageLease* lease = nullptr;
+} // namespace fetchsink
 
-    /// Feeds body bytes; `onLine(line)` returns false to stop. Returns false once stopped.
-    template <typename OnLine> bool Feed(const char* data, std::size_t size, std::size_t cutAt, OnLine&& onLine)
-    {
-        const char* p = data;
-        const char* end = data + size;
-        while (p < end) {
-            const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            const char* segmentEnd = lf ? lf : end;
-            AppendWithoutCr(p, segmentEnd);
-            if (lf) {
-                if (!onLine(m_partial))
-                    return false;
-                m_partial.clear();
-                p = lf + 1;
-            } else {
-                p = end;
-            }
-            if (m_partial.size() > cutAt) {
-                // A line without end: take what came as the last line and stop.
-                onLine(m_partial);
-                m_partial.clear();
-                return false;
-            }
-        }
-        return true;
-    }
-
-    /// The last line when the body did not end with LF.
-    template <typename OnLine> void Finish(OnLine&& onLine)
-    {
-        if (!m_partial.empty())
-            onLine(m_partial);
-        m_partial.clear();
-    }
-
-    /// The line being gathered is no longer needed; its memory goes back to the lease.
-    void Release()
-    {
-        if (lease)
-            lease->Drop(m_partial);
-    }
-
-private:
-    void AppendWithoutCr(const char* from, const char* to)
-    {
-        while (from < to) {
-            const char* cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(to - from)));
-            const char* stop = cr ? cr : to;
-            FitInLease(lease, m_partial, static_cast<std::size_t>(stop - from));
-            m_partial.append(from, stop);
-            from = cr ? cr + 1 : to;
-        }
-    }
-
-    std::string m_partial;
-};
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Transfers
-
-/// Body consumer: gets the bytes, returns false to stop reading (which is not an error).
-struct BodySink
-{
-    virtual ~BodySink() = default;
-    virtual bool Write(const char* data, std::size_t size) = 0;
-    /// The whole body has arrived (not called when the transfer failed).
-    virtual void Finish() {}
-    /// The memory this sink's bytes are counted in, if any.
-    virtual const CPageLease* Lease() const { return nullptr; }
-    bool stopped = false;   // the sink ended the transfer on purpose
-    bool failed = false;    // the sink could not take the bytes
-    CURL* handle = nullptr; // the transfer's handle while it runs, for the response's headers
-    /// The transfer was ended at the body of a redirect, which nobody reads.
-    bool redirect = false;
-    /// The transfer's headers, while it runs.
-    const HeaderSink* headers = nullptr;
-};
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* user)
 {
@@ -488,235 +415,6 @@ TransferResult Transfer(const std::string& url, BodySink* sink, HeaderSink& head
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
     return result;
 }
-
-class PageTextSink : public BodySink
-{
-public:
-    /// `budgeted`: the page's memory counts against the pages' budget, and its reading waits for
-    /// room there.
-    PageTextSink(std::size_t maxLength, bool budgeted) : m_max(maxLength), m_budgeted(budgeted)
-    {
-        if (budgeted)
-            m_reader.lease = &m_lease;
-    }
-
-    const CPageLease* Lease() const override { return m_budgeted ? &m_lease : nullptr; }
-
-    /// The text leaves with what it holds of the budget; the rest goes back.
-    CPageLease TakeLease()
-    {
-        m_reader.Release();
-        if (m_text.capacity() > m_text.size() + m_text.size() / 8)
-            m_lease.Shrink(m_text);
-        m_lease.EndGrowth();
-        return std::move(m_lease);
-    }
-
-    bool Write(const char* data, std::size_t size) override
-    {
-        if (m_text.size() >= m_max)
-            return false;
-        if (m_mode != Mode::Undecided)
-            return FeedDecoded(data, size);
-        // The byte order mark needs the first three bytes; a shorter first block waits for more.
-        if (m_head.empty() && size >= kBomLookahead) {
-            const std::size_t skip = Decide(std::string_view(data, size));
-            return FeedDecoded(data + skip, size - skip);
-        }
-        m_head.append(data, size);
-        if (m_head.size() < kBomLookahead)
-            return true;
-        return FeedHead();
-    }
-
-    void Finish() override
-    {
-        if (stopped || m_text.size() >= m_max)
-            return;
-        if (m_mode == Mode::Undecided && !FeedHead())
-            return;
-        if (m_mode == Mode::Utf16) {
-            const std::string tail = m_utf16.Flush();
-            if (!FeedUtf8(tail.data(), tail.size()))
-                return;
-        }
-        m_reader.Finish([this](std::string& line) { return OnLine(line); });
-    }
-
-    std::string& Text() { return m_text; }
-
-private:
-    enum class Mode
-    {
-        Undecided,
-        Utf8,      // a byte order mark or the header said UTF-8
-        Converted, // the header named another charset
-        Utf16,     // a byte order mark or the header said UTF-16
-        Meta,      // neither: UTF-8 until a meta line names a charset
-    };
-
-    static constexpr std::size_t kBomLookahead = 3;
-
-    bool FeedHead()
-    {
-        const std::string head = std::move(m_head);
-        m_head.clear();
-        const std::size_t skip = Decide(head);
-        return FeedDecoded(head.data() + skip, head.size() - skip);
-    }
-
-    /// Picks the encoding as browsers do: byte order mark, then the Content-Type header's
-    /// charset, then meta lines. Returns the length of the byte order mark.
-    std::size_t Decide(std::string_view head)
-    {
-        if (head.starts_with("\xEF\xBB\xBF")) {
-            m_mode = Mode::Utf8;
-            return 3;
-        }
-        if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF")) {
-            m_mode = Mode::Utf16;
-            m_utf16.SetBigEndian(head[0] == '\xFE');
-            return 2;
-        }
-        char* contentType = nullptr;
-        if (handle && curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType) {
-            const std::string label = CharsetParameter(contentType);
-            if (!label.empty()) {
-                const Encoding encoding = ResolveEncodingLabel(label);
-                switch (encoding.kind) {
-                case EncodingKind::Utf8:
-                    m_mode = Mode::Utf8;
-                    return 0;
-                case EncodingKind::Utf16Le:
-                case EncodingKind::Utf16Be:
-                    m_mode = Mode::Utf16;
-                    m_utf16.SetBigEndian(encoding.kind == EncodingKind::Utf16Be);
-                    return 0;
-                case EncodingKind::Other:
-                    // A charset nobody knows is no declaration; the page may still declare one.
-                    if (m_converter.Open(encoding.name)) {
-                        m_mode = Mode::Converted;
-                        return 0;
-                    }
-                    break;
-                }
-            }
-        }
-        m_mode = Mode::Meta;
-        return 0;
-    }
-
-    bool FeedDecoded(const char* data, std::size_t size)
-    {
-        if (m_mode != Mode::Utf16)
-            return FeedUtf8(data, size);
-        const std::string text = m_utf16.Decode(data, size);
-        return FeedUtf8(text.data(), text.size());
-    }
-
-    bool FeedUtf8(const char* data, std::size_t size)
-    {
-        return m_reader.Feed(data, size, m_max + kLongLineSlack, [this](std::string& line) { return OnLine(line); });
-    }
-
-    bool OnLine(std::string& line)
-    {
-        if (m_text.size() >= m_max)
-            return false;
-        switch (m_mode) {
-        case Mode::Converted:
-            Append(m_converter.Convert(line));
-            break;
-        case Mode::Meta:
-            OnMetaModeLine(line);
-            break;
-        default:
-            AppendUtf8(line);
-            break;
-        }
-        Append("\n");
-        return m_text.size() < m_max;
-    }
-
-    void Append(std::string_view piece)
-    {
-        FitInLease(m_budgeted ? &m_lease : nullptr, m_text, piece.size());
-        m_text += piece;
-    }
-
-    void AppendUtf8(std::string& line)
-    {
-        if (TextEncoding::IsValidUtf8(line)) {
-            // A page that is one line (link lists often are) becomes the text without a copy.
-            if (m_text.empty())
-                m_text.swap(line);
-            else
-                Append(line);
-        } else
-            Append(SanitizeUtf8(line));
-    }
-
-    void OnMetaModeLine(std::string& line)
-    {
-        // The probe (lower case, blanks removed) is built only for the rare line that can hold a
-        // declaration; every other line is appended as it is.
-        if (ProbeCanMatch(line)) {
-            m_probe.clear();
-            for (const char c : line) {
-                if (c != ' ')
-                    m_probe += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-            }
-            if (m_probe.find("meta") != std::string::npos && m_probe.find("charset=") != std::string::npos) {
-                const Encoding encoding = ResolveEncodingLabel(MetaCharsetName(line, m_probe));
-                // A page that calls itself UTF-16 in a meta line was read as ASCII to find that
-                // line, so it is not UTF-16: browsers take it as UTF-8.
-                m_utf8 = m_probe.find("charset=utf-8") != std::string::npos ||
-                         m_probe.find("charset=\"utf-8\"") != std::string::npos || encoding.kind != EncodingKind::Other;
-                if (!m_utf8)
-                    m_converter.Select(encoding.name);
-            }
-        }
-        if (!m_utf8)
-            Append(m_converter.Convert(line));
-        else
-            AppendUtf8(line);
-    }
-
-    /// Whether the line, read without blanks and case, contains "charset=": a pass without copies.
-    static bool ProbeCanMatch(const std::string& line)
-    {
-        static constexpr std::string_view kWord = "charset=";
-        if (line.find('=') == std::string::npos)
-            return false;
-        std::size_t matched = 0;
-        for (const char raw : line) {
-            if (raw == ' ')
-                continue;
-            const char c = raw >= 'A' && raw <= 'Z' ? static_cast<char>(raw - 'A' + 'a') : raw;
-            if (c == kWord[matched]) {
-                if (++matched == kWord.size())
-                    return true;
-            } else {
-                // "charset=" repeats no prefix of itself, so a mismatch restarts at this character.
-                matched = c == kWord[0] ? 1 : 0;
-            }
-        }
-        return false;
-    }
-
-    std::size_t m_max;
-    bool m_budgeted;
-    // Before the strings it counts, so that it outlives them.
-    CPageLease m_lease;
-    Mode m_mode = Mode::Undecided;
-    std::string m_head;
-    std::string m_text;
-    std::string m_probe;
-    bool m_utf8 = true;
-    CharsetConverter m_converter;
-    Utf16Decoder m_utf16;
-    LineReader m_reader;
-};
 
 class LinesSink : public BodySink
 {
