@@ -89,16 +89,8 @@ CExportFile::~CExportFile()
 
 void CExportFile::Write(const void* data, std::size_t size)
 {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            Fail("cannot write", m_temp, n < 0 ? errno : ENOSPC);
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    if (!WriteAll(m_fd, data, size))
+        Fail("cannot write", m_temp, errno);
 }
 
 void CExportFile::Commit()

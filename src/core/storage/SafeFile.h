@@ -29,6 +29,10 @@ private:
 };
 
 /// Copies `from` to `to` through a temporary file, replacing `to`; false when it could not.
+/// Writes every byte, going on after interrupted writes; false with errno set (ENOSPC for a write
+/// that took nothing).
+bool WriteAll(int fd, const void* data, std::size_t size);
+
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 
 bool FileExists(const std::string& path);
